@@ -1,0 +1,11 @@
+// What every stage of one PackFiles call reads: the settings copied when the call began and
+// the facts of the group being unpacked.
+#pragma once
+
+#include "settings/unpack_settings.h"
+
+struct UnpackContext {
+    SettingsRecord settings;
+    // True while the group being processed has an SFV file, checked or not.
+    bool sfvPresent = false;
+};

@@ -1,0 +1,63 @@
+#include "settings/unpack_settings.h"
+
+#include <mutex>
+
+SettingsRecord UnpackSettings;
+
+namespace {
+std::mutex& SettingsLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+}  // namespace
+
+SettingsRecord SnapshotUnpackSettings()
+{
+    std::lock_guard<std::mutex> guard(SettingsLock());
+    return UnpackSettings;
+}
+
+void ReplaceUnpackSettings(const SettingsFlags& flags, const KeepExtensionMap& keepExtensions)
+{
+    KeepExtensionMap copy(keepExtensions);
+    std::lock_guard<std::mutex> guard(SettingsLock());
+    UnpackSettings.deleteTemp = flags.deleteTemp;
+    UnpackSettings.keepOverwritten = flags.keepOverwritten;
+    UnpackSettings.deleteSrcDuring = flags.deleteSrcDuring;
+    UnpackSettings.keepSrcNoSfv = flags.keepSrcNoSfv;
+    UnpackSettings.checkCrc = flags.checkCrc;
+    UnpackSettings.deleteSfv = flags.deleteSfv;
+    UnpackSettings.keepExtensions.swap(copy);
+}
+
+void ParseKeepPatterns(const std::string& text, std::vector<std::string>& patterns)
+{
+    patterns.clear();
+    std::string token;
+    auto finishToken = [&]() {
+        if (token.size() >= 2)
+            patterns.push_back(token);
+        token.clear();
+    };
+    for (char c : text) {
+        if (c == ' ')
+            continue;
+        if (c == ',')
+            finishToken();
+        else
+            token += c;
+    }
+    finishToken();
+}
+
+void BuildKeepExtensions(const std::vector<std::string>& patterns, KeepExtensionMap& keepExtensions)
+{
+    keepExtensions.clear();
+    for (size_t i = 0; i < patterns.size(); ++i) {
+        const std::string& pattern = patterns[i];
+        size_t dot = pattern.rfind('.');
+        std::string key = dot == std::string::npos ? pattern : pattern.substr(dot + 1);
+        keepExtensions.emplace(key, static_cast<int32_t>(i));
+    }
+}

@@ -1,0 +1,317 @@
+#include "engine/pack_driver.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "host/progress.h"
+#include "settings/unpack_settings.h"
+#include "tests/support/host_recorder.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+typedef std::vector<std::string> Names;
+
+std::string AddList(const Names& names)
+{
+    std::string list;
+    for (const std::string& name : names)
+        list += name + '\0';
+    list += '\0';
+    if (names.empty())
+        list += '\0';
+    return list;
+}
+
+// A download folder (src\) and a destination (out\) in a fresh directory, with the settings
+// that a test sets reset afterwards.
+class PackDriver : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        MakeDirectories(src());
+        UnpackSettings = SettingsRecord();
+    }
+    void TearDown() override { UnpackSettings = SettingsRecord(); }
+
+    std::string src() const { return dir_ / "src\\"; }
+    std::string out() const { return dir_ / "out\\"; }
+
+    void File(const std::string& relative, const std::string& content = "data")
+    {
+        MakeDirectories(DirectoryPart(src() + relative));
+        WriteFileBytes(src() + relative, content);
+    }
+    void Sfv(const std::string& relative, const std::vector<std::pair<std::string, std::string>>& lines)
+    {
+        File(relative, SfvBody(lines));
+    }
+    static std::string DirectoryPart(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+    int Pack(const Names& names, const std::string& packedFile = "")
+    {
+        const std::string list = AddList(names);
+        return RunPackFiles((packedFile.empty() ? out() + "new.zip" : packedFile).c_str(), src().c_str(), list.data());
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(PackDriver, SelectionWithoutDirectoriesIsOneGroupReadAfterTheWholeList)
+{
+    File("a.zip");
+    File("b.zip");
+    File("c.zip");
+    HostRecorder host;
+    EXPECT_EQ(Pack({"a.zip", "b.zip", "c.zip"}), 0);
+    EXPECT_EQ(host.Names(), (Names{src() + "a.zip", src() + "b.zip", src() + "c.zip"}));
+    EXPECT_EQ(host.calls.front(), "4 " + src() + "a.zip");
+    EXPECT_EQ(host.calls[1], "0 " + src() + "a.zip");
+}
+
+TEST_F(PackDriver, GroupsAreVerifiedThenReadAndTheirDirectoriesExistBeforehand)
+{
+    UnpackSettings.checkCrc = 1;
+    File("a\\x.zip", "xx");
+    File("b\\y.rar", "yy");
+    Sfv("a\\a.sfv", {{"x.zip", CrcHex("xx")}});
+    HostRecorder host;
+    bool bothExistedAtFirstRead = false;
+    host.onCall = [&](const std::string& name, int) {
+        if (name == src() + "a\\x.zip")
+            bothExistedAtFirstRead = DirectoryExists(out() + "a") && DirectoryExists(out() + "b");
+    };
+    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\y.rar"}), 0);
+    EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!", src() + "a\\x.zip", src() + "b\\y.rar"}));
+    EXPECT_TRUE(bothExistedAtFirstRead);
+    EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
+}
+
+TEST_F(PackDriver, FailedVerificationLeavesTheGroupAndGoesOn)
+{
+    UnpackSettings.checkCrc = 1;
+    UnpackSettings.deleteSfv = 1;
+    File("a\\x.zip");
+    Sfv("a\\a.sfv", {{"x.zip", "00000000"}});
+    File("b\\y.zip");
+    Sfv("b\\b.sfv", {{"y.zip", CrcHex("data")}});
+    HostRecorder host;
+    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip"}), 0);
+    EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!", "Verifying y.zip...",
+                                   "Verifying y.zip... Done!", src() + "b\\y.zip"}));
+    EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
+    EXPECT_FALSE(FileExists(src() + "b\\b.sfv"));
+    EXPECT_TRUE(DirectoryExists(out() + "b"));
+}
+
+TEST_F(PackDriver, SfvEntriesAreRecognisedByTheirLowerCaseExtensionOnly)
+{
+    UnpackSettings.checkCrc = 1;
+    File("first.sfv", SfvBody({{"a.zip", CrcHex("data")}}));
+    File("a.zip");
+    File("B.SFV");
+    HostRecorder host;
+    EXPECT_EQ(Pack({"first.sfv", "a.zip", "B.SFV"}), 0);
+    EXPECT_EQ(host.Names(), (Names{"Verifying a.zip...", "Verifying a.zip... Done!", src() + "a.zip", src() + "B.SFV"}));
+}
+
+TEST_F(PackDriver, WithoutCheckingTheSfvFileIsNotReadButDeletedWhenAsked)
+{
+    UnpackSettings.deleteSfv = 1;
+    File("a.zip");
+    Sfv("a.sfv", {{"a.zip", "00000000"}});
+    HostRecorder host;
+    EXPECT_EQ(Pack({"a.sfv", "a.zip"}), 0);
+    EXPECT_EQ(host.Names(), (Names{src() + "a.zip"}));
+    EXPECT_FALSE(FileExists(src() + "a.sfv"));
+}
+
+TEST_F(PackDriver, SfvOfAGroupWithoutSourcesAtADirectoryEntryAndAtTheEnd)
+{
+    UnpackSettings.checkCrc = 1;
+    UnpackSettings.deleteSfv = 1;
+    File("a\\x.zip");
+    Sfv("a\\a.sfv", {{"x.zip", CrcHex("data")}});
+    Sfv("b\\b.sfv", {{"x.zip", CrcHex("data")}});
+    HostRecorder host;
+    // Group a holds only its SFV file and is closed by b\: verified and deleted. Group b,
+    // also without sources, ends the list and is not closed at all.
+    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "b\\", "b\\b.sfv"}), 0);
+    EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!"}));
+    EXPECT_FALSE(FileExists(src() + "a\\a.sfv"));
+    EXPECT_TRUE(FileExists(src() + "b\\b.sfv"));
+}
+
+TEST_F(PackDriver, NestedDirectoryEntriesCarryTheirParents)
+{
+    File("a\\sub\\x.zip");
+    EXPECT_EQ(Pack({"a\\", "a\\sub\\", "a\\sub\\x.zip"}), 0);
+    EXPECT_EQ(ListTree(out()), (Names{"a\\", "a\\sub\\"}));
+}
+
+TEST_F(PackDriver, EmptyFirstNameCreatesTheDestinationItself)
+{
+    EXPECT_EQ(RunPackFiles((out() + "deep\\new.zip").c_str(), src().c_str(), std::string(2, '\0').data()), 0);
+    EXPECT_TRUE(DirectoryExists(out() + "deep"));
+}
+
+TEST_F(PackDriver, PackedFileWithoutBackslashWorksRelativeToTheCurrentDirectory)
+{
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    MakeDirectories(out());
+    SetCurrentDirectoryA(out().c_str());
+    File("a\\x.zip");
+    EXPECT_EQ(Pack({"a\\", "a\\x.zip"}, "new.zip"), 0);
+    SetCurrentDirectoryA(previous);
+    EXPECT_TRUE(DirectoryExists(out() + "a"));
+}
+
+TEST_F(PackDriver, NullArgumentsDoNothing)
+{
+    const std::string list = AddList({"a\\"});
+    HostRecorder host;
+    EXPECT_EQ(RunPackFiles(nullptr, src().c_str(), list.data()), 0);
+    EXPECT_EQ(RunPackFiles((out() + "x.zip").c_str(), nullptr, list.data()), 0);
+    EXPECT_EQ(RunPackFiles((out() + "x.zip").c_str(), src().c_str(), nullptr), 0);
+    EXPECT_FALSE(DirectoryExists(out()));
+    EXPECT_TRUE(host.calls.empty());
+}
+
+TEST_F(PackDriver, StopDuringVerificationDropsTheRestAndTheNextCallRunsNormally)
+{
+    UnpackSettings.checkCrc = 1;
+    UnpackSettings.deleteSfv = 1;
+    File("a\\x.zip");
+    Sfv("a\\a.sfv", {{"x.zip", CrcHex("data")}});
+    File("b\\y.zip");
+    const Names selection = {"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\y.zip", "c\\"};
+    {
+        HostRecorder host;
+        host.stopAt = 1;
+        EXPECT_EQ(Pack(selection), 21);
+        EXPECT_EQ(host.calls.size(), 1u);
+        EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
+        EXPECT_TRUE(DirectoryExists(out() + "b"));
+        EXPECT_FALSE(DirectoryExists(out() + "c"));
+    }
+    HostRecorder host;
+    EXPECT_EQ(Pack(selection), 0);
+    EXPECT_EQ(ContinueFlag, 1);
+    EXPECT_EQ(host.Names().back(), src() + "b\\y.zip");
+    EXPECT_TRUE(DirectoryExists(out() + "c"));
+}
+
+TEST_F(PackDriver, StopWhileReadingFinishesTheGroupThenEndsTheCall)
+{
+    File("a\\x.zip", PatternBytes(3 * 4096, 1));
+    File("a\\y.zip");
+    File("b\\z.zip");
+    HostRecorder host;
+    host.stopAt = 1;
+    EXPECT_EQ(Pack({"a\\", "a\\x.zip", "a\\y.zip", "b\\", "b\\z.zip"}), 21);
+    EXPECT_EQ(host.calls, (Names{"4096 " + src() + "a\\x.zip", "4 " + src() + "a\\y.zip"}));
+}
+
+TEST_F(PackDriver, StopInTheLastGroupStillEndsWithZero)
+{
+    File("x.zip");
+    HostRecorder host;
+    host.stopAt = 1;
+    EXPECT_EQ(Pack({"x.zip"}), 0);
+}
+
+TEST_F(PackDriver, LockedSourceEndsItsGroupButAConsumedOneIsPassedOver)
+{
+    File("a.zip");
+    File("b.zip");
+    File("c.zip");
+    HostRecorder host;
+    HANDLE lock = CreateFileA((src() + "b.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(Pack({"a.zip", "b.zip", "c.zip"}), 0);
+    CloseHandle(lock);
+    EXPECT_EQ(host.Names(), (Names{src() + "a.zip"}));
+
+    host.calls.clear();
+    EXPECT_EQ(Pack({"a.zip", "gone.zip", "c.zip"}), 0);
+    EXPECT_EQ(host.Names(), (Names{src() + "a.zip", src() + "c.zip"}));
+}
+
+TEST_F(PackDriver, WithoutCallbackNothingIsReadAndTheFlagStays)
+{
+    File("a.zip");
+    ContinueFlag = 1;
+    EXPECT_EQ(Pack({"a.zip"}), 0);
+    EXPECT_EQ(ContinueFlag, 1);
+}
+
+// Paths that do not fit MAX_PATH are never used: the group behind a too-long directory is
+// passed over, the others are processed.
+TEST_F(PackDriver, DestinationsTooLongForAPathArePassedOver)
+{
+    const std::string longDirectory = std::string(240, 'd') + "\\";
+    File("x.zip");
+    File("y.zip");
+    HostRecorder host;
+    const std::string list = AddList({longDirectory, "x.zip", "b\\", "y.zip"});
+    EXPECT_EQ(RunPackFiles((out() + "new.zip").c_str(), src().c_str(), list.data()), 0);
+    EXPECT_EQ(host.Names(), (Names{src() + "y.zip"}));
+    EXPECT_TRUE(DirectoryExists(out() + "b"));
+}
+
+TEST_F(PackDriver, SecondCallWaitsForTheFirst)
+{
+    File("a.zip", PatternBytes(40 * 4096, 2));
+    File("b.zip", PatternBytes(40 * 4096, 3));
+    std::mutex lock;
+    std::vector<DWORD> callers;
+    HostRecorder host;
+    host.onCall = [&](const std::string&, int) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            callers.push_back(GetCurrentThreadId());
+        }
+        Sleep(1);
+    };
+    auto call = [&](const char* name) {
+        const std::string list = AddList({name});
+        RunPackFiles((out() + "x.zip").c_str(), src().c_str(), list.data());
+    };
+    std::thread first([&] { call("a.zip"); });
+    std::thread second([&] { call("b.zip"); });
+    first.join();
+    second.join();
+    // Serialised calls: all callbacks of one call, then all of the other.
+    int switches = 0;
+    for (size_t i = 1; i < callers.size(); ++i)
+        switches += callers[i] != callers[i - 1];
+    EXPECT_EQ(switches, 1);
+    EXPECT_EQ(callers.size(), 2u * 41u);  // 40 full reads and the empty one, per file
+}
+
+// The user may accept the settings dialog while a background PackFiles runs: the call keeps
+// the settings it started with, the next call takes the new ones.
+TEST_F(PackDriver, SettingsAcceptedDuringACallApplyFromTheNextCall)
+{
+    UnpackSettings.checkCrc = 1;
+    File("a\\x.zip");
+    Sfv("b\\b.sfv", {{"y.zip", "00000000"}});
+    File("b\\y.zip");
+    HostRecorder host;
+    host.onCall = [&](const std::string& name, int) {
+        if (name == src() + "a\\x.zip")
+            ReplaceUnpackSettings({0, 1, 0, 1, 0, 0}, {});
+    };
+    const Names selection = {"a\\", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip"};
+    EXPECT_EQ(Pack(selection), 0);
+    EXPECT_EQ(host.Names(), (Names{src() + "a\\x.zip", "Verifying y.zip...", "Verifying y.zip... Done!"}));
+    host.calls.clear();
+    EXPECT_EQ(Pack(selection), 0);
+    EXPECT_EQ(host.Names(), (Names{src() + "a\\x.zip", src() + "b\\y.zip"}));
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+#include "tests/support/test_files.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+#include "engine/crc32.h"
+
+namespace {
+
+void AppendTree(const std::string& root, const std::string& relative, std::vector<std::string>& out)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((root + relative + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out.push_back(relative + name + "\\");
+            AppendTree(root, relative + name + "\\", out);
+        } else {
+            out.push_back(relative + name);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::string ReadPipe(HANDLE pipe)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    return text;
+}
+
+}  // namespace
+
+TempDir::TempDir()
+{
+    static std::atomic<unsigned> counter{0};
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    for (;;) {
+        char name[64];
+        std::snprintf(name, sizeof name, "ravelpak-%lu-%u\\", GetCurrentProcessId(), counter++);
+        path_ = std::string(base) + name;
+        if (CreateDirectoryA(path_.c_str(), nullptr))
+            return;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("cannot create " + path_);
+    }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void WriteFileBytes(const std::string& path, const std::string& content)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot create " + path);
+    size_t done = 0;
+    while (done < content.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 24));
+        DWORD written = 0;
+        if (!WriteFile(file, content.data() + done, chunk, &written, nullptr) || written == 0) {
+            CloseHandle(file);
+            throw std::runtime_error("cannot write " + path);
+        }
+        done += written;
+    }
+    CloseHandle(file);
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot open " + path);
+    std::string content = ReadPipe(file);
+    CloseHandle(file);
+    return content;
+}
+
+bool FileExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void MakeDirectories(const std::string& path)
+{
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\' || path[i] == '/') {
+            std::string prefix = path.substr(0, i);
+            if (!prefix.empty() && prefix.back() != ':')
+                CreateDirectoryA(prefix.c_str(), nullptr);
+        }
+    }
+}
+
+void RemoveTree(const std::string& path)
+{
+    std::string root = path;
+    if (!root.empty() && root.back() != '\\')
+        root += '\\';
+    std::vector<std::string> entries;
+    AppendTree(root, "", entries);
+    std::sort(entries.rbegin(), entries.rend());  // children before their directories
+    for (const std::string& entry : entries) {
+        std::string full = root + entry;
+        if (full.back() == '\\') {
+            RemoveDirectoryA(full.c_str());
+        } else {
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(full.c_str());
+        }
+    }
+    RemoveDirectoryA(root.c_str());
+}
+
+std::vector<std::string> ListTree(const std::string& root)
+{
+    std::vector<std::string> entries;
+    AppendTree(root, "", entries);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::string PatternBytes(size_t size, uint32_t seed)
+{
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        bytes[i] = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+std::string CrcHex(const std::string& content)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", Crc32UpdateBytewise(0, content.data(), content.size()));
+    return text;
+}
+
+std::string SfvBody(const std::vector<std::pair<std::string, std::string>>& lines)
+{
+    std::string body = "; generated by the tests\r\n";
+    for (const auto& line : lines)
+        body += line.first + " " + line.second + "\r\n";
+    return body;
+}
+
+std::string BinaryDirectory()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string full(path, length);
+    return full.substr(0, full.rfind('\\') + 1);
+}
+
+ProcessResult RunProcess(const std::string& commandLine)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    CreatePipe(&outRead, &outWrite, &inherit, 0);
+    CreatePipe(&errRead, &errWrite, &inherit, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process = {};
+    std::string mutableLine = commandLine;
+    ProcessResult result;
+    BOOL started = CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (started) {
+        std::thread errorReader([&] { result.errors = ReadPipe(errRead); });
+        result.output = ReadPipe(outRead);
+        errorReader.join();
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result.exitCode = static_cast<int>(code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : text) {
+        if (c == '\r')
+            continue;
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty())
+        lines.push_back(line);
+    return lines;
+}

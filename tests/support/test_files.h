@@ -1,0 +1,55 @@
+// Fixtures for the Windows tests: a fresh temporary directory per test, small file helpers,
+// and running a program with its output captured.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh directory under the temporary directory, removed with everything in it when the
+// object goes. path() ends with a backslash.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& relative) const { return path_ + relative; }
+
+private:
+    std::string path_;
+};
+
+void WriteFileBytes(const std::string& path, const std::string& content);
+std::string ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+void MakeDirectories(const std::string& path);
+void RemoveTree(const std::string& path);
+
+// Every file and directory below `root`, relative, directories with a trailing backslash,
+// sorted.
+std::vector<std::string> ListTree(const std::string& root);
+
+// `size` bytes of a repeatable pseudo-random pattern.
+std::string PatternBytes(size_t size, uint32_t seed);
+
+// An SFV file body listing (name, checksum text) pairs with CR LF line ends.
+std::string SfvBody(const std::vector<std::pair<std::string, std::string>>& lines);
+std::string CrcHex(const std::string& content);
+
+// The directory that holds the test programs and the built binaries (ends with a backslash).
+std::string BinaryDirectory();
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string output;  // standard output
+    std::string errors;  // standard error
+};
+
+// Runs a command line and waits for it, capturing both output streams.
+ProcessResult RunProcess(const std::string& commandLine);
+
+// Splits text into lines, dropping CR characters.
+std::vector<std::string> Lines(const std::string& text);

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# start | stop: a persistent wineserver for the project's prefix. Both the server and the
+# boot are detached from every pipe: Wine's service processes would otherwise inherit the
+# caller's output pipe and keep ctest waiting for ever.
+set -u
+top=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX="${WINEPREFIX:-$top/build/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+case "${1:-}" in
+  start)
+    mkdir -p "$WINEPREFIX"
+    setsid wineserver -p >/dev/null 2>&1 </dev/null &
+    setsid wine wineboot >/dev/null 2>&1 </dev/null
+    ;;
+  stop)
+    wineserver -k >/dev/null 2>&1 </dev/null || true
+    ;;
+  *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+esac
