@@ -37,3 +37,9 @@ bench: build
 
 clean:
 	rm -rf $(WIN_BUILD) $(NATIVE_BUILD)
+
+FUZZ_SECONDS ?= 600
+fuzz: build-native
+	@cmake -S . -B $(NATIVE_BUILD) -DFUZZ_SECONDS=$(FUZZ_SECONDS) > /dev/null
+	@ctest --test-dir $(NATIVE_BUILD) -R '^fuzz\.' --output-on-failure
+	@cmake -S . -B $(NATIVE_BUILD) -DFUZZ_SECONDS=60 > /dev/null

@@ -23,20 +23,23 @@ add_library(ravelpak_core STATIC
     engine/pack_driver.cpp
     engine/sfv.cpp
     engine/unpack_group.cpp
-    host/progress.cpp)
+    host/progress.cpp
+    settings/settings_file.cpp)
 target_link_libraries(ravelpak_core PUBLIC ravelpak_portable imagehlp)
 target_compile_definitions(ravelpak_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(ravelpak_core PRIVATE -Wall -Wextra)
 
-add_library(ravelpak_module SHARED
-    host/dll_main.cpp
-    host/exports.cpp
-    host/ravelpak.def)
-set_target_properties(ravelpak_module PROPERTIES OUTPUT_NAME ravelpak PREFIX "" SUFFIX ".wcx64")
-target_link_libraries(ravelpak_module PRIVATE ravelpak_core)
-target_compile_options(ravelpak_module PRIVATE -Wall -Wextra)
-ravelpak_static_runtime(ravelpak_module)
-ravelpak_version_resource(ravelpak_module "Ravelpak: verifies and unpacks downloaded releases" ravelpak.wcx64)
+# The module as shipped, and a test build of it that also exports queries for the tests.
+function(ravelpak_module_target target output_name)
+    add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/host/dll_main.cpp ${CMAKE_SOURCE_DIR}/host/exports.cpp
+        ${CMAKE_SOURCE_DIR}/host/ravelpak.def ${ARGN})
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output_name} PREFIX "" SUFFIX ".wcx64")
+    target_link_libraries(${target} PRIVATE ravelpak_core)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    ravelpak_static_runtime(${target})
+    ravelpak_version_resource(${target} "Ravelpak: verifies and unpacks downloaded releases" ${output_name}.wcx64)
+endfunction()
+ravelpak_module_target(ravelpak_module ravelpak)
 
 add_executable(wcxhost tools/wcxhost/wcxhost.cpp)
 target_include_directories(wcxhost PRIVATE ${CMAKE_SOURCE_DIR})
