@@ -40,6 +40,9 @@ clean:
 
 FUZZ_SECONDS ?= 600
 fuzz: build-native
-	@cmake -S . -B $(NATIVE_BUILD) -DFUZZ_SECONDS=$(FUZZ_SECONDS) > /dev/null
-	@ctest --test-dir $(NATIVE_BUILD) -R '^fuzz\.' --output-on-failure
-	@cmake -S . -B $(NATIVE_BUILD) -DFUZZ_SECONDS=60 > /dev/null
+	@for target in xml; do \
+	  mkdir -p $(NATIVE_BUILD)/fuzz-corpus-$$target; \
+	  $(NATIVE_BUILD)/tests/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
+	    -dict=tests/fuzz/$$target.dict -artifact_prefix=$(NATIVE_BUILD)/fuzz-$$target- \
+	    $(NATIVE_BUILD)/fuzz-corpus-$$target tests/fuzz/$${target}_seeds || exit 1; \
+	done

@@ -14,8 +14,8 @@ const char kLineEnd[] = "\r\n";
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
 
 // Entries keep their place when set again, so a rewritten file keeps its order.
-void putEntry(ParamNode& node, const std::string& name, const std::string& value,
-              const std::string& attributes) {
+void putEntry(ParamNode& node, const std::string& name, const std::string& value, const std::string& attributes)
+{
     for (ParamEntry& entry : node.entries) {
         if (entry.name == name) {
             entry.value = value;
@@ -28,29 +28,34 @@ void putEntry(ParamNode& node, const std::string& name, const std::string& value
 
 // Works on const and mutable child lists alike.
 template <typename Nodes>
-auto firstChildNamed(Nodes& candidates, const std::string& name) -> decltype(&candidates.front()) {
+auto firstChildNamed(Nodes& candidates, const std::string& name) -> decltype(&candidates.front())
+{
     for (auto& candidate : candidates) {
-        if (candidate.name == name) return &candidate;
+        if (candidate.name == name)
+            return &candidate;
     }
     return nullptr;
 }
 
-void writeNode(std::ostream& out, const ParamNode& node, std::size_t depth) {
+void writeNode(std::ostream& out, const ParamNode& node, std::size_t depth)
+{
     const std::string indent(depth, '\t');
     out << indent << '<' << node.name << '>' << kLineEnd;
     for (const ParamEntry& entry : node.entries) {
-        out << indent << '\t' << '<' << entry.name << '>' << entry.value << "</" << entry.name
-            << '>' << kLineEnd;
+        out << indent << '\t' << '<' << entry.name << '>' << entry.value << "</" << entry.name << '>' << kLineEnd;
     }
-    for (const ParamNode& child : node.children) writeNode(out, child, depth + 1);
+    for (const ParamNode& child : node.children)
+        writeNode(out, child, depth + 1);
     out << indent << "</" << node.name << '>' << kLineEnd;
 }
 
 }  // namespace
 
-void splitParamPath(const char* key, std::vector<std::string>& components) {
+void splitParamPath(const char* key, std::vector<std::string>& components)
+{
     components.clear();
-    if (key == nullptr) return;
+    if (key == nullptr)
+        return;
     std::string piece;
     for (const char* c = key; *c != '\0'; ++c) {
         if (*c == ':') {
@@ -60,10 +65,12 @@ void splitParamPath(const char* key, std::vector<std::string>& components) {
             piece += *c;
         }
     }
-    if (!piece.empty()) components.push_back(std::move(piece));
+    if (!piece.empty())
+        components.push_back(std::move(piece));
 }
 
-void XML_Param_Notify::onNodeBegin(const std::string& name, const std::string& attributes) {
+void XML_Param_Notify::onNodeBegin(const std::string& name, const std::string& attributes)
+{
     if (current == nullptr) {
         root.name = name;
         root.attributes = attributes;
@@ -79,63 +86,80 @@ void XML_Param_Notify::onNodeBegin(const std::string& name, const std::string& a
     current = &current->children.back();
 }
 
-void XML_Param_Notify::onValueElement(const std::string& name, const std::string& value,
-                                      const std::string& attributes) {
-    if (current != nullptr) putEntry(*current, name, value, attributes);
+void XML_Param_Notify::onValueElement(const std::string& name, const std::string& value, const std::string& attributes)
+{
+    if (current != nullptr)
+        putEntry(*current, name, value, attributes);
 }
 
-void XML_Param_Notify::onNodeEnd(const std::string&, const std::string&) {
-    if (current != nullptr) current = current->parent;
+void XML_Param_Notify::onNodeEnd(const std::string&, const std::string&)
+{
+    if (current != nullptr)
+        current = current->parent;
 }
 
-void XML_Param_Notify::clear() {
+void XML_Param_Notify::clear()
+{
     root.name.clear();
     root.attributes.clear();
     root.entries.clear();
     root.children.clear();
 }
 
-const ParamEntry* XML_Param_Notify::findEntry(const std::vector<std::string>& path) const {
-    if (path.empty()) return nullptr;
+const ParamEntry* XML_Param_Notify::findEntry(const std::vector<std::string>& path) const
+{
+    if (path.empty())
+        return nullptr;
     const std::size_t nodeCount = path.size() - 1;
-    if (nodeCount > 0 && root.name != path[0]) return nullptr;
+    if (nodeCount > 0 && root.name != path[0])
+        return nullptr;
     const ParamNode* node = &root;
     for (std::size_t i = 1; i < nodeCount; ++i) {
         node = firstChildNamed(node->children, path[i]);
-        if (node == nullptr) return nullptr;
+        if (node == nullptr)
+            return nullptr;
     }
     for (const ParamEntry& entry : node->entries) {
-        if (entry.name == path.back()) return &entry;
+        if (entry.name == path.back())
+            return &entry;
     }
     return nullptr;
 }
 
-bool XML_Param_Notify::getParam(std::vector<std::string> path, std::int32_t& out) const {
+bool XML_Param_Notify::getParam(std::vector<std::string> path, std::int32_t& out) const
+{
     const ParamEntry* entry = findEntry(path);
-    if (entry == nullptr) return false;
+    if (entry == nullptr)
+        return false;
     // A failed extraction stores 0 or the limit: read into a temporary. The
     // classic locale keeps digit grouping of a host-set locale out of it.
     std::istringstream reader(entry->value);
     reader.imbue(std::locale::classic());
     std::int32_t number = 0;
-    if (!(reader >> number)) return false;
+    if (!(reader >> number))
+        return false;
     out = number;
     return true;
 }
 
-bool XML_Param_Notify::getParam(std::vector<std::string> path, std::string& out) const {
+bool XML_Param_Notify::getParam(std::vector<std::string> path, std::string& out) const
+{
     const ParamEntry* entry = findEntry(path);
-    if (entry == nullptr) return false;
+    if (entry == nullptr)
+        return false;
     out = entry->value;
     return true;
 }
 
-bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const char* value) {
+bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const char* value)
+{
     return setParam(path, std::string(value != nullptr ? value : ""));
 }
 
-bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const std::string& value) {
-    if (path.empty()) return true;
+bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const std::string& value)
+{
+    if (path.empty())
+        return true;
     ParamNode* parent = nullptr;
     std::size_t i = 0;
     const std::size_t nodeCount = path.size() - 1;
@@ -145,7 +169,8 @@ bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const std:
         parent = &root;
         for (i = 1; i < nodeCount; ++i) {
             ParamNode* child = firstChildNamed(parent->children, path[i]);
-            if (child == nullptr) break;
+            if (child == nullptr)
+                break;
             parent = child;
         }
     }
@@ -167,10 +192,13 @@ bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const std:
     return true;
 }
 
-void XmlParamDocument::load(const char* fileName) {
-    if (fileName == nullptr) return;
+void XmlParamDocument::load(const char* fileName)
+{
+    if (fileName == nullptr)
+        return;
     std::FILE* file = std::fopen(fileName, "rb");
-    if (file == nullptr) return;
+    if (file == nullptr)
+        return;
     // Offsets of the parse are 32-bit; a larger file is read up to that limit.
     const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
     std::string bytes;
@@ -181,13 +209,15 @@ void XmlParamDocument::load(const char* fileName) {
     }
     const bool failed = std::ferror(file) != 0;  // e.g. a directory on POSIX
     std::fclose(file);
-    if (failed) return;
+    if (failed)
+        return;
 
     // CR LF reads as LF, as the text mode of the Windows runtime does; a lone
     // CR stays.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
         bytes[kept++] = bytes[i];
     }
     bytes.resize(kept);
@@ -197,28 +227,33 @@ void XmlParamDocument::load(const char* fileName) {
     stream.parse(bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
 
-bool XmlParamDocument::getParamString(const char* key, std::string& out,
-                                      std::string defaultValue) const {
+bool XmlParamDocument::getParamString(const char* key, std::string& out, std::string defaultValue) const
+{
     std::vector<std::string> path;
     splitParamPath(key, path);
-    if (params.getParam(std::move(path), out)) return true;
+    if (params.getParam(std::move(path), out))
+        return true;
     out = std::move(defaultValue);
     return false;
 }
 
-void XmlParamDocument::write(std::ostream& out) const {
+void XmlParamDocument::write(std::ostream& out) const
+{
     out << kDeclaration << kLineEnd;
     writeNode(out, params.getRoot(), 0);
 }
 
-void XmlParamDocument::save(const char* fileName) const {
-    if (fileName == nullptr) return;
+void XmlParamDocument::save(const char* fileName) const
+{
+    if (fileName == nullptr)
+        return;
     std::ostringstream text;
     write(text);
     const std::string bytes = text.str();
     // Binary mode: the CR LF line ends are already in the text.
     std::FILE* file = std::fopen(fileName, "wb");
-    if (file == nullptr) return;
+    if (file == nullptr)
+        return;
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
 }

@@ -50,8 +50,7 @@ public:
     // Stores the entry in the open node: a name already present gets the new
     // value and attributes in place, a new name is appended. Ignored while no
     // node is open.
-    void onValueElement(const std::string& name, const std::string& value,
-                        const std::string& attributes) override;
+    void onValueElement(const std::string& name, const std::string& value, const std::string& attributes) override;
     void onNodeEnd(const std::string& name, const std::string& attributes) override;
     ~XML_Param_Notify() override = default;
 

@@ -20,8 +20,7 @@ public:
     // An element with child elements begins.
     virtual void onNodeBegin(const std::string& name, const std::string& attributes) = 0;
     // An element without child elements was read; value is its raw content.
-    virtual void onValueElement(const std::string& name, const std::string& value,
-                                const std::string& attributes) = 0;
+    virtual void onValueElement(const std::string& name, const std::string& value, const std::string& attributes) = 0;
     // The element announced by the matching onNodeBegin ends; it gets the same
     // name and attribute text.
     virtual void onNodeEnd(const std::string& name, const std::string& attributes) = 0;
@@ -64,8 +63,7 @@ public:
     // [from, from + count - 1] (clipped to the range), or -1. Any other
     // negative count, and an empty needle, find nothing. Linear in the bytes
     // searched, whatever the needle.
-    std::int32_t find(const std::string& needle, std::int32_t from,
-                      std::int32_t count = kToEnd) const;
+    std::int32_t find(const std::string& needle, std::int32_t from, std::int32_t count = kToEnd) const;
     std::int32_t find(char needle, std::int32_t from, std::int32_t count = kToEnd) const;
 
     // Finds the next element at or after `position` and sets the offsets.
@@ -86,8 +84,7 @@ public:
     std::string valueText() const;
 
 private:
-    std::int32_t findBytes(const char* needle, std::size_t needleLength, std::int32_t from,
-                           std::int32_t count) const;
+    std::int32_t findBytes(const char* needle, std::size_t needleLength, std::int32_t from, std::int32_t count) const;
     std::string slice(std::int32_t first, std::int32_t last) const;
 };
 

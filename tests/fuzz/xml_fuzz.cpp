@@ -13,12 +13,13 @@
 
 namespace {
 
-const char* const kSettingNames[] = {"DeleteTemp",     "KeepOverWritten", "Delete-src-during",
-                                     "Keep-src-nosfv", "Check-CRC",       "Delete-sfv",
-                                     "File-to-keep"};
+const char* const kSettingNames[] = {"DeleteTemp", "KeepOverWritten", "Delete-src-during", "Keep-src-nosfv",
+                                     "Check-CRC",  "Delete-sfv",      "File-to-keep"};
 
-void check(bool condition) {
-    if (!condition) std::abort();
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
 }
 
 // Passes events on to the tree and checks that they are well formed: every
@@ -26,19 +27,21 @@ void check(bool condition) {
 class CheckedTree : public XmlNotify {
 public:
     explicit CheckedTree(XML_Param_Notify& target) : tree(target) {}
-    void onNodeBegin(const std::string& name, const std::string& attributes) override {
+    void onNodeBegin(const std::string& name, const std::string& attributes) override
+    {
         check(!name.empty());
         open.push_back(name + '\0' + attributes);
         check(open.size() <= static_cast<std::size_t>(XmlStream::kMaxDepth));
         tree.onNodeBegin(name, attributes);
     }
-    void onValueElement(const std::string& name, const std::string& value,
-                        const std::string& attributes) override {
+    void onValueElement(const std::string& name, const std::string& value, const std::string& attributes) override
+    {
         check(!name.empty());
         check(value.find('<') == std::string::npos);
         tree.onValueElement(name, value, attributes);
     }
-    void onNodeEnd(const std::string& name, const std::string& attributes) override {
+    void onNodeEnd(const std::string& name, const std::string& attributes) override
+    {
         check(!open.empty() && open.back() == name + '\0' + attributes);
         open.pop_back();
         tree.onNodeEnd(name, attributes);
@@ -52,8 +55,10 @@ private:
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        return 0;
     const std::string input(reinterpret_cast<const char*>(data), size);
 
     XmlParamDocument document;

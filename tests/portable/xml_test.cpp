@@ -13,48 +13,60 @@
 
 namespace {
 
-bool parseInto(XML_Param_Notify& tree, const std::string& xml) {
+bool parseInto(XML_Param_Notify& tree, const std::string& xml)
+{
     XmlStream stream;
     stream.setSubscriber(tree);
     return stream.parse(xml.data(), static_cast<std::int32_t>(xml.size()));
 }
 
 // "name|attributes(entry|attributes=value,...)[children]", attributes only when present.
-std::string describe(const ParamNode& node) {
+std::string describe(const ParamNode& node)
+{
     const auto label = [](const std::string& name, const std::string& attributes) {
         return attributes.empty() ? name : name + "|" + attributes;
     };
     std::string text = label(node.name, node.attributes) + "(";
     for (const ParamEntry& entry : node.entries) {
-        if (&entry != &node.entries.front()) text += ",";
+        if (&entry != &node.entries.front())
+            text += ",";
         text += label(entry.name, entry.attributes) + "=" + entry.value;
     }
     text += ")[";
-    for (const ParamNode& child : node.children) text += describe(child);
+    for (const ParamNode& child : node.children)
+        text += describe(child);
     return text + "]";
 }
 
-std::vector<std::string> path(const char* key) {
+std::vector<std::string> path(const char* key)
+{
     std::vector<std::string> components{"stale"};
     splitParamPath(key, components);
     return components;
 }
 
-std::string written(const XmlParamDocument& document) {
+std::string written(const XmlParamDocument& document)
+{
     std::ostringstream out;
     document.write(out);
     return out.str();
 }
 
-std::string repeat(const std::string& unit, std::size_t count) {
+std::string repeat(const std::string& unit, std::size_t count)
+{
     std::string text;
-    while (count-- > 0) text += unit;
+    while (count-- > 0)
+        text += unit;
     return text;
 }
 
-std::string tempPath(const char* name) { return ::testing::TempDir() + "ravelpak_xml_" + name; }
+std::string tempPath(const char* name)
+{
+    return ::testing::TempDir() + "ravelpak_xml_" + name;
+}
 
-std::string readBytes(const std::string& file) {
+std::string readBytes(const std::string& file)
+{
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -63,19 +75,25 @@ const char kHeader[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n";
 
 }  // namespace
 
-TEST(XmlScanner, ElementBounds) {
+TEST(XmlScanner, ElementBounds)
+{
     const struct {
         const char* xml;
         bool found;
         const char *name, *attributes, *value;
         std::int32_t position;  // where the search for the next element starts
     } cases[] = {
-        {"<a>v</a>", true, "a", "", "v", 7},          {"<a >v</a> <b>", true, "a", "", "v", 10},
-        {"<a/><b/>", true, "a", "", "", 4},           {"<a />", true, "a", "", "", 5},
-        {"<a a=1>5</a>", true, "a", "a=1", "5", 11},  {"<a a=1/>", true, "a", "a=1", "", 8},
-        {"<a\tb c>v</a\tb>", true, "a\tb", "c", "v", 13}, {"< a>v</>", true, "", "", "v", 7},
+        {"<a>v</a>", true, "a", "", "v", 7},
+        {"<a >v</a> <b>", true, "a", "", "v", 10},
+        {"<a/><b/>", true, "a", "", "", 4},
+        {"<a />", true, "a", "", "", 5},
+        {"<a a=1>5</a>", true, "a", "a=1", "5", 11},
+        {"<a a=1/>", true, "a", "a=1", "", 8},
+        {"<a\tb c>v</a\tb>", true, "a\tb", "c", "v", 13},
+        {"< a>v</>", true, "", "", "v", 7},
         {"<a><a x>v</a></a>", true, "a", "", "<a x>v", 13},  // only "<a>" nests
-        {"<a><a></a>", false, "", "", "", 0},         {"<a>v</b>", false, "", "", "", 0},
+        {"<a><a></a>", false, "", "", "", 0},
+        {"<a>v</b>", false, "", "", "", 0},
         {"<a", false, "", "", "", 0},
     };
     for (const auto& c : cases) {
@@ -83,7 +101,8 @@ TEST(XmlScanner, ElementBounds) {
         XmlElementScanner scanner;
         ASSERT_TRUE(scanner.setText(c.xml, static_cast<std::int32_t>(std::strlen(c.xml))));
         ASSERT_EQ(c.found, scanner.findNext());
-        if (!c.found) continue;
+        if (!c.found)
+            continue;
         EXPECT_EQ(c.name, scanner.nameText());
         EXPECT_EQ(c.attributes, scanner.attributeText());
         EXPECT_EQ(c.value, scanner.valueText());
@@ -91,13 +110,14 @@ TEST(XmlScanner, ElementBounds) {
     }
 }
 
-TEST(XmlScanner, SearchesStayInsideTheirWindow) {
+TEST(XmlScanner, SearchesStayInsideTheirWindow)
+{
     const std::int32_t toEnd = XmlElementScanner::kToEnd;
     const struct {
         const char* needle;
         std::int32_t from, count, expected;
     } cases[] = {
-        {"ab", 0, 2, -1}, {"ab", 0, 3, 1},       {"ab", 2, 3, -1},     {"ab", 2, toEnd, 4},
+        {"ab", 0, 2, -1}, {"ab", 0, 3, 1},       {"ab", 2, 3, -1},      {"ab", 2, toEnd, 4},
         {"ab", 0, 99, 1}, {"ab", -1, 5, -1},     {"ab", 12, toEnd, -1}, {"ab", 0, -2, -1},
         {"<", 6, 1, 6},   {"<a<b", 0, toEnd, 8}, {"<a<b", 0, 11, -1},
     };
@@ -110,12 +130,12 @@ TEST(XmlScanner, SearchesStayInsideTheirWindow) {
     }
 }
 
-TEST(XmlTree, BuiltFromDocument) {
+TEST(XmlTree, BuiltFromDocument)
+{
     const struct {
         const char *xml, *tree;
     } cases[] = {
-        {"<?xml version=\"1.0\"?>\n<R>\n\t<G>\n\t\t<D>0</D>\n\t\t<C>1</C>\n\t</G>\n</R>\n",
-         "R()[G(D=0,C=1)[]]"},
+        {"<?xml version=\"1.0\"?>\n<R>\n\t<G>\n\t\t<D>0</D>\n\t\t<C>1</C>\n\t</G>\n</R>\n", "R()[G(D=0,C=1)[]]"},
         {"<a><a><b>1</b></a></a>", "a()[a(b=1)[]]"},
         {"<n><x>1</x><a/><y>2</y><b></b></n>", "n(x=1,a=,y=2,b=)[]"},
         {"<n><!-- a>b --><v>1</v></n>", "n(v=1)[]"},
@@ -148,7 +168,8 @@ TEST(XmlTree, BuiltFromDocument) {
 }
 
 // A hostile file must neither hang the host nor exhaust its stack.
-TEST(XmlTree, HostileInputsFinish) {
+TEST(XmlTree, HostileInputsFinish)
+{
     const std::size_t n = 64 * 1024;
     const std::string name = repeat("a<", n / 8);  // end tags that overlap themselves
     const std::string inputs[] = {
@@ -165,15 +186,18 @@ TEST(XmlTree, HostileInputsFinish) {
     }
 }
 
-TEST(XmlTree, DepthIsBounded) {
+TEST(XmlTree, DepthIsBounded)
+{
     // Node k holds the value k and then node k + 1.
     const int levels = XmlStream::kMaxDepth + 40;
     std::string xml;
-    for (int k = 1; k <= levels; ++k) xml += "<n><v>" + std::to_string(k) + "</v>";
+    for (int k = 1; k <= levels; ++k)
+        xml += "<n><v>" + std::to_string(k) + "</v>";
     XML_Param_Notify tree;
     parseInto(tree, xml + repeat("</n>", levels));
     std::vector<const ParamNode*> chain{&tree.getRoot()};
-    while (!chain.back()->children.empty()) chain.push_back(&chain.back()->children.front());
+    while (!chain.back()->children.empty())
+        chain.push_back(&chain.back()->children.front());
     ASSERT_EQ(static_cast<std::size_t>(XmlStream::kMaxDepth), chain.size());
     EXPECT_TRUE(chain.back()->entries.empty());
     EXPECT_EQ(std::to_string(XmlStream::kMaxDepth - 1), chain[chain.size() - 2]->entries[0].value);
@@ -184,15 +208,23 @@ TEST(XmlTree, DepthIsBounded) {
     EXPECT_EQ("r(v=1,w=2)[a()[", describe(deep.getRoot()).substr(0, 15));
 }
 
-TEST(XmlLookup, IntegerReading) {
+TEST(XmlLookup, IntegerReading)
+{
     const struct {
         const char* value;
         bool found;
         std::int32_t out;
     } cases[] = {
-        {"1", true, 1},   {" 1", true, 1},  {"1x", true, 1},          {"01", true, 1},
-        {"-1", true, -1}, {"x", false, 42}, {"2147483647", true, 2147483647},
-        {"", false, 42},  {"2147483648", false, 42}, {"-2147483649", false, 42},
+        {"1", true, 1},
+        {" 1", true, 1},
+        {"1x", true, 1},
+        {"01", true, 1},
+        {"-1", true, -1},
+        {"x", false, 42},
+        {"2147483647", true, 2147483647},
+        {"", false, 42},
+        {"2147483648", false, 42},
+        {"-2147483649", false, 42},
     };
     for (const auto& c : cases) {
         XML_Param_Notify tree;
@@ -203,14 +235,15 @@ TEST(XmlLookup, IntegerReading) {
     }
 }
 
-TEST(XmlLookup, PathsPickFirstMatch) {
+TEST(XmlLookup, PathsPickFirstMatch)
+{
     XML_Param_Notify tree;
     parseInto(tree, "<r><a>1</a><n><v>2</v></n><n><v>3</v><w>4</w></n></r>");
     const struct {
         const char *key, *value;  // null: not found
     } cases[] = {
-        {"r:a", "1"},     {"r:n:v", "2"}, {"r:n:w", nullptr}, {"r:x", nullptr},     {"x:a", nullptr},
-        {"a", "1"},       {"r:n", nullptr}, {"r:n:v:x", nullptr}, {"", nullptr},
+        {"r:a", "1"}, {"r:n:v", "2"},   {"r:n:w", nullptr},   {"r:x", nullptr}, {"x:a", nullptr},
+        {"a", "1"},   {"r:n", nullptr}, {"r:n:v:x", nullptr}, {"", nullptr},
     };
     for (const auto& c : cases) {
         std::string out = "unchanged";
@@ -219,19 +252,26 @@ TEST(XmlLookup, PathsPickFirstMatch) {
     }
 }
 
-TEST(ParamPath, Splitting) {
+TEST(ParamPath, Splitting)
+{
     const struct {
         const char* key;
         std::vector<std::string> components;
     } cases[] = {
         {"RavelpakSettings:General:DeleteTemp", {"RavelpakSettings", "General", "DeleteTemp"}},
-        {"A::B", {"A", "", "B"}}, {"A:B:", {"A", "B"}}, {":A", {"", "A"}},
-        {"A", {"A"}},             {"", {}},             {nullptr, {}},
+        {"A::B", {"A", "", "B"}},
+        {"A:B:", {"A", "B"}},
+        {":A", {"", "A"}},
+        {"A", {"A"}},
+        {"", {}},
+        {nullptr, {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.components, path(c.key)) << (c.key ? c.key : "null");
+    for (const auto& c : cases)
+        EXPECT_EQ(c.components, path(c.key)) << (c.key ? c.key : "null");
 }
 
-TEST(XmlWriter, SetParamBuildsTree) {
+TEST(XmlWriter, SetParamBuildsTree)
+{
     const struct {
         const char* initial;
         std::vector<std::pair<const char*, const char*>> sets;
@@ -246,25 +286,26 @@ TEST(XmlWriter, SetParamBuildsTree) {
     for (const auto& c : cases) {
         XML_Param_Notify tree;
         parseInto(tree, c.initial);
-        for (const auto& set : c.sets) EXPECT_TRUE(tree.setParam(path(set.first), set.second));
+        for (const auto& set : c.sets)
+            EXPECT_TRUE(tree.setParam(path(set.first), set.second));
         EXPECT_EQ(c.tree, describe(tree.getRoot())) << c.initial;
         std::string out;
         EXPECT_TRUE(tree.getParam(path(c.sets.front().first), out));
     }
 }
 
-TEST(XmlWriter, ExactBytes) {
+TEST(XmlWriter, ExactBytes)
+{
     XmlParamDocument fresh;
     EXPECT_EQ(std::string(kHeader) + "<>\r\n</>\r\n", written(fresh));
 
     XmlParamDocument document;
     document.params.setParam(path("RavelpakSettings:General:DeleteTemp"), "0");
     document.params.setParam(path("RavelpakSettings:General:KeepOverWritten"), std::string("1"));
-    const std::string expected = std::string(kHeader) +
-                                 "<RavelpakSettings>\r\n\t<General>\r\n"
-                                 "\t\t<DeleteTemp>0</DeleteTemp>\r\n"
-                                 "\t\t<KeepOverWritten>1</KeepOverWritten>\r\n"
-                                 "\t</General>\r\n</RavelpakSettings>\r\n";
+    const std::string expected = std::string(kHeader) + "<RavelpakSettings>\r\n\t<General>\r\n"
+                                                        "\t\t<DeleteTemp>0</DeleteTemp>\r\n"
+                                                        "\t\t<KeepOverWritten>1</KeepOverWritten>\r\n"
+                                                        "\t</General>\r\n</RavelpakSettings>\r\n";
     EXPECT_EQ(expected, written(document));
     const std::string file = tempPath("exact.xml");
     document.save(file.c_str());
@@ -280,14 +321,16 @@ TEST(XmlWriter, ExactBytes) {
               written(mixed));
 }
 
-TEST(XmlDocument, SaveAndLoadRoundTrip) {
-    const char* const names[] = {"DeleteTemp",     "KeepOverWritten", "Delete-src-during",
-                                 "Keep-src-nosfv", "Check-CRC",       "Delete-sfv", "File-to-keep"};
+TEST(XmlDocument, SaveAndLoadRoundTrip)
+{
+    const char* const names[] = {"DeleteTemp", "KeepOverWritten", "Delete-src-during", "Keep-src-nosfv",
+                                 "Check-CRC",  "Delete-sfv",      "File-to-keep"};
     const char* const values[] = {"0", "1", "0", "1", "0", "1", "*.nfo,*.txt"};
     const std::string file = tempPath("roundtrip.xml");
     const auto key = [&](int i) { return std::string("RavelpakSettings:General:") + names[i]; };
     XmlParamDocument saved;
-    for (int i = 0; i < 7; ++i) saved.params.setParam(path(key(i).c_str()), values[i]);
+    for (int i = 0; i < 7; ++i)
+        saved.params.setParam(path(key(i).c_str()), values[i]);
     saved.save(file.c_str());
 
     XmlParamDocument loaded;
@@ -309,7 +352,8 @@ TEST(XmlDocument, SaveAndLoadRoundTrip) {
     std::remove(file.c_str());
 }
 
-TEST(XmlDocument, CrLfReadsAsLf) {
+TEST(XmlDocument, CrLfReadsAsLf)
+{
     const struct {
         const char *bytes, *key, *value;
     } cases[] = {
