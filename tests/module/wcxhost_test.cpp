@@ -1,5 +1,7 @@
 // End to end through the host stand-in: wcxhost loads the built module and drives it as the
 // file manager would.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/test_files.h"
@@ -69,9 +71,20 @@ protected:
     }
     ProcessResult Pack(const std::string& options, const std::string& names)
     {
-        return Wcxhost("pack " + options + " " + ModulePath() + " " + Quote(out() + "new.zip") + " " + Quote(src()) + " " + names);
+        return Wcxhost("pack " + options + " " + plugin_ + " " + Quote(out() + "new.zip") + " " + Quote(src()) + " " + names);
+    }
+    // Packs with a copy of the module whose settings file holds these value elements.
+    void UseSettings(const std::string& elements)
+    {
+        MakeDirectories(dir_ / "plugin");
+        CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir_ / "plugin\\ravelpak.wcx64").c_str(), FALSE);
+        WriteFileBytes(dir_ / "plugin\\ravelpak.xml",
+                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n" + elements +
+                           "\t</General>\r\n</RavelpakSettings>\r\n");
+        plugin_ = Quote(dir_ / "plugin\\ravelpak.wcx64");
     }
     TempDir dir_;
+    std::string plugin_ = ModulePath();
 };
 
 // A directory selected in the panel expands as the host expands it: the directory entry, its
@@ -94,6 +107,27 @@ TEST_F(WcxhostPack, DirectoriesExpandLikeTheHostsSelection)
                              "Show\\Extras\\Deep\\d.zip", "loose.zip"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"Show\\", "Show\\B\\", "Show\\Extras\\", "Show\\Extras\\Deep\\"}));
     EXPECT_EQ(Lines(result.output).back(), "result 0");
+}
+
+// Each directory is a group: verified against its SFV file, then read and unpacked into its
+// own directory; a group that fails verification is left as it is, SFV file included.
+TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
+{
+    UseSettings("<Check-CRC>1</Check-CRC><Delete-sfv>1</Delete-sfv>");
+    File("Good\\good.zip", "123456789");
+    File("Good\\good.sfv", "; checksums\r\ngood.zip cbf43926\r\n");
+    File("Bad\\bad.zip", "123456789");
+    File("Bad\\bad.sfv", "bad.zip 00000000\r\nmissing.r00 FFFFFFFF\r\n");
+    ProcessResult result = Pack("--trace", "Bad Good");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(Lines(result.output), (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!",
+                                            "cb 0 Verifying missing.r00...", "cb 0 Verifying missing.r00... Done!",
+                                            "cb 0 Verifying good.zip...", "cb 0 Verifying good.zip... Done!",
+                                            "cb 9 " + src() + "Good\\good.zip", "cb 0 " + src() + "Good\\good.zip",
+                                            "result 0"}));
+    EXPECT_EQ(ListTree(out()), (Lines_{"Bad\\", "Good\\"}));
+    EXPECT_TRUE(FileExists(src() + "Bad\\bad.sfv"));
+    EXPECT_FALSE(FileExists(src() + "Good\\good.sfv"));
 }
 
 TEST_F(WcxhostPack, TraceShowsEveryCallbackCallInOrder)
