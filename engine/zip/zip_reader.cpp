@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -546,6 +545,26 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     return status;
 }
 
+ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact)
+{
+    const EntryRecord* record = nullptr;
+    const ZipStatus found = FindRecord(reader, index, record);
+    if (found != ZipStatus::Ok)
+        return found;
+    if (!IsContainedName(targetName))
+        return ZipStatus::UnsafeName;
+    const std::string outputPath = reader.baseDirectory + targetName;
+    if (!FitsMaxPath(outputPath))
+        return ZipStatus::NameTooLong;
+    if (record->item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        intact = true;
+        return ensureDirectory(reader.baseDirectory, targetName);
+    }
+    const size_t slash = targetName.find_last_of("\\/");
+    ensureDirectory(reader.baseDirectory, slash == std::string::npos ? "" : targetName.substr(0, slash + 1));
+    return WriteEntry(reader, *record, outputPath, intact);
+}
+
 } // namespace
 
 ZipReader* openReader(const std::string& archivePath)
@@ -605,25 +624,8 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item)
 ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact)
 {
     bool intact = false;
-    ZipStatus status = ZipStatus::BadArgument;
-    const EntryRecord* record = nullptr;
-    if (reader && index >= 0 && index < reader->entryCount)
-        status = FindRecord(*reader, index, record);
-    if (status == ZipStatus::Ok && !IsContainedName(targetName))
-        status = ZipStatus::UnsafeName;
-    const std::string outputPath = reader ? reader->baseDirectory + targetName : std::string();
-    if (status == ZipStatus::Ok && !FitsMaxPath(outputPath))
-        status = ZipStatus::NameTooLong;
-    if (status == ZipStatus::Ok) {
-        const size_t slash = targetName.find_last_of("\\/");
-        if (record->item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            status = ensureDirectory(reader->baseDirectory, targetName);
-            intact = status == ZipStatus::Ok;
-        } else {
-            ensureDirectory(reader->baseDirectory, slash == std::string::npos ? "" : targetName.substr(0, slash + 1));
-            status = WriteEntry(*reader, *record, outputPath, intact);
-        }
-    }
+    const bool known = reader && index >= 0 && index < reader->entryCount;
+    const ZipStatus status = known ? ExtractEntry(*reader, index, targetName, intact) : ZipStatus::BadArgument;
     if (dataIntact)
         *dataIntact = intact;
     return status;

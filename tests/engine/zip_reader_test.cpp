@@ -86,9 +86,8 @@ TEST_F(ZipReaderTest, ItemsCarryTheirIndexSizesAndSanitisedNames)
 // operations, and nothing at all is created for them.
 TEST_F(ZipReaderTest, NamesThatStillEscapeAreRefused)
 {
-    const std::string hostile[] = {"../x",   "..\\x", "a/../../x", "..",          "a/..",         "a\\..",
-                                   "C:../x", "/../x", "f.txt:ads", "a/C:/x",      "\\\\?\\C:\\x", "\\\\.\\C:\\x",
-                                   ".../x",  ". ./x", "CON",       "sub/nul.txt", "a*b",          "tab\there"};
+    // One of each kind; the stage's test builds a longer table into archives.
+    const std::string hostile[] = {"a/../../x", "a\\..", "C:../x", "f.txt:ads", ". ./x", "sub/nul.txt", "tab\there"};
     std::vector<ZipEntry> entries;
     for (const std::string& name : hostile)
         entries.push_back(FileEntry(name, "bad"));
