@@ -560,6 +560,9 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
         intact = true;
         return ensureDirectory(reader.baseDirectory, targetName);
     }
+    // The record may come from the cache while minizip stands on another entry.
+    if (!MoveTo(reader, index))
+        return ZipStatus::ReadFailed;
     const size_t slash = targetName.find_last_of("\\/");
     ensureDirectory(reader.baseDirectory, slash == std::string::npos ? "" : targetName.substr(0, slash + 1));
     return WriteEntry(reader, *record, outputPath, intact);

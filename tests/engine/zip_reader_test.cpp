@@ -357,6 +357,20 @@ TEST_F(ZipReaderTest, CursorMovesBackwardsAndForwards)
     }
 }
 
+// A failed item record moves the cursor but not the cached record of the entry before it.
+TEST_F(ZipReaderTest, CachedRecordIsExtractedFromItsOwnEntry)
+{
+    ReaderHandle reader = Open({FileEntry("first.txt", "first"), FileEntry(std::string(300, 's'), "second")});
+    ASSERT_TRUE(reader);
+    ZipItem item;
+    ASSERT_EQ(getItem(reader.get(), 0, item), ZipStatus::Ok);
+    ASSERT_EQ(getItem(reader.get(), 1, item), ZipStatus::NameTooLong);
+    bool intact = false;
+    EXPECT_EQ(extractItem(reader.get(), 0, "first.txt", &intact), ZipStatus::Ok);
+    EXPECT_TRUE(intact);
+    EXPECT_EQ(ReadFileBytes(out() + "first.txt"), "first");
+}
+
 TEST_F(ZipReaderTest, StoredAndDeflatedDataOverManyBlocks)
 {
     const std::string pattern = PatternBytes(100000, 3);
@@ -414,6 +428,23 @@ TEST_F(ZipReaderTest, CorruptEntriesWriteNothing)
         reader.reset();
         RemoveTree(out());
     }
+}
+
+// The local header of an empty stored entry with an empty name holds nothing but zeros after
+// its signature. Here only the signature is there, at the very end of the file: the rest of the
+// header must not read as zeros.
+TEST_F(ZipReaderTest, LocalHeaderCutOffByTheEndOfTheFileIsCorrupt)
+{
+    const std::string central = std::string("PK\x01\x02", 4) + LittleEndian(20, 2) + LittleEndian(20, 2) +
+                                std::string(30, '\0') + LittleEndian(0x20, 4) + LittleEndian(46 + 22, 4);
+    const std::string end = std::string("PK\x05\x06", 4) + LittleEndian(0, 4) + LittleEndian(1, 2) +
+                            LittleEndian(1, 2) + LittleEndian(central.size(), 4) + LittleEndian(0, 4) +
+                            LittleEndian(4, 2);
+    WriteFileBytes(archive(), central + end + "PK\x03\x04");
+    ReaderHandle reader(openReader(archive()));
+    ASSERT_TRUE(reader);
+    ZipItem item;
+    EXPECT_EQ(getItem(reader.get(), 0, item), ZipStatus::CorruptEntry);
 }
 
 TEST_F(ZipReaderTest, DataDescriptorEntriesAreNotCorrupt)
