@@ -7,8 +7,8 @@
 #   zip64.zip            one file with forced Zip64 extra fields
 #   stream.zip           a file zipped from a pipe, with Zip64 extra fields
 #   encrypted-*.zip      traditional encryption with the empty password, deflated and stored
-# Runs again only when this script changed. The DOS times are Asia/Tokyo local time, the
-# zone that the tests run in.
+# Runs again only when this script changed. The DOS times are local time at UTC+9 (TZ=JST-9),
+# the zone that the tests run in.
 set -euo pipefail
 out=$1
 stamp="$out/stamp"
@@ -31,7 +31,8 @@ set -o pipefail
 find top -exec touch -m -d '2021-03-04 05:06:08 UTC' {} + -exec touch -a -d '2022-01-02 03:04:06 UTC' {} +
 chmod 0444 top/readonly.txt
 
-export TZ=Asia/Tokyo
+export TZ=JST-9
+# infozip.zip comes first: zipping reads the files, which may move their access times.
 zip -q -r -n .bin ../infozip.zip top
 zip -q -r ../seed.zip top/a.txt top/sub/b.txt top/readonly.txt top/empty
 zip -q -fz ../zip64.zip top/a.txt

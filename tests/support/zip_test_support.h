@@ -36,15 +36,15 @@ inline uint64_t UtcFileTime(int year, int month, int day, int hour, int minute, 
     return FileTimeValue(time);
 }
 
-// The tests run in Asia/Tokyo (UTC+9, no daylight saving), which ctest sets through TZ, so
-// that a DOS time that is not converted from local time shows.
+// The tests run at UTC+9 without daylight saving (TZ=JST-9, a POSIX zone that needs no time
+// zone data), which ctest sets, so that a DOS time that is not converted from local time shows.
 inline long TimeZoneBiasMinutes()
 {
     TIME_ZONE_INFORMATION zone;
     GetTimeZoneInformation(&zone);
     return zone.Bias;
 }
-const long kTokyoBiasMinutes = -540;
+const long kTestZoneBiasMinutes = -540;
 
 struct FileTimes {
     uint64_t creation = 0;
