@@ -545,6 +545,17 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     return status;
 }
 
+// Creates every missing directory of `path` below `root`, parents first.
+void CreateLevels(const std::string& root, const std::string& path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos && slash != 0)
+        CreateLevels(root, path.substr(0, slash));
+    const std::string full = root + path;
+    if (GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES)
+        CreateDirectoryA(full.c_str(), nullptr);
+}
+
 ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact)
 {
     const EntryRecord* record = nullptr;
@@ -650,13 +661,7 @@ ZipStatus ensureDirectory(const std::string& root, const std::string& path)
         return ZipStatus::NameTooLong;
     if (GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES)
         CreateDirectoryA(root.c_str(), nullptr);
-    if (path.empty())
-        return ZipStatus::Ok;
-    const size_t slash = path.find_last_of("\\/");
-    if (slash != std::string::npos && slash != 0)
-        ensureDirectory(root, path.substr(0, slash));
-    const std::string full = root + path;
-    if (GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryA(full.c_str(), nullptr);
+    if (!path.empty())
+        CreateLevels(root, path);
     return ZipStatus::Ok;
 }
