@@ -23,9 +23,11 @@ add_library(ravelpak_core STATIC
     engine/pack_driver.cpp
     engine/sfv.cpp
     engine/unpack_group.cpp
+    engine/zip/zip_reader.cpp
+    engine/zip_stage.cpp
     host/progress.cpp
     settings/settings_file.cpp)
-target_link_libraries(ravelpak_core PUBLIC ravelpak_portable imagehlp)
+target_link_libraries(ravelpak_core PUBLIC ravelpak_portable minizip imagehlp)
 target_compile_definitions(ravelpak_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(ravelpak_core PRIVATE -Wall -Wextra)
 

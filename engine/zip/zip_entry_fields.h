@@ -1,0 +1,46 @@
+// The parts of a ZIP entry's stored information that decode without the platform: the stored
+// name made relative, the test that keeps a name inside the extraction directory, the Win32
+// attribute bits, and the extended-timestamp ("UT") block of the local extra field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Strips drive prefixes ("C:") and leading separators from the stored name, and skips past
+// every "\..\", "\../", "/../" or "/..\" inside it, until none of these applies. Returns a
+// pointer into `name`.
+const char* SanitizeStoredName(const char* name);
+
+// True when `name`, appended to a directory, names something inside that directory: it does
+// not start with a separator, holds no ":" (drive letters, alternate data streams), no
+// wildcard or control character, no component made only of dots and spaces other than ".",
+// and no component that Windows maps to a device (CON, NUL, COM1, ...). The empty name stands
+// for the directory itself.
+bool IsContainedName(const std::string& name);
+
+// Win32 attribute bits (read-only, hidden, system, directory, archive) from the entry's
+// "version made by" field, whose high byte names the host system, and its external
+// attributes: DOS bits for MS-DOS-like hosts, Unix permissions and file type otherwise.
+uint32_t WindowsAttributes(uint32_t versionMadeBy, uint32_t externalAttributes);
+
+// True when the DOS date and time (date in the high 16 bits) name a real calendar time:
+// month 1 to 12, a day that the month has, hour below 24, minute and second below 60.
+bool IsCalendarDosDateTime(uint32_t dosDateTime);
+
+// The times of a "UT" block, each a signed count of seconds since 1970-01-01 UTC.
+struct ExtendedTimes {
+    bool hasWrite = false;
+    bool hasAccess = false;
+    bool hasCreation = false;
+    int32_t write = 0;
+    int32_t access = 0;
+    int32_t creation = 0;
+};
+
+// Reads the first "UT" block of a local extra field. A time that its flags announce but that
+// the block (or the field) does not hold is left out; nothing outside the field is read.
+ExtendedTimes ReadExtendedTimes(const unsigned char* field, size_t length);
+
+// Seconds since 1970-01-01 UTC as a Win32 FILETIME count (100 ns units since 1601-01-01).
+uint64_t UnixSecondsToFileTime(int32_t seconds);

@@ -1,0 +1,667 @@
+#include "engine/zip/zip_reader.h"
+
+#include <unzip.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/crc32.h"
+#include "engine/paths.h"
+#include "engine/zip/zip_entry_fields.h"
+
+namespace {
+
+const size_t kTransferSize = 16384;
+const size_t kArchiveBufferSize = 65536;
+const uint32_t kEncryptedFlag = 0x0001;
+const uint32_t kDataDescriptorFlag = 0x0008;
+const size_t kEncryptionHeaderSize = 12;
+
+// The archive file as minizip sees it: the handle that openReader opened, read through a
+// buffer of our own because minizip reads its headers a byte at a time.
+class ArchiveFile {
+public:
+    ArchiveFile() = default;
+    ~ArchiveFile() { close(); }
+    ArchiveFile(const ArchiveFile&) = delete;
+    ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+    bool open(const std::string& path)
+    {
+        handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        LARGE_INTEGER size;
+        if (handle_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle_, &size)) {
+            close();
+            return false;
+        }
+        size_ = static_cast<uint64_t>(size.QuadPart);
+        return true;
+    }
+
+    void close()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+    // Reads up to `size` bytes at the current position. A short count means the end of the
+    // file or a read error; both count as an error for minizip (see lastReadShort).
+    uLong read(void* destination, uLong size)
+    {
+        unsigned char* out = static_cast<unsigned char*>(destination);
+        uLong done = 0;
+        while (done < size) {
+            if (position_ >= bufferStart_ && position_ < bufferStart_ + bufferLength_) {
+                const size_t offset = static_cast<size_t>(position_ - bufferStart_);
+                const size_t chunk = std::min<size_t>(bufferLength_ - offset, size - done);
+                std::memcpy(out + done, buffer_.data() + offset, chunk);
+                done += static_cast<uLong>(chunk);
+                position_ += chunk;
+            } else if (size - done >= kArchiveBufferSize) {
+                const DWORD got = readAt(position_, out + done, size - done);
+                if (got == 0)
+                    break;
+                done += got;
+                position_ += got;
+            } else {
+                buffer_.resize(kArchiveBufferSize);
+                bufferStart_ = position_;
+                bufferLength_ = readAt(position_, buffer_.data(), kArchiveBufferSize);
+                if (bufferLength_ == 0)
+                    break;
+            }
+        }
+        lastReadShort_ = done < size;
+        return done;
+    }
+
+    long seek(ZPOS64_T offset, int origin)
+    {
+        switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET:
+            position_ = offset;
+            return 0;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            position_ += offset; // wraps for the negative steps that minizip passes as unsigned
+            return 0;
+        case ZLIB_FILEFUNC_SEEK_END:
+            position_ = size_ + offset;
+            return 0;
+        default:
+            return -1;
+        }
+    }
+
+    ZPOS64_T tell() const { return position_; }
+    uint64_t size() const { return size_; }
+
+    // minizip takes a header read that ends early for a clean end of file and goes on with
+    // zero bytes unless the error query says otherwise.
+    bool lastReadShort() const { return lastReadShort_; }
+
+private:
+    DWORD readAt(uint64_t offset, void* destination, size_t size)
+    {
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        DWORD got = 0;
+        if (offset >= size_ || !SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) ||
+            !ReadFile(handle_, destination, static_cast<DWORD>(size), &got, nullptr))
+            return 0;
+        return got;
+    }
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    uint64_t size_ = 0;
+    uint64_t position_ = 0;
+    std::vector<unsigned char> buffer_;
+    uint64_t bufferStart_ = 0;
+    size_t bufferLength_ = 0;
+    bool lastReadShort_ = false;
+};
+
+// An archive without entries is nothing but its end record. minizip cannot open it: it takes
+// an end record at the very first byte for none found.
+bool IsEmptyArchive(ArchiveFile& file)
+{
+    const size_t kEndRecordSize = 22;
+    unsigned char record[kEndRecordSize];
+    file.seek(0, ZLIB_FILEFUNC_SEEK_SET);
+    if (file.read(record, kEndRecordSize) != kEndRecordSize || std::memcmp(record, "PK\x05\x06", 4) != 0)
+        return false;
+    for (size_t i = 4; i < 20; ++i) // disks, entry counts, directory size and offset
+        if (record[i] != 0)
+            return false;
+    const uint64_t commentLength = record[20] | record[21] << 8;
+    return file.size() == kEndRecordSize + commentLength;
+}
+
+ArchiveFile& FileOf(voidpf stream)
+{
+    return *static_cast<ArchiveFile*>(stream);
+}
+
+// minizip's file functions over an ArchiveFile; the "file name" that minizip hands to the
+// open function is the ArchiveFile itself, already open.
+voidpf ZCALLBACK OpenArchiveFile(voidpf, const void* file, int)
+{
+    return const_cast<void*>(file);
+}
+uLong ZCALLBACK ReadArchiveFile(voidpf, voidpf stream, void* buffer, uLong size)
+{
+    return FileOf(stream).read(buffer, size);
+}
+uLong ZCALLBACK WriteArchiveFile(voidpf, voidpf, const void*, uLong)
+{
+    return 0;
+}
+ZPOS64_T ZCALLBACK TellArchiveFile(voidpf, voidpf stream)
+{
+    return FileOf(stream).tell();
+}
+long ZCALLBACK SeekArchiveFile(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+{
+    return FileOf(stream).seek(offset, origin);
+}
+int ZCALLBACK CloseArchiveFile(voidpf, voidpf stream)
+{
+    FileOf(stream).close();
+    return 0;
+}
+int ZCALLBACK ArchiveFileError(voidpf, voidpf stream)
+{
+    return FileOf(stream).lastReadShort() ? 1 : 0;
+}
+
+// Everything that extraction needs of an entry besides its item record.
+struct EntryRecord {
+    ZipItem item;
+    uint32_t flags = 0;
+    uint32_t method = 0;
+    uint32_t crc = 0;
+    uint32_t dosDateTime = 0;
+};
+
+// Traditional PKWARE decryption.
+class TraditionalCipher {
+public:
+    explicit TraditionalCipher(const char* password) : table_(get_crc_table())
+    {
+        for (const char* p = password; *p; ++p)
+            update(static_cast<unsigned char>(*p));
+    }
+
+    void decrypt(unsigned char* data, size_t length)
+    {
+        for (size_t i = 0; i < length; ++i) {
+            const uint32_t temp = (keys_[2] & 0xFFFF) | 2;
+            data[i] ^= static_cast<unsigned char>((temp * (temp ^ 1)) >> 8);
+            update(data[i]);
+        }
+    }
+
+private:
+    uint32_t crcStep(uint32_t crc, unsigned char byte) const { return table_[(crc ^ byte) & 0xFF] ^ (crc >> 8); }
+
+    void update(unsigned char plain)
+    {
+        keys_[0] = crcStep(keys_[0], plain);
+        keys_[1] = (keys_[1] + (keys_[0] & 0xFF)) * 134775813u + 1;
+        keys_[2] = crcStep(keys_[2], static_cast<unsigned char>(keys_[1] >> 24));
+    }
+
+    const z_crc_t* table_;
+    uint32_t keys_[3] = {0x12345678u, 0x23456789u, 0x34567890u};
+};
+
+// The data of the current entry as it goes to disk: read raw through minizip, decrypted with
+// the empty password when the entry is encrypted, inflated for method 8, and ended at the size
+// that the central directory gives. Keeps its own CRC-32, which minizip does not compute for
+// raw reads. The entry stays open in minizip for the object's lifetime.
+class EntryData {
+public:
+    EntryData(unzFile archive, const EntryRecord& record, unsigned char* input)
+        : archive_(archive), record_(record), input_(input)
+    {
+    }
+
+    ~EntryData()
+    {
+        if (inflating_)
+            inflateEnd(&stream_);
+        if (opened_)
+            unzCloseCurrentFile(archive_);
+    }
+
+    EntryData(const EntryData&) = delete;
+    EntryData& operator=(const EntryData&) = delete;
+
+    ZipStatus open()
+    {
+        opened_ = unzOpenCurrentFile2(archive_, nullptr, nullptr, 1) == UNZ_OK;
+        if (!opened_)
+            return ZipStatus::InflateFailed;
+        if (record_.flags & kEncryptedFlag) {
+            cipher_.reset(new TraditionalCipher(""));
+            unsigned char header[kEncryptionHeaderSize];
+            if (unzReadCurrentFile(archive_, header, kEncryptionHeaderSize) != static_cast<int>(kEncryptionHeaderSize))
+                return ZipStatus::InflateFailed;
+            cipher_->decrypt(header, kEncryptionHeaderSize);
+            const uint32_t check = (record_.flags & kDataDescriptorFlag) ? record_.dosDateTime >> 8 : record_.crc >> 24;
+            if (header[kEncryptionHeaderSize - 1] != (check & 0xFF))
+                return ZipStatus::BadPassword;
+        }
+        if (record_.method == Z_DEFLATED) {
+            inflating_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK;
+            if (!inflating_)
+                return ZipStatus::InflateFailed;
+        }
+        return ZipStatus::Ok;
+    }
+
+    // Fills `out` with up to `capacity` bytes. `end` is set once the entry's whole size has
+    // been produced; a count of 0 without `end` means that the data ended too early.
+    ZipStatus read(unsigned char* out, size_t capacity, size_t& count, bool& end)
+    {
+        count = 0;
+        const uint64_t remaining = record_.item.uncompressedSize - produced_;
+        const uInt wanted = static_cast<uInt>(std::min<uint64_t>(capacity, remaining));
+        if (wanted > 0) {
+            ZipStatus status =
+                record_.method == Z_DEFLATED ? inflateInto(out, wanted, count) : copyInto(out, wanted, count);
+            if (status != ZipStatus::Ok)
+                return status;
+        }
+        crc_ = Crc32Update(crc_, out, count);
+        produced_ += count;
+        end = produced_ == record_.item.uncompressedSize;
+        return ZipStatus::Ok;
+    }
+
+    bool matchesStoredCrc() const { return produced_ == record_.item.uncompressedSize && crc_ == record_.crc; }
+
+private:
+    // Takes the next raw block when the previous one is used up. False on a read error.
+    bool refill()
+    {
+        if (stream_.avail_in > 0 || sourceEnded_)
+            return true;
+        const int got = unzReadCurrentFile(archive_, input_, kTransferSize);
+        if (got < 0)
+            return false;
+        sourceEnded_ = got == 0;
+        if (cipher_)
+            cipher_->decrypt(input_, static_cast<size_t>(got));
+        stream_.next_in = input_;
+        stream_.avail_in = static_cast<uInt>(got);
+        return true;
+    }
+
+    ZipStatus copyInto(unsigned char* out, uInt wanted, size_t& count)
+    {
+        if (!refill())
+            return ZipStatus::InflateFailed;
+        count = std::min(wanted, stream_.avail_in);
+        std::memcpy(out, stream_.next_in, count);
+        stream_.next_in += count;
+        stream_.avail_in -= static_cast<uInt>(count);
+        return ZipStatus::Ok;
+    }
+
+    ZipStatus inflateInto(unsigned char* out, uInt wanted, size_t& count)
+    {
+        stream_.next_out = out;
+        stream_.avail_out = wanted;
+        while (stream_.avail_out == wanted && !streamEnded_) {
+            if (!refill())
+                return ZipStatus::InflateFailed;
+            const int result = inflate(&stream_, Z_NO_FLUSH);
+            if (result == Z_STREAM_END)
+                streamEnded_ = true;
+            else if (result == Z_BUF_ERROR && sourceEnded_)
+                break; // the data ended inside the stream
+            else if (result != Z_OK)
+                return ZipStatus::InflateFailed;
+        }
+        count = wanted - stream_.avail_out;
+        return ZipStatus::Ok;
+    }
+
+    unzFile archive_;
+    const EntryRecord& record_;
+    unsigned char* input_;
+    bool opened_ = false;
+    bool inflating_ = false;
+    std::unique_ptr<TraditionalCipher> cipher_;
+    z_stream stream_ = {};
+    bool sourceEnded_ = false;
+    bool streamEnded_ = false;
+    uint64_t produced_ = 0;
+    uint32_t crc_ = 0;
+};
+
+FILETIME ToFileTime(uint64_t count)
+{
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(count);
+    time.dwHighDateTime = static_cast<DWORD>(count >> 32);
+    return time;
+}
+
+// The DOS date and time are local time. One that is no calendar time (month 0, 30 February,
+// hour 24, ...) becomes the earliest DOS time, 1980-01-01 00:00:00.
+FILETIME DosDateTimeToFileTime(uint32_t dosDateTime)
+{
+    const uint32_t kDosEpoch = (1 << 5 | 1) << 16;
+    const uint32_t valid = IsCalendarDosDateTime(dosDateTime) ? dosDateTime : kDosEpoch;
+    const uint32_t date = valid >> 16;
+    const uint32_t time = valid & 0xFFFF;
+    SYSTEMTIME calendar = {};
+    calendar.wYear = static_cast<WORD>(1980 + (date >> 9));
+    calendar.wMonth = static_cast<WORD>((date >> 5) & 15);
+    calendar.wDay = static_cast<WORD>(date & 31);
+    calendar.wHour = static_cast<WORD>(time >> 11);
+    calendar.wMinute = static_cast<WORD>((time >> 5) & 63);
+    calendar.wSecond = static_cast<WORD>((time & 31) * 2);
+    FILETIME local;
+    SystemTimeToFileTime(&calendar, &local);
+    FILETIME utc;
+    LocalFileTimeToFileTime(&local, &utc);
+    return utc;
+}
+
+std::string WithSeparator(const std::string& directory)
+{
+    const char last = directory.empty() ? '\0' : directory.back();
+    return last == '\\' || last == '/' ? directory : directory + '\\';
+}
+
+bool IsReadOnlyFile(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool WriteAll(HANDLE file, const unsigned char* data, size_t length)
+{
+    DWORD written = 0;
+    return WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+}
+
+} // namespace
+
+struct ZipReader {
+    ArchiveFile file;
+    unzFile archive = nullptr; // stays null for an empty archive
+    int32_t entryCount = 0;
+    // minizip's current entry; -1 when unknown (after a failed step), which sends the next
+    // move back to the first entry.
+    int32_t cursor = -1;
+    int32_t cachedIndex = -1;
+    EntryRecord cached;
+    std::vector<unsigned char> transfer; // allocated by the first extraction
+    std::vector<unsigned char> input;
+    std::string baseDirectory;
+};
+
+namespace {
+
+bool MoveTo(ZipReader& reader, int32_t index)
+{
+    if (reader.cursor < 0 || reader.cursor > index) {
+        reader.cursor = unzGoToFirstFile(reader.archive) == UNZ_OK ? 0 : -1;
+        if (reader.cursor < 0)
+            return false;
+    }
+    while (reader.cursor < index) {
+        if (unzGoToNextFile(reader.archive) != UNZ_OK) {
+            reader.cursor = -1;
+            return false;
+        }
+        ++reader.cursor;
+    }
+    return true;
+}
+
+// Steps through every record that the end record announces: an archive whose directory
+// ends early is refused at the door instead of failing entry by entry.
+bool DirectoryIsComplete(ZipReader& reader)
+{
+    return reader.entryCount == 0 || MoveTo(reader, reader.entryCount - 1);
+}
+
+// Opens the current entry raw, which makes minizip compare its local header with the
+// central-directory record, and reads the local extra field.
+ZipStatus ReadLocalExtraField(unzFile archive, std::vector<unsigned char>& field)
+{
+    if (unzOpenCurrentFile2(archive, nullptr, nullptr, 1) != UNZ_OK)
+        return ZipStatus::CorruptEntry;
+    const int size = unzGetLocalExtrafield(archive, nullptr, 0);
+    field.resize(size > 0 ? static_cast<size_t>(size) : 0);
+    const bool read =
+        field.empty() || unzGetLocalExtrafield(archive, field.data(), static_cast<unsigned>(size)) == size;
+    unzCloseCurrentFile(archive);
+    return read ? ZipStatus::Ok : ZipStatus::ReadFailed;
+}
+
+ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
+{
+    if (!MoveTo(reader, index))
+        return ZipStatus::ReadFailed;
+    unz_file_info64 info;
+    char storedName[MAX_PATH];
+    if (unzGetCurrentFileInfo64(reader.archive, &info, storedName, sizeof storedName, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return ZipStatus::ReadFailed;
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
+        return ZipStatus::CorruptEntry;
+    std::vector<unsigned char> extraField;
+    const ZipStatus extra = ReadLocalExtraField(reader.archive, extraField);
+    if (extra != ZipStatus::Ok)
+        return extra;
+    // minizip leaves a name that fills the buffer without its terminator.
+    if (info.size_filename >= sizeof storedName)
+        return ZipStatus::NameTooLong;
+    const char* name = SanitizeStoredName(storedName);
+    if (!IsContainedName(name))
+        return ZipStatus::UnsafeName;
+
+    ZipItem& item = record.item;
+    item = ZipItem();
+    item.index = index;
+    std::strcpy(item.name, name);
+    item.attributes = WindowsAttributes(info.version, info.external_fa);
+    item.compressedSize = info.compressed_size;
+    item.uncompressedSize = info.uncompressed_size;
+    item.writeTime = item.accessTime = item.creationTime = DosDateTimeToFileTime(info.dosDate);
+    const ExtendedTimes times = ReadExtendedTimes(extraField.data(), extraField.size());
+    if (times.hasWrite)
+        item.writeTime = ToFileTime(UnixSecondsToFileTime(times.write));
+    if (times.hasAccess)
+        item.accessTime = ToFileTime(UnixSecondsToFileTime(times.access));
+    if (times.hasCreation)
+        item.creationTime = ToFileTime(UnixSecondsToFileTime(times.creation));
+    record.flags = info.flag;
+    record.method = info.compression_method;
+    record.crc = info.crc;
+    record.dosDateTime = info.dosDate;
+    return ZipStatus::Ok;
+}
+
+// The record of entry `index`, from the cache when it was the last one read.
+ZipStatus FindRecord(ZipReader& reader, int32_t index, const EntryRecord*& record)
+{
+    if (reader.cachedIndex != index) {
+        EntryRecord fresh;
+        const ZipStatus status = ReadRecord(reader, index, fresh);
+        if (status != ZipStatus::Ok)
+            return status;
+        reader.cached = fresh;
+        reader.cachedIndex = index;
+    }
+    record = &reader.cached;
+    return ZipStatus::Ok;
+}
+
+ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::string& outputPath, bool& intact)
+{
+    if (IsReadOnlyFile(outputPath))
+        return ZipStatus::CannotOpen;
+    const DWORD attributes = record.item.attributes ? record.item.attributes : FILE_ATTRIBUTE_NORMAL;
+    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    if (output == INVALID_HANDLE_VALUE)
+        return ZipStatus::CannotOpen;
+    if (reader.transfer.empty()) {
+        reader.transfer.resize(kTransferSize);
+        reader.input.resize(kTransferSize);
+    }
+
+    EntryData data(reader.archive, record, reader.input.data());
+    ZipStatus status = data.open();
+    while (status == ZipStatus::Ok) {
+        size_t count = 0;
+        bool end = false;
+        status = data.read(reader.transfer.data(), kTransferSize, count, end);
+        if (status != ZipStatus::Ok)
+            break;
+        if (count > 0 && !WriteAll(output, reader.transfer.data(), count)) {
+            status = ZipStatus::WriteFailed;
+            break;
+        }
+        if (end) {
+            const ZipItem& item = record.item;
+            SetFileTime(output, &item.creationTime, &item.accessTime, &item.writeTime);
+            intact = data.matchesStoredCrc();
+            break;
+        }
+        if (count == 0)
+            status = ZipStatus::InflateFailed;
+    }
+    CloseHandle(output);
+    return status;
+}
+
+// Creates every missing directory of `path` below `root`, parents first.
+void CreateLevels(const std::string& root, const std::string& path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos && slash != 0)
+        CreateLevels(root, path.substr(0, slash));
+    const std::string full = root + path;
+    if (GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES)
+        CreateDirectoryA(full.c_str(), nullptr);
+}
+
+ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact)
+{
+    const EntryRecord* record = nullptr;
+    const ZipStatus found = FindRecord(reader, index, record);
+    if (found != ZipStatus::Ok)
+        return found;
+    if (!IsContainedName(targetName))
+        return ZipStatus::UnsafeName;
+    const std::string outputPath = reader.baseDirectory + targetName;
+    if (!FitsMaxPath(outputPath))
+        return ZipStatus::NameTooLong;
+    if (record->item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        intact = true;
+        return ensureDirectory(reader.baseDirectory, targetName);
+    }
+    // The record may come from the cache while minizip stands on another entry.
+    if (!MoveTo(reader, index))
+        return ZipStatus::ReadFailed;
+    const size_t slash = targetName.find_last_of("\\/");
+    ensureDirectory(reader.baseDirectory, slash == std::string::npos ? "" : targetName.substr(0, slash + 1));
+    return WriteEntry(reader, *record, outputPath, intact);
+}
+
+} // namespace
+
+ZipReader* openReader(const std::string& archivePath)
+{
+    std::unique_ptr<ZipReader> reader(new ZipReader);
+    char current[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+    if (length > 0 && length < MAX_PATH)
+        reader->baseDirectory = WithSeparator(std::string(current, length));
+    if (!reader->file.open(archivePath))
+        return nullptr;
+    if (IsEmptyArchive(reader->file))
+        return reader.release();
+    zlib_filefunc64_def functions = {OpenArchiveFile, ReadArchiveFile,  WriteArchiveFile, TellArchiveFile,
+                                     SeekArchiveFile, CloseArchiveFile, ArchiveFileError, nullptr};
+    reader->archive = unzOpen2_64(&reader->file, &functions);
+    if (!reader->archive)
+        return nullptr;
+    unz_global_info64 global;
+    const bool counted = unzGetGlobalInfo64(reader->archive, &global) == UNZ_OK && global.number_entry <= INT32_MAX;
+    reader->entryCount = counted ? static_cast<int32_t>(global.number_entry) : 0;
+    if (!counted || !DirectoryIsComplete(*reader)) {
+        unzClose(reader->archive);
+        return nullptr;
+    }
+    MoveTo(*reader, 0);
+    return reader.release();
+}
+
+ZipStatus setBaseDirectory(ZipReader* reader, const std::string& directory)
+{
+    if (!reader || directory.empty())
+        return ZipStatus::BadArgument;
+    reader->baseDirectory = WithSeparator(directory);
+    return FitsMaxPath(reader->baseDirectory) ? ZipStatus::Ok : ZipStatus::NameTooLong;
+}
+
+ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item)
+{
+    item.index = 0;
+    item.name[0] = '\0';
+    item.uncompressedSize = 0;
+    if (!reader || index < -1 || index >= reader->entryCount)
+        return ZipStatus::BadArgument;
+    if (index == -1) {
+        item = ZipItem();
+        item.index = reader->entryCount;
+        return ZipStatus::Ok;
+    }
+    const EntryRecord* record = nullptr;
+    const ZipStatus status = FindRecord(*reader, index, record);
+    if (status == ZipStatus::Ok)
+        item = record->item;
+    return status;
+}
+
+ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact)
+{
+    bool intact = false;
+    const bool known = reader && index >= 0 && index < reader->entryCount;
+    const ZipStatus status = known ? ExtractEntry(*reader, index, targetName, intact) : ZipStatus::BadArgument;
+    if (dataIntact)
+        *dataIntact = intact;
+    return status;
+}
+
+ZipStatus closeReader(ZipReader* reader)
+{
+    if (!reader)
+        return ZipStatus::BadArgument;
+    if (reader->archive)
+        unzClose(reader->archive);
+    delete reader;
+    return ZipStatus::Ok;
+}
+
+ZipStatus ensureDirectory(const std::string& root, const std::string& path)
+{
+    if (!FitsMaxPath(root + path))
+        return ZipStatus::NameTooLong;
+    if (GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES)
+        CreateDirectoryA(root.c_str(), nullptr);
+    if (!path.empty())
+        CreateLevels(root, path);
+    return ZipStatus::Ok;
+}

@@ -1,0 +1,82 @@
+// Reads one ZIP archive entry by entry and writes its entries below a base directory, over
+// minizip (archive structure) and zlib (raw DEFLATE). Every operation returns a ZipStatus and
+// accepts a null reader, for which it returns BadArgument and does nothing else.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+enum class ZipStatus : uint32_t {
+    Ok = 0,
+    // The archive cannot be opened or is no readable ZIP archive (also a multi-disk one, or
+    // one whose central directory holds fewer records than it announces); or the output file
+    // cannot be created (an existing read-only file is never replaced).
+    CannotOpen = 0x200,
+    WriteFailed = 0x400, // writing the output file failed
+    // The entry's local header disagrees with its central-directory record, or its data is
+    // neither stored (method 0) nor deflated (method 8).
+    CorruptEntry = 0x700,
+    // The entry's central-directory record or its local extra field cannot be read.
+    ReadFailed = 0x800,
+    // The check byte of an encrypted entry's 12-byte header does not match the empty password.
+    BadPassword = 0x1000,
+    BadArgument = 0x10000, // null reader, index out of range, empty base directory
+    // The stored name holds 260 characters or more, or the output path composed from the base
+    // directory and the target name exceeds 259 characters.
+    NameTooLong = 0x20000,
+    // The name would reach outside the base directory or name a device (see IsContainedName).
+    UnsafeName = 0x40000,
+    // Decompression failed, or the entry's data ended before the entry's size was reached.
+    InflateFailed = 0x5000000,
+};
+
+// One entry as the extraction sees it.
+struct ZipItem {
+    // The entry's position in the central directory, from 0; for the summary (index -1) the
+    // number of entries.
+    int32_t index = 0;
+    // The stored name after sanitising, separators as stored; a directory keeps its trailing
+    // separator.
+    char name[MAX_PATH] = {};
+    // Win32 attribute bits: read-only, hidden, system, directory, archive.
+    uint32_t attributes = 0;
+    FILETIME accessTime = {};
+    FILETIME creationTime = {};
+    FILETIME writeTime = {};
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+};
+
+struct ZipReader;
+
+// Opens the archive (read sharing only) and checks that its central directory holds every
+// record that it announces. Null when that fails. The base directory starts as the process's
+// current directory.
+ZipReader* openReader(const std::string& archivePath);
+
+// Target names are resolved against `directory`, to which a backslash is added when it ends
+// in no separator. NameTooLong when the result does not fit MAX_PATH; every later extraction
+// then fails with NameTooLong rather than writing elsewhere.
+ZipStatus setBaseDirectory(ZipReader* reader, const std::string& directory);
+
+// Index -1 gives the summary; 0 to count-1 the entry. A failed call leaves index 0, an empty
+// name and size 0. Names that stay unsafe after sanitising are refused with UnsafeName.
+ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item);
+
+// Writes entry `index` to base directory + `targetName` (creating missing directories), or
+// creates that directory for a directory entry. The file gets the entry's attributes at
+// creation and its times once all data is written. When the entry's record cannot be read,
+// or the target name is unsafe or too long, nothing is written. A file whose data fails
+// stays with what was written. `dataIntact`, when given, tells whether the written data has
+// the entry's size and stored CRC-32: a file whose CRC does not match is still kept with Ok.
+ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact = nullptr);
+
+// Closes the archive and frees the reader.
+ZipStatus closeReader(ZipReader* reader);
+
+// Creates `root` when it is missing, then every missing directory of `path` below it from
+// the outermost inwards. Failures to create are not reported (they show when a file is
+// created there); NameTooLong when root + path exceeds 259 characters, and nothing is created.
+ZipStatus ensureDirectory(const std::string& root, const std::string& path);

@@ -1,0 +1,169 @@
+// Damaged archives: mutated copies of valid ones go through opening, every item record and
+// every extraction. None may crash, hang, or write outside the destination. The mutations
+// come from a fixed seed, so a failure repeats; its message names the mutation's number.
+#include "engine/zip/zip_reader.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+#include "tests/support/test_files.h"
+#include "tests/support/zip_test_support.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+typedef std::vector<std::string> Names;
+
+const int kMutationsPerSeed = 1700;
+
+class Random {
+public:
+    explicit Random(uint64_t seed) : state_(seed) {}
+    uint64_t Next()
+    {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        return state_;
+    }
+    size_t Below(size_t bound) { return bound == 0 ? 0 : static_cast<size_t>(Next() % bound); }
+
+private:
+    uint64_t state_;
+};
+
+// Offsets of the size, offset, count and length fields of every header in `archive`.
+std::vector<std::pair<size_t, int>> HeaderFields(const std::string& archive)
+{
+    struct Layout {
+        const char* signature;
+        std::vector<std::pair<size_t, int>> fields; // offset from the signature, width
+    } layouts[] = {
+        {"PK\x03\x04", {{8, 2}, {14, 4}, {18, 4}, {22, 4}, {26, 2}, {28, 2}}},
+        {"PK\x01\x02", {{4, 2}, {10, 2}, {16, 4}, {20, 4}, {24, 4}, {28, 2}, {30, 2}, {32, 2}, {38, 4}, {42, 4}}},
+        {"PK\x05\x06", {{4, 2}, {6, 2}, {8, 2}, {10, 2}, {12, 4}, {16, 4}, {20, 2}}},
+    };
+    std::vector<std::pair<size_t, int>> fields;
+    for (const Layout& layout : layouts)
+        for (size_t at = archive.find(layout.signature); at != std::string::npos;
+             at = archive.find(layout.signature, at + 1))
+            for (const auto& field : layout.fields)
+                if (at + field.first + field.second <= archive.size())
+                    fields.push_back({at + field.first, field.second});
+    return fields;
+}
+
+std::string Mutate(const std::string& seed, const std::vector<std::pair<size_t, int>>& fields, Random& random)
+{
+    std::string bytes = seed;
+    const int rounds = 1 + static_cast<int>(random.Below(3));
+    for (int round = 0; round < rounds && !bytes.empty(); ++round) {
+        switch (random.Below(4)) {
+        case 0: // flip bytes
+            for (size_t n = 1 + random.Below(4); n > 0; --n)
+                bytes[random.Below(bytes.size())] ^= static_cast<char>(1 + random.Below(255));
+            break;
+        case 1: // truncate
+            bytes.resize(random.Below(bytes.size()));
+            break;
+        case 2: { // set a size, offset, count or length field
+            const auto& field = fields[random.Below(fields.size())];
+            if (field.first + field.second > bytes.size())
+                break;
+            const uint64_t values[] = {0, 1, 0xFFFFFFFFu, 0x7FFFFFFFu, 0xFFFF, random.Next(), 12, 0x10000};
+            uint64_t value = values[random.Below(std::size(values))];
+            if (random.Below(3) == 0) {
+                value = 0;
+                for (int i = field.second; i-- > 0;)
+                    value = (value << 8) | static_cast<unsigned char>(bytes[field.first + i]);
+                value = random.Below(2) ? value + 1 : value - 1;
+            }
+            bytes.replace(field.first, field.second, LittleEndian(value, field.second));
+            break;
+        }
+        default: { // cut out or repeat a span, which shifts everything behind it
+            const size_t at = random.Below(bytes.size());
+            const size_t length = 1 + random.Below(64);
+            if (random.Below(2))
+                bytes.erase(at, length);
+            else
+                bytes.insert(at, bytes.substr(at, length));
+            break;
+        }
+        }
+    }
+    return bytes;
+}
+
+std::vector<std::string> Seeds()
+{
+    ZipEntry encrypted = FileEntry("enc/secret.txt", "encrypted with the empty password, then deflated");
+    encrypted.encrypted = true;
+    ZipEntry described = FileEntry("described.bin", PatternBytes(600, 5), 0);
+    described.dataDescriptor = true;
+    ZipEntry stamped = UnixEntry("stamped.txt", std::string(300, 's'), 0100644);
+    stamped.localExtra = UtBlock(0x07, {1, 2, 3}) + ExtraBlock("ux", "abcdefghijk");
+    const std::string written =
+        BuildZip({FileEntry("a.txt", "a short text, deflated; a short text, deflated"), DirectoryEntry("dir/"),
+                  FileEntry("dir/b.bin", PatternBytes(900, 6), 0), encrypted, described, stamped});
+    return {written, ReadFileBytes(ZipFixtureDirectory() + "seed.zip"),
+            ReadFileBytes(ZipFixtureDirectory() + "encrypted-deflated.zip")};
+}
+
+// Everything in the test's directory besides the archive, the destination and its contents.
+Names Outside(const std::string& root)
+{
+    const std::string destination = "a\\b\\dest\\";
+    Names outside;
+    for (const std::string& entry : ListTree(root))
+        if (entry.compare(0, destination.size(), destination) != 0 && entry != "a\\b\\m.zip")
+            outside.push_back(entry);
+    return outside;
+}
+
+TEST(ZipRobustness, MutatedArchivesNeverCrashHangOrEscape)
+{
+    ASSERT_TRUE(FileExists(ZipFixtureDirectory() + "stamp")) << "run ctest, which makes the fixtures";
+    TempDir dir;
+    const std::string nest = dir / "a\\b\\"; // room for names that climb out of dest\ to land in
+    const std::string destination = nest + "dest\\";
+    const std::string archive = nest + "m.zip";
+    MakeDirectories(destination);
+    Random random(0x5EED2024);
+    int opened = 0, extracted = 0;
+    int number = 0;
+    for (const std::string& seed : Seeds()) {
+        const auto fields = HeaderFields(seed);
+        ASSERT_FALSE(fields.empty());
+        for (int i = 0; i < kMutationsPerSeed; ++i, ++number) {
+            WriteFileBytes(archive, Mutate(seed, fields, random));
+            ReaderHandle reader(openReader(archive));
+            opened += reader != nullptr;
+            setBaseDirectory(reader.get(), destination);
+            ZipItem summary;
+            getItem(reader.get(), -1, summary);
+            for (int32_t index = 0; index < summary.index; ++index) {
+                ZipItem item;
+                getItem(reader.get(), index, item);
+                extracted += extractItem(reader.get(), index, item.name) == ZipStatus::Ok;
+            }
+            reader.reset();
+            if (number % 100 == 99) {
+                ASSERT_EQ(Outside(dir.path()), (Names{"a\\", "a\\b\\"}))
+                    << "mutations " << number - 99 << " to " << number;
+                RemoveTree(destination);
+                MakeDirectories(destination);
+            }
+        }
+    }
+    EXPECT_GE(number, 5000);
+    EXPECT_EQ(Outside(dir.path()), (Names{"a\\", "a\\b\\"}));
+    // The mutations must leave enough intact to reach the entries' data.
+    EXPECT_GT(opened, number / 4);
+    EXPECT_GT(extracted, number / 2);
+}
+
+} // namespace
