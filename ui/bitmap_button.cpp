@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "ui/resource_source.h"
+#include "settings/settings_file.h"
 
 const MessageEntry<CFixedBitmapButton> CFixedBitmapButton::kMessageMap[] = {
     {WM_ERASEBKGND, nullptr, &CFixedBitmapButton::OnEraseBackground},
@@ -37,9 +37,9 @@ HWND CFixedBitmapButton::Create(HWND parent, const RECT& rect, UINT id, DWORD st
     return CreateWindowOfClass("WTL_FixedBitmapButton", "BUTTON", parent, rect, "", style, 0, id);
 }
 
-bool CFixedBitmapButton::SubclassWindow(HWND window)
+bool CFixedBitmapButton::Subclass(HWND window)
 {
-    if (!WindowBase::SubclassWindow(window))
+    if (!WindowBase::Subclass(window))
         return false;
     Initialize();
     return true;
@@ -86,7 +86,8 @@ void CFixedBitmapButton::Initialize()
         SetWindowLongPtrA(hwnd(), GWL_STYLE, style | BS_OWNERDRAW);
 
     toolTip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                               CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr, ResourceSource(), nullptr);
+                               CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr,
+                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd(), GWLP_HINSTANCE)), nullptr);
     if (toolTip_ && toolTipText_) {
         SendMessageA(toolTip_, TTM_ACTIVATE, TRUE, 0);
         TTTOOLINFOA tool = {};
@@ -94,7 +95,7 @@ void CFixedBitmapButton::Initialize()
         tool.uFlags = TTF_IDISHWND;
         tool.hwnd = GetParent(hwnd());
         tool.uId = reinterpret_cast<UINT_PTR>(hwnd());
-        tool.hinst = ResourceSource();
+        tool.hinst = ResourceModule();
         tool.lpszText = &(*toolTipText_)[0];
         SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
     }
@@ -352,8 +353,7 @@ LRESULT CFixedBitmapButton::OnFirstDelayTimer(WPARAM, LPARAM)
     if (Has(kPressed)) {
         SendClick();
         int speed = 0;
-        const UINT period =
-            SystemParametersInfoA(SPI_GETKEYBOARDSPEED, 0, &speed, 0) ? 10000 / (speed * 10 + 25) : 250;
+        const UINT period = SystemParametersInfoA(SPI_GETKEYBOARDSPEED, 0, &speed, 0) ? 10000 / (speed * 10 + 25) : 250;
         SetTimer(hwnd(), kRepeatTimer, period, nullptr);
     }
     return 0;
@@ -369,4 +369,7 @@ LRESULT CFixedBitmapButton::OnRepeatTimer(WPARAM, LPARAM)
 }
 
 // The standard button would repaint itself for keyboard cues; this one draws no cues.
-LRESULT CFixedBitmapButton::OnUpdateUiState(WPARAM, LPARAM) { return 0; }
+LRESULT CFixedBitmapButton::OnUpdateUiState(WPARAM, LPARAM)
+{
+    return 0;
+}

@@ -30,7 +30,7 @@ public:
     HWND Create(HWND parent, const RECT& rect, UINT id,
                 DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
     // Takes over an existing button window.
-    bool SubclassWindow(HWND window);
+    bool Subclass(HWND window);
 
     void SetOptions(DWORD options) { options_ = options; }
     // With IBS_AUTOSIZE, an existing window is sized to the image at once.

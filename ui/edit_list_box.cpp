@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "resources/resource.h"
-#include "ui/resource_source.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -12,11 +12,20 @@ const int kButtonWidth = 22;
 const int kImageWidth = 20;
 const int kEditorLimit = 260;
 
-bool NotMinimized(WPARAM wParam, LPARAM) { return wParam != SIZE_MINIMIZED; }
+bool NotMinimized(WPARAM wParam, LPARAM)
+{
+    return wParam != SIZE_MINIMIZED;
+}
 
-HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+HFONT GuiFont()
+{
+    return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
 
-int CaptionHeight() { return GetSystemMetrics(SM_CYCAPTION); }
+int CaptionHeight()
+{
+    return GetSystemMetrics(SM_CYCAPTION);
+}
 
 }  // namespace
 
@@ -53,9 +62,9 @@ CEditListBox::~CEditListBox()
         ImageList_Destroy(images_);
 }
 
-bool CEditListBox::SubclassWindow(HWND frame)
+bool CEditListBox::Subclass(HWND frame)
 {
-    if (!WindowBase::SubclassWindow(frame))
+    if (!WindowBase::Subclass(frame))
         return false;
     Initialize();
     return true;
@@ -103,7 +112,7 @@ bool CEditListBox::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
 void CEditListBox::Initialize()
 {
     options_ = static_cast<DWORD>(GetWindowLongPtrA(hwnd(), GWL_STYLE)) & (ELS_NOMOVE | ELS_BROWSE);
-    images_ = ImageList_LoadImageA(ResourceSource(), MAKEINTRESOURCEA(IDB_LIST_BUTTONS), kImageWidth, 4,
+    images_ = ImageList_LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_LIST_BUTTONS), kImageWidth, 4,
                                    RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd(), GWLP_HINSTANCE));
     const WPARAM font = reinterpret_cast<WPARAM>(GuiFont());
@@ -114,14 +123,14 @@ void CEditListBox::Initialize()
                             0, 0, 0, 0, hwnd(), nullptr, instance, nullptr);
     SendMessageA(list_, WM_SETFONT, font, FALSE);
 
-    HWND editor = CreateWindowExA(0, "EDIT", nullptr, WS_CHILD | WS_BORDER | ES_AUTOHSCROLL, 0, 0, 0, 0, list_,
-                                  nullptr, instance, nullptr);
-    editor_.SubclassWindow(editor);
+    HWND editor = CreateWindowExA(0, "EDIT", nullptr, WS_CHILD | WS_BORDER | ES_AUTOHSCROLL, 0, 0, 0, 0, list_, nullptr,
+                                  instance, nullptr);
+    editor_.Subclass(editor);
     SendMessageA(editor, WM_SETFONT, font, FALSE);
     SendMessageA(editor, EM_LIMITTEXT, kEditorLimit, 0);
 
-    browse_ = CreateWindowExA(0, "BUTTON", "...", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | BS_PUSHBUTTON, 0, 0,
-                              0, 0, hwnd(), nullptr, instance, nullptr);
+    browse_ = CreateWindowExA(0, "BUTTON", "...", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | BS_PUSHBUTTON, 0, 0, 0,
+                              0, hwnd(), nullptr, instance, nullptr);
     SendMessageA(browse_, WM_SETFONT, font, FALSE);
 
     RECT editorRect;
@@ -225,7 +234,10 @@ LRESULT CEditListBox::Notify(int code, int row)
     return SendMessageA(GetParent(hwnd()), WM_NOTIFY, record.hdr.idFrom, reinterpret_cast<LPARAM>(&record));
 }
 
-bool CEditListBox::Editing() const { return IsWindowVisible(editor_.hwnd()) != FALSE; }
+bool CEditListBox::Editing() const
+{
+    return IsWindowVisible(editor_.hwnd()) != FALSE;
+}
 
 void CEditListBox::NewRow()
 {
@@ -286,12 +298,10 @@ void CEditListBox::EditRow(int row)
         RECT inFrame = rect;
         MapWindowPoints(list_, hwnd(), reinterpret_cast<POINT*>(&inFrame), 2);
         const int side = rect.bottom - rect.top;
-        SetWindowPos(browse_, HWND_TOP, inFrame.right - side, inFrame.top, side, side,
-                     SWP_SHOWWINDOW | SWP_NOACTIVATE);
+        SetWindowPos(browse_, HWND_TOP, inFrame.right - side, inFrame.top, side, side, SWP_SHOWWINDOW | SWP_NOACTIVATE);
         rect.right -= side;
     }
-    SetWindowPos(editor, HWND_TOP, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                 SWP_SHOWWINDOW);
+    SetWindowPos(editor, HWND_TOP, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, SWP_SHOWWINDOW);
     SendMessageA(editor, EM_SETSEL, 0, -1);
     SendMessageA(editor, EM_SCROLLCARET, 0, 0);
     SetFocus(editor);
@@ -336,7 +346,10 @@ LRESULT CEditListBox::OnEnable(WPARAM wParam, LPARAM)
     return 0;
 }
 
-LRESULT CEditListBox::OnEraseBackground(WPARAM, LPARAM) { return 1; }
+LRESULT CEditListBox::OnEraseBackground(WPARAM, LPARAM)
+{
+    return 1;
+}
 
 LRESULT CEditListBox::OnVKeyToItem(WPARAM wParam, LPARAM lParam)
 {

@@ -21,13 +21,13 @@ enum : DWORD {
 
 // Notification codes sent to the parent with WM_NOTIFY and an NMEDITLIST record.
 enum : int {
-    ELN_BROWSECLICK = -1901,  // the browse button was clicked
-    ELN_COMMITTING = -1902,   // an edit ends; a non-zero answer discards the text
-    ELN_COMMITTED = -1903,    // the edited text was written into the row
-    ELN_INSERTING = -1904,    // New added an empty row; a non-zero answer drops it unedited
-    ELN_DELETING = -1905,     // a row is about to be deleted; a non-zero answer keeps it
-    ELN_EDITSTARTING = -1906, // the editor is about to open; a non-zero answer keeps it closed
-    ELN_EDITENDED = -1907,    // the editor lost the focus and closes
+    ELN_BROWSECLICK = -1901,   // the browse button was clicked
+    ELN_COMMITTING = -1902,    // an edit ends; a non-zero answer discards the text
+    ELN_COMMITTED = -1903,     // the edited text was written into the row
+    ELN_INSERTING = -1904,     // New added an empty row; a non-zero answer drops it unedited
+    ELN_DELETING = -1905,      // a row is about to be deleted; a non-zero answer keeps it
+    ELN_EDITSTARTING = -1906,  // the editor is about to open; a non-zero answer keeps it closed
+    ELN_EDITENDED = -1907,     // the editor lost the focus and closes
 };
 
 // Posted by the control to its own frame to remove empty rows.
@@ -47,7 +47,7 @@ public:
     ~CEditListBox() override;
 
     // Takes over an existing window as the frame and builds the control in it.
-    bool SubclassWindow(HWND frame);
+    bool Subclass(HWND frame);
     // Creates the frame as a window of its own; the options are the ELS_ bits of `style`.
     HWND Create(HWND parent, const RECT& rect, const char* caption, DWORD style, UINT id);
 

@@ -53,11 +53,13 @@ bool RegisterLayerClass(const char* className, const char* baseClass, WNDPROC pr
 
 INT_PTR DialogBase::RunModal(HINSTANCE resources, int templateId, HWND parent)
 {
-    return DialogBoxParamA(resources, MAKEINTRESOURCEA(templateId), parent, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    return DialogBoxParamA(resources, MAKEINTRESOURCEA(templateId), parent, DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-void DialogBase::EndDialog(INT_PTR result) { ::EndDialog(hwnd_, result); }
+void DialogBase::EndDialog(INT_PTR result)
+{
+    ::EndDialog(hwnd_, result);
+}
 
 void DialogBase::CenterWindow()
 {
@@ -131,7 +133,7 @@ WindowBase::~WindowBase()
         Detach();
 }
 
-bool WindowBase::SubclassWindow(HWND window)
+bool WindowBase::Subclass(HWND window)
 {
     if (hwnd_ || !IsWindow(window))
         return false;

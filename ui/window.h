@@ -8,35 +8,30 @@
 
 // One row of a message map: the message, a condition on its parameters (null: always) and
 // the handler. The first row whose message and condition match handles the message.
-template <class T>
-struct MessageEntry {
+template <class T> struct MessageEntry {
     UINT message;
     bool (*matches)(WPARAM wParam, LPARAM lParam);
     LRESULT (T::*handler)(WPARAM wParam, LPARAM lParam);
 };
 
 // Conditions for message map rows.
-template <int Id>
-bool FromControl(WPARAM wParam, LPARAM)
+template <int Id> bool FromControl(WPARAM wParam, LPARAM)
 {
     return LOWORD(wParam) == Id;
 }
 
-template <int Id, int Code>
-bool ControlNotification(WPARAM wParam, LPARAM)
+template <int Id, int Code> bool ControlNotification(WPARAM wParam, LPARAM)
 {
     return LOWORD(wParam) == Id && HIWORD(wParam) == Code;
 }
 
-template <int Code>
-bool Notification(WPARAM wParam, LPARAM)
+template <int Code> bool Notification(WPARAM wParam, LPARAM)
 {
     return HIWORD(wParam) == Code;
 }
 
 // A key code of WM_KEYDOWN or WM_CHAR, a timer id of WM_TIMER.
-template <WPARAM Value>
-bool WParamIs(WPARAM wParam, LPARAM)
+template <WPARAM Value> bool WParamIs(WPARAM wParam, LPARAM)
 {
     return wParam == Value;
 }
@@ -102,7 +97,7 @@ public:
     virtual ~WindowBase();
 
     HWND hwnd() const { return hwnd_; }
-    bool SubclassWindow(HWND window);
+    bool Subclass(HWND window);
 
 protected:
     // Creates a window of `className`, registered on first use as a class of this layer that
@@ -122,8 +117,7 @@ private:
 
 // A window that another object handles through a message map of its own, for a child window
 // (such as an in-place editor) whose messages belong to the control that owns it.
-template <class Owner>
-class ContainedWindow : public WindowBase {
+template <class Owner> class ContainedWindow : public WindowBase {
 public:
     template <size_t N>
     ContainedWindow(Owner* owner, const MessageEntry<Owner> (&map)[N]) : owner_(owner), first_(map), last_(map + N)

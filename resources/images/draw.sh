@@ -47,13 +47,13 @@ banner banner.bmp "$latin_light" 'verify · unpack · tidy up'
 banner banner_chs.bmp "$chinese" '校验 · 解压 · 清理'
 
 # The button strip, drawn without anti-aliasing so that no pixel is blended with the magenta
-# background. Each image keeps its drawing within rows 3..15, which stay visible in a
-# caption band of the smallest usual height.
-"$im" -size 80x20 xc:'#ff00ff' +antialias -stroke none \
-  -fill '#ffffff' -stroke '#707070' -draw "polygon 4,2 11,2 15,6 15,16 4,16" \
-  -fill '#d0d0d0' -draw "polygon 11,2 11,6 15,6" -stroke none \
-  -fill '#1f8f3a' -draw "rectangle 11,9 13,17" -draw "rectangle 8,12 16,14" \
-  -fill '#c62828' -draw "polygon 24,5 26,3 30,7 34,3 36,5 32,9 36,13 34,15 30,11 26,15 24,13 28,9" \
-  -fill '#1f5fa8' -draw "polygon 50,3 56,9 52,9 52,16 48,16 48,9 44,9" \
-  -fill '#1f5fa8' -draw "polygon 70,16 76,10 72,10 72,3 68,3 68,10 64,10" \
+# background. Each drawing stays within rows 1..13 of its 20x20 cell: a button in a caption
+# band of the smallest usual height shows no more of its image.
+"$im" -size 80x20 xc:'#ff00ff' +antialias \
+  -fill '#ffffff' -stroke '#707070' -draw "polygon 4,1 10,1 13,4 13,13 4,13" \
+  -fill '#d0d0d0' -draw "polygon 10,1 10,4 13,4" -stroke none \
+  -fill '#1f8f3a' -draw "rectangle 12,6 14,12" -draw "rectangle 10,8 16,10" \
+  -fill '#c62828' -draw "polygon 24,3 26,1 30,5 34,1 36,3 32,7 36,11 34,13 30,9 26,13 24,11 28,7" \
+  -fill '#1f5fa8' -draw "polygon 49,1 50,1 55,6 52,6 52,13 47,13 47,6 44,6" \
+  -fill '#1f5fa8' -draw "polygon 69,13 70,13 75,8 72,8 72,1 67,1 67,8 64,8" \
   -type TrueColor BMP3:buttons.bmp
