@@ -171,15 +171,15 @@ TEST_F(ConfigDialogTest, ShowsTheFileAndTheEnablingRule)
     Load(&file);
     Open();
     EXPECT_EQ(WindowText(dialog_), "Ravelpak settings");
-    EXPECT_EQ(Boxes(), "010-11");
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Boxes(), "010-11");
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
     EXPECT_EQ(WindowText(frame_), "Keep files of following types (i.e. *.txt)");
 
     // Checking 1003 enables 1004; unchecking disables it again and leaves its mark.
     ClickItem(IDC_DELETE_SRC_DURING);
-    EXPECT_EQ(Boxes(), "011111");
+    EXPECT_EVENTUALLY_EQ(Boxes(), "011111");
     ClickItem(IDC_DELETE_SRC_DURING);
-    EXPECT_EQ(Boxes(), "010-11");
+    EXPECT_EVENTUALLY_EQ(Boxes(), "010-11");
     Close(IDCANCEL);
 }
 
@@ -192,7 +192,7 @@ TEST_F(ConfigDialogTest, CancelChangesNothing)
     for (int id : kBoxes)
         ClickItem(id);
     AddRow("*.txt");
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
     Close(IDCANCEL);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), file);
     EXPECT_EQ(EngineSettings(), before);
@@ -212,7 +212,7 @@ TEST_F(ConfigDialogTest, OkWritesTheFileAndSetsTheEngine)
     AddRow(" *.txt");
     AddRow("x");
     AddRow("a.nfo");
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", " *.txt", "x", "a.nfo", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", " *.txt", "x", "a.nfo", kPlaceholder}));
     Close(IDOK);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("110111", "*.nfo, *.txt,x,a.nfo"));
     EXPECT_EQ(EngineSettings(), Settings("110111", "nfo,txt"));
@@ -224,7 +224,7 @@ TEST_F(ConfigDialogTest, DisabledKeepSourcesIsSavedByItsMark)
     Load(&file);
     Open();
     ClickItem(IDC_DELETE_SRC_DURING);
-    EXPECT_EQ(Boxes(), "010-00");
+    EXPECT_EVENTUALLY_EQ(Boxes(), "010-00");
     Close(IDOK);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("010100", ""));
     EXPECT_EQ(EngineSettings(), Settings("010100", ""));
@@ -238,7 +238,7 @@ TEST_F(ConfigDialogTest, OnlyThePlaceholderSavesNoPatterns)
     Click(list_, RowPoint(list_, 0));
     HWND remove = GetDlgItem(frame_, kEditListDelete);
     Click(remove, CenterOf(remove));
-    EXPECT_EQ(Rows(), Texts{kPlaceholder});
+    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
     Close(IDOK);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("110111", ""));
     EXPECT_EQ(EngineSettings(), Settings("110111", ""));
@@ -252,8 +252,8 @@ TEST_F(ConfigDialogTest, MissingDeleteSfvShowsTheBoxChecked)
         "</RavelpakSettings>\r\n";
     Load(&file);
     Open();
-    EXPECT_EQ(Boxes(), "010-01");
-    EXPECT_EQ(Rows(), Texts{kPlaceholder});
+    EXPECT_EVENTUALLY_EQ(Boxes(), "010-01");
+    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
     Close(IDCANCEL);
 }
 
@@ -272,8 +272,8 @@ TEST_F(ConfigDialogTest, MissingFileIsCreatedAndShownAsWritten)
               "\t\t<File-to-keep>*.nfo</File-to-keep>\r\n\t\t<Delete-src-during>1</Delete-src-during>\r\n"
               "\t\t<Keep-src-nosfv>1</Keep-src-nosfv>\r\n\t\t<Check-CRC>0</Check-CRC>\r\n"
               "\t\t<Delete-sfv>1</Delete-sfv>\r\n\t</General>\r\n</RavelpakSettings>\r\n");
-    EXPECT_EQ(Boxes(), "011101");
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Boxes(), "011101");
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
     Close(IDCANCEL);
     EXPECT_EQ(EngineSettings(), before);
 
@@ -292,7 +292,7 @@ TEST_F(ConfigDialogTest, RowsOfUpTo260CharactersAreSaved)
     const std::string file = SettingsFile("010100", longest + "," + tooLong + ",*.nfo");
     Load(&file);
     Open();
-    EXPECT_EQ(Rows(), (Texts{longest, tooLong, "*.nfo", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{longest, tooLong, "*.nfo", kPlaceholder}));
     Close(IDOK);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("010100", longest + ",,*.nfo"));
     EXPECT_EQ(EngineSettings(), Settings("010100", std::string(258, 'a') + ",nfo"));
@@ -354,8 +354,8 @@ TEST_F(ConfigDialogTest, LanguageModuleSuppliesTheChineseDialog)
     EXPECT_EQ(WindowTextW(Item(IDOK)), L"\u786e\u5b9a");
     EXPECT_EQ(WindowTextW(frame_),
               L"\u4fdd\u7559\u4ee5\u4e0b\u7c7b\u578b\u7684\u6587\u4ef6\uff08\u4f8b\u5982 *.txt\uff09");
-    EXPECT_EQ(Boxes(), "010-00");
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Boxes(), "010-00");
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
     Close(IDCANCEL);
 }
 

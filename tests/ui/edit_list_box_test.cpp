@@ -27,7 +27,7 @@ protected:
         list_ = box_.ListWindow();
         editor_ = FindWindowExA(list_, nullptr, "Edit", nullptr);
         browse_ = FindWindowExA(box_.hwnd(), nullptr, "Button", "...");
-        ui_.TakeEvents();
+        ui_.ClearEvents();
     }
     ~EditListTest() override
     {
@@ -70,15 +70,15 @@ protected:
 TEST_F(EditListTest, EmptyListShowsOnlyThePlaceholder)
 {
     Make(0);
-    EXPECT_EQ(Rows(), Texts{kPlaceholder});
-    EXPECT_EQ(ButtonStates(), (Texts{"528 on", "529 off", "530 off", "531 off"}));
+    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
+    EXPECT_EVENTUALLY_EQ(ButtonStates(), (Texts{"528 on", "529 off", "530 off", "531 off"}));
     // Selecting the placeholder changes nothing: there is no item to act on.
     ClickRow(0);
-    EXPECT_EQ(ButtonStates(), (Texts{"528 on", "529 off", "530 off", "531 off"}));
+    EXPECT_EVENTUALLY_EQ(ButtonStates(), (Texts{"528 on", "529 off", "530 off", "531 off"}));
     ui_.Call([&] { SendMessageA(list_, LB_SETCURSEL, static_cast<WPARAM>(-1), 0); });
     ui_.Call([&] { EnableWindow(box_.hwnd(), FALSE); });
     EXPECT_FALSE(IsWindowEnabled(list_));
-    EXPECT_EQ(ButtonStates(), (Texts{"528 off", "529 off", "530 off", "531 off"}));
+    EXPECT_EVENTUALLY_EQ(ButtonStates(), (Texts{"528 off", "529 off", "530 off", "531 off"}));
 }
 
 TEST_F(EditListTest, InsertAndDeleteNeverTouchThePlaceholder)
@@ -104,10 +104,10 @@ TEST_F(EditListTest, InsertAndDeleteNeverTouchThePlaceholder)
         if (result && std::string(step.what) == "insert")
             ++inserted;
     }
-    EXPECT_EQ(Rows(), (Texts{"row0", "row1", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"row0", "row1", kPlaceholder}));
     EXPECT_EQ(box_.ItemCount(), 2);
     // The first row inserted at index 0 became the selected one.
-    EXPECT_EQ(Selected(), 0);
+    EXPECT_EVENTUALLY_EQ(Selected(), 0);
 }
 
 TEST_F(EditListTest, CaptionBandHoldsTheButtonsFromTheRight)
@@ -146,16 +146,17 @@ TEST_F(EditListTest, NewRowIsEditedAndCommittedWithEnter)
 {
     Make(0, {"*.nfo"});
     ClickButton(kEditListNew);
-    EXPECT_TRUE(Editing());
+    EXPECT_EVENTUALLY_EQ(Editing(), true);
     EXPECT_TRUE(EditorHasFocus());
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", "", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "", kPlaceholder}));
     TypeText("*.txt");
     PressKey(VK_RETURN);
-    EXPECT_FALSE(Editing());
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
-    EXPECT_EQ(Selected(), 1);
-    EXPECT_EQ(ui_.TakeEvents(),
-              (Texts{"notify -1904 1", "notify -1906 1", "notify -1907 1", "notify -1902 1", "notify -1903 1"}));
+    EXPECT_EVENTUALLY_EQ(Editing(), false);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Selected(), 1);
+    EXPECT_EVENTUALLY_EQ(ui_.Events(), (Texts{"notify -1904 1", "notify -1906 1", "notify -1907 1", "notify -1902 1",
+                                              "notify -1903 1"}));
+    ui_.ClearEvents();
 }
 
 // An edit that ends with an empty row removes the row: Escape on a new row, Enter on a new
@@ -169,13 +170,13 @@ TEST_F(EditListTest, RowsLeftEmptyArePurged)
     EXPECT_TRUE(WaitUntil([&] { return Rows() == Texts{"a", "b", kPlaceholder}; })) << Rows().size();
 
     DoubleClickRow(2);
-    EXPECT_TRUE(Editing());
-    EXPECT_EQ(Rows(), (Texts{"a", "b", "", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Editing(), true);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"a", "b", "", kPlaceholder}));
     PressKey(VK_RETURN);
     EXPECT_TRUE(WaitUntil([&] { return Rows() == Texts{"a", "b", kPlaceholder}; }));
 
     DoubleClickRow(0);
-    EXPECT_EQ(WindowText(editor_), "a");
+    EXPECT_EVENTUALLY_EQ(WindowText(editor_), "a");
     PressKey(VK_BACK);
     PressKey(VK_RETURN);
     EXPECT_TRUE(WaitUntil([&] { return Rows() == Texts{"b", kPlaceholder}; }));
@@ -187,11 +188,11 @@ TEST_F(EditListTest, EscapeKeepsTheRowAndEnterTakesTheText)
     DoubleClickRow(0);
     TypeText("*.txt");
     PressKey(VK_ESCAPE);
-    EXPECT_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
     DoubleClickRow(0);
     TypeText("*.diz");
     PressKey(VK_RETURN);
-    EXPECT_EQ(Rows(), (Texts{"*.diz", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.diz", kPlaceholder}));
 }
 
 TEST_F(EditListTest, EditorTakesAtMost260Characters)
@@ -200,37 +201,38 @@ TEST_F(EditListTest, EditorTakesAtMost260Characters)
     DoubleClickRow(0);
     TypeText(std::string(270, 'p'));
     PressKey(VK_RETURN);
-    EXPECT_EQ(Rows(), (Texts{std::string(260, 'p'), kPlaceholder}));
+    EXPECT_TRUE(WaitUntil([&] { return !Editing(); }));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{std::string(260, 'p'), kPlaceholder}));
 }
 
 TEST_F(EditListTest, MovesKeepTheSelectionOnTheMovedText)
 {
     Make(0, {"a", "b", "c"});
     ClickRow(0);
-    EXPECT_EQ(ButtonStates(), (Texts{"528 on", "529 on", "530 off", "531 on"}));
+    EXPECT_EVENTUALLY_EQ(ButtonStates(), (Texts{"528 on", "529 on", "530 off", "531 on"}));
     ClickButton(kEditListMoveDown);
-    EXPECT_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
-    EXPECT_EQ(Selected(), 1);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Selected(), 1);
     ClickButton(kEditListMoveDown);
-    EXPECT_EQ(Rows(), (Texts{"b", "c", "a", kPlaceholder}));
-    EXPECT_EQ(Selected(), 2);
-    EXPECT_EQ(ButtonStates(), (Texts{"528 on", "529 on", "530 on", "531 off"}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", "c", "a", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Selected(), 2);
+    EXPECT_EVENTUALLY_EQ(ButtonStates(), (Texts{"528 on", "529 on", "530 on", "531 off"}));
     // The last item does not move down, past the placeholder.
     Command(kEditListMoveDown);
-    EXPECT_EQ(Rows(), (Texts{"b", "c", "a", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", "c", "a", kPlaceholder}));
     ClickButton(kEditListMoveUp);
-    EXPECT_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
-    EXPECT_EQ(Selected(), 1);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Selected(), 1);
 
     ClickRow(0);
     Command(kEditListMoveUp);
-    EXPECT_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
     // The placeholder is never moved.
     ClickRow(3);
     Command(kEditListMoveUp);
     Command(kEditListMoveDown);
-    EXPECT_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
-    EXPECT_TRUE(ui_.TakeEvents().empty());
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", "a", "c", kPlaceholder}));
+    EXPECT_TRUE(ui_.Events().empty());
 }
 
 TEST_F(EditListTest, InsertDeleteAndF2Keys)
@@ -238,24 +240,25 @@ TEST_F(EditListTest, InsertDeleteAndF2Keys)
     Make(ELS_NOMOVE, {"a", "b"});
     ClickRow(0);
     PressKey(VK_DELETE);
-    EXPECT_EQ(Rows(), (Texts{"b", kPlaceholder}));
-    EXPECT_EQ(ui_.TakeEvents(), Texts{"notify -1905 0"});
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(ui_.Events(), Texts{"notify -1905 0"});
+    ui_.ClearEvents();
 
     ClickRow(1);
     PressKey(VK_DELETE);
     Command(kEditListDelete);
-    EXPECT_EQ(Rows(), (Texts{"b", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", kPlaceholder}));
 
     PressKey(VK_INSERT);
-    EXPECT_TRUE(Editing());
+    EXPECT_EVENTUALLY_EQ(Editing(), true);
     TypeText("k");
     PressKey(VK_RETURN);
-    EXPECT_EQ(Rows(), (Texts{"b", "k", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"b", "k", kPlaceholder}));
 
     ClickRow(0);
     PressKey(VK_F2);
-    EXPECT_TRUE(Editing());
-    EXPECT_EQ(WindowText(editor_), "b");
+    EXPECT_EVENTUALLY_EQ(Editing(), true);
+    EXPECT_EVENTUALLY_EQ(WindowText(editor_), "b");
     PressKey(VK_ESCAPE);
 }
 
@@ -267,8 +270,8 @@ TEST_F(EditListTest, WhileEditingNewDeleteAndMoveDoNothing)
     ClickButton(kEditListDelete);
     ClickButton(kEditListNew);
     Command(kEditListMoveUp);
-    EXPECT_TRUE(Editing());
-    EXPECT_EQ(Rows(), (Texts{"a", "b", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Editing(), true);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"a", "b", kPlaceholder}));
     PressKey(VK_RETURN);
 }
 
@@ -279,21 +282,21 @@ TEST_F(EditListTest, ParentVetoes)
     ui_.Answer(ELN_DELETING, 1);
     ClickRow(0);
     PressKey(VK_DELETE);
-    EXPECT_EQ(Rows(), (Texts{"a", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"a", kPlaceholder}));
 
     ui_.Answer(ELN_COMMITTING, 1);
     DoubleClickRow(0);
     TypeText("z");
     PressKey(VK_RETURN);
-    EXPECT_EQ(Rows(), (Texts{"a", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"a", kPlaceholder}));
 
     ui_.Answer(ELN_EDITSTARTING, 1);
     DoubleClickRow(0);
-    EXPECT_FALSE(Editing());
+    EXPECT_EVENTUALLY_EQ(Editing(), false);
 
     ui_.Answer(ELN_INSERTING, 1);
     ClickButton(kEditListNew);
-    EXPECT_FALSE(Editing());
+    EXPECT_EVENTUALLY_EQ(Editing(), false);
     EXPECT_TRUE(WaitUntil([&] { return Rows() == Texts{"a", kPlaceholder}; }));
 }
 
@@ -314,11 +317,12 @@ TEST_F(EditListTest, BrowseButtonStandsBesideTheEditor)
     EXPECT_EQ(browse.right - browse.left, row.bottom - row.top);
     EXPECT_EQ(browse.bottom - browse.top, row.bottom - row.top);
     EXPECT_EQ(editor.right, browse.left);
-    ui_.TakeEvents();
+    ui_.ClearEvents();
 
     Click(browse_, CenterOf(browse_));
-    EXPECT_EQ(ui_.TakeEvents(), Texts{"notify -1901 0"});
-    EXPECT_TRUE(Editing());
+    EXPECT_EVENTUALLY_EQ(ui_.Events(), Texts{"notify -1901 0"});
+    ui_.ClearEvents();
+    EXPECT_EVENTUALLY_EQ(Editing(), true);
     EXPECT_TRUE(WaitUntil([&] { return EditorHasFocus(); }));
     PressKey(VK_RETURN);
     EXPECT_FALSE(IsWindowVisible(browse_));
@@ -328,7 +332,7 @@ TEST_F(EditListTest, WithoutBrowseOptionTheBrowseButtonNeverShows)
 {
     Make(ELS_NOMOVE, {"a"});
     DoubleClickRow(0);
-    EXPECT_TRUE(Editing());
+    EXPECT_EVENTUALLY_EQ(Editing(), true);
     EXPECT_FALSE(IsWindowVisible(browse_));
     PressKey(VK_ESCAPE);
 }

@@ -48,7 +48,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 
 void Settle()
 {
-    Sleep(100);
+    Sleep(50);
 }
 
 void MovePointer(HWND window, POINT client)
@@ -58,6 +58,11 @@ void MovePointer(HWND window, POINT client)
     const int height = GetSystemMetrics(SM_CYSCREEN);
     SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, (client.x * 65535 + width / 2) / (width - 1),
               (client.y * 65535 + height / 2) / (height - 1));
+    WaitUntil([&] {
+        POINT cursor;
+        GetCursorPos(&cursor);
+        return cursor.x == client.x && cursor.y == client.y;
+    });
     Settle();
 }
 
@@ -180,12 +185,16 @@ void UiThread::Call(const std::function<void()>& work)
     SendMessageA(host_, kCallMessage, 0, reinterpret_cast<LPARAM>(&work));
 }
 
-std::vector<std::string> UiThread::TakeEvents()
+std::vector<std::string> UiThread::Events()
 {
     std::lock_guard<std::mutex> guard(lock_);
-    std::vector<std::string> events;
-    events.swap(events_);
-    return events;
+    return events_;
+}
+
+void UiThread::ClearEvents()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    events_.clear();
 }
 
 void UiThread::Answer(int code, LRESULT answer)

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <functional>
 #include <map>
@@ -18,6 +20,21 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 3000);
 
 // Lets the windows of other threads handle what is queued for them.
 void Settle();
+
+// Whether `get` gives `expected` before the wait's timeout; the failure shows the last value.
+// Input is handled when the UI thread gets to it, so checks after input wait for their state.
+template <typename Get, typename T>::testing::AssertionResult Eventually(Get get, const T& expected)
+{
+    decltype(get()) last{};
+    if (WaitUntil([&] {
+            last = get();
+            return last == expected;
+        }))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "last value " << ::testing::PrintToString(last);
+}
+
+#define EXPECT_EVENTUALLY_EQ(expression, expected) EXPECT_TRUE(Eventually([&] { return expression; }, expected))
 
 void MovePointer(HWND window, POINT client);
 void PressLeft();
@@ -50,8 +67,9 @@ public:
     HWND host() const { return host_; }
     // Runs `work` on the UI thread and waits for it.
     void Call(const std::function<void()>& work);
-    // What the controls sent so far; taking them empties the record.
-    std::vector<std::string> TakeEvents();
+    // What the controls sent since the last ClearEvents.
+    std::vector<std::string> Events();
+    void ClearEvents();
     // The answer that the host gives to WM_NOTIFY with `code` (0 unless set).
     void Answer(int code, LRESULT answer);
 
