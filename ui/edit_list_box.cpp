@@ -92,8 +92,10 @@ bool CEditListBox::InsertItem(int index, const char* text)
     const LRESULT row = SendMessageA(list_, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text));
     if (row < 0)
         return false;
-    if (row == 0)
+    if (row == 0) {
         SendMessageA(list_, LB_SETCURSEL, 0, 0);
+        UpdateButtons();
+    }
     return true;
 }
 

@@ -106,7 +106,8 @@ TEST_F(EditListTest, InsertAndDeleteNeverTouchThePlaceholder)
     }
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"row0", "row1", kPlaceholder}));
     EXPECT_EQ(box_.ItemCount(), 2);
-    // The first row inserted at index 0 became the selected one.
+    // The first row inserted at index 0 became the selected one, and can be deleted.
+    EXPECT_EQ(ButtonStates(), (Texts{"528 on", "529 on"}));
     EXPECT_EVENTUALLY_EQ(Selected(), 0);
 }
 
