@@ -85,7 +85,7 @@ int CEditListBox::ItemCount() const
 bool CEditListBox::InsertItem(int index, const char* text)
 {
     const int items = ItemCount();
-    if (index < -1 || index > items)
+    if (!list_ || index < -1 || index > items)
         return false;
     if (index == -1)
         index = items;
