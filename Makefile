@@ -2,12 +2,13 @@
 # make test   installs what is missing, builds, and runs every test (native and under Wine)
 # make bench  runs the benchmarks under bench/
 # make fuzz   runs the fuzz targets for a longer while (FUZZ_SECONDS, default 600)
+# make screenshots  saves pictures of the settings dialog (English, Chinese) under docs/
 
 WIN_BUILD := build/win
 NATIVE_BUILD := build/native
 JOBS ?= 2
 
-.PHONY: all deps build build-win build-native test demo bench fuzz clean
+.PHONY: all deps build build-win build-native test demo bench fuzz screenshots clean
 
 all: build
 
@@ -34,6 +35,9 @@ demo: build
 
 bench: build
 	@bash bench/crc.sh
+
+screenshots: build-win
+	@bash tools/screenshots.sh
 
 clean:
 	rm -rf $(WIN_BUILD) $(NATIVE_BUILD)

@@ -31,17 +31,43 @@ target_link_libraries(ravelpak_core PUBLIC ravelpak_portable minizip imagehlp)
 target_compile_definitions(ravelpak_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(ravelpak_core PRIVATE -Wall -Wextra)
 
+# The settings dialog and its controls.
+add_library(ravelpak_ui STATIC
+    ui/window.cpp
+    ui/bitmap_button.cpp
+    ui/edit_list_box.cpp
+    ui/config_dialog.cpp)
+target_link_libraries(ravelpak_ui PUBLIC ravelpak_core comctl32 gdi32)
+target_compile_options(ravelpak_ui PRIVATE -Wall -Wextra)
+
+# The dialog, string and bitmaps; the bitmaps are drawn by resources/images/draw.sh.
+set(RAVELPAK_IMAGES ${CMAKE_SOURCE_DIR}/resources/images/banner.bmp ${CMAKE_SOURCE_DIR}/resources/images/banner_chs.bmp
+    ${CMAKE_SOURCE_DIR}/resources/images/buttons.bmp)
+set_source_files_properties(resources/ravelpak.rc resources/ravelpak_chs.rc PROPERTIES
+    OBJECT_DEPENDS "${RAVELPAK_IMAGES};${CMAKE_SOURCE_DIR}/resources/resource.h")
+
 # The module as shipped, and a test build of it that also exports queries for the tests.
 function(ravelpak_module_target target output_name)
     add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/host/dll_main.cpp ${CMAKE_SOURCE_DIR}/host/exports.cpp
-        ${CMAKE_SOURCE_DIR}/host/ravelpak.def ${ARGN})
+        ${CMAKE_SOURCE_DIR}/host/ravelpak.def ${CMAKE_SOURCE_DIR}/resources/ravelpak.rc ${ARGN})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output_name} PREFIX "" SUFFIX ".wcx64")
-    target_link_libraries(${target} PRIVATE ravelpak_core)
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${target} PRIVATE ravelpak_ui)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
     ravelpak_static_runtime(${target})
     ravelpak_version_resource(${target} "Ravelpak: verifies and unpacks downloaded releases" ${output_name}.wcx64)
 endfunction()
 ravelpak_module_target(ravelpak_module ravelpak)
+
+# The Simplified Chinese language module: resources only. It is built into lang/, since
+# beside the module it replaces every resource; the user copies it there to use it.
+add_library(ravelpak_chs SHARED resources/ravelpak_chs.rc)
+set_target_properties(ravelpak_chs PROPERTIES PREFIX "" LINKER_LANGUAGE C
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/lang)
+target_include_directories(ravelpak_chs PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(ravelpak_chs PRIVATE -nostdlib -Wl,--entry=0)
+ravelpak_version_resource(ravelpak_chs "Ravelpak: Simplified Chinese resources" ravelpak_chs.dll)
+add_dependencies(ravelpak_module ravelpak_chs)
 
 add_executable(wcxhost tools/wcxhost/wcxhost.cpp)
 target_include_directories(wcxhost PRIVATE ${CMAKE_SOURCE_DIR})

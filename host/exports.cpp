@@ -3,6 +3,8 @@
 #include "engine/pack_driver.h"
 #include "host/progress.h"
 #include "host/wcx.h"
+#include "settings/unpack_settings.h"
+#include "ui/config_dialog.h"
 
 extern "C" {
 
@@ -43,6 +45,17 @@ __declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, c
     }
 }
 
-__declspec(dllexport) void __stdcall ConfigurePacker(HWND, HINSTANCE) {}
+// The settings dialog, owned by the window that is active now. Accepted settings apply from
+// the next PackFiles on; a PackFiles running meanwhile keeps its own copy.
+__declspec(dllexport) void __stdcall ConfigurePacker(HWND, HINSTANCE)
+{
+    try {
+        CConfigDlg dialog;
+        if (dialog.Run(GetActiveWindow()) == IDOK)
+            ReplaceUnpackSettings(dialog.flags(), dialog.keepExtensions());
+    } catch (...) {
+        // Out of memory while the dialog ran: the settings stay as they were.
+    }
+}
 
 }  // extern "C"

@@ -37,18 +37,18 @@ bool FileExists(const std::string& path)
     return true;
 }
 
+}  // namespace
+
+std::string SettingsFilePath(HINSTANCE module) { return ModuleDirectory(module) + "ravelpak.xml"; }
+
+HINSTANCE ResourceModule() { return g_resourceModule.load(); }
+
 void SetValue(XmlParamDocument& document, const char* key, const char* value)
 {
     std::vector<std::string> path;
     splitParamPath(key, path);
     document.params.setParam(path, value);
 }
-
-}  // namespace
-
-std::string SettingsFilePath(HINSTANCE module) { return ModuleDirectory(module) + "ravelpak.xml"; }
-
-HINSTANCE ResourceModule() { return g_resourceModule.load(); }
 
 void ReadFlag(const XmlParamDocument& document, const char* key, int32_t& flag)
 {

@@ -26,6 +26,9 @@ std::string SettingsFilePath(HINSTANCE module);
 // loaded at attach, else the module itself.
 HINSTANCE ResourceModule();
 
+// Sets the value text of a key, creating the elements that are missing.
+void SetValue(XmlParamDocument& document, const char* key, const char* value);
+
 // Reads a flag: when the key exists and its text begins with a number, `flag` becomes 1 for
 // the number 1 and 0 for any other; otherwise `flag` keeps its value (the caller's default).
 void ReadFlag(const XmlParamDocument& document, const char* key, int32_t& flag);

@@ -10,7 +10,15 @@ echo "== native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 ctest --test-dir build/native --output-on-failure -j 2 || status=1
 
 echo "== Windows tests under Wine"
+# The dialog tests need a display: a private Xvfb on the first free display number.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 </dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$display_file")"
+rm -f "$display_file"
+tools/wine-session.sh stop
 tools/wine-session.sh start
-trap 'tools/wine-session.sh stop' EXIT
+trap 'tools/wine-session.sh stop; kill $xvfb_pid 2>/dev/null' EXIT
 ctest --test-dir build/win --output-on-failure -j 2 || status=1
 exit $status

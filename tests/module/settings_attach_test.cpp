@@ -161,7 +161,7 @@ TEST(SettingsAttach, LanguageModuleBesideTheModuleSuppliesResourcesUntilUnload)
     TempDir dir;
     ModuleCopy module(dir);
     module.Load();
-    EXPECT_EQ(module.ResourceString(1), "");
+    EXPECT_EQ(module.ResourceString(1), "Keep files of following types (i.e. *.txt)");
     module.Unload();
 
     ASSERT_TRUE(CopyFileA((BinaryDirectory() + "test_language.dll").c_str(), (dir / "ravelpak_chs.dll").c_str(), FALSE));

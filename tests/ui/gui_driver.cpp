@@ -1,0 +1,275 @@
+#include "tests/ui/gui_driver.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "settings/settings_file.h"
+#include "ui/edit_list_box.h"
+
+namespace {
+
+const UINT kCallMessage = WM_APP + 1;
+
+void SendMouse(DWORD flags, LONG x = 0, LONG y = 0)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = x;
+    input.mi.dy = y;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof input);
+}
+
+void SendKey(WORD key, WCHAR unicode, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = unicode;
+    input.ki.dwFlags = (unicode ? KEYEVENTF_UNICODE : 0) | (up ? KEYEVENTF_KEYUP : 0);
+    SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return condition();
+        Sleep(10);
+    }
+    return true;
+}
+
+void Settle()
+{
+    Sleep(50);
+}
+
+void MovePointer(HWND window, POINT client)
+{
+    ClientToScreen(window, &client);
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, (client.x * 65535 + width / 2) / (width - 1),
+              (client.y * 65535 + height / 2) / (height - 1));
+    WaitUntil([&] {
+        POINT cursor;
+        GetCursorPos(&cursor);
+        return cursor.x == client.x && cursor.y == client.y;
+    });
+    Settle();
+}
+
+void PressLeft()
+{
+    SendMouse(MOUSEEVENTF_LEFTDOWN);
+    Settle();
+}
+
+void ReleaseLeft()
+{
+    SendMouse(MOUSEEVENTF_LEFTUP);
+    Settle();
+}
+
+void Click(HWND window, POINT client)
+{
+    MovePointer(window, client);
+    PressLeft();
+    ReleaseLeft();
+}
+
+void DoubleClick(HWND window, POINT client)
+{
+    MovePointer(window, client);
+    SendMouse(MOUSEEVENTF_LEFTDOWN);
+    SendMouse(MOUSEEVENTF_LEFTUP);
+    SendMouse(MOUSEEVENTF_LEFTDOWN);
+    SendMouse(MOUSEEVENTF_LEFTUP);
+    Settle();
+}
+
+void KeyDown(WORD key)
+{
+    SendKey(key, 0, false);
+    Settle();
+}
+
+void KeyUp(WORD key)
+{
+    SendKey(key, 0, true);
+    Settle();
+}
+
+void PressKey(WORD key)
+{
+    SendKey(key, 0, false);
+    SendKey(key, 0, true);
+    Settle();
+}
+
+void TypeText(const std::string& text)
+{
+    for (char c : text) {
+        SendKey(0, static_cast<unsigned char>(c), false);
+        SendKey(0, static_cast<unsigned char>(c), true);
+    }
+    Settle();
+}
+
+POINT CenterOf(HWND window)
+{
+    RECT rect;
+    GetClientRect(window, &rect);
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+POINT RowPoint(HWND list, int row)
+{
+    RECT rect = {};
+    SendMessageA(list, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rect));
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+std::string WindowText(HWND window)
+{
+    char text[1024] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::wstring WindowTextW(HWND window)
+{
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+std::vector<std::string> ListRows(HWND list)
+{
+    std::vector<std::string> rows;
+    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT row = 0; row < count; ++row) {
+        std::vector<char> text(SendMessageA(list, LB_GETTEXTLEN, row, 0) + 1);
+        SendMessageA(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()));
+        rows.push_back(text.data());
+    }
+    return rows;
+}
+
+UiThread::UiThread()
+{
+    thread_ = std::thread([this] { Run(); });
+    WaitUntil([this] { return started_.load(); }, 10000);
+    if (!host_) {
+        thread_.join();
+        throw std::runtime_error("the test window did not appear");
+    }
+}
+
+UiThread::~UiThread()
+{
+    if (host_)
+        PostMessageA(host_, WM_CLOSE, 0, 0);
+    thread_.join();
+}
+
+void UiThread::Call(const std::function<void()>& work)
+{
+    SendMessageA(host_, kCallMessage, 0, reinterpret_cast<LPARAM>(&work));
+}
+
+std::vector<std::string> UiThread::Events()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return events_;
+}
+
+void UiThread::ClearEvents()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    events_.clear();
+}
+
+void UiThread::Answer(int code, LRESULT answer)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    answers_[code] = answer;
+}
+
+void UiThread::Run()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = HostProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = "RavelpakTestHost";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Ravelpak test host", WS_POPUP | WS_VISIBLE | WS_BORDER,
+                                  100, 100, 400, 300, nullptr, nullptr, windowClass.hInstance, this);
+    if (window)
+        SetForegroundWindow(window);
+    host_ = window;
+    started_ = true;
+    if (!window)
+        return;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageA(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+LRESULT CALLBACK UiThread::HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE)
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+    auto* self = reinterpret_cast<UiThread*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    switch (message) {
+    case kCallMessage:
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 0;
+    case WM_COMMAND: {
+        std::lock_guard<std::mutex> guard(self->lock_);
+        self->events_.push_back("command " + std::to_string(LOWORD(wParam)) + " " + std::to_string(HIWORD(wParam)));
+        return 0;
+    }
+    case WM_NOTIFY: {
+        const auto* record = reinterpret_cast<const NMEDITLIST*>(lParam);
+        const int code = static_cast<int>(record->hdr.code);
+        std::lock_guard<std::mutex> guard(self->lock_);
+        self->events_.push_back("notify " + std::to_string(code) + " " + std::to_string(record->iIndex));
+        auto answer = self->answers_.find(code);
+        return answer == self->answers_.end() ? 0 : answer->second;
+    }
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+namespace {
+
+// The controls load their images from the resource source; in this program that is the
+// program itself, which carries the module's resources.
+class ResourcesOfThisProgram : public ::testing::Environment {
+public:
+    void SetUp() override { LoadUnpackSettings(GetModuleHandleA(nullptr)); }
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ResourcesOfThisProgram);
+
+}  // namespace
