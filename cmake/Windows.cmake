@@ -23,6 +23,7 @@ add_library(ravelpak_core STATIC
     engine/pack_driver.cpp
     engine/sfv.cpp
     engine/unpack_group.cpp
+    engine/unrar_library.cpp
     engine/zip/zip_reader.cpp
     engine/zip_stage.cpp
     host/progress.cpp

@@ -11,6 +11,7 @@
 #include "engine/paths.h"
 #include "engine/sfv.h"
 #include "engine/unpack_group.h"
+#include "engine/unrar_library.h"
 #include "host/progress.h"
 #include "host/wcx.h"
 
@@ -46,6 +47,7 @@ public:
     PackWalk(const char* packedFile, const char* srcPath) : sourceDirectory_(srcPath)
     {
         context_.settings = SnapshotUnpackSettings();
+        context_.unrar = unrar_.library();
         destinationDirectory_ = DirectoryOf(packedFile);
         currentDestination_ = destinationDirectory_;
     }
@@ -96,6 +98,7 @@ private:
         context_.sfvPresent = false;
     }
 
+    UnrarModule unrar_;
     UnpackContext context_;
     std::string destinationDirectory_;
     std::string sourceDirectory_;
