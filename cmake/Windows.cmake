@@ -20,8 +20,12 @@ include(cmake/ThirdParty.cmake)
 
 # Everything behind the exports, linked by the module and by the tests.
 add_library(ravelpak_core STATIC
+    engine/ansi_text.cpp
     engine/pack_driver.cpp
+    engine/rar_stage.cpp
     engine/sfv.cpp
+    engine/source_deletion.cpp
+    engine/temp_file_cleanup.cpp
     engine/unpack_group.cpp
     engine/unrar_library.cpp
     engine/zip/zip_reader.cpp

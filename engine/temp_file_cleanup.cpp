@@ -1,0 +1,69 @@
+#include "engine/temp_file_cleanup.h"
+
+#include <windows.h>
+
+#include <string>
+#include <unordered_set>
+
+#include "engine/ansi_text.h"
+
+namespace {
+
+// One spelling for every path that names the same file: Windows takes "/" for "\" and
+// ignores letter case the same way in every language (the invariant upper case; the user's
+// locale may differ, as Turkish does for "i").
+std::wstring FileIdentity(const std::string& path)
+{
+    std::wstring spelling = WidenAnsi(path);
+    for (wchar_t& c : spelling)
+        if (c == L'/')
+            c = L'\\';
+    if (spelling.empty())
+        return spelling;
+    const int length = static_cast<int>(spelling.size());
+    std::wstring identity(spelling.size(), L'\0');
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, spelling.data(), length, &identity[0], length);
+    return identity;
+}
+
+// Removes from `list` every path that names one of `files`, in one walk over the list.
+void RemoveFilesNamed(FileList& list, const std::unordered_set<std::wstring>& files)
+{
+    if (!files.empty())
+        list.RemoveIf([&](const std::string& path) { return files.count(FileIdentity(path)) != 0; });
+}
+
+std::string KeepKey(const std::string& path)
+{
+    const size_t dot = path.rfind('.');
+    return dot == std::string::npos ? path : path.substr(dot + 1);
+}
+
+}  // namespace
+
+void RemoveOverwritten(FileList& firstLevel, const FileList& secondLevel)
+{
+    std::unordered_set<std::wstring> written;
+    for (const std::string& path : secondLevel)
+        written.insert(FileIdentity(path));
+    RemoveFilesNamed(firstLevel, written);
+}
+
+void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtensions)
+{
+    std::unordered_set<std::wstring> kept;
+    for (const std::string& path : firstLevel)
+        if (keepExtensions.count(KeepKey(path)) != 0)
+            kept.insert(FileIdentity(path));
+    RemoveFilesNamed(firstLevel, kept);
+}
+
+void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel)
+{
+    if (context.settings.keepOverwritten)
+        RemoveOverwritten(firstLevel, secondLevel);
+    if (!context.settings.keepExtensions.empty())
+        RemoveKeptFiles(firstLevel, context.settings.keepExtensions);
+    for (const std::string& path : firstLevel)
+        DeleteFileA(path.c_str());
+}

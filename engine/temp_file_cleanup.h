@@ -1,0 +1,22 @@
+// Deleting the first pass's output once the second pass has unpacked it: the intermediate
+// archives go, except what the second pass wrote again and what the user keeps by extension.
+#pragma once
+
+#include "engine/file_list.h"
+#include "engine/unpack_context.h"
+
+// Deletes the files of `firstLevel` that neither filter keeps: RemoveOverwritten when
+// keepOverwritten is on, RemoveKeptFiles when the keep map is not empty. `firstLevel` ends up
+// holding the paths that were deleted (or failed to be: directories stay, as DeleteFileA
+// refuses them).
+void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel);
+
+// Takes out of `firstLevel` every path that also stands in `secondLevel`: such a file now holds
+// a second-level result. Two paths that name the same file are equal, whatever separators
+// (ZIP entries keep the stored "/") and letter case they are spelled with.
+void RemoveOverwritten(FileList& firstLevel, const FileList& secondLevel);
+
+// Takes out of `firstLevel` every path whose key is in the keep map: the text after the last
+// dot of the whole path, or the whole path without a dot, looked up case-sensitively. Other
+// spellings of a kept path go too.
+void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtensions);

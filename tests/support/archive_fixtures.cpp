@@ -1,0 +1,31 @@
+#include "tests/support/archive_fixtures.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "tests/support/test_files.h"
+
+std::string FixturePath(const std::string& name)
+{
+    const std::string path = BinaryDirectory() + "..\\fixtures\\" + name;
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error(path + " is missing: run the tests through ctest, whose fixture 'archives' builds it");
+    return path;
+}
+
+std::string FixtureSource(const std::string& name)
+{
+    return ReadFileBytes(FixturePath("src\\" + name));
+}
+
+std::vector<std::string> CopyFixtures(const std::vector<std::string>& names, const std::string& directory)
+{
+    std::vector<std::string> copies;
+    for (const std::string& name : names) {
+        copies.push_back(directory + name);
+        if (!CopyFileA(FixturePath(name).c_str(), copies.back().c_str(), FALSE))
+            throw std::runtime_error("cannot copy " + name + " to " + directory);
+    }
+    return copies;
+}
