@@ -1,0 +1,136 @@
+// Both passes and the clean-up, driven through the pack command in-process with the settings
+// set directly, over RAR archives (a set holding a set needs no ZIP stage).
+#include "engine/unpack_group.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/pack_driver.h"
+#include "settings/unpack_settings.h"
+#include "tests/support/archive_fixtures.h"
+#include "tests/support/host_recorder.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+typedef std::vector<std::string> Paths;
+
+TEST(ClassifyArchive, ByTheExtensionOfTheWholePath)
+{
+    const struct {
+        const char* path;
+        ArchiveKind kind;
+    } cases[] = {
+        {"C:\\dl\\movie.zip", ArchiveKind::Zip},      {"C:\\dl\\movie.ZIP", ArchiveKind::Zip},
+        {"C:\\dl\\movie.zipx", ArchiveKind::Zip},     {"C:\\dl\\show.Rar", ArchiveKind::Rar},
+        {"C:\\dl\\show.part2.rar", ArchiveKind::Rar}, {"C:\\dl\\show.001", ArchiveKind::Rar},
+        {"C:\\dl\\show.r00", ArchiveKind::None},      {"C:\\dl\\show.002", ArchiveKind::None},
+        {"C:\\dl\\show.sfv", ArchiveKind::None},      {"C:\\dl\\movie.nfo", ArchiveKind::None},
+        {"C:\\dl\\x.y\\movie", ArchiveKind::None},    {"C:\\dl\\README", ArchiveKind::None},
+        {"C:\\dl\\show.1001", ArchiveKind::None},     {"C:\\dl\\show.zi", ArchiveKind::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ClassifyArchive(c.path), c.kind) << c.path;
+}
+
+// A download folder src\ and a destination out\, with the settings reset around each test.
+class UnpackPasses : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        MakeDirectories(src());
+        UnpackSettings = SettingsRecord();
+    }
+    void TearDown() override { UnpackSettings = SettingsRecord(); }
+
+    std::string src() const { return dir_ / "src\\"; }
+    std::string out() const { return dir_ / "out\\"; }
+
+    // The outer set (release.nfo and the inner set of film.mkv) and an SFV file of it.
+    void OuterSetWithSfv()
+    {
+        const Paths volumes = CopyFixtures({"outer.part1.rar", "outer.part2.rar"}, src());
+        WriteFileBytes(src() + "outer.sfv", SfvBody({{"outer.part1.rar", CrcHex(ReadFileBytes(volumes[0]))},
+                                                     {"outer.part2.rar", CrcHex(ReadFileBytes(volumes[1]))}}));
+    }
+
+    int Pack(const Paths& names)
+    {
+        std::string list;
+        for (const std::string& name : names)
+            list += name + '\0';
+        list += '\0';
+        return RunPackFiles((out() + "new.zip").c_str(), src().c_str(), list.data());
+    }
+
+    void KeepNfo() { UnpackSettings.keepExtensions = {{"nfo", 0}}; }
+
+    TempDir dir_;
+};
+
+TEST_F(UnpackPasses, CleanUpDeletesTheInnerSetAndKeepsTheNfo)
+{
+    UnpackSettings.deleteTemp = 1;
+    KeepNfo();
+    OuterSetWithSfv();
+    EXPECT_EQ(Pack({"outer.sfv", "outer.part1.rar", "outer.part2.rar"}), 0);
+    EXPECT_EQ(ListTree(out()), (Paths{"film.mkv", "release.nfo"}));
+    EXPECT_EQ(ListTree(src()), (Paths{"outer.part1.rar", "outer.part2.rar", "outer.sfv"}));
+}
+
+// A whole volume set selected with deletion on: the later volumes are gone by the time the
+// first pass reaches them, which does not end the group: its second pass and clean-up run.
+TEST_F(UnpackPasses, WholeSetSelectedUnderDeletionStillGetsItsSecondPassAndCleanUp)
+{
+    UnpackSettings.deleteSrcDuring = 1;
+    UnpackSettings.deleteTemp = 1;
+    UnpackSettings.deleteSfv = 1;
+    UnpackSettings.checkCrc = 1;
+    KeepNfo();
+    OuterSetWithSfv();
+    HostRecorder host;
+    EXPECT_EQ(Pack({"outer.sfv", "outer.part1.rar", "outer.part2.rar"}), 0);
+    EXPECT_EQ(ListTree(out()), (Paths{"film.mkv", "release.nfo"}));
+    EXPECT_EQ(ReadFileBytes(out() + "film.mkv"), FixtureSource("film.mkv"));
+    EXPECT_EQ(ListTree(src()), Paths{});
+    EXPECT_EQ(host.Names(),
+              (Paths{"Verifying outer.part1.rar...", "Verifying outer.part1.rar... Done!",
+                     "Verifying outer.part2.rar...", "Verifying outer.part2.rar... Done!", src() + "outer.part1.rar"}));
+}
+
+// A second pass that fails (here a damaged inner set, whose broken file the library removes)
+// is followed by no clean-up: the first-level files may be all that is left of the download.
+TEST_F(UnpackPasses, NoCleanUpAfterAFailedSecondPass)
+{
+    UnpackSettings.deleteTemp = 1;
+    CopyFixtures({"outer-damaged.rar"}, src());
+    EXPECT_EQ(Pack({"outer-damaged.rar"}), 0);
+    EXPECT_EQ(ListTree(out()),
+              (Paths{"inner-damaged.part1.rar", "inner-damaged.part2.rar", "inner-damaged.part3.rar", "release.nfo"}));
+}
+
+// A stop while a source is read ends that reading only: the file is still extracted and the
+// group finished. The call then ends before the next group.
+TEST_F(UnpackPasses, StopInTheFirstPassFinishesTheGroupThenEndsTheCall)
+{
+    MakeDirectories(src() + "a");
+    MakeDirectories(src() + "b");
+    CopyFixtures({"set.part1.rar", "set.part2.rar", "set.part3.rar"}, src() + "a\\");
+    CopyFixtures({"single.rar"}, src() + "b\\");
+    HostRecorder host;
+    host.stopAt = 1;
+    EXPECT_EQ(Pack({"a\\", "a\\set.part1.rar", "a\\set.part2.rar", "a\\set.part3.rar", "b\\", "b\\single.rar"}), 21);
+    EXPECT_EQ(host.calls, (Paths{"4096 " + src() + "a\\set.part1.rar", "4096 " + src() + "a\\set.part2.rar",
+                                 "4096 " + src() + "a\\set.part3.rar"}));
+    EXPECT_EQ(ListTree(out()), (Paths{"a\\", "a\\film.mkv", "a\\film.nfo", "b\\"}));
+}
+
+TEST_F(UnpackPasses, WithoutHostCallbackTheGroupIsUnpackedAlike)
+{
+    CopyFixtures({"single.rar"}, src());
+    EXPECT_EQ(Pack({"single.rar"}), 0);
+    EXPECT_EQ(ListTree(out()), (Paths{"a.txt", "b\\", "b\\c.txt", "d.txt"}));
+}
+
+}  // namespace
