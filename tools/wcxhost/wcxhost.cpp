@@ -2,6 +2,7 @@
 // command line. It is the project's end-to-end test driver and a tool for batch use.
 #include <windows.h>
 #include <io.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,7 +27,7 @@ void PrintUsage()
                  "  wcxhost caps PLUGIN\n"
                  "  wcxhost open PLUGIN ARCHIVE\n"
                  "  wcxhost pack [--addlist FILE] [--no-callback] [--cancel-at N] [--trace]\n"
-                 "               PLUGIN PACKED_FILE SRC_PATH [NAME...]\n"
+                 "               [--peak-memory] PLUGIN PACKED_FILE SRC_PATH [NAME...]\n"
                  "  wcxhost configure PLUGIN\n");
 }
 
@@ -184,10 +185,21 @@ int Open(const std::vector<std::string>& args)
     return kExitOk;
 }
 
+// The most physical memory that this process (host and plugin) has used, for the benchmarks:
+// it must not grow with the size of the release.
+void PrintPeakMemory()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        std::fprintf(stderr, "peak working set %llu bytes\n", static_cast<unsigned long long>(counters.PeakWorkingSetSize));
+}
+
 int Pack(const std::vector<std::string>& args)
 {
     std::string addListFile;
     bool useCallback = true;
+    bool peakMemory = false;
     size_t i = 0;
     for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
         const std::string& option = args[i];
@@ -196,6 +208,8 @@ int Pack(const std::vector<std::string>& args)
             g_callback.trace = true;
         else if (option == "--no-callback")
             useCallback = false;
+        else if (option == "--peak-memory")
+            peakMemory = true;
         else if (option == "--addlist" && hasValue)
             addListFile = args[++i];
         else if (option == "--cancel-at" && hasValue) {
@@ -254,6 +268,8 @@ int Pack(const std::vector<std::string>& args)
     if (g_callback.live)
         std::fprintf(stderr, "\n");
     std::printf("result %d\n", result);
+    if (peakMemory)
+        PrintPeakMemory();
     return result == 0 ? kExitOk : kExitFailed;
 }
 
