@@ -1,0 +1,232 @@
+// The whole job through the loaded module: wcxhost drives a copy of the module whose settings
+// file says what to verify, delete and keep, over archives built by the tools (see
+// tests/fixtures/make_archives.sh). The copy has no UnRAR library beside it; it takes the one
+// in the host's directory.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/archive_fixtures.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+typedef std::vector<std::string> Paths;
+
+const char kEverythingOn[] = "<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</KeepOverWritten>"
+                             "<Delete-src-during>1</Delete-src-during><Keep-src-nosfv>1</Keep-src-nosfv>"
+                             "<Check-CRC>1</Check-CRC><Delete-sfv>1</Delete-sfv><File-to-keep>*.nfo</File-to-keep>";
+
+// Quotes a command-line argument; a trailing backslash is doubled so that it does not escape
+// the closing quote.
+std::string Quote(const std::string& text)
+{
+    const bool trailingBackslash = !text.empty() && text.back() == '\\';
+    return "\"" + text + (trailingBackslash ? "\\" : "") + "\"";
+}
+
+class UnpackThroughTheModule : public ::testing::Test {
+protected:
+    void SetUp() override { MakeDirectories(src()); }
+
+    std::string src() const { return dir_ / "src\\"; }
+    std::string out() const { return dir_ / "out\\"; }
+    std::string plugin() const { return dir_ / "plugin\\ravelpak.wcx64"; }
+
+    // A copy of the module in plugin\ with a settings file holding these value elements.
+    void UseSettings(const std::string& elements)
+    {
+        MakeDirectories(dir_ / "plugin");
+        CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), plugin().c_str(), FALSE);
+        WriteFileBytes(dir_ / "plugin\\ravelpak.xml",
+                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n" +
+                           elements + "\t</General>\r\n</RavelpakSettings>\r\n");
+    }
+
+    // Copies built archives into a directory of the download folder.
+    void Archives(const std::string& directory, const Paths& names)
+    {
+        MakeDirectories(src() + directory);
+        CopyFixtures(names, src() + directory);
+    }
+
+    // An SFV file in a directory of the download folder listing these files of it.
+    void Sfv(const std::string& directory, const std::string& name, const Paths& listed)
+    {
+        std::vector<std::pair<std::string, std::string>> lines;
+        for (const std::string& file : listed)
+            lines.emplace_back(file, CrcHex(ReadFileBytes(src() + directory + file)));
+        WriteFileBytes(src() + directory + name, SfvBody(lines));
+    }
+
+    ProcessResult Pack(const std::string& names, const std::string& options = "--trace",
+                       const std::string& host = BinaryDirectory() + "wcxhost.exe")
+    {
+        return RunProcess(Quote(host) + " pack " + options + " " + Quote(plugin()) + " " + Quote(out() + "new.zip") +
+                          " " + Quote(src()) + " " + names);
+    }
+
+    // The progress texts of a run with every run of reads of one file folded into its name.
+    static Paths Reported(const ProcessResult& result)
+    {
+        Paths texts;
+        for (const std::string& line : Lines(result.output)) {
+            if (line.compare(0, 3, "cb ") != 0)
+                continue;
+            const std::string text = line.substr(line.find(' ', 3) + 1);
+            if (texts.empty() || texts.back() != text)
+                texts.push_back(text);
+        }
+        return texts;
+    }
+
+    TempDir dir_;
+};
+
+// A release folder of a RAR set, an NFO and an SFV file, everything on: verified, unpacked,
+// the volumes deleted (the later ones before the first pass reaches them), the SFV deleted.
+TEST_F(UnpackThroughTheModule, RarReleaseWithEverythingOn)
+{
+    UseSettings(kEverythingOn);
+    Archives("Show\\", {"set.part1.rar", "set.part2.rar", "set.part3.rar"});
+    WriteFileBytes(src() + "Show\\show.nfo", "about the show");
+    Sfv("Show\\", "show.sfv", {"set.part1.rar", "set.part2.rar", "set.part3.rar"});
+    const ProcessResult result = Pack("Show");
+    EXPECT_EQ(Lines(result.output).back(), "result 0");
+    EXPECT_EQ(Reported(result),
+              (Paths{"Verifying set.part1.rar...", "Verifying set.part1.rar... Done!", "Verifying set.part2.rar...",
+                     "Verifying set.part2.rar... Done!", "Verifying set.part3.rar...",
+                     "Verifying set.part3.rar... Done!", src() + "Show\\set.part1.rar", src() + "Show\\show.nfo"}));
+    EXPECT_EQ(ListTree(out()), (Paths{"Show\\", "Show\\film.mkv", "Show\\film.nfo"}));
+    EXPECT_EQ(ReadFileBytes(out() + "Show\\film.mkv"), FixtureSource("film.mkv"));
+    EXPECT_EQ(ListTree(src()), (Paths{"Show\\", "Show\\show.nfo"}));
+}
+
+// A RAR set holding a RAR set and an NFO: the second pass extracts the inner set, the clean-up
+// deletes its volumes and keeps the NFO.
+TEST_F(UnpackThroughTheModule, SetInsideASet)
+{
+    UseSettings(kEverythingOn);
+    Archives("Rel\\", {"outer.part1.rar", "outer.part2.rar"});
+    Sfv("Rel\\", "rel.sfv", {"outer.part1.rar", "outer.part2.rar"});
+    EXPECT_EQ(Lines(Pack("Rel").output).back(), "result 0");
+    EXPECT_EQ(ListTree(out()), (Paths{"Rel\\", "Rel\\film.mkv", "Rel\\release.nfo"}));
+    EXPECT_EQ(ReadFileBytes(out() + "Rel\\film.mkv"), FixtureSource("film.mkv"));
+    EXPECT_EQ(ListTree(src()), Paths{"Rel\\"});
+}
+
+// Sources go under deletion when the group has an SFV file, or when sources without one need
+// not be kept.
+TEST_F(UnpackThroughTheModule, DeletionWithAndWithoutSfv)
+{
+    const struct {
+        int keepSrcNoSfv;
+        Paths left;
+    } cases[] = {
+        {1, {"Bare\\", "Bare\\set.001", "Bare\\set.002", "Bare\\set.003", "Listed\\"}},
+        {0, {"Bare\\", "Listed\\"}},
+    };
+    for (const auto& c : cases) {
+        UseSettings("<Delete-src-during>1</Delete-src-during><Keep-src-nosfv>" + std::to_string(c.keepSrcNoSfv) +
+                    "</Keep-src-nosfv>");
+        Archives("Bare\\", {"set.001", "set.002", "set.003"});
+        Archives("Listed\\", {"set.001", "set.002", "set.003"});
+        Sfv("Listed\\", "listed.sfv", {"set.001"});
+        EXPECT_EQ(Lines(Pack("Bare Listed").output).back(), "result 0");
+        Paths left = c.left;
+        left.push_back("Listed\\listed.sfv");
+        EXPECT_EQ(ListTree(src()), left) << c.keepSrcNoSfv;
+        EXPECT_EQ(ReadFileBytes(out() + "Bare\\film.mkv"), FixtureSource("film.mkv"));
+        EXPECT_EQ(ReadFileBytes(out() + "Listed\\film.mkv"), FixtureSource("film.mkv"));
+        RemoveTree(src());
+        RemoveTree(out());
+    }
+}
+
+TEST_F(UnpackThroughTheModule, WrongSfvLeavesTheGroupUntouched)
+{
+    UseSettings(kEverythingOn);
+    Archives("Show\\", {"set.part1.rar", "set.part2.rar", "set.part3.rar"});
+    WriteFileBytes(src() + "Show\\show.sfv", SfvBody({{"set.part1.rar", "DEADBEEF"}}));
+    EXPECT_EQ(Lines(Pack("Show").output).back(), "result 0");
+    EXPECT_EQ(ListTree(out()), Paths{"Show\\"});
+    EXPECT_EQ(ListTree(src()),
+              (Paths{"Show\\", "Show\\set.part1.rar", "Show\\set.part2.rar", "Show\\set.part3.rar", "Show\\show.sfv"}));
+}
+
+// A second source that another program holds open without sharing: the first source is
+// unpacked, the rest of the group is left alone.
+TEST_F(UnpackThroughTheModule, LockedSecondSource)
+{
+    UseSettings("<Delete-src-during>1</Delete-src-during><Keep-src-nosfv>0</Keep-src-nosfv>");
+    Archives("", {"single.rar", "set.part1.rar", "set.part2.rar", "set.part3.rar"});
+    HANDLE lock = CreateFileA((src() + "set.part1.rar").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    const ProcessResult result = Pack("single.rar set.part1.rar set.part2.rar set.part3.rar");
+    CloseHandle(lock);
+    EXPECT_EQ(Lines(result.output).back(), "result 0");
+    EXPECT_EQ(ListTree(out()), (Paths{"a.txt", "b\\", "b\\c.txt", "d.txt"}));
+    EXPECT_EQ(ListTree(src()), (Paths{"set.part1.rar", "set.part2.rar", "set.part3.rar"}));
+}
+
+// The host asks to stop at the first read of the first group: that source is still unpacked,
+// the next group is not.
+TEST_F(UnpackThroughTheModule, HostStopsInTheFirstPass)
+{
+    UseSettings(kEverythingOn);
+    Archives("A\\", {"single.rar"});
+    Archives("B\\", {"damaged.rar"});
+    const ProcessResult result = Pack("A B", "--trace --cancel-at 1");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(Lines(result.output).back(), "result 21");
+    EXPECT_EQ(ListTree(out()), (Paths{"A\\", "A\\a.txt", "A\\b\\", "A\\b\\c.txt", "A\\d.txt", "B\\"}));
+    EXPECT_EQ(ListTree(src()), (Paths{"A\\", "A\\single.rar", "B\\", "B\\damaged.rar"}));
+}
+
+// A download with its middle volume missing, under deletion: the run ends, and every volume
+// that is there stays under its own name.
+TEST_F(UnpackThroughTheModule, MissingMiddleVolumeUnderDeletion)
+{
+    UseSettings(kEverythingOn);
+    Archives("Show\\", {"set.part1.rar", "set.part3.rar"});
+    Sfv("Show\\", "show.sfv", {"set.part1.rar", "set.part3.rar"});
+    EXPECT_EQ(Lines(Pack("Show").output).back(), "result 0");
+    EXPECT_EQ(ListTree(src()), (Paths{"Show\\", "Show\\set.part1.rar", "Show\\set.part3.rar"}));
+    EXPECT_EQ(ListTree(out()), Paths{"Show\\"});
+}
+
+// The UnRAR library comes from the module's directory or the host's, never from the current
+// directory, which is often the download folder.
+TEST_F(UnpackThroughTheModule, LibraryIsLoadedFromTheModuleOrHostDirectoryOnly)
+{
+    UseSettings("");
+    MakeDirectories(dir_ / "host");
+    MakeDirectories(dir_ / "current");
+    const std::string host = dir_ / "host\\wcxhost.exe";
+    CopyFileA((BinaryDirectory() + "wcxhost.exe").c_str(), host.c_str(), FALSE);
+    CopyFileA((BinaryDirectory() + "unrar64.dll").c_str(), (dir_ / "current\\unrar64.dll").c_str(), FALSE);
+    Archives("", {"single.rar"});
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    SetCurrentDirectoryA((dir_ / "current").c_str());
+
+    EXPECT_EQ(Lines(Pack("single.rar", "", host).output).back(), "result 0");
+    EXPECT_FALSE(DirectoryExists(out())) << "taken from the current directory";
+
+    CopyFileA((BinaryDirectory() + "unrar64.dll").c_str(), (dir_ / "plugin\\unrar64.dll").c_str(), FALSE);
+    EXPECT_EQ(Lines(Pack("single.rar", "", host).output).back(), "result 0");
+    EXPECT_EQ(ListTree(out()), (Paths{"a.txt", "b\\", "b\\c.txt", "d.txt"})) << "the module's directory";
+
+    SetCurrentDirectoryA(previous);
+}
+
+TEST_F(UnpackThroughTheModule, PeakMemoryIsReportedOnRequest)
+{
+    UseSettings("");
+    Archives("", {"single.rar"});
+    const ProcessResult result = Pack("single.rar", "--peak-memory");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.errors.compare(0, 17, "peak working set "), 0) << result.errors;
+}
+
+}  // namespace
