@@ -35,6 +35,7 @@ demo: build
 
 bench: build
 	@bash bench/crc.sh
+	@bash bench/unpack.sh
 
 screenshots: build-win
 	@bash tools/screenshots.sh
