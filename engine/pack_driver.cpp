@@ -87,11 +87,11 @@ private:
             verified = VerifySfv(sfvPath_) == SfvVerified;
         if (nextDirectory)
             CreateDestination(*nextDirectory);
-        if (verified) {
-            UnpackGroup(context_, sources_, currentDestination_);
-            if (!sfvPath_.empty() && context_.settings.deleteSfv && FitsMaxPath(sfvPath_))
-                DeleteFileA(sfvPath_.c_str());
-        }
+        // The SFV file stays with a group that was not unpacked completely: its sources, or
+        // what is left of them, can still be checked against it.
+        if (verified && UnpackGroup(context_, sources_, currentDestination_) && !sfvPath_.empty() &&
+            context_.settings.deleteSfv && FitsMaxPath(sfvPath_))
+            DeleteFileA(sfvPath_.c_str());
         sources_.Clear();
         sourceCount_ = 0;
         sfvPath_.clear();

@@ -81,34 +81,37 @@ ArchiveKind ClassifyArchive(const std::string& path)
     return ArchiveKind::None;
 }
 
-void UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination)
+bool UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination)
 {
     FileList firstLevel;
+    bool everyExtraction = true;
     for (const std::string& source : sources) {
         const SourceAccess access = ReadForProgress(source);
         if (access == SourceAccess::Locked)
-            return;
+            return false;
         if (access == SourceAccess::Gone)
             continue;
         const ArchiveKind kind = ClassifyArchive(source);
+        const bool complete = Extract(context, kind, source, destination, firstLevel);
         // A ZIP source goes only when every entry came out; the RAR stage deletes the volumes
         // of a set itself, as the library finishes them.
-        if (Extract(context, kind, source, destination, firstLevel) && kind == ArchiveKind::Zip &&
-            SourcesMayBeDeleted(context))
+        if (complete && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context))
             DeleteFileA(source.c_str());
+        everyExtraction = complete && everyExtraction;
     }
     if (firstLevel.Empty())
-        return;
+        return everyExtraction;
 
     FileList secondLevel;
-    bool everyExtraction = true;
+    bool secondPassComplete = true;
     for (const std::string& path : firstLevel) {
         const ArchiveKind kind = ClassifyArchive(path);
         if (kind != ArchiveKind::None && !IsGone(path))
-            everyExtraction = Extract(context, kind, path, destination, secondLevel) && everyExtraction;
+            secondPassComplete = Extract(context, kind, path, destination, secondLevel) && secondPassComplete;
     }
     // After a failed second pass the first-level files may be all that is left of a download
     // whose sources are already gone.
-    if (!secondLevel.Empty() && context.settings.deleteTemp && everyExtraction)
+    if (!secondLevel.Empty() && context.settings.deleteTemp && secondPassComplete)
         TempFileCleanup(context, firstLevel, secondLevel);
+    return everyExtraction && secondPassComplete;
 }

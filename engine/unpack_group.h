@@ -18,5 +18,7 @@ ArchiveKind ClassifyArchive(const std::string& path);
 // that they yielded, and deletes the first pass's output after a second pass in which every
 // extraction succeeded, as the settings say. Every source file is first read once for the
 // host's progress display when the host set a callback. A source that cannot be opened ends
-// the group; one that is gone (consumed earlier in this run) is passed over.
-void UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination);
+// the group; one that is gone (consumed earlier in this run) is passed over. True when the
+// group was unpacked completely: no source ended it and every archive of both passes was
+// extracted completely.
+bool UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination);

@@ -11,6 +11,7 @@
 #include "settings/unpack_settings.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 namespace {
 
@@ -97,8 +98,9 @@ TEST_F(PackDriver, FailedVerificationLeavesTheGroupAndGoesOn)
     UnpackSettings.deleteSfv = 1;
     File("a\\x.zip");
     Sfv("a\\a.sfv", {{"x.zip", "00000000"}});
-    File("b\\y.zip");
-    Sfv("b\\b.sfv", {{"y.zip", CrcHex("data")}});
+    const std::string emptyZip = BuildZip({});
+    File("b\\y.zip", emptyZip);
+    Sfv("b\\b.sfv", {{"y.zip", CrcHex(emptyZip)}});
     HostRecorder host;
     EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip"}), 0);
     EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!", "Verifying y.zip...",
@@ -122,7 +124,7 @@ TEST_F(PackDriver, SfvEntriesAreRecognisedByTheirLowerCaseExtensionOnly)
 TEST_F(PackDriver, WithoutCheckingTheSfvFileIsNotReadButDeletedWhenAsked)
 {
     UnpackSettings.deleteSfv = 1;
-    File("a.zip");
+    File("a.zip", BuildZip({}));
     Sfv("a.sfv", {{"a.zip", "00000000"}});
     HostRecorder host;
     EXPECT_EQ(Pack({"a.sfv", "a.zip"}), 0);

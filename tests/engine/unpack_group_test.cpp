@@ -99,6 +99,19 @@ TEST_F(UnpackPasses, WholeSetSelectedUnderDeletionStillGetsItsSecondPassAndClean
                      "Verifying outer.part2.rar...", "Verifying outer.part2.rar... Done!", src() + "outer.part1.rar"}));
 }
 
+// The SFV file goes with a group that was unpacked completely, and stays with one that was not.
+TEST_F(UnpackPasses, SfvIsDeletedOnlyAfterACompleteUnpacking)
+{
+    UnpackSettings.deleteSfv = 1;
+    for (const char* group : {"good\\", "bad\\"}) {
+        MakeDirectories(src() + group);
+        const std::string archive = CopyFixtures({*group == 'g' ? "single.rar" : "damaged.rar"}, src() + group)[0];
+        WriteFileBytes(src() + group + "x.sfv", SfvBody({{"x", "0"}}));
+    }
+    EXPECT_EQ(Pack({"good\\", "good\\x.sfv", "good\\single.rar", "bad\\", "bad\\x.sfv", "bad\\damaged.rar"}), 0);
+    EXPECT_EQ(ListTree(src()), (Paths{"bad\\", "bad\\damaged.rar", "bad\\x.sfv", "good\\", "good\\single.rar"}));
+}
+
 // A second pass that fails (here a damaged inner set, whose broken file the library removes)
 // is followed by no clean-up: the first-level files may be all that is left of the download.
 TEST_F(UnpackPasses, NoCleanUpAfterAFailedSecondPass)

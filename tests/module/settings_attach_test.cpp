@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 namespace {
 
@@ -180,12 +181,13 @@ TEST(SettingsAttach, SettingsFileSteersPackFiles)
     MakeDirectories(dir / "src");
     CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir / "plugin\\ravelpak.wcx64").c_str(), FALSE);
     WriteFileBytes(dir / "plugin\\ravelpak.xml", SettingsFile("\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"));
-    WriteFileBytes(dir / "src\\a.zip", "123456789");
-    WriteFileBytes(dir / "src\\a.sfv", "a.zip CBF43926\r\n");
+    const std::string emptyZip = BuildZip({});
+    WriteFileBytes(dir / "src\\a.zip", emptyZip);
+    WriteFileBytes(dir / "src\\a.sfv", "a.zip " + CrcHex(emptyZip) + "\r\n");
     ProcessResult result = RunProcess("\"" + BinaryDirectory() + "wcxhost.exe\" pack --trace \"" + dir / "plugin\\ravelpak.wcx64" +
                                       "\" \"" + dir / "out\\x.zip" + "\" \"" + dir / "src\\\\" + "\" a.sfv a.zip");
     EXPECT_EQ(Lines(result.output),
-              (std::vector<std::string>{"cb 0 Verifying a.zip...", "cb 0 Verifying a.zip... Done!", "cb 9 " + dir / "src\\a.zip",
+              (std::vector<std::string>{"cb 0 Verifying a.zip...", "cb 0 Verifying a.zip... Done!", "cb 22 " + dir / "src\\a.zip",
                                         "cb 0 " + dir / "src\\a.zip", "result 0"}));
     EXPECT_FALSE(FileExists(dir / "src\\a.sfv"));
 }

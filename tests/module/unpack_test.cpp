@@ -184,14 +184,14 @@ TEST_F(UnpackThroughTheModule, HostStopsInTheFirstPass)
 }
 
 // A download with its middle volume missing, under deletion: the run ends, and every volume
-// that is there stays under its own name.
+// that is there stays under its own name, and so does the SFV file.
 TEST_F(UnpackThroughTheModule, MissingMiddleVolumeUnderDeletion)
 {
     UseSettings(kEverythingOn);
     Archives("Show\\", {"set.part1.rar", "set.part3.rar"});
     Sfv("Show\\", "show.sfv", {"set.part1.rar", "set.part3.rar"});
     EXPECT_EQ(Lines(Pack("Show").output).back(), "result 0");
-    EXPECT_EQ(ListTree(src()), (Paths{"Show\\", "Show\\set.part1.rar", "Show\\set.part3.rar"}));
+    EXPECT_EQ(ListTree(src()), (Paths{"Show\\", "Show\\set.part1.rar", "Show\\set.part3.rar", "Show\\show.sfv"}));
     EXPECT_EQ(ListTree(out()), Paths{"Show\\"});
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 namespace {
 
@@ -114,8 +115,9 @@ TEST_F(WcxhostPack, DirectoriesExpandLikeTheHostsSelection)
 TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
 {
     UseSettings("<Check-CRC>1</Check-CRC><Delete-sfv>1</Delete-sfv>");
-    File("Good\\good.zip", "123456789");
-    File("Good\\good.sfv", "; checksums\r\ngood.zip cbf43926\r\n");
+    const std::string emptyZip = BuildZip({});
+    File("Good\\good.zip", emptyZip);
+    File("Good\\good.sfv", "; checksums\r\ngood.zip " + CrcHex(emptyZip) + "\r\n");
     File("Bad\\bad.zip", "123456789");
     File("Bad\\bad.sfv", "bad.zip 00000000\r\nmissing.r00 FFFFFFFF\r\n");
     ProcessResult result = Pack("--trace", "Bad Good");
@@ -123,7 +125,7 @@ TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
     EXPECT_EQ(Lines(result.output), (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!",
                                             "cb 0 Verifying missing.r00...", "cb 0 Verifying missing.r00... Done!",
                                             "cb 0 Verifying good.zip...", "cb 0 Verifying good.zip... Done!",
-                                            "cb 9 " + src() + "Good\\good.zip", "cb 0 " + src() + "Good\\good.zip",
+                                            "cb 22 " + src() + "Good\\good.zip", "cb 0 " + src() + "Good\\good.zip",
                                             "result 0"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"Bad\\", "Good\\"}));
     EXPECT_TRUE(FileExists(src() + "Bad\\bad.sfv"));

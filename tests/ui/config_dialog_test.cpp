@@ -11,6 +11,7 @@
 #include "host/wcx.h"
 #include "resources/resource.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 #include "tests/ui/gui_driver.h"
 #include "ui/edit_list_box.h"
 
@@ -331,8 +332,9 @@ TEST_F(ConfigDialogTest, NextPackFilesUsesTheAcceptedSettings)
     Close(IDOK);
 
     MakeDirectories(dir_ / "src");
-    WriteFileBytes(dir_ / "src\\a.zip", "123456789");
-    WriteFileBytes(dir_ / "src\\a.sfv", "a.zip CBF43926\r\n");
+    const std::string emptyZip = BuildZip({});
+    WriteFileBytes(dir_ / "src\\a.zip", emptyZip);
+    WriteFileBytes(dir_ / "src\\a.sfv", "a.zip " + CrcHex(emptyZip) + "\r\n");
     g_progress.clear();
     Export<SetProcessDataProcFn>("SetProcessDataProc")(nullptr, RecordProgress);
     std::string packed = dir_ / "out\\x.zip";
