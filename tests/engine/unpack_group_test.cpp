@@ -1,5 +1,5 @@
 // Both passes and the clean-up, driven through the pack command in-process with the settings
-// set directly, over RAR archives (a set holding a set needs no ZIP stage).
+// set directly.
 #include "engine/unpack_group.h"
 
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include "tests/support/archive_fixtures.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 namespace {
 
@@ -144,6 +145,101 @@ TEST_F(UnpackPasses, WithoutHostCallbackTheGroupIsUnpackedAlike)
     CopyFixtures({"single.rar"}, src());
     EXPECT_EQ(Pack({"single.rar"}), 0);
     EXPECT_EQ(ListTree(out()), (Paths{"a.txt", "b\\", "b\\c.txt", "d.txt"}));
+}
+
+// The road of one request: Show\ holds show.zip, which holds an old-naming RAR set, and
+// show.sfv. Verified, the ZIP extracted (each item announced), the set extracted through its
+// first volume, the volumes cleaned up, the SFV deleted; the ZIP goes only under deletion.
+TEST_F(UnpackPasses, ZipHoldingARarSet)
+{
+    UnpackSettings.checkCrc = 1;
+    UnpackSettings.deleteTemp = 1;
+    UnpackSettings.deleteSfv = 1;
+    const std::string film = PatternBytes(60000, 11);
+    for (int deleteSrcDuring : {0, 1}) {
+        UnpackSettings.deleteSrcDuring = deleteSrcDuring;
+        MakeDirectories(src() + "Show");
+        WriteZippedRar4Set(src() + "Show\\show.zip", "show", film);
+        WriteFileBytes(src() + "Show\\show.sfv",
+                       SfvBody({{"show.zip", CrcHex(ReadFileBytes(src() + "Show\\show.zip"))}}));
+        HostRecorder host;
+        EXPECT_EQ(Pack({"Show\\", "Show\\show.zip", "Show\\show.sfv"}), 0);
+        EXPECT_EQ(host.Names(), (Paths{"Verifying show.zip...", "Verifying show.zip... Done!", src() + "Show\\show.zip",
+                                       src() + "Show\\show.rar", src() + "Show\\show.r00", src() + "Show\\show.r01"}));
+        EXPECT_EQ(ListTree(out()), (Paths{"Show\\", "Show\\show.mkv"})) << deleteSrcDuring;
+        EXPECT_EQ(ReadFileBytes(out() + "Show\\show.mkv"), film);
+        EXPECT_EQ(ListTree(src()), deleteSrcDuring ? Paths{"Show\\"} : (Paths{"Show\\", "Show\\show.zip"}));
+        RemoveTree(src());
+        RemoveTree(out());
+    }
+}
+
+// A ZIP source goes only when every entry came out intact.
+TEST_F(UnpackPasses, ZipSourceStaysWhenNotExtractedCompletely)
+{
+    UnpackSettings.deleteSrcDuring = 1;
+    UnpackSettings.keepSrcNoSfv = 0;
+    ZipEntry damaged = FileEntry("b.txt", "bravo");
+    damaged.wrongCrc = true;
+    WriteFileBytes(src() + "damaged.zip",
+                   BuildZip({FileEntry("a.txt", "alpha"), damaged, FileEntry("c.txt", "charlie")}));
+    WriteFileBytes(src() + "good.zip", BuildZip({FileEntry("d.txt", "delta")}));
+    EXPECT_EQ(Pack({"damaged.zip", "good.zip"}), 0);
+    EXPECT_EQ(ListTree(src()), Paths{"damaged.zip"});
+    EXPECT_EQ(ReadFileBytes(out() + "c.txt"), "charlie");
+    EXPECT_EQ(ReadFileBytes(out() + "d.txt"), "delta");
+}
+
+// A RAR set holding a film, its NFO, notes and a ZIP archive of extras with newer notes: the
+// second pass extracts the ZIP, so the clean-up deletes the first pass's files except kept
+// extensions and, with keepOverwritten on, the notes that the ZIP wrote again. The film is a
+// first-level file like any other: only a keep pattern for it saves it.
+TEST_F(UnpackPasses, RarSetHoldingAZipAndAFilm)
+{
+    UnpackSettings.deleteTemp = 1;
+    const struct {
+        int keepOverwritten;
+        KeepExtensionMap keep;
+        Paths left;
+    } cases[] = {
+        {1, {{"nfo", 0}}, {"extras.txt", "film.nfo", "notes.txt"}},
+        {0, {{"nfo", 0}}, {"extras.txt", "film.nfo"}},
+        {1, {{"nfo", 0}, {"mkv", 1}}, {"extras.txt", "film.mkv", "film.nfo", "notes.txt"}},
+    };
+    for (const auto& c : cases) {
+        UnpackSettings.keepOverwritten = c.keepOverwritten;
+        UnpackSettings.keepExtensions = c.keep;
+        CopyFixtures({"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"}, src());
+        EXPECT_EQ(Pack({"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"}), 0);
+        EXPECT_EQ(ListTree(out()), c.left) << c.keepOverwritten << " " << c.keep.size();
+        if (c.keepOverwritten) {
+            EXPECT_EQ(ReadFileBytes(out() + "notes.txt"), FixtureSource("extras\\notes.txt"));
+        }
+        RemoveTree(src());
+        RemoveTree(out());
+        MakeDirectories(src());
+    }
+}
+
+// The host stops at the second item of the ZIP: the ZIP stage ends there and its source stays;
+// the second pass meets an incomplete set and keeps its volume under its own name; there is
+// no clean-up, and the call ends before the next group.
+TEST_F(UnpackPasses, StopInAZipStage)
+{
+    UnpackSettings.deleteSrcDuring = 1;
+    UnpackSettings.keepSrcNoSfv = 0;
+    UnpackSettings.deleteTemp = 1;
+    MakeDirectories(src() + "Show");
+    MakeDirectories(src() + "Next");
+    WriteZippedRar4Set(src() + "Show\\show.zip", "show", PatternBytes(30000, 12));
+    CopyFixtures({"single.rar"}, src() + "Next\\");
+    const size_t reads = ReadFileBytes(src() + "Show\\show.zip").size() / 4096 + 2;
+    HostRecorder host;
+    host.stopAt = static_cast<long>(reads) + 2;
+    EXPECT_EQ(Pack({"Show\\", "Show\\show.zip", "Next\\", "Next\\single.rar"}), 21);
+    EXPECT_EQ(host.Names().back(), src() + "Show\\show.r00");
+    EXPECT_EQ(ListTree(out()), (Paths{"Next\\", "Show\\", "Show\\show.rar"}));
+    EXPECT_EQ(ListTree(src()), (Paths{"Next\\", "Next\\single.rar", "Show\\", "Show\\show.zip"}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 namespace {
 
@@ -83,6 +84,73 @@ protected:
     TempDir dir_;
 };
 
+// The road of one request: the folder Show\ holds show.zip, which holds the old-naming RAR set
+// show.rar, show.r00, show.r01, and show.sfv. Verified, the ZIP extracted with each item
+// announced, the set extracted through its first volume, the volumes cleaned up, the ZIP and
+// the SFV deleted.
+TEST_F(UnpackThroughTheModule, RoadOfOneRequest)
+{
+    UseSettings("<Check-CRC>1</Check-CRC><DeleteTemp>1</DeleteTemp><Delete-sfv>1</Delete-sfv>"
+                "<Delete-src-during>1</Delete-src-during>");
+    const std::string film = PatternBytes(100000, 21);
+    MakeDirectories(src() + "Show");
+    WriteZippedRar4Set(src() + "Show\\show.zip", "show", film);
+    Sfv("Show\\", "show.sfv", {"show.zip"});
+    const ProcessResult result = Pack("Show");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(Reported(result), (Paths{"Verifying show.zip...", "Verifying show.zip... Done!", src() + "Show\\show.zip",
+                                       src() + "Show\\show.rar", src() + "Show\\show.r00", src() + "Show\\show.r01"}));
+    EXPECT_EQ(ListTree(out()), (Paths{"Show\\", "Show\\show.mkv"}));
+    EXPECT_EQ(ReadFileBytes(out() + "Show\\show.mkv"), film);
+    EXPECT_EQ(ListTree(src()), Paths{"Show\\"});
+}
+
+// A RAR set holding a film, its NFO, notes and a ZIP of extras with newer notes: the clean-up
+// keeps the NFO and the notes that the second pass wrote again; the film, a first-level file
+// without a keep pattern, goes with the rest.
+TEST_F(UnpackThroughTheModule, RarSetHoldingAZipAndAFilm)
+{
+    UseSettings("<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</KeepOverWritten><File-to-keep>*.nfo</File-to-keep>");
+    Archives("Bonus\\", {"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"});
+    EXPECT_EQ(Lines(Pack("Bonus").output).back(), "result 0");
+    EXPECT_EQ(ListTree(out()), (Paths{"Bonus\\", "Bonus\\extras.txt", "Bonus\\film.nfo", "Bonus\\notes.txt"}));
+    EXPECT_EQ(ReadFileBytes(out() + "Bonus\\notes.txt"), FixtureSource("extras\\notes.txt"));
+    EXPECT_EQ(ListTree(src()),
+              (Paths{"Bonus\\", "Bonus\\bonus.part1.rar", "Bonus\\bonus.part2.rar", "Bonus\\bonus.part3.rar"}));
+}
+
+// The whole set selected under deletion, its film coming with a ZIP inside: the later volumes
+// are gone when the first pass reaches them, and the second pass and the clean-up still run.
+TEST_F(UnpackThroughTheModule, WholeSetWithAZipInsideUnderDeletion)
+{
+    UseSettings(std::string(kEverythingOn) + "<File-to-keep>*.nfo,*.mkv</File-to-keep>");
+    Archives("Bonus\\", {"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"});
+    Sfv("Bonus\\", "bonus.sfv", {"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"});
+    EXPECT_EQ(Lines(Pack("Bonus").output).back(), "result 0");
+    EXPECT_EQ(ListTree(out()),
+              (Paths{"Bonus\\", "Bonus\\extras.txt", "Bonus\\film.mkv", "Bonus\\film.nfo", "Bonus\\notes.txt"}));
+    EXPECT_EQ(ReadFileBytes(out() + "Bonus\\film.mkv"), FixtureSource("film.mkv"));
+    EXPECT_EQ(ListTree(src()), Paths{"Bonus\\"});
+}
+
+// The host asks to stop at the second item of a ZIP: the ZIP stays, the incomplete set that
+// came out of it keeps its volume under its own name, and the next group is not touched.
+TEST_F(UnpackThroughTheModule, HostStopsInAZipStage)
+{
+    UseSettings(kEverythingOn);
+    MakeDirectories(src() + "Show");
+    WriteZippedRar4Set(src() + "Show\\show.zip", "show", PatternBytes(30000, 22));
+    Sfv("Show\\", "show.sfv", {"show.zip"});
+    Archives("Tail\\", {"single.rar"});
+    // Two verification texts, the reads of the ZIP (the last one empty), then its items.
+    const size_t itemCall = 2 + ReadFileBytes(src() + "Show\\show.zip").size() / 4096 + 2 + 2;
+    const ProcessResult result = Pack("Show Tail", "--trace --cancel-at " + std::to_string(itemCall));
+    EXPECT_EQ(Lines(result.output).back(), "result 21");
+    EXPECT_EQ(Reported(result).back(), src() + "Show\\show.r00");
+    EXPECT_EQ(ListTree(out()), (Paths{"Show\\", "Show\\show.rar", "Tail\\"}));
+    EXPECT_EQ(ListTree(src()), (Paths{"Show\\", "Show\\show.sfv", "Show\\show.zip", "Tail\\", "Tail\\single.rar"}));
+}
+
 // A release folder of a RAR set, an NFO and an SFV file, everything on: verified, unpacked,
 // the volumes deleted (the later ones before the first pass reaches them), the SFV deleted.
 TEST_F(UnpackThroughTheModule, RarReleaseWithEverythingOn)
@@ -115,22 +183,24 @@ TEST_F(UnpackThroughTheModule, SetInsideASet)
     EXPECT_EQ(ListTree(src()), Paths{"Rel\\"});
 }
 
-// Sources go under deletion when the group has an SFV file, or when sources without one need
-// not be kept.
+// Sources, RAR volumes and ZIP archives alike, go under deletion when the group has an SFV
+// file, or when sources without one need not be kept.
 TEST_F(UnpackThroughTheModule, DeletionWithAndWithoutSfv)
 {
     const struct {
         int keepSrcNoSfv;
         Paths left;
     } cases[] = {
-        {1, {"Bare\\", "Bare\\set.001", "Bare\\set.002", "Bare\\set.003", "Listed\\"}},
+        {1, {"Bare\\", "Bare\\extras.zip", "Bare\\set.001", "Bare\\set.002", "Bare\\set.003", "Listed\\"}},
         {0, {"Bare\\", "Listed\\"}},
     };
     for (const auto& c : cases) {
         UseSettings("<Delete-src-during>1</Delete-src-during><Keep-src-nosfv>" + std::to_string(c.keepSrcNoSfv) +
                     "</Keep-src-nosfv>");
-        Archives("Bare\\", {"set.001", "set.002", "set.003"});
-        Archives("Listed\\", {"set.001", "set.002", "set.003"});
+        for (const std::string group : {"Bare\\", "Listed\\"}) {
+            Archives(group, {"set.001", "set.002", "set.003"});
+            WriteFileBytes(src() + group + "extras.zip", BuildZip({FileEntry("extras.txt", "extra")}));
+        }
         Sfv("Listed\\", "listed.sfv", {"set.001"});
         EXPECT_EQ(Lines(Pack("Bare Listed").output).back(), "result 0");
         Paths left = c.left;
@@ -138,6 +208,7 @@ TEST_F(UnpackThroughTheModule, DeletionWithAndWithoutSfv)
         EXPECT_EQ(ListTree(src()), left) << c.keepSrcNoSfv;
         EXPECT_EQ(ReadFileBytes(out() + "Bare\\film.mkv"), FixtureSource("film.mkv"));
         EXPECT_EQ(ReadFileBytes(out() + "Listed\\film.mkv"), FixtureSource("film.mkv"));
+        EXPECT_EQ(ReadFileBytes(out() + "Listed\\extras.txt"), "extra");
         RemoveTree(src());
         RemoveTree(out());
     }

@@ -4,7 +4,9 @@
 
 #include <stdexcept>
 
+#include "tests/support/rar4_writer.h"
 #include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
 
 std::string FixturePath(const std::string& name)
 {
@@ -28,4 +30,15 @@ std::vector<std::string> CopyFixtures(const std::vector<std::string>& names, con
             throw std::runtime_error("cannot copy " + name + " to " + directory);
     }
     return copies;
+}
+
+void WriteZippedRar4Set(const std::string& zipPath, const std::string& name, const std::string& film)
+{
+    TempDir scratch;
+    const std::vector<std::string> volumes =
+        WriteRar4(scratch / (name + ".rar"), {{name + ".mkv", film}}, film.size() / 3 + 1);
+    std::vector<ZipEntry> entries;
+    for (const std::string& volume : volumes)
+        entries.push_back(FileEntry(volume.substr(scratch.path().size()), ReadFileBytes(volume), 0));
+    WriteFileBytes(zipPath, BuildZip(entries));
 }
