@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "engine/ansi_text.h"
+#include "engine/unpack_group.h"
 
 namespace {
 
@@ -58,8 +59,14 @@ void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtension
     RemoveFilesNamed(firstLevel, kept);
 }
 
+void RemoveResults(FileList& firstLevel)
+{
+    firstLevel.RemoveIf([](const std::string& path) { return !IsArchiveOrVolume(path); });
+}
+
 void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel)
 {
+    RemoveResults(firstLevel);
     if (context.settings.keepOverwritten)
         RemoveOverwritten(firstLevel, secondLevel);
     if (!context.settings.keepExtensions.empty())

@@ -5,11 +5,16 @@
 #include "engine/file_list.h"
 #include "engine/unpack_context.h"
 
-// Deletes the files of `firstLevel` that neither filter keeps: RemoveOverwritten when
-// keepOverwritten is on, RemoveKeptFiles when the keep map is not empty. `firstLevel` ends up
-// holding the paths that were deleted (or failed to be: directories stay, as DeleteFileA
-// refuses them).
+// Deletes the intermediate archives and volumes of `firstLevel` that neither filter keeps:
+// RemoveOverwritten when keepOverwritten is on, RemoveKeptFiles when the keep map is not
+// empty. Results (RemoveResults) are never deleted. `firstLevel` ends up holding the paths that
+// were deleted (or failed to be: directories stay, as DeleteFileA refuses them).
 void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel);
+
+// Takes out of `firstLevel` every path that is not an archive or a volume by its name: a film
+// that came out of a RAR set beside an archive of extras is what the user unpacked for, not a
+// temporary file, and its sources may be gone already.
+void RemoveResults(FileList& firstLevel);
 
 // Takes out of `firstLevel` every path that also stands in `secondLevel`: such a file now holds
 // a second-level result. Two paths that name the same file are equal, whatever separators

@@ -81,6 +81,20 @@ ArchiveKind ClassifyArchive(const std::string& path)
     return ArchiveKind::None;
 }
 
+bool IsArchiveOrVolume(const std::string& path)
+{
+    if (ClassifyArchive(path) != ArchiveKind::None)
+        return true;
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    const std::string extension = path.substr(dot + 1);
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (extension.size() != 3 || !digit(extension[1]) || !digit(extension[2]))
+        return false;
+    return digit(extension[0]) || extension[0] == 'r' || extension[0] == 'R';
+}
+
 bool UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination)
 {
     FileList firstLevel;

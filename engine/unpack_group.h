@@ -14,6 +14,11 @@ enum class ArchiveKind { None, Zip, Rar };
 // the library follows them from the first.
 ArchiveKind ClassifyArchive(const std::string& path);
 
+// True for an archive as ClassifyArchive tells it and for a further volume of a set: an
+// extension of "r" and two digits (.r00, in any letter case) or of three digits (.002).
+// These are the intermediate files of the two passes; anything else is a result.
+bool IsArchiveOrVolume(const std::string& path);
+
 // Unpacks the group's sources into `destination` (ends with a backslash), then the archives
 // that they yielded, and deletes the first pass's output after a second pass in which every
 // extraction succeeded, as the settings say. Every source file is first read once for the

@@ -108,22 +108,25 @@ protected:
     UnpackContext context_;
 };
 
-TEST_F(TempFileCleanupTest, DeletesWhatNoFilterKeeps)
+// Only intermediate archives and volumes are deleted; of those, the filters keep the ones the
+// second pass wrote again (keepOverwritten) and the kept extensions. Results always stay.
+TEST_F(TempFileCleanupTest, DeletesTheArchivesThatNoFilterKeeps)
 {
     MakeDirectories(dir_ / "sub");
-    const FileList second = ListOf({Write("film.mkv"), dir_ / "sub/"});
+    const FileList second = ListOf({Write("c.zip"), Write("film.mkv"), dir_ / "sub/"});
     const struct {
         int keepOverwritten;
         Paths keys;
         Paths left;
     } cases[] = {
-        {1, {"nfo"}, {"film.mkv", "release.nfo", "sub\\"}},
-        {0, {"nfo"}, {"release.nfo", "sub\\"}},
-        {1, {}, {"film.mkv", "sub\\"}},
-        {0, {}, {"sub\\"}},
+        {1, {"rar"}, {"a.rar", "c.zip", "film.mkv", "release.nfo", "sub\\"}},
+        {0, {"rar"}, {"a.rar", "film.mkv", "release.nfo", "sub\\"}},
+        {1, {}, {"c.zip", "film.mkv", "release.nfo", "sub\\"}},
+        {0, {}, {"film.mkv", "release.nfo", "sub\\"}},
     };
     for (const auto& c : cases) {
-        FileList first = ListOf({Write("a.rar"), Write("release.nfo"), Write("film.mkv"), dir_ / "sub/"});
+        FileList first = ListOf(
+            {Write("a.rar"), Write("b.r00"), Write("c.zip"), Write("release.nfo"), Write("film.mkv"), dir_ / "sub/"});
         context_.settings.keepOverwritten = c.keepOverwritten;
         context_.settings.keepExtensions = KeepMap(c.keys);
         TempFileCleanup(context_, first, second);

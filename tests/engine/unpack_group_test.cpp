@@ -17,6 +17,22 @@ namespace {
 
 typedef std::vector<std::string> Paths;
 
+TEST(IsArchiveOrVolume, ArchivesAndFurtherVolumesAreIntermediate)
+{
+    const struct {
+        const char* path;
+        bool intermediate;
+    } cases[] = {
+        {"D:\\o\\a.zip", true},    {"D:\\o\\a.part2.rar", true}, {"D:\\o\\a.r00", true},
+        {"D:\\o\\a.R42", true},    {"D:\\o\\a.001", true},       {"D:\\o\\a.002", true},
+        {"D:\\o\\film.mkv", false}, {"D:\\o\\a.nfo", false},      {"D:\\o\\a.sfv", false},
+        {"D:\\o\\a.r0", false},    {"D:\\o\\a.rx0", false},      {"D:\\o\\a.1234", false},
+        {"D:\\o\\sub/", false},    {"r01", false},                 {"D:\\o.r00\\film", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsArchiveOrVolume(c.path), c.intermediate) << c.path;
+}
+
 TEST(ClassifyArchive, ByTheExtensionOfTheWholePath)
 {
     const struct {
@@ -191,9 +207,9 @@ TEST_F(UnpackPasses, ZipSourceStaysWhenNotExtractedCompletely)
 }
 
 // A RAR set holding a film, its NFO, notes and a ZIP archive of extras with newer notes: the
-// second pass extracts the ZIP, so the clean-up deletes the first pass's files except kept
-// extensions and, with keepOverwritten on, the notes that the ZIP wrote again. The film is a
-// first-level file like any other: only a keep pattern for it saves it.
+// second pass extracts the ZIP, and the clean-up deletes only that intermediate archive, unless
+// its extension is kept. The film, the NFO and the notes are results and always stay; the notes
+// hold what the ZIP wrote over them.
 TEST_F(UnpackPasses, RarSetHoldingAZipAndAFilm)
 {
     UnpackSettings.deleteTemp = 1;
@@ -202,9 +218,9 @@ TEST_F(UnpackPasses, RarSetHoldingAZipAndAFilm)
         KeepExtensionMap keep;
         Paths left;
     } cases[] = {
-        {1, {{"nfo", 0}}, {"extras.txt", "film.nfo", "notes.txt"}},
-        {0, {{"nfo", 0}}, {"extras.txt", "film.nfo"}},
-        {1, {{"nfo", 0}, {"mkv", 1}}, {"extras.txt", "film.mkv", "film.nfo", "notes.txt"}},
+        {1, {{"nfo", 0}}, {"extras.txt", "film.mkv", "film.nfo", "notes.txt"}},
+        {0, {}, {"extras.txt", "film.mkv", "film.nfo", "notes.txt"}},
+        {0, {{"zip", 0}}, {"extras.txt", "extras.zip", "film.mkv", "film.nfo", "notes.txt"}},
     };
     for (const auto& c : cases) {
         UnpackSettings.keepOverwritten = c.keepOverwritten;
@@ -212,9 +228,8 @@ TEST_F(UnpackPasses, RarSetHoldingAZipAndAFilm)
         CopyFixtures({"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"}, src());
         EXPECT_EQ(Pack({"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"}), 0);
         EXPECT_EQ(ListTree(out()), c.left) << c.keepOverwritten << " " << c.keep.size();
-        if (c.keepOverwritten) {
-            EXPECT_EQ(ReadFileBytes(out() + "notes.txt"), FixtureSource("extras\\notes.txt"));
-        }
+        EXPECT_EQ(ReadFileBytes(out() + "film.mkv"), FixtureSource("film.mkv"));
+        EXPECT_EQ(ReadFileBytes(out() + "notes.txt"), FixtureSource("extras\\notes.txt"));
         RemoveTree(src());
         RemoveTree(out());
         MakeDirectories(src());

@@ -106,14 +106,15 @@ TEST_F(UnpackThroughTheModule, RoadOfOneRequest)
 }
 
 // A RAR set holding a film, its NFO, notes and a ZIP of extras with newer notes: the clean-up
-// keeps the NFO and the notes that the second pass wrote again; the film, a first-level file
-// without a keep pattern, goes with the rest.
+// deletes the intermediate ZIP only; the film, the NFO and the notes are results and stay.
 TEST_F(UnpackThroughTheModule, RarSetHoldingAZipAndAFilm)
 {
     UseSettings("<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</KeepOverWritten><File-to-keep>*.nfo</File-to-keep>");
     Archives("Bonus\\", {"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"});
     EXPECT_EQ(Lines(Pack("Bonus").output).back(), "result 0");
-    EXPECT_EQ(ListTree(out()), (Paths{"Bonus\\", "Bonus\\extras.txt", "Bonus\\film.nfo", "Bonus\\notes.txt"}));
+    EXPECT_EQ(ListTree(out()),
+              (Paths{"Bonus\\", "Bonus\\extras.txt", "Bonus\\film.mkv", "Bonus\\film.nfo", "Bonus\\notes.txt"}));
+    EXPECT_EQ(ReadFileBytes(out() + "Bonus\\film.mkv"), FixtureSource("film.mkv"));
     EXPECT_EQ(ReadFileBytes(out() + "Bonus\\notes.txt"), FixtureSource("extras\\notes.txt"));
     EXPECT_EQ(ListTree(src()),
               (Paths{"Bonus\\", "Bonus\\bonus.part1.rar", "Bonus\\bonus.part2.rar", "Bonus\\bonus.part3.rar"}));
@@ -123,7 +124,7 @@ TEST_F(UnpackThroughTheModule, RarSetHoldingAZipAndAFilm)
 // are gone when the first pass reaches them, and the second pass and the clean-up still run.
 TEST_F(UnpackThroughTheModule, WholeSetWithAZipInsideUnderDeletion)
 {
-    UseSettings(std::string(kEverythingOn) + "<File-to-keep>*.nfo,*.mkv</File-to-keep>");
+    UseSettings(std::string(kEverythingOn) + "<File-to-keep>*.nfo</File-to-keep>");
     Archives("Bonus\\", {"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"});
     Sfv("Bonus\\", "bonus.sfv", {"bonus.part1.rar", "bonus.part2.rar", "bonus.part3.rar"});
     EXPECT_EQ(Lines(Pack("Bonus").output).back(), "result 0");
