@@ -1,5 +1,6 @@
 # make demo   installs what is missing, builds, and unpacks a generated sample download
 # make test   installs what is missing, builds, and runs every test (native and under Wine)
+# make dist   builds the release bundle dist/ravelpak-VERSION.zip
 # make bench  runs the benchmarks under bench/
 # make fuzz   runs the fuzz targets for a longer while (FUZZ_SECONDS, default 600)
 # make screenshots  saves pictures of the settings dialog (English, Chinese) under docs/
@@ -8,7 +9,7 @@ WIN_BUILD := build/win
 NATIVE_BUILD := build/native
 JOBS ?= 2
 
-.PHONY: all deps build build-win build-native test demo bench fuzz screenshots clean
+.PHONY: all deps build build-win build-native test demo dist bench fuzz screenshots clean
 
 all: build
 
@@ -32,6 +33,9 @@ test: build
 
 demo: build
 	@bash tools/demo.sh
+
+dist: build-win
+	@ls dist/ravelpak-*.zip
 
 bench: build
 	@bash bench/crc.sh

@@ -8,8 +8,8 @@ set(DIST_TEXTS ${CMAKE_BINARY_DIR}/dist/texts)
 # Text files in the Windows way, with the version filled in.
 configure_file(${CMAKE_SOURCE_DIR}/packaging/pluginst.inf ${DIST_TEXTS}/pluginst.inf @ONLY NEWLINE_STYLE CRLF)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/readme.txt ${DIST_TEXTS}/readme.txt @ONLY NEWLINE_STYLE CRLF)
-configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${DIST_TEXTS}/LICENSE.txt COPYONLY NEWLINE_STYLE CRLF)
-configure_file(${UNRAR_SOURCE_DIR}/license.txt ${DIST_TEXTS}/unrar-license.txt COPYONLY NEWLINE_STYLE CRLF)
+configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${DIST_TEXTS}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+configure_file(${UNRAR_SOURCE_DIR}/license.txt ${DIST_TEXTS}/unrar-license.txt @ONLY NEWLINE_STYLE CRLF)
 
 set(DIST_FILES pluginst.inf readme.txt LICENSE.txt ravelpak.wcx64 unrar64.dll unrar-license.txt wcxhost.exe
     lang/ravelpak_chs.dll)

@@ -84,3 +84,4 @@ ravelpak_version_resource(wcxhost "Ravelpak host stand-in: drives a WCX packer p
 add_executable(bench_crc bench/crc_throughput.cpp)
 target_link_libraries(bench_crc PRIVATE ravelpak_core)
 ravelpak_static_runtime(bench_crc)
+include(cmake/Dist.cmake)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The main job on a generated sample download: a copy of the built module with a settings
-# file that turns verification on, driven through wcxhost as the file manager would drive it.
+# The main job on a generated sample download (a ZIP holding a RAR volume set of a film, with
+# an NFO and an SFV file): a copy of the built module, with a settings file that turns on
+# verification, deletion of sources and clean-up, driven through wcxhost as the file manager
+# would drive it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin="$top/build/win/bin"
@@ -8,7 +10,7 @@ demo="$top/build/demo"
 winpath() { local p="Z:${1//\//\\}"; echo "$p"; }
 
 rm -rf "$demo"
-mkdir -p "$demo/plugin" "$demo/download/Show" "$demo/out"
+mkdir -p "$demo/plugin" "$demo/out"
 cp "$bin/ravelpak.wcx64" "$bin/unrar64.dll" "$demo/plugin/"
 cat > "$demo/plugin/ravelpak.xml" <<'XML'
 <?xml version="1.0" encoding="ISO-8859-1"?>
@@ -25,11 +27,8 @@ cat > "$demo/plugin/ravelpak.xml" <<'XML'
 </RavelpakSettings>
 XML
 
-# The sample download: a film in a ZIP, with an NFO and an SFV file listing the ZIP.
-head -c $((3 << 20)) /dev/urandom > "$demo/show.mkv"
-(cd "$demo" && zip -q -0 download/Show/show.zip show.mkv && rm show.mkv)
-echo "Show, a sample release made by the demo" > "$demo/download/Show/show.nfo"
-(cd "$demo/download/Show" && cksfv -q show.zip > show.sfv 2>/dev/null || cksfv show.zip > show.sfv)
+bash "$top/tools/make-sample-release.sh" "$demo/download" 12 4 > /dev/null
+mv "$demo/download/show.mkv" "$demo/original-show.mkv"
 
 echo "== the download"
 (cd "$demo/download" && find . | sort)
@@ -45,3 +44,9 @@ echo "== the download afterwards"
 (cd "$demo/download" && find . | sort)
 echo "== the destination"
 (cd "$demo/out" && find . | sort)
+if cmp -s "$demo/original-show.mkv" "$demo/out/Show/show.mkv"; then
+  echo "== the film came out byte for byte: $demo/out/Show/show.mkv"
+else
+  echo "== the film did not come out whole" >&2
+  exit 1
+fi
