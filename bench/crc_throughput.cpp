@@ -19,7 +19,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_crc: cannot stat %s\n", argv[1]);
         return 2;
     }
-    const double bytes = static_cast<double>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    const double bytes =
+        static_cast<double>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     double best = 1e30;

@@ -15,7 +15,10 @@ alignas(16) const uint64_t kFold1[2] = {0x01751997d0ull, 0x00ccaa009eull};
 alignas(16) const uint64_t kFold64[2] = {0x0163cd6124ull, 0x0000000000ull};
 alignas(16) const uint64_t kBarrett[2] = {0x01db710641ull, 0x01f7011641ull};
 
-inline __m128i Load(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load(const unsigned char* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
 
 inline __m128i Fold(__m128i lane, __m128i constants, __m128i next)
 {

@@ -18,8 +18,7 @@ public:
     const_iterator end() const { return paths_.end(); }
 
     // Removes every entry for which `matches` is true, keeping the order of the rest.
-    template <typename Predicate>
-    void RemoveIf(Predicate matches)
+    template <typename Predicate> void RemoveIf(Predicate matches)
     {
         std::vector<std::string> kept;
         kept.reserve(paths_.size());

@@ -28,7 +28,10 @@ bool IsDirectoryEntry(const std::string& name, bool firstName)
     return (!name.empty() && name.back() == '\\') || (name.empty() && firstName);
 }
 
-bool IsSfvEntry(const std::string& name) { return name.find(".sfv") != std::string::npos; }
+bool IsSfvEntry(const std::string& name)
+{
+    return name.find(".sfv") != std::string::npos;
+}
 
 void CreateDestination(const std::string& directory)
 {

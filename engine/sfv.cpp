@@ -68,7 +68,10 @@ int HexDigit(char c)
     return -1;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 }  // namespace
 
@@ -82,8 +85,8 @@ uint32_t ParseSfvChecksum(const std::string& text)
         negative = text[i] == '-';
         ++i;
     }
-    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-        i + 2 < text.size() && HexDigit(text[i + 2]) >= 0)
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') && i + 2 < text.size() &&
+        HexDigit(text[i + 2]) >= 0)
         i += 2;
     uint64_t value = 0;
     bool overflow = false;
@@ -150,7 +153,8 @@ int32_t VerifySfv(const std::string& sfvPath)
     if (!FitsMaxPath(sfvPath))
         return SfvMismatch;
     const std::string directory = DirectoryOf(sfvPath);
-    FileHandle sfv(CreateFileA(sfvPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle sfv(
+        CreateFileA(sfvPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sfv.valid())
         return SfvMismatch;
 

@@ -15,11 +15,20 @@ __declspec(dllexport) HANDLE __stdcall OpenArchive(tOpenArchiveData* ArchiveData
     return nullptr;
 }
 
-__declspec(dllexport) int __stdcall ReadHeader(HANDLE, tHeaderData*) { return 0; }
+__declspec(dllexport) int __stdcall ReadHeader(HANDLE, tHeaderData*)
+{
+    return 0;
+}
 
-__declspec(dllexport) int __stdcall ProcessFile(HANDLE, int, char*, char*) { return 0; }
+__declspec(dllexport) int __stdcall ProcessFile(HANDLE, int, char*, char*)
+{
+    return 0;
+}
 
-__declspec(dllexport) int __stdcall CloseArchive(HANDLE) { return 0; }
+__declspec(dllexport) int __stdcall CloseArchive(HANDLE)
+{
+    return 0;
+}
 
 __declspec(dllexport) void __stdcall SetChangeVolProc(HANDLE, tChangeVolProc) {}
 
@@ -28,9 +37,15 @@ __declspec(dllexport) void __stdcall SetProcessDataProc(HANDLE, tProcessDataProc
     ProcessDataProc.store(pProcessDataProc);
 }
 
-__declspec(dllexport) int __stdcall GetPackerCaps() { return PK_CAPS_NEW | PK_CAPS_MULTIPLE | PK_CAPS_OPTIONS; }
+__declspec(dllexport) int __stdcall GetPackerCaps()
+{
+    return PK_CAPS_NEW | PK_CAPS_MULTIPLE | PK_CAPS_OPTIONS;
+}
 
-__declspec(dllexport) int __stdcall GetBackgroundFlags() { return BACKGROUND_PACK; }
+__declspec(dllexport) int __stdcall GetBackgroundFlags()
+{
+    return BACKGROUND_PACK;
+}
 
 __declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags)
 {

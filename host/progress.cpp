@@ -5,7 +5,10 @@
 std::atomic<tProcessDataProc> ProcessDataProc{nullptr};
 int ContinueFlag = 1;
 
-bool HostCallbackSet() { return ProcessDataProc.load() != nullptr; }
+bool HostCallbackSet()
+{
+    return ProcessDataProc.load() != nullptr;
+}
 
 int ReportProgress(const std::string& text, int size)
 {

@@ -39,9 +39,15 @@ bool FileExists(const std::string& path)
 
 }  // namespace
 
-std::string SettingsFilePath(HINSTANCE module) { return ModuleDirectory(module) + "ravelpak.xml"; }
+std::string SettingsFilePath(HINSTANCE module)
+{
+    return ModuleDirectory(module) + "ravelpak.xml";
+}
 
-HINSTANCE ResourceModule() { return g_resourceModule.load(); }
+HINSTANCE ResourceModule()
+{
+    return g_resourceModule.load();
+}
 
 void SetValue(XmlParamDocument& document, const char* key, const char* value)
 {

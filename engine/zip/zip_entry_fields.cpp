@@ -52,7 +52,7 @@ uint32_t ReadLittleEndian(const unsigned char* bytes, size_t count)
     return value;
 }
 
-} // namespace
+}  // namespace
 
 const char* SanitizeStoredName(const char* name)
 {
@@ -101,13 +101,13 @@ bool IsContainedName(const std::string& name)
 uint32_t WindowsAttributes(uint32_t versionMadeBy, uint32_t externalAttributes)
 {
     const uint32_t a = externalAttributes;
-    bool directory = (a >> 30) & 1;   // Unix file type "directory"
-    bool readOnly = !((a >> 23) & 1); // no write permission for the owner
+    bool directory = (a >> 30) & 1;    // Unix file type "directory"
+    bool readOnly = !((a >> 23) & 1);  // no write permission for the owner
     bool hidden = false;
     bool system = false;
     bool archive = true;
     const uint32_t host = (versionMadeBy >> 8) & 0xFF;
-    if (host == 0 || host == 7 || host == 11 || host == 14) { // MS-DOS, Macintosh, NTFS, VFAT
+    if (host == 0 || host == 7 || host == 11 || host == 14) {  // MS-DOS, Macintosh, NTFS, VFAT
         readOnly = a & 0x01;
         hidden = a & 0x02;
         system = a & 0x04;

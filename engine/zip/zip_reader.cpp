@@ -87,7 +87,7 @@ public:
             position_ = offset;
             return 0;
         case ZLIB_FILEFUNC_SEEK_CUR:
-            position_ += offset; // wraps for the negative steps that minizip passes as unsigned
+            position_ += offset;  // wraps for the negative steps that minizip passes as unsigned
             return 0;
         case ZLIB_FILEFUNC_SEEK_END:
             position_ = size_ + offset;
@@ -134,7 +134,7 @@ bool IsEmptyArchive(ArchiveFile& file)
     file.seek(0, ZLIB_FILEFUNC_SEEK_SET);
     if (file.read(record, kEndRecordSize) != kEndRecordSize || std::memcmp(record, "PK\x05\x06", 4) != 0)
         return false;
-    for (size_t i = 4; i < 20; ++i) // disks, entry counts, directory size and offset
+    for (size_t i = 4; i < 20; ++i)  // disks, entry counts, directory size and offset
         if (record[i] != 0)
             return false;
     const uint64_t commentLength = record[20] | record[21] << 8;
@@ -324,7 +324,7 @@ private:
             if (result == Z_STREAM_END)
                 streamEnded_ = true;
             else if (result == Z_BUF_ERROR && sourceEnded_)
-                break; // the data ended inside the stream
+                break;  // the data ended inside the stream
             else if (result != Z_OK)
                 return ZipStatus::InflateFailed;
         }
@@ -393,18 +393,18 @@ bool WriteAll(HANDLE file, const unsigned char* data, size_t length)
     return WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
 }
 
-} // namespace
+}  // namespace
 
 struct ZipReader {
     ArchiveFile file;
-    unzFile archive = nullptr; // stays null for an empty archive
+    unzFile archive = nullptr;  // stays null for an empty archive
     int32_t entryCount = 0;
     // minizip's current entry; -1 when unknown (after a failed step), which sends the next
     // move back to the first entry.
     int32_t cursor = -1;
     int32_t cachedIndex = -1;
     EntryRecord cached;
-    std::vector<unsigned char> transfer; // allocated by the first extraction
+    std::vector<unsigned char> transfer;  // allocated by the first extraction
     std::vector<unsigned char> input;
     std::string baseDirectory;
 };
@@ -579,7 +579,7 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
     return WriteEntry(reader, *record, outputPath, intact);
 }
 
-} // namespace
+}  // namespace
 
 ZipReader* openReader(const std::string& archivePath)
 {

@@ -14,7 +14,7 @@ enum class ZipStatus : uint32_t {
     // one whose central directory holds fewer records than it announces); or the output file
     // cannot be created (an existing read-only file is never replaced).
     CannotOpen = 0x200,
-    WriteFailed = 0x400, // writing the output file failed
+    WriteFailed = 0x400,  // writing the output file failed
     // The entry's local header disagrees with its central-directory record, or its data is
     // neither stored (method 0) nor deflated (method 8).
     CorruptEntry = 0x700,
@@ -22,7 +22,7 @@ enum class ZipStatus : uint32_t {
     ReadFailed = 0x800,
     // The check byte of an encrypted entry's 12-byte header does not match the empty password.
     BadPassword = 0x1000,
-    BadArgument = 0x10000, // null reader, index out of range, empty base directory
+    BadArgument = 0x10000,  // null reader, index out of range, empty base directory
     // The stored name holds 260 characters or more, or the output path composed from the base
     // directory and the target name exceeds 259 characters.
     NameTooLong = 0x20000,

@@ -87,7 +87,8 @@ TEST_F(PackDriver, GroupsAreVerifiedThenReadAndTheirDirectoriesExistBeforehand)
             bothExistedAtFirstRead = DirectoryExists(out() + "a") && DirectoryExists(out() + "b");
     };
     EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\y.rar"}), 0);
-    EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!", src() + "a\\x.zip", src() + "b\\y.rar"}));
+    EXPECT_EQ(host.Names(),
+              (Names{"Verifying x.zip...", "Verifying x.zip... Done!", src() + "a\\x.zip", src() + "b\\y.rar"}));
     EXPECT_TRUE(bothExistedAtFirstRead);
     EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
 }
@@ -118,7 +119,8 @@ TEST_F(PackDriver, SfvEntriesAreRecognisedByTheirLowerCaseExtensionOnly)
     File("B.SFV");
     HostRecorder host;
     EXPECT_EQ(Pack({"first.sfv", "a.zip", "B.SFV"}), 0);
-    EXPECT_EQ(host.Names(), (Names{"Verifying a.zip...", "Verifying a.zip... Done!", src() + "a.zip", src() + "B.SFV"}));
+    EXPECT_EQ(host.Names(),
+              (Names{"Verifying a.zip...", "Verifying a.zip... Done!", src() + "a.zip", src() + "B.SFV"}));
 }
 
 TEST_F(PackDriver, WithoutCheckingTheSfvFileIsNotReadButDeletedWhenAsked)

@@ -19,10 +19,18 @@ TEST(SfvChecksumText, ReadsLikeAHexNumber)
         const char* text;
         uint32_t value;
     } cases[] = {
-        {"1A2B3C4D", 0x1A2B3C4Du}, {"0badf00d", 0x0BADF00Du}, {"  \t0X1a2b3c4d", 0x1A2B3C4Du},
-        {"+ff", 0xFFu},            {"-1", 0xFFFFFFFFu},       {"12zz", 0x12u},
-        {"zz", 0u},                {"", 0u},                  {"0x", 0u},
-        {"0xg1", 0u},              {"123456789", 0xFFFFFFFFu}, {"00000000ff", 0xFFu},
+        {"1A2B3C4D", 0x1A2B3C4Du},
+        {"0badf00d", 0x0BADF00Du},
+        {"  \t0X1a2b3c4d", 0x1A2B3C4Du},
+        {"+ff", 0xFFu},
+        {"-1", 0xFFFFFFFFu},
+        {"12zz", 0x12u},
+        {"zz", 0u},
+        {"", 0u},
+        {"0x", 0u},
+        {"0xg1", 0u},
+        {"123456789", 0xFFFFFFFFu},
+        {"00000000ff", 0xFFu},
         {"1A2B3C4D\t", 0x1A2B3C4Du},
     };
     for (const Case& c : cases)
@@ -144,7 +152,8 @@ TEST_F(SfvVerification, SfvFileThatCannotBeOpened)
     EXPECT_EQ(VerifySfv(""), SfvNoPath);
     EXPECT_EQ(VerifySfv(dir_ / "none.sfv"), SfvMismatch);
     WriteFileBytes(dir_ / "held.sfv", "a.rar CBF43926\r\n");
-    HANDLE held = CreateFileA((dir_ / "held.sfv").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileA((dir_ / "held.sfv").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(VerifySfv(dir_ / "held.sfv"), SfvMismatch);
     CloseHandle(held);
     EXPECT_TRUE(host_.calls.empty());

@@ -23,11 +23,14 @@ TEST(IsArchiveOrVolume, ArchivesAndFurtherVolumesAreIntermediate)
         const char* path;
         bool intermediate;
     } cases[] = {
-        {"D:\\o\\a.zip", true},    {"D:\\o\\a.part2.rar", true}, {"D:\\o\\a.r00", true},
-        {"D:\\o\\a.R42", true},    {"D:\\o\\a.001", true},       {"D:\\o\\a.002", true},
-        {"D:\\o\\film.mkv", false}, {"D:\\o\\a.nfo", false},      {"D:\\o\\a.sfv", false},
-        {"D:\\o\\a.r0", false},    {"D:\\o\\a.rx0", false},      {"D:\\o\\a.1234", false},
-        {"D:\\o\\sub/", false},    {"r01", false},                 {"D:\\o.r00\\film", false},
+        {"D:\\o\\a.zip", true},     {"D:\\o\\a.part2.rar", true},
+        {"D:\\o\\a.r00", true},     {"D:\\o\\a.R42", true},
+        {"D:\\o\\a.001", true},     {"D:\\o\\a.002", true},
+        {"D:\\o\\film.mkv", false}, {"D:\\o\\a.nfo", false},
+        {"D:\\o\\a.sfv", false},    {"D:\\o\\a.r0", false},
+        {"D:\\o\\a.rx0", false},    {"D:\\o\\a.1234", false},
+        {"D:\\o\\sub/", false},     {"r01", false},
+        {"D:\\o.r00\\film", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsArchiveOrVolume(c.path), c.intermediate) << c.path;

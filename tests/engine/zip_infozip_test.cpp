@@ -104,4 +104,4 @@ TEST_F(ToolArchives, SevenZipEncryptionWithTheEmptyPassword)
     }
 }
 
-} // namespace
+}  // namespace

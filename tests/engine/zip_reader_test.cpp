@@ -538,7 +538,7 @@ TEST_F(ZipReaderTest, DataEndingEarlyFailsAndLeavesThePartialFile)
 
 TEST_F(ZipReaderTest, LongNamesAreRefusedAndTheNextEntryStillWorks)
 {
-    const size_t room = MAX_PATH - 1 - out().size(); // the longest name that still fits
+    const size_t room = MAX_PATH - 1 - out().size();  // the longest name that still fits
     const std::string fits = std::string(room - 4, 'f') + ".txt";
     const std::string oneMore = std::string(room - 3, 'g') + ".txt";
     ReaderHandle reader = Open({FileEntry(std::string(260, 'a'), "x"), FileEntry(std::string(300, 'b'), "x"),
@@ -641,4 +641,4 @@ TEST_F(ZipReaderTest, EmptyArchiveAndArchiveWithAComment)
     EXPECT_EQ(extractItem(reader.get(), 0, "a"), ZipStatus::Ok);
 }
 
-} // namespace
+}  // namespace

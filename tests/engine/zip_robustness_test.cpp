@@ -40,7 +40,7 @@ std::vector<std::pair<size_t, int>> HeaderFields(const std::string& archive)
 {
     struct Layout {
         const char* signature;
-        std::vector<std::pair<size_t, int>> fields; // offset from the signature, width
+        std::vector<std::pair<size_t, int>> fields;  // offset from the signature, width
     } layouts[] = {
         {"PK\x03\x04", {{8, 2}, {14, 4}, {18, 4}, {22, 4}, {26, 2}, {28, 2}}},
         {"PK\x01\x02", {{4, 2}, {10, 2}, {16, 4}, {20, 4}, {24, 4}, {28, 2}, {30, 2}, {32, 2}, {38, 4}, {42, 4}}},
@@ -62,14 +62,14 @@ std::string Mutate(const std::string& seed, const std::vector<std::pair<size_t, 
     const int rounds = 1 + static_cast<int>(random.Below(3));
     for (int round = 0; round < rounds && !bytes.empty(); ++round) {
         switch (random.Below(4)) {
-        case 0: // flip bytes
+        case 0:  // flip bytes
             for (size_t n = 1 + random.Below(4); n > 0; --n)
                 bytes[random.Below(bytes.size())] ^= static_cast<char>(1 + random.Below(255));
             break;
-        case 1: // truncate
+        case 1:  // truncate
             bytes.resize(random.Below(bytes.size()));
             break;
-        case 2: { // set a size, offset, count or length field
+        case 2: {  // set a size, offset, count or length field
             const auto& field = fields[random.Below(fields.size())];
             if (field.first + field.second > bytes.size())
                 break;
@@ -84,7 +84,7 @@ std::string Mutate(const std::string& seed, const std::vector<std::pair<size_t, 
             bytes.replace(field.first, field.second, LittleEndian(value, field.second));
             break;
         }
-        default: { // cut out or repeat a span, which shifts everything behind it
+        default: {  // cut out or repeat a span, which shifts everything behind it
             const size_t at = random.Below(bytes.size());
             const size_t length = 1 + random.Below(64);
             if (random.Below(2))
@@ -128,7 +128,7 @@ TEST(ZipRobustness, MutatedArchivesNeverCrashHangOrEscape)
 {
     ASSERT_TRUE(FileExists(ZipFixtureDirectory() + "stamp")) << "run ctest, which makes the fixtures";
     TempDir dir;
-    const std::string nest = dir / "a\\b\\"; // room for names that climb out of dest\ to land in
+    const std::string nest = dir / "a\\b\\";  // room for names that climb out of dest\ to land in
     const std::string destination = nest + "dest\\";
     const std::string archive = nest + "m.zip";
     MakeDirectories(destination);
@@ -166,4 +166,4 @@ TEST(ZipRobustness, MutatedArchivesNeverCrashHangOrEscape)
     EXPECT_GT(extracted, number / 2);
 }
 
-} // namespace
+}  // namespace

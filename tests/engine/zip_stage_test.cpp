@@ -124,8 +124,8 @@ TEST_F(ZipStage, FailedEntriesAreRecordedAndMakeItIncomplete)
     struct Case {
         const char* what;
         ZipEntry entry;
-        const char* recorded; // below out\; the entry's record failed when empty
-        const char* content;  // what the recorded file holds afterwards; null: no file, or partial
+        const char* recorded;  // below out\; the entry's record failed when empty
+        const char* content;   // what the recorded file holds afterwards; null: no file, or partial
     } cases[] = {
         {"read-only target", FileEntry("locked.txt", "new"), "locked.txt", "old"},
         {"CRC mismatch", badCrc, "crc.txt", "content"},
@@ -183,7 +183,7 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
 {
     struct Case {
         std::string stored;
-        const char* inside; // the name below the destination; null when refused
+        const char* inside;  // the name below the destination; null when refused
     } cases[] = {
         {"../escaped.txt", nullptr},
         {"..\\escaped.txt", nullptr},
@@ -194,7 +194,7 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
         {"a/./../../escaped.txt", nullptr},
         {"..", nullptr},
         {"a/..", nullptr},
-        {"a\\..\\", ""}, // the destination itself
+        {"a\\..\\", ""},  // the destination itself
         {"../", nullptr},
         {"../escaped/", nullptr},
         {"a/../../escaped/", nullptr},
@@ -215,7 +215,7 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
         {"/tmp/escaped.txt", "tmp/escaped.txt"},
         {"\\\\server\\share\\escaped.txt", "server\\share\\escaped.txt"},
         {"x/../escaped.txt", "escaped.txt"},
-        {"../../escaped.txt", "escaped.txt"}, // "/../" inside: skipped past
+        {"../../escaped.txt", "escaped.txt"},  // "/../" inside: skipped past
         {"../../../../escaped.txt", "escaped.txt"},
         {"../../escaped/", "escaped/"},
         {std::string("safe\0/../../escaped.txt", 24), "safe"},
@@ -249,4 +249,4 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
     }
 }
 
-} // namespace
+}  // namespace

@@ -17,8 +17,7 @@ protected:
     }
     static void TearDownTestSuite() { FreeLibrary(module_); }
 
-    template <typename Function>
-    static Function Export(const char* name)
+    template <typename Function> static Function Export(const char* name)
     {
         return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
     }

@@ -40,7 +40,8 @@ public:
 
     std::string Settings()
     {
-        auto query = reinterpret_cast<TextQueryFn>(reinterpret_cast<void*>(GetProcAddress(module_, "RavelpakTestSettings")));
+        auto query =
+            reinterpret_cast<TextQueryFn>(reinterpret_cast<void*>(GetProcAddress(module_, "RavelpakTestSettings")));
         char buffer[512] = "";
         if (query)
             query(buffer, sizeof buffer);
@@ -86,17 +87,18 @@ TEST(SettingsAttach, MissingFileIsCreatedWithTwoKeysAndDefaultsHold)
 
 TEST(SettingsAttach, CompleteFileIsReadAndLeftUnchanged)
 {
-    const std::string content = SettingsFile(
-        "\t\t<DeleteTemp>1</DeleteTemp>\r\n\t\t<KeepOverWritten>0</KeepOverWritten>\r\n"
-        "\t\t<Delete-src-during>1</Delete-src-during>\r\n\t\t<Keep-src-nosfv>0</Keep-src-nosfv>\r\n"
-        "\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"
-        "\t\t<File-to-keep>*.nfo, *.txt,x,*.NFO</File-to-keep>\r\n");
+    const std::string content =
+        SettingsFile("\t\t<DeleteTemp>1</DeleteTemp>\r\n\t\t<KeepOverWritten>0</KeepOverWritten>\r\n"
+                     "\t\t<Delete-src-during>1</Delete-src-during>\r\n\t\t<Keep-src-nosfv>0</Keep-src-nosfv>\r\n"
+                     "\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"
+                     "\t\t<File-to-keep>*.nfo, *.txt,x,*.NFO</File-to-keep>\r\n");
     TempDir dir;
     WriteFileBytes(dir / "ravelpak.xml", content);
     ModuleCopy module(dir);
     module.Load();
-    EXPECT_EQ(module.Settings(),
-              "deleteTemp=1 keepOverwritten=0 deleteSrcDuring=1 keepSrcNoSfv=0 checkCrc=1 deleteSfv=1 keep=NFO,nfo,txt");
+    EXPECT_EQ(
+        module.Settings(),
+        "deleteTemp=1 keepOverwritten=0 deleteSrcDuring=1 keepSrcNoSfv=0 checkCrc=1 deleteSfv=1 keep=NFO,nfo,txt");
     EXPECT_EQ(ReadFileBytes(dir / "ravelpak.xml"), content);
 }
 
@@ -109,15 +111,16 @@ TEST(SettingsAttach, FlagTexts)
         const char* deleteTemp;
         const char* keepSrcNoSfv;
     } cases[] = {
-        {"1", "deleteTemp=1", "keepSrcNoSfv=1"},   {" 1", "deleteTemp=1", "keepSrcNoSfv=1"},
-        {"01", "deleteTemp=1", "keepSrcNoSfv=1"},  {"1x", "deleteTemp=1", "keepSrcNoSfv=1"},
-        {"0", "deleteTemp=0", "keepSrcNoSfv=0"},   {"2", "deleteTemp=0", "keepSrcNoSfv=0"},
-        {"-1", "deleteTemp=0", "keepSrcNoSfv=0"},  {"yes", "deleteTemp=0", "keepSrcNoSfv=1"},
-        {"", "deleteTemp=0", "keepSrcNoSfv=1"},    {"99999999999", "deleteTemp=0", "keepSrcNoSfv=1"},
+        {"1", "deleteTemp=1", "keepSrcNoSfv=1"},  {" 1", "deleteTemp=1", "keepSrcNoSfv=1"},
+        {"01", "deleteTemp=1", "keepSrcNoSfv=1"}, {"1x", "deleteTemp=1", "keepSrcNoSfv=1"},
+        {"0", "deleteTemp=0", "keepSrcNoSfv=0"},  {"2", "deleteTemp=0", "keepSrcNoSfv=0"},
+        {"-1", "deleteTemp=0", "keepSrcNoSfv=0"}, {"yes", "deleteTemp=0", "keepSrcNoSfv=1"},
+        {"", "deleteTemp=0", "keepSrcNoSfv=1"},   {"99999999999", "deleteTemp=0", "keepSrcNoSfv=1"},
     };
     for (const Case& c : cases) {
-        const std::string content = SettingsFile(std::string("\t\t<DeleteTemp>") + c.text + "</DeleteTemp>\r\n\t\t<Keep-src-nosfv>" +
-                                                 c.text + "</Keep-src-nosfv>\r\n");
+        const std::string content =
+            SettingsFile(std::string("\t\t<DeleteTemp>") + c.text + "</DeleteTemp>\r\n\t\t<Keep-src-nosfv>" + c.text +
+                         "</Keep-src-nosfv>\r\n");
         const std::string settings = LoadWithSettingsFile(&content);
         EXPECT_NE(settings.find(c.deleteTemp), std::string::npos) << '"' << c.text << "\" " << settings;
         EXPECT_NE(settings.find(c.keepSrcNoSfv), std::string::npos) << '"' << c.text << "\" " << settings;
@@ -165,7 +168,8 @@ TEST(SettingsAttach, LanguageModuleBesideTheModuleSuppliesResourcesUntilUnload)
     EXPECT_EQ(module.ResourceString(1), "Keep files of following types (i.e. *.txt)");
     module.Unload();
 
-    ASSERT_TRUE(CopyFileA((BinaryDirectory() + "test_language.dll").c_str(), (dir / "ravelpak_chs.dll").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA((BinaryDirectory() + "test_language.dll").c_str(), (dir / "ravelpak_chs.dll").c_str(), FALSE));
     module.Load();
     EXPECT_EQ(module.ResourceString(1), "Test language string");
     module.Unload();
@@ -180,15 +184,17 @@ TEST(SettingsAttach, SettingsFileSteersPackFiles)
     MakeDirectories(dir / "plugin");
     MakeDirectories(dir / "src");
     CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir / "plugin\\ravelpak.wcx64").c_str(), FALSE);
-    WriteFileBytes(dir / "plugin\\ravelpak.xml", SettingsFile("\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"));
+    WriteFileBytes(dir / "plugin\\ravelpak.xml",
+                   SettingsFile("\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"));
     const std::string emptyZip = BuildZip({});
     WriteFileBytes(dir / "src\\a.zip", emptyZip);
     WriteFileBytes(dir / "src\\a.sfv", "a.zip " + CrcHex(emptyZip) + "\r\n");
-    ProcessResult result = RunProcess("\"" + BinaryDirectory() + "wcxhost.exe\" pack --trace \"" + dir / "plugin\\ravelpak.wcx64" +
-                                      "\" \"" + dir / "out\\x.zip" + "\" \"" + dir / "src\\\\" + "\" a.sfv a.zip");
+    ProcessResult result =
+        RunProcess("\"" + BinaryDirectory() + "wcxhost.exe\" pack --trace \"" + dir / "plugin\\ravelpak.wcx64" +
+                   "\" \"" + dir / "out\\x.zip" + "\" \"" + dir / "src\\\\" + "\" a.sfv a.zip");
     EXPECT_EQ(Lines(result.output),
-              (std::vector<std::string>{"cb 0 Verifying a.zip...", "cb 0 Verifying a.zip... Done!", "cb 22 " + dir / "src\\a.zip",
-                                        "cb 0 " + dir / "src\\a.zip", "result 0"}));
+              (std::vector<std::string>{"cb 0 Verifying a.zip...", "cb 0 Verifying a.zip... Done!",
+                                        "cb 22 " + dir / "src\\a.zip", "cb 0 " + dir / "src\\a.zip", "result 0"}));
     EXPECT_FALSE(FileExists(dir / "src\\a.sfv"));
 }
 

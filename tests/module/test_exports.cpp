@@ -23,10 +23,10 @@ int CopyOut(const std::string& text, char* buffer, int size)
 extern "C" __declspec(dllexport) int __stdcall RavelpakTestSettings(char* buffer, int size)
 {
     SettingsRecord s = SnapshotUnpackSettings();
-    std::string text = "deleteTemp=" + std::to_string(s.deleteTemp) + " keepOverwritten=" +
-                       std::to_string(s.keepOverwritten) + " deleteSrcDuring=" + std::to_string(s.deleteSrcDuring) +
-                       " keepSrcNoSfv=" + std::to_string(s.keepSrcNoSfv) + " checkCrc=" + std::to_string(s.checkCrc) +
-                       " deleteSfv=" + std::to_string(s.deleteSfv) + " keep=";
+    std::string text =
+        "deleteTemp=" + std::to_string(s.deleteTemp) + " keepOverwritten=" + std::to_string(s.keepOverwritten) +
+        " deleteSrcDuring=" + std::to_string(s.deleteSrcDuring) + " keepSrcNoSfv=" + std::to_string(s.keepSrcNoSfv) +
+        " checkCrc=" + std::to_string(s.checkCrc) + " deleteSfv=" + std::to_string(s.deleteSfv) + " keep=";
     bool first = true;
     for (const auto& entry : s.keepExtensions) {
         text += (first ? "" : ",") + entry.first;

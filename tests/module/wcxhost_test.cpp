@@ -24,7 +24,10 @@ ProcessResult Wcxhost(const std::string& arguments)
     return RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " " + arguments);
 }
 
-std::string ModulePath() { return Quote(BinaryDirectory() + "ravelpak.wcx64"); }
+std::string ModulePath()
+{
+    return Quote(BinaryDirectory() + "ravelpak.wcx64");
+}
 
 TEST(Wcxhost, CapsAndOpen)
 {
@@ -72,7 +75,8 @@ protected:
     }
     ProcessResult Pack(const std::string& options, const std::string& names)
     {
-        return Wcxhost("pack " + options + " " + plugin_ + " " + Quote(out() + "new.zip") + " " + Quote(src()) + " " + names);
+        return Wcxhost("pack " + options + " " + plugin_ + " " + Quote(out() + "new.zip") + " " + Quote(src()) + " " +
+                       names);
     }
     // Packs with a copy of the module whose settings file holds these value elements.
     void UseSettings(const std::string& elements)
@@ -80,8 +84,8 @@ protected:
         MakeDirectories(dir_ / "plugin");
         CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir_ / "plugin\\ravelpak.wcx64").c_str(), FALSE);
         WriteFileBytes(dir_ / "plugin\\ravelpak.xml",
-                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n" + elements +
-                           "\t</General>\r\n</RavelpakSettings>\r\n");
+                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n" +
+                           elements + "\t</General>\r\n</RavelpakSettings>\r\n");
         plugin_ = Quote(dir_ / "plugin\\ravelpak.wcx64");
     }
     TempDir dir_;
@@ -122,11 +126,11 @@ TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
     File("Bad\\bad.sfv", "bad.zip 00000000\r\nmissing.r00 FFFFFFFF\r\n");
     ProcessResult result = Pack("--trace", "Bad Good");
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(Lines(result.output), (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!",
-                                            "cb 0 Verifying missing.r00...", "cb 0 Verifying missing.r00... Done!",
-                                            "cb 0 Verifying good.zip...", "cb 0 Verifying good.zip... Done!",
-                                            "cb 22 " + src() + "Good\\good.zip", "cb 0 " + src() + "Good\\good.zip",
-                                            "result 0"}));
+    EXPECT_EQ(
+        Lines(result.output),
+        (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!", "cb 0 Verifying missing.r00...",
+                "cb 0 Verifying missing.r00... Done!", "cb 0 Verifying good.zip...", "cb 0 Verifying good.zip... Done!",
+                "cb 22 " + src() + "Good\\good.zip", "cb 0 " + src() + "Good\\good.zip", "result 0"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"Bad\\", "Good\\"}));
     EXPECT_TRUE(FileExists(src() + "Bad\\bad.sfv"));
     EXPECT_FALSE(FileExists(src() + "Good\\good.sfv"));
@@ -136,8 +140,8 @@ TEST_F(WcxhostPack, TraceShowsEveryCallbackCallInOrder)
 {
     File("x.zip", PatternBytes(5000, 1));
     ProcessResult result = Pack("--trace", "x.zip");
-    EXPECT_EQ(Lines(result.output),
-              (Lines_{"cb 4096 " + src() + "x.zip", "cb 904 " + src() + "x.zip", "cb 0 " + src() + "x.zip", "result 0"}));
+    EXPECT_EQ(Lines(result.output), (Lines_{"cb 4096 " + src() + "x.zip", "cb 904 " + src() + "x.zip",
+                                            "cb 0 " + src() + "x.zip", "result 0"}));
 }
 
 TEST_F(WcxhostPack, CancelAtAStopsAfterTheGroupAndExitsWithOne)

@@ -99,7 +99,7 @@ TEST(ZipAttributes, FromHostSystemAndExternalAttributes)
     } cases[] = {
         {3, 0100644u << 16, 0x20}, {3, 0100444u << 16, 0x21},
         {3, 040755u << 16, 0x30},  {3, (040555u << 16) | 0x10, 0x31},
-        {3, 0x21, 0x21}, // Unix host: the DOS bits do not count, no owner write means read-only
+        {3, 0x21, 0x21},  // Unix host: the DOS bits do not count, no owner write means read-only
         {0, 0x21, 0x21},           {0, 0x10, 0x10},
         {0, 0x27, 0x27},           {0, 0100444u << 16, 0x00},
         {11, 0x22, 0x22},          {14, 0x04, 0x04},
@@ -208,8 +208,8 @@ TEST(ZipExtendedTimes, UnixSecondsBecomeFileTimes)
     EXPECT_EQ(UnixSecondsToFileTime(0), 116444736000000000u);
     EXPECT_EQ(UnixSecondsToFileTime(1), 116444736010000000u);
     EXPECT_EQ(UnixSecondsToFileTime(-1), 116444735990000000u);
-    EXPECT_EQ(UnixSecondsToFileTime(INT32_MIN), 94969899520000000u); // 1901-12-13 20:45:52 UTC
+    EXPECT_EQ(UnixSecondsToFileTime(INT32_MIN), 94969899520000000u);  // 1901-12-13 20:45:52 UTC
     EXPECT_EQ(UnixSecondsToFileTime(INT32_MAX), 137919572470000000u);
 }
 
-} // namespace
+}  // namespace

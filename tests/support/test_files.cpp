@@ -60,7 +60,10 @@ TempDir::TempDir()
     }
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir()
+{
+    RemoveTree(path_);
+}
 
 void WriteFileBytes(const std::string& path, const std::string& content)
 {
@@ -196,7 +199,8 @@ ProcessResult RunProcess(const std::string& commandLine)
     PROCESS_INFORMATION process = {};
     std::string mutableLine = commandLine;
     ProcessResult result;
-    BOOL started = CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    BOOL started =
+        CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (started) {

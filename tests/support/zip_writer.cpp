@@ -77,7 +77,7 @@ std::string EncryptionHeader(const std::string& name, unsigned char check)
 }
 
 struct Prepared {
-    std::string stored; // the bytes that follow the local header
+    std::string stored;  // the bytes that follow the local header
     uint32_t crc = 0;
     uint32_t storedSize = 0;
     uint16_t flags = 0;
@@ -136,7 +136,7 @@ std::string CentralRecord(const ZipEntry& entry, const Prepared& p, size_t local
            LittleEndian(localOffset, 4) + entry.name + entry.centralExtra;
 }
 
-} // namespace
+}  // namespace
 
 uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second)
 {

@@ -14,20 +14,20 @@ uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int sec
 // How the local header of an entry disagrees with its central-directory record.
 enum class LocalFault {
     None,
-    Signature,      // not "PK\3\4"
-    Method,         // stored where the directory says deflated, and the other way round
-    Crc,            // a different CRC-32 (without a data descriptor)
-    CompressedSize, // one more than the directory says
-    NameLength,     // one more than the directory says
-    ExtraLength,    // an extra field of 65535 bytes, reaching past the end of the archive
+    Signature,       // not "PK\3\4"
+    Method,          // stored where the directory says deflated, and the other way round
+    Crc,             // a different CRC-32 (without a data descriptor)
+    CompressedSize,  // one more than the directory says
+    NameLength,      // one more than the directory says
+    ExtraLength,     // an extra field of 65535 bytes, reaching past the end of the archive
 };
 
 struct ZipEntry {
     std::string name;
-    std::string data; // the content before compression
+    std::string data;  // the content before compression
     // 0 stores, 8 deflates; any other method is written with `data` as it is.
     uint16_t method = 8;
-    uint8_t hostSystem = 0; // high byte of "version made by": 0 MS-DOS, 3 Unix
+    uint8_t hostSystem = 0;  // high byte of "version made by": 0 MS-DOS, 3 Unix
     uint32_t externalAttributes = 0x20;
     uint32_t dosDateTime = DosDateTime(2021, 6, 15, 12, 30, 10);
     std::string localExtra;
@@ -39,13 +39,13 @@ struct ZipEntry {
     // data, and the encryption check byte comes from the DOS time.
     bool dataDescriptor = false;
     LocalFault localFault = LocalFault::None;
-    bool wrongCrc = false; // both headers carry a CRC-32 that the data does not have
-    size_t cutData = 0;    // this many bytes are dropped from the end of the stored data
+    bool wrongCrc = false;  // both headers carry a CRC-32 that the data does not have
+    size_t cutData = 0;     // this many bytes are dropped from the end of the stored data
 };
 
 struct ZipArchiveOptions {
-    uint16_t diskNumber = 0; // non-zero: the end record says the archive spans disks
-    int entryCountDelta = 0; // added to the entry counts of the end record
+    uint16_t diskNumber = 0;  // non-zero: the end record says the archive spans disks
+    int entryCountDelta = 0;  // added to the entry counts of the end record
     std::string comment;
 };
 

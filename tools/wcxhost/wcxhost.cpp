@@ -22,13 +22,12 @@ const int kExitUsage = 2;
 
 void PrintUsage()
 {
-    std::fprintf(stderr,
-                 "usage:\n"
-                 "  wcxhost caps PLUGIN\n"
-                 "  wcxhost open PLUGIN ARCHIVE\n"
-                 "  wcxhost pack [--addlist FILE] [--no-callback] [--cancel-at N] [--trace]\n"
-                 "               [--peak-memory] PLUGIN PACKED_FILE SRC_PATH [NAME...]\n"
-                 "  wcxhost configure PLUGIN\n");
+    std::fprintf(stderr, "usage:\n"
+                         "  wcxhost caps PLUGIN\n"
+                         "  wcxhost open PLUGIN ARCHIVE\n"
+                         "  wcxhost pack [--addlist FILE] [--no-callback] [--cancel-at N] [--trace]\n"
+                         "               [--peak-memory] PLUGIN PACKED_FILE SRC_PATH [NAME...]\n"
+                         "  wcxhost configure PLUGIN\n");
 }
 
 class Plugin {
@@ -46,8 +45,7 @@ public:
     }
     bool loaded() const { return module_ != nullptr; }
 
-    template <typename Function>
-    Function Export(const char* name)
+    template <typename Function> Function Export(const char* name)
     {
         FARPROC address = GetProcAddress(module_, name);
         if (!address)
@@ -91,7 +89,10 @@ bool IsDirectory(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool NameLess(const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) < 0; }
+bool NameLess(const std::string& a, const std::string& b)
+{
+    return _stricmp(a.c_str(), b.c_str()) < 0;
+}
 
 // The entries that the host's selection of a directory yields: the directory itself, its
 // files, then each subdirectory in the same way; each level in name order.
@@ -192,7 +193,8 @@ void PrintPeakMemory()
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
     if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
-        std::fprintf(stderr, "peak working set %llu bytes\n", static_cast<unsigned long long>(counters.PeakWorkingSetSize));
+        std::fprintf(stderr, "peak working set %llu bytes\n",
+                     static_cast<unsigned long long>(counters.PeakWorkingSetSize));
 }
 
 int Pack(const std::vector<std::string>& args)
