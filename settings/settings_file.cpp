@@ -27,7 +27,9 @@ std::string ModuleDirectory(HINSTANCE module)
     return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 }
 
-bool FileExists(const std::string& path)
+}  // namespace
+
+bool SettingsFileExists(const std::string& path)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(path.c_str(), &found);
@@ -36,8 +38,6 @@ bool FileExists(const std::string& path)
     FindClose(search);
     return true;
 }
-
-}  // namespace
 
 std::string SettingsFilePath(HINSTANCE module)
 {
@@ -79,7 +79,7 @@ void LoadUnpackSettings(HINSTANCE module)
 
     const std::string settingsPath = directory + "ravelpak.xml";
     XmlParamDocument document;
-    if (!FileExists(settingsPath)) {
+    if (!SettingsFileExists(settingsPath)) {
         SetValue(document, kKeyDeleteTemp, "0");
         SetValue(document, kKeyKeepOverwritten, "1");
         document.save(settingsPath.c_str());

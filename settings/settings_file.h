@@ -22,6 +22,10 @@ extern const char kKeyDeleteSfv[];
 // backslash.
 std::string SettingsFilePath(HINSTANCE module);
 
+// True when something (a file, or anything else) stands at the settings path: the module and
+// the dialog create a settings file only where nothing is.
+bool SettingsFileExists(const std::string& path);
+
 // Where dialogs, strings and bitmaps are loaded from: the language module when one was
 // loaded at attach, else the module itself.
 HINSTANCE ResourceModule();

@@ -15,16 +15,6 @@ const int kBannerWidth = 160;
 const int kBannerHeight = 320;
 const int kMaxPatternLength = 260;
 
-bool SettingsFileExists(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
-}
-
 const char* FlagText(int32_t flag)
 {
     return flag ? "1" : "0";

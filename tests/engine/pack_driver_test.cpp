@@ -9,6 +9,7 @@
 
 #include "host/progress.h"
 #include "settings/unpack_settings.h"
+#include "tests/support/download_folder.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
@@ -17,31 +18,8 @@ namespace {
 
 typedef std::vector<std::string> Names;
 
-std::string AddList(const Names& names)
-{
-    std::string list;
-    for (const std::string& name : names)
-        list += name + '\0';
-    list += '\0';
-    if (names.empty())
-        list += '\0';
-    return list;
-}
-
-// A download folder (src\) and a destination (out\) in a fresh directory, with the settings
-// that a test sets reset afterwards.
-class PackDriver : public ::testing::Test {
+class PackDriver : public DownloadFolderTest {
 protected:
-    void SetUp() override
-    {
-        MakeDirectories(src());
-        UnpackSettings = SettingsRecord();
-    }
-    void TearDown() override { UnpackSettings = SettingsRecord(); }
-
-    std::string src() const { return dir_ / "src\\"; }
-    std::string out() const { return dir_ / "out\\"; }
-
     void File(const std::string& relative, const std::string& content = "data")
     {
         MakeDirectories(DirectoryPart(src() + relative));
@@ -52,14 +30,6 @@ protected:
         File(relative, SfvBody(lines));
     }
     static std::string DirectoryPart(const std::string& path) { return path.substr(0, path.rfind('\\')); }
-
-    int Pack(const Names& names, const std::string& packedFile = "")
-    {
-        const std::string list = AddList(names);
-        return RunPackFiles((packedFile.empty() ? out() + "new.zip" : packedFile).c_str(), src().c_str(), list.data());
-    }
-
-    TempDir dir_;
 };
 
 TEST_F(PackDriver, SelectionWithoutDirectoriesIsOneGroupReadAfterTheWholeList)

@@ -9,6 +9,7 @@
 #include "engine/pack_driver.h"
 #include "settings/unpack_settings.h"
 #include "tests/support/archive_fixtures.h"
+#include "tests/support/download_folder.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
@@ -54,19 +55,8 @@ TEST(ClassifyArchive, ByTheExtensionOfTheWholePath)
         EXPECT_EQ(ClassifyArchive(c.path), c.kind) << c.path;
 }
 
-// A download folder src\ and a destination out\, with the settings reset around each test.
-class UnpackPasses : public ::testing::Test {
+class UnpackPasses : public DownloadFolderTest {
 protected:
-    void SetUp() override
-    {
-        MakeDirectories(src());
-        UnpackSettings = SettingsRecord();
-    }
-    void TearDown() override { UnpackSettings = SettingsRecord(); }
-
-    std::string src() const { return dir_ / "src\\"; }
-    std::string out() const { return dir_ / "out\\"; }
-
     // The outer set (release.nfo and the inner set of film.mkv) and an SFV file of it.
     void OuterSetWithSfv()
     {
@@ -75,18 +65,7 @@ protected:
                                                      {"outer.part2.rar", CrcHex(ReadFileBytes(volumes[1]))}}));
     }
 
-    int Pack(const Paths& names)
-    {
-        std::string list;
-        for (const std::string& name : names)
-            list += name + '\0';
-        list += '\0';
-        return RunPackFiles((out() + "new.zip").c_str(), src().c_str(), list.data());
-    }
-
     void KeepNfo() { UnpackSettings.keepExtensions = {{"nfo", 0}}; }
-
-    TempDir dir_;
 };
 
 TEST_F(UnpackPasses, CleanUpDeletesTheInnerSetAndKeepsTheNfo)

@@ -15,12 +15,6 @@ typedef int(__stdcall* ResourceStringFn)(int id, char* buffer, int size);
 
 const char kDefaults[] = "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=0 deleteSfv=0 keep=";
 
-std::string SettingsFile(const std::string& general)
-{
-    return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n" + general +
-           "\t</General>\r\n</RavelpakSettings>\r\n";
-}
-
 class ModuleCopy {
 public:
     explicit ModuleCopy(const TempDir& dir) : path_(dir / "ravelpak.wcx64")
@@ -62,7 +56,7 @@ private:
     HMODULE module_ = nullptr;
 };
 
-std::string LoadWithSettingsFile(const std::string* content)
+std::string LoadWithSettingsFileText(const std::string* content)
 {
     TempDir dir;
     if (content)
@@ -88,10 +82,10 @@ TEST(SettingsAttach, MissingFileIsCreatedWithTwoKeysAndDefaultsHold)
 TEST(SettingsAttach, CompleteFileIsReadAndLeftUnchanged)
 {
     const std::string content =
-        SettingsFile("\t\t<DeleteTemp>1</DeleteTemp>\r\n\t\t<KeepOverWritten>0</KeepOverWritten>\r\n"
-                     "\t\t<Delete-src-during>1</Delete-src-during>\r\n\t\t<Keep-src-nosfv>0</Keep-src-nosfv>\r\n"
-                     "\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"
-                     "\t\t<File-to-keep>*.nfo, *.txt,x,*.NFO</File-to-keep>\r\n");
+        SettingsFileText("\t\t<DeleteTemp>1</DeleteTemp>\r\n\t\t<KeepOverWritten>0</KeepOverWritten>\r\n"
+                         "\t\t<Delete-src-during>1</Delete-src-during>\r\n\t\t<Keep-src-nosfv>0</Keep-src-nosfv>\r\n"
+                         "\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"
+                         "\t\t<File-to-keep>*.nfo, *.txt,x,*.NFO</File-to-keep>\r\n");
     TempDir dir;
     WriteFileBytes(dir / "ravelpak.xml", content);
     ModuleCopy module(dir);
@@ -119,9 +113,9 @@ TEST(SettingsAttach, FlagTexts)
     };
     for (const Case& c : cases) {
         const std::string content =
-            SettingsFile(std::string("\t\t<DeleteTemp>") + c.text + "</DeleteTemp>\r\n\t\t<Keep-src-nosfv>" + c.text +
-                         "</Keep-src-nosfv>\r\n");
-        const std::string settings = LoadWithSettingsFile(&content);
+            SettingsFileText(std::string("\t\t<DeleteTemp>") + c.text + "</DeleteTemp>\r\n\t\t<Keep-src-nosfv>" +
+                             c.text + "</Keep-src-nosfv>\r\n");
+        const std::string settings = LoadWithSettingsFileText(&content);
         EXPECT_NE(settings.find(c.deleteTemp), std::string::npos) << '"' << c.text << "\" " << settings;
         EXPECT_NE(settings.find(c.keepSrcNoSfv), std::string::npos) << '"' << c.text << "\" " << settings;
     }
@@ -137,7 +131,7 @@ TEST(SettingsAttach, FilesThatYieldNoKeyGiveAllDefaults)
         std::string(100000, '<'),
     };
     for (const std::string& content : cases)
-        EXPECT_EQ(LoadWithSettingsFile(&content), kDefaults) << content.substr(0, 60);
+        EXPECT_EQ(LoadWithSettingsFileText(&content), kDefaults) << content.substr(0, 60);
 }
 
 // The settings file is read inside the host's process: no file may take it down.
@@ -146,7 +140,7 @@ TEST(SettingsAttach, DeeplyNestedFileLoadsWithDefaults)
     std::string content;
     for (int i = 0; i < 200000; ++i)
         content += "<a>";
-    EXPECT_EQ(LoadWithSettingsFile(&content), kDefaults);
+    EXPECT_EQ(LoadWithSettingsFileText(&content), kDefaults);
 }
 
 TEST(SettingsAttach, UnreadableFileGivesDefaultsAndStays)
@@ -185,7 +179,7 @@ TEST(SettingsAttach, SettingsFileSteersPackFiles)
     MakeDirectories(dir / "src");
     CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir / "plugin\\ravelpak.wcx64").c_str(), FALSE);
     WriteFileBytes(dir / "plugin\\ravelpak.xml",
-                   SettingsFile("\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"));
+                   SettingsFileText("\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"));
     const std::string emptyZip = BuildZip({});
     WriteFileBytes(dir / "src\\a.zip", emptyZip);
     WriteFileBytes(dir / "src\\a.sfv", "a.zip " + CrcHex(emptyZip) + "\r\n");

@@ -18,14 +18,6 @@ const char kEverythingOn[] = "<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</Keep
                              "<Delete-src-during>1</Delete-src-during><Keep-src-nosfv>1</Keep-src-nosfv>"
                              "<Check-CRC>1</Check-CRC><Delete-sfv>1</Delete-sfv><File-to-keep>*.nfo</File-to-keep>";
 
-// Quotes a command-line argument; a trailing backslash is doubled so that it does not escape
-// the closing quote.
-std::string Quote(const std::string& text)
-{
-    const bool trailingBackslash = !text.empty() && text.back() == '\\';
-    return "\"" + text + (trailingBackslash ? "\\" : "") + "\"";
-}
-
 class UnpackThroughTheModule : public ::testing::Test {
 protected:
     void SetUp() override { MakeDirectories(src()); }
@@ -35,14 +27,7 @@ protected:
     std::string plugin() const { return dir_ / "plugin\\ravelpak.wcx64"; }
 
     // A copy of the module in plugin\ with a settings file holding these value elements.
-    void UseSettings(const std::string& elements)
-    {
-        MakeDirectories(dir_ / "plugin");
-        CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), plugin().c_str(), FALSE);
-        WriteFileBytes(dir_ / "plugin\\ravelpak.xml",
-                       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n" +
-                           elements + "\t</General>\r\n</RavelpakSettings>\r\n");
-    }
+    void UseSettings(const std::string& elements) { InstallModuleCopy(dir_ / "plugin", elements); }
 
     // Copies built archives into a directory of the download folder.
     void Archives(const std::string& directory, const Paths& names)

@@ -11,14 +11,6 @@ namespace {
 
 typedef std::vector<std::string> Lines_;
 
-// Quotes a command-line argument; a trailing backslash is doubled so that it does not escape
-// the closing quote.
-std::string Quote(const std::string& text)
-{
-    const bool trailingBackslash = !text.empty() && text.back() == '\\';
-    return "\"" + text + (trailingBackslash ? "\\" : "") + "\"";
-}
-
 ProcessResult Wcxhost(const std::string& arguments)
 {
     return RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " " + arguments);

@@ -219,6 +219,27 @@ ProcessResult RunProcess(const std::string& commandLine)
     return result;
 }
 
+std::string Quote(const std::string& text)
+{
+    const bool trailingBackslash = !text.empty() && text.back() == '\\';
+    return "\"" + text + (trailingBackslash ? "\\" : "") + "\"";
+}
+
+std::string SettingsFileText(const std::string& elements)
+{
+    return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n" + elements +
+           "\t</General>\r\n</RavelpakSettings>\r\n";
+}
+
+std::string InstallModuleCopy(const std::string& directory, const std::string& elements, const std::string& moduleFile)
+{
+    MakeDirectories(directory);
+    const std::string module = directory + "\\ravelpak.wcx64";
+    CopyFileA((BinaryDirectory() + moduleFile).c_str(), module.c_str(), FALSE);
+    WriteFileBytes(directory + "\\ravelpak.xml", SettingsFileText(elements));
+    return module;
+}
+
 std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;

@@ -51,5 +51,17 @@ struct ProcessResult {
 // Runs a command line and waits for it, capturing both output streams.
 ProcessResult RunProcess(const std::string& commandLine);
 
+// Quotes a command-line argument; a trailing backslash is doubled so that it does not escape
+// the closing quote.
+std::string Quote(const std::string& text);
+
+// A settings file whose General element holds these value elements.
+std::string SettingsFileText(const std::string& elements);
+
+// Copies the built module (or its test build, `moduleFile`) into `directory` with a settings
+// file holding these value elements; returns the copy's path.
+std::string InstallModuleCopy(const std::string& directory, const std::string& elements,
+                              const std::string& moduleFile = "ravelpak.wcx64");
+
 // Splits text into lines, dropping CR characters.
 std::vector<std::string> Lines(const std::string& text);
