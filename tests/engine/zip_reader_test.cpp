@@ -34,9 +34,13 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(ZipReaderTest, SummaryCountsTheEntriesAndHoldsNothingElse)
+// The summary holds the entry count and nothing left over from the caller's record; an item
+// its index, sizes and sanitised name (sanitising has its own tests).
+TEST_F(ZipReaderTest, SummaryAndItems)
 {
-    ReaderHandle reader = Open({FileEntry("a.txt", "a"), DirectoryEntry("d/"), FileEntry("d/b.txt", "bb")});
+    ZipArchiveOptions commented;
+    commented.comment = std::string(1000, 'c') + "PK";
+    ReaderHandle reader = Open({DirectoryEntry("d/"), FileEntry("C:\\d\\b.txt", "12345", 0)}, commented);
     ASSERT_TRUE(reader);
     ZipItem item;
     item.attributes = 7;
@@ -44,52 +48,27 @@ TEST_F(ZipReaderTest, SummaryCountsTheEntriesAndHoldsNothingElse)
     item.writeTime.dwLowDateTime = 1;
     std::strcpy(item.name, "stale");
     ASSERT_EQ(getItem(reader.get(), -1, item), ZipStatus::Ok);
-    EXPECT_EQ(item.index, 3);
+    EXPECT_EQ(item.index, 2);
     EXPECT_STREQ(item.name, "");
-    EXPECT_EQ(item.attributes, 0u);
-    EXPECT_EQ(item.compressedSize, 0u);
-    EXPECT_EQ(item.uncompressedSize, 0u);
-    EXPECT_EQ(FileTimeValue(item.writeTime) | FileTimeValue(item.accessTime) | FileTimeValue(item.creationTime), 0u);
-}
-
-TEST_F(ZipReaderTest, ItemsCarryTheirIndexSizesAndSanitisedNames)
-{
-    struct Case {
-        std::string stored;
-        const char* name;
-    } cases[] = {
-        {"C:\\a\\b.txt", "a\\b.txt"},
-        {"/x/y", "x/y"},
-        {"dir/../x", "x"},
-        {"a/b/..\\c", "c"},
-        {"\\\\server\\share\\f", "server\\share\\f"},
-        {"/C:/z", "z"},
-        {"plain/name.txt", "plain/name.txt"},
-        {std::string("cut\0/../../x", 12), "cut"},
-    };
-    std::vector<ZipEntry> entries;
-    for (const Case& c : cases)
-        entries.push_back(FileEntry(c.stored, "12345", 0));
-    ReaderHandle reader = Open(entries);
+    EXPECT_EQ(item.attributes | item.compressedSize | FileTimeValue(item.writeTime), 0u);
+    ASSERT_EQ(getItem(reader.get(), 1, item), ZipStatus::Ok);
+    EXPECT_EQ(item.index, 1);
+    EXPECT_STREQ(item.name, "d\\b.txt");
+    EXPECT_EQ(item.compressedSize, 5u);
+    EXPECT_EQ(item.uncompressedSize, 5u);
+    reader.reset();  // reading shares the archive with other readers only
+    reader = Open({});
     ASSERT_TRUE(reader);
-    for (int32_t i = 0; i < static_cast<int32_t>(entries.size()); ++i) {
-        ZipItem item;
-        ASSERT_EQ(getItem(reader.get(), i, item), ZipStatus::Ok) << cases[i].stored;
-        EXPECT_EQ(item.index, i);
-        EXPECT_STREQ(item.name, cases[i].name);
-        EXPECT_EQ(item.compressedSize, 5u);
-        EXPECT_EQ(item.uncompressedSize, 5u);
-    }
+    ASSERT_EQ(getItem(reader.get(), -1, item), ZipStatus::Ok);
+    EXPECT_EQ(item.index, 0);
 }
 
 // Names that still point outside the base directory after sanitising are refused by both
 // operations, and nothing at all is created for them.
 TEST_F(ZipReaderTest, NamesThatStillEscapeAreRefused)
 {
-    // One of each kind; the stage's test builds a longer table into archives.
-    const std::string hostile[] = {"a/../../x", "a\\..", "C:../x", "f.txt:ads", ". ./x", "sub/nul.txt", "tab\there"};
     std::vector<ZipEntry> entries;
-    for (const std::string& name : hostile)
+    for (const char* name : {"a/../../x", "f.txt:ads", "sub/nul.txt"})
         entries.push_back(FileEntry(name, "bad"));
     entries.push_back(DirectoryEntry("../up/"));
     entries.push_back(FileEntry("fine.txt", "ok"));
@@ -101,174 +80,84 @@ TEST_F(ZipReaderTest, NamesThatStillEscapeAreRefused)
         item.index = 5;
         EXPECT_EQ(getItem(reader.get(), i, item), ZipStatus::UnsafeName) << entries[i].name;
         EXPECT_EQ(item.index, 0);
-        EXPECT_STREQ(item.name, "");
         EXPECT_EQ(extractItem(reader.get(), i, "harmless.txt"), ZipStatus::UnsafeName) << entries[i].name;
     }
-    ZipItem item;
-    ASSERT_EQ(getItem(reader.get(), last, item), ZipStatus::Ok);
     // A caller-chosen target name is held to the same rule.
     for (const char* target : {"../fine.txt", "C:\\fine.txt", "\\fine.txt", "a/../../fine.txt", "fine.txt:ads"})
         EXPECT_EQ(extractItem(reader.get(), last, target), ZipStatus::UnsafeName) << target;
-    EXPECT_TRUE(ListTree(dir_.path()) == Names{"x.zip"});
-    EXPECT_EQ(extractItem(reader.get(), last, item.name), ZipStatus::Ok);
+    EXPECT_EQ(ListTree(dir_.path()), Names{"x.zip"});
+    EXPECT_EQ(extractItem(reader.get(), last, "fine.txt"), ZipStatus::Ok);
     EXPECT_EQ(ListTree(dir_.path()), (Names{"out\\", "out\\fine.txt", "x.zip"}));
 }
 
-TEST_F(ZipReaderTest, AttributesComeFromTheHostSystemAndReachTheFile)
+// Decoding has its own tests; here the bits reach the item and the file.
+TEST_F(ZipReaderTest, AttributesReachTheFile)
 {
-    struct Case {
-        uint8_t host;
-        uint32_t external;
-        uint32_t attributes;
-    } cases[] = {
-        {3, 0100644u << 16, 0x20}, {3, 0100444u << 16, 0x21}, {0, 0x21, 0x21}, {0, 0x20, 0x20},
-        {0, 0x22, 0x22},           {0, 0x24, 0x24},           {0, 0x00, 0x00}, {11, 0x23, 0x23},
-    };
-    std::vector<ZipEntry> entries;
-    for (const Case& c : cases) {
-        ZipEntry entry = FileEntry("f" + std::to_string(entries.size()), "content");
-        entry.hostSystem = c.host;
-        entry.externalAttributes = c.external;
-        entries.push_back(entry);
-    }
-    ZipEntry unixDirectory = DirectoryEntry("unixdir/");
-    unixDirectory.hostSystem = 3;
-    unixDirectory.externalAttributes = 040755u << 16;
-    entries.push_back(unixDirectory);
+    std::vector<ZipEntry> entries = {UnixEntry("ro", "c", 0100444), FileEntry("hs", "c"), FileEntry("none", "c")};
+    entries[1].externalAttributes = 0x26;
+    entries[2].externalAttributes = 0;
+    const uint32_t expected[] = {0x21, 0x26, 0};
     ReaderHandle reader = Open(entries);
     ASSERT_TRUE(reader);
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    for (int32_t i = 0; i < 3; ++i) {
         ZipItem item;
-        ASSERT_EQ(getItem(reader.get(), static_cast<int32_t>(i), item), ZipStatus::Ok);
-        EXPECT_EQ(item.attributes, cases[i].attributes) << i;
-        ASSERT_EQ(extractItem(reader.get(), static_cast<int32_t>(i), item.name), ZipStatus::Ok);
-        const DWORD kApplied = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-        EXPECT_EQ(GetFileAttributesA((out() + item.name).c_str()) & kApplied, cases[i].attributes & kApplied) << i;
-        EXPECT_EQ(ReadFileBytes(out() + item.name), "content");
+        ASSERT_EQ(getItem(reader.get(), i, item), ZipStatus::Ok);
+        EXPECT_EQ(item.attributes, expected[i]) << i;
+        ASSERT_EQ(extractItem(reader.get(), i, item.name), ZipStatus::Ok);
+        EXPECT_EQ(GetFileAttributesA((out() + item.name).c_str()) & 7, expected[i] & 7)
+            << i;  // read-only, hidden, system
     }
-    ZipItem item;
-    ASSERT_EQ(getItem(reader.get(), static_cast<int32_t>(std::size(cases)), item), ZipStatus::Ok);
-    EXPECT_EQ(item.attributes, 0x30u);
 }
 
-// The DOS date and time are local time; ctest runs these tests at UTC+9 (TZ=JST-9).
+// The DOS date and time are local time; ctest runs these tests at UTC+9 (TZ=JST-9). A "UT"
+// block in the local extra field replaces the times it holds.
 class ZipTimesTest : public ZipReaderTest {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(TimeZoneBiasMinutes(), kTestZoneBiasMinutes) << "run with TZ=JST-9, as ctest does";
     }
-
-    ZipItem ItemOf(const ZipEntry& entry)
-    {
-        ZipItem item;
-        ReaderHandle reader = Open({entry});
-        EXPECT_TRUE(reader);
-        EXPECT_EQ(getItem(reader.get(), 0, item), ZipStatus::Ok);
-        return item;
-    }
 };
 
-TEST_F(ZipTimesTest, DosTimeIsTakenAsLocalTimeForAllThreeTimes)
+TEST_F(ZipTimesTest, DosTimeIsLocalAndUtBlockReplacesTheTimesItHolds)
 {
-    ZipEntry entry = FileEntry("t.txt", "time");
-    entry.dosDateTime = DosDateTime(2021, 6, 15, 12, 30, 10);
-    ReaderHandle reader = Open({entry});
-    ASSERT_TRUE(reader);
-    ZipItem item;
-    ASSERT_EQ(getItem(reader.get(), 0, item), ZipStatus::Ok);
-    const uint64_t expected = UtcFileTime(2021, 6, 15, 3, 30, 10);
-    EXPECT_EQ(FileTimeValue(item.writeTime), expected);
-    EXPECT_EQ(FileTimeValue(item.accessTime), expected);
-    EXPECT_EQ(FileTimeValue(item.creationTime), expected);
-    ASSERT_EQ(extractItem(reader.get(), 0, item.name), ZipStatus::Ok);
-    const FileTimes onDisk = TimesOfFile(out() + "t.txt");
-    EXPECT_EQ(onDisk.write, expected);
-    EXPECT_EQ(onDisk.access, expected);
-}
-
-TEST_F(ZipTimesTest, CalendarEdgesOfTheDosRange)
-{
-    struct Case {
-        uint32_t dos;
-        uint64_t utc;
-    } cases[] = {
-        {DosDateTime(1980, 1, 1, 9, 0, 0), UtcFileTime(1980, 1, 1, 0, 0, 0)},
-        {DosDateTime(2024, 2, 29, 23, 59, 58), UtcFileTime(2024, 2, 29, 14, 59, 58)},
-        {DosDateTime(2107, 12, 31, 23, 59, 58), UtcFileTime(2107, 12, 31, 14, 59, 58)},
-    };
-    for (const Case& c : cases) {
-        ZipEntry entry = FileEntry("t", "");
-        entry.dosDateTime = c.dos;
-        EXPECT_EQ(FileTimeValue(ItemOf(entry).writeTime), c.utc) << std::hex << c.dos;
-    }
-}
-
-// A DOS date that is no calendar date becomes the earliest DOS time, 1980-01-01 00:00:00
-// local time.
-TEST_F(ZipTimesTest, InvalidDosDatesGiveTheDosEpoch)
-{
-    const uint64_t dosEpoch = UtcFileTime(1979, 12, 31, 15, 0, 0);
-    const uint32_t invalid[] = {
-        DosDateTime(2021, 0, 15, 12, 0, 0),
-        DosDateTime(2021, 13, 15, 12, 0, 0),
-        DosDateTime(2021, 6, 0, 12, 0, 0),
-        DosDateTime(2021, 2, 30, 12, 0, 0),
-        DosDateTime(2023, 2, 29, 12, 0, 0),
-        DosDateTime(2021, 4, 31, 12, 0, 0),
-        DosDateTime(2021, 6, 15, 24, 0, 0),
-        DosDateTime(2021, 6, 15, 31, 0, 0),
-        DosDateTime(2021, 6, 15, 12, 60, 0),
-        DosDateTime(2021, 6, 15, 12, 63, 0),
-        DosDateTime(2021, 6, 15, 12, 0, 60),
-        DosDateTime(2021, 6, 15, 12, 0, 62),
-        0u,
-    };
-    for (uint32_t dos : invalid) {
-        ZipEntry entry = FileEntry("t", "");
-        entry.dosDateTime = dos;
-        const ZipItem item = ItemOf(entry);
-        EXPECT_EQ(FileTimeValue(item.writeTime), dosEpoch) << std::hex << dos;
-        EXPECT_EQ(FileTimeValue(item.creationTime), dosEpoch) << std::hex << dos;
-    }
-}
-
-TEST_F(ZipTimesTest, UtBlockReplacesTheTimesItHolds)
-{
+    const uint32_t june = DosDateTime(2021, 6, 15, 12, 30, 10);
     const uint64_t dosTime = UtcFileTime(2021, 6, 15, 3, 30, 10);
-    const uint64_t unixEpoch = 116444736000000000u;
+    const uint64_t first = UtcFileTime(1980, 1, 1, 0, 0, 0), last = UtcFileTime(2107, 12, 31, 14, 59, 58);
+    const uint64_t dosEpoch = UtcFileTime(1979, 12, 31, 15, 0, 0);  // 1980-01-01 00:00 local
+    const uint64_t unixEpoch = 116444736000000000u, second = 10000000u;
     struct Case {
         const char* what;
-        std::string localExtra;
-        std::string centralExtra;
+        uint32_t dos;
+        std::string localExtra, centralExtra;
         uint64_t write, access, creation;
     } cases[] = {
-        {"write time 0", UtBlock(0x01, {0}), "", unixEpoch, dosTime, dosTime},
-        {"all three", UtBlock(0x07, {1, 2, 3}), "", unixEpoch + 10000000, unixEpoch + 20000000, unixEpoch + 30000000},
-        {"after another block", ExtraBlock("ux", "abcd") + UtBlock(0x02, {60}), "", dosTime, unixEpoch + 600000000,
-         dosTime},
-        {"announces three, holds one", ExtraBlock("UT", std::string(1, 7) + LittleEndian(5, 4)), "",
-         unixEpoch + 50000000, dosTime, dosTime},
-        {"only in the central directory", "", UtBlock(0x01, {0}), dosTime, dosTime, dosTime},
+        {"DOS time only", june, "", "", dosTime, dosTime, dosTime},
+        {"first DOS day", DosDateTime(1980, 1, 1, 9, 0, 0), "", "", first, first, first},
+        {"last DOS day", DosDateTime(2107, 12, 31, 23, 59, 58), "", "", last, last, last},
+        {"no calendar date", 0, "", "", dosEpoch, dosEpoch, dosEpoch},
+        {"UT write time 0", june, UtBlock(0x01, {0}), "", unixEpoch, dosTime, dosTime},
+        {"UT all three", june, UtBlock(0x07, {1, 2, 3}), "", unixEpoch + second, unixEpoch + 2 * second,
+         unixEpoch + 3 * second},
+        {"UT only in the central directory", june, "", UtBlock(0x01, {0}), dosTime, dosTime, dosTime},
     };
     for (const Case& c : cases) {
         ZipEntry entry = FileEntry("t.txt", "time");
+        entry.dosDateTime = c.dos;
         entry.localExtra = c.localExtra;
         entry.centralExtra = c.centralExtra;
-        const ZipItem item = ItemOf(entry);
+        ReaderHandle reader = Open({entry});
+        ASSERT_TRUE(reader);
+        ZipItem item;
+        ASSERT_EQ(getItem(reader.get(), 0, item), ZipStatus::Ok);
         EXPECT_EQ(FileTimeValue(item.writeTime), c.write) << c.what;
         EXPECT_EQ(FileTimeValue(item.accessTime), c.access) << c.what;
         EXPECT_EQ(FileTimeValue(item.creationTime), c.creation) << c.what;
+        ASSERT_EQ(extractItem(reader.get(), 0, "t.txt"), ZipStatus::Ok);
+        const FileTimes onDisk = TimesOfFile(out() + "t.txt");
+        EXPECT_EQ(onDisk.write, c.write) << c.what;
+        EXPECT_EQ(onDisk.access, c.access) << c.what;
     }
-
-    ZipEntry entry = FileEntry("t.txt", "time");
-    entry.localExtra = UtBlock(0x03, {1600000000, 1500000000});
-    ReaderHandle reader = Open({entry});
-    ASSERT_TRUE(reader);
-    ASSERT_EQ(extractItem(reader.get(), 0, "t.txt"), ZipStatus::Ok);
-    const FileTimes onDisk = TimesOfFile(out() + "t.txt");
-    EXPECT_EQ(onDisk.write, unixEpoch + 16000000000000000u);
-    EXPECT_EQ(onDisk.access, unixEpoch + 15000000000000000u);
 }
 
 TEST_F(ZipReaderTest, DirectoryEntriesCreateTheirParentsAndNoFile)
@@ -290,7 +179,6 @@ TEST_F(ZipReaderTest, EnsureDirectoryCreatesTheRootAndEveryLevel)
     EXPECT_EQ(ensureDirectory(root, ""), ZipStatus::Ok);
     EXPECT_TRUE(DirectoryExists(root));
     EXPECT_EQ(ensureDirectory(root, "p/q\\r/"), ZipStatus::Ok);
-    EXPECT_TRUE(DirectoryExists(root + "p\\q\\r"));
     EXPECT_EQ(ensureDirectory(root, "p/q\\r/"), ZipStatus::Ok);
     EXPECT_EQ(ensureDirectory(root, std::string(260 - root.size(), 'n')), ZipStatus::NameTooLong);
     EXPECT_EQ(ListTree(root), (Names{"p\\", "p\\q\\", "p\\q\\r\\"}));
@@ -317,76 +205,60 @@ TEST(ZipNullReader, EveryOperationAnswersBadArgument)
     ZipItem item;
     item.index = 4;
     std::strcpy(item.name, "stale");
-    item.uncompressedSize = 3;
     EXPECT_EQ(getItem(nullptr, -1, item), ZipStatus::BadArgument);
     EXPECT_EQ(item.index, 0);
     EXPECT_STREQ(item.name, "");
-    EXPECT_EQ(item.uncompressedSize, 0u);
-    EXPECT_EQ(getItem(nullptr, 0, item), ZipStatus::BadArgument);
     EXPECT_EQ(setBaseDirectory(nullptr, "C:\\out\\"), ZipStatus::BadArgument);
     EXPECT_EQ(extractItem(nullptr, 0, "a.txt"), ZipStatus::BadArgument);
     EXPECT_EQ(closeReader(nullptr), ZipStatus::BadArgument);
 }
 
-TEST_F(ZipReaderTest, IndexesOutsideTheArchiveAreBadArguments)
-{
-    ReaderHandle reader = Open({FileEntry("a", "1"), FileEntry("b", "2")});
-    ASSERT_TRUE(reader);
-    ZipItem item;
-    for (int32_t index : {-2, 2, 1000, INT32_MIN})
-        EXPECT_EQ(getItem(reader.get(), index, item), ZipStatus::BadArgument) << index;
-    for (int32_t index : {-1, 2})
-        EXPECT_EQ(extractItem(reader.get(), index, "a"), ZipStatus::BadArgument) << index;
-    EXPECT_TRUE(ListTree(dir_.path()) == Names{"x.zip"});
-}
-
+// The reader moves back to the first entry when asked for an earlier one. A failed item
+// record moves the cursor but not the cached record of the entry before it.
 TEST_F(ZipReaderTest, CursorMovesBackwardsAndForwards)
 {
     std::vector<ZipEntry> entries;
     for (char c = 'a'; c <= 'e'; ++c)
         entries.push_back(FileEntry(std::string(1, c) + ".txt", std::string(10, c)));
+    entries.push_back(FileEntry(std::string(300, 's'), "too long"));
     ReaderHandle reader = Open(entries);
     ASSERT_TRUE(reader);
+    ZipItem item;
     for (int32_t index : {4, 0, 3, 3, 1, 2, 0, 4}) {
-        ZipItem item;
         ASSERT_EQ(getItem(reader.get(), index, item), ZipStatus::Ok);
         EXPECT_EQ(item.name, entries[index].name);
         const std::string target = "copy" + std::to_string(index);
         ASSERT_EQ(extractItem(reader.get(), index, target), ZipStatus::Ok);
         EXPECT_EQ(ReadFileBytes(out() + target), entries[index].data);
     }
+    ASSERT_EQ(getItem(reader.get(), 5, item), ZipStatus::NameTooLong);
+    EXPECT_EQ(extractItem(reader.get(), 4, "again"), ZipStatus::Ok);
+    EXPECT_EQ(ReadFileBytes(out() + "again"), entries[4].data);
+    for (int32_t index : {-2, 6, INT32_MIN})
+        EXPECT_EQ(getItem(reader.get(), index, item), ZipStatus::BadArgument) << index;
+    for (int32_t index : {-1, 6})
+        EXPECT_EQ(extractItem(reader.get(), index, "a"), ZipStatus::BadArgument) << index;
+    EXPECT_FALSE(FileExists(out() + "a"));
 }
 
-// A failed item record moves the cursor but not the cached record of the entry before it.
-TEST_F(ZipReaderTest, CachedRecordIsExtractedFromItsOwnEntry)
-{
-    ReaderHandle reader = Open({FileEntry("first.txt", "first"), FileEntry(std::string(300, 's'), "second")});
-    ASSERT_TRUE(reader);
-    ZipItem item;
-    ASSERT_EQ(getItem(reader.get(), 0, item), ZipStatus::Ok);
-    ASSERT_EQ(getItem(reader.get(), 1, item), ZipStatus::NameTooLong);
-    bool intact = false;
-    EXPECT_EQ(extractItem(reader.get(), 0, "first.txt", &intact), ZipStatus::Ok);
-    EXPECT_TRUE(intact);
-    EXPECT_EQ(ReadFileBytes(out() + "first.txt"), "first");
-}
-
-TEST_F(ZipReaderTest, StoredAndDeflatedDataOverManyBlocks)
+TEST_F(ZipReaderTest, StoredAndDeflatedDataOverManyBlocksAndWithDataDescriptors)
 {
     const std::string pattern = PatternBytes(100000, 3);
-    const std::string text(70000, 'z');
-    ReaderHandle reader =
-        Open({FileEntry("p.stored", pattern, 0), FileEntry("p.deflated", pattern, 8), FileEntry("t.deflated", text, 8),
-              FileEntry("empty.stored", "", 0), FileEntry("empty.deflated", "", 8), FileEntry("one", "1", 8)});
+    std::vector<ZipEntry> entries = {FileEntry("p.stored", pattern, 0),
+                                     FileEntry("p.deflated", pattern, 8),
+                                     FileEntry("t", std::string(70000, 'z')),
+                                     FileEntry("empty.stored", "", 0),
+                                     FileEntry("empty.deflated", "", 8),
+                                     FileEntry("d.deflated", pattern, 8),
+                                     FileEntry("d.stored", "stored with descriptor", 0)};
+    entries[5].dataDescriptor = entries[6].dataDescriptor = true;
+    ReaderHandle reader = Open(entries);
     ASSERT_TRUE(reader);
-    const std::string expected[] = {pattern, pattern, text, "", "", "1"};
-    for (int32_t i = 0; i < 6; ++i) {
-        ZipItem item;
-        ASSERT_EQ(getItem(reader.get(), i, item), ZipStatus::Ok);
+    for (int32_t i = 0; i < static_cast<int32_t>(entries.size()); ++i) {
         bool intact = false;
-        ASSERT_EQ(extractItem(reader.get(), i, item.name, &intact), ZipStatus::Ok) << item.name;
-        EXPECT_TRUE(intact) << item.name;
-        EXPECT_TRUE(ReadFileBytes(out() + item.name) == expected[i]) << item.name;
+        ASSERT_EQ(extractItem(reader.get(), i, entries[i].name, &intact), ZipStatus::Ok) << entries[i].name;
+        EXPECT_TRUE(intact) << entries[i].name;
+        EXPECT_TRUE(ReadFileBytes(out() + entries[i].name) == entries[i].data) << entries[i].name;
     }
 }
 
@@ -396,30 +268,26 @@ TEST_F(ZipReaderTest, CorruptEntriesWriteNothing)
 {
     struct Case {
         const char* what;
-        ZipEntry entry;
+        LocalFault fault;
+        uint16_t method;
         ZipStatus status;
     } cases[] = {
-        {"local signature", FileEntry("e", "data"), ZipStatus::CorruptEntry},
-        {"local method", FileEntry("e", "data"), ZipStatus::CorruptEntry},
-        {"local CRC", FileEntry("e", "data"), ZipStatus::CorruptEntry},
-        {"local compressed size", FileEntry("e", "data"), ZipStatus::CorruptEntry},
-        {"local name length", FileEntry("e", "data"), ZipStatus::CorruptEntry},
-        {"local extra field past the end", FileEntry("e", "data"), ZipStatus::ReadFailed},
-        {"bzip2", FileEntry("e", "BZh91AY&SY", 12), ZipStatus::CorruptEntry},
-        {"implode", FileEntry("e", "data", 6), ZipStatus::CorruptEntry},
-        {"LZMA", FileEntry("e", "data", 14), ZipStatus::CorruptEntry},
-        {"AES", FileEntry("e", "data", 99), ZipStatus::CorruptEntry},
+        {"local signature", LocalFault::Signature, 8, ZipStatus::CorruptEntry},
+        {"local method", LocalFault::Method, 8, ZipStatus::CorruptEntry},
+        {"local CRC", LocalFault::Crc, 8, ZipStatus::CorruptEntry},
+        {"local compressed size", LocalFault::CompressedSize, 8, ZipStatus::CorruptEntry},
+        {"local name length", LocalFault::NameLength, 8, ZipStatus::CorruptEntry},
+        {"local extra field past the end", LocalFault::ExtraLength, 8, ZipStatus::ReadFailed},
+        {"bzip2", LocalFault::None, 12, ZipStatus::CorruptEntry},
+        {"AES", LocalFault::None, 99, ZipStatus::CorruptEntry},
     };
-    const LocalFault faults[] = {LocalFault::Signature,      LocalFault::Method,     LocalFault::Crc,
-                                 LocalFault::CompressedSize, LocalFault::NameLength, LocalFault::ExtraLength};
-    for (size_t i = 0; i < std::size(faults); ++i)
-        cases[i].entry.localFault = faults[i];
     for (const Case& c : cases) {
-        ReaderHandle reader = Open({c.entry, FileEntry("after", "fine")});
+        ZipEntry entry = FileEntry("e", "data", c.method);
+        entry.localFault = c.fault;
+        ReaderHandle reader = Open({entry, FileEntry("after", "fine")});
         ASSERT_TRUE(reader) << c.what;
         ZipItem item;
         EXPECT_EQ(getItem(reader.get(), 0, item), c.status) << c.what;
-        EXPECT_STREQ(item.name, "");
         bool intact = true;
         EXPECT_EQ(extractItem(reader.get(), 0, "e", &intact), c.status) << c.what;
         EXPECT_FALSE(intact);
@@ -447,36 +315,15 @@ TEST_F(ZipReaderTest, LocalHeaderCutOffByTheEndOfTheFileIsCorrupt)
     EXPECT_EQ(getItem(reader.get(), 0, item), ZipStatus::CorruptEntry);
 }
 
-TEST_F(ZipReaderTest, DataDescriptorEntriesAreNotCorrupt)
-{
-    ZipEntry deflated = FileEntry("d.txt", PatternBytes(5000, 1));
-    deflated.dataDescriptor = true;
-    ZipEntry stored = FileEntry("s.txt", "stored with descriptor", 0);
-    stored.dataDescriptor = true;
-    ReaderHandle reader = Open({deflated, stored});
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(extractItem(reader.get(), 0, "d.txt"), ZipStatus::Ok);
-    EXPECT_EQ(extractItem(reader.get(), 1, "s.txt"), ZipStatus::Ok);
-    EXPECT_EQ(ReadFileBytes(out() + "d.txt"), deflated.data);
-    EXPECT_EQ(ReadFileBytes(out() + "s.txt"), stored.data);
-}
-
+// The traditional encryption is read with the empty password; the check byte comes from the
+// CRC, or from the DOS time when a data descriptor follows.
 TEST_F(ZipReaderTest, EncryptedEntriesOpenWithTheEmptyPassword)
 {
     struct Case {
-        const char* what;
         uint16_t method;
         bool descriptor;
-        std::string password;
-        ZipStatus status;
-    } cases[] = {
-        {"stored", 0, false, "", ZipStatus::Ok},
-        {"deflated", 8, false, "", ZipStatus::Ok},
-        {"deflated, check byte from the DOS time", 8, true, "", ZipStatus::Ok},
-        {"stored, check byte from the DOS time", 0, true, "", ZipStatus::Ok},
-        {"other password", 8, false, "secret", ZipStatus::BadPassword},
-        {"other password, DOS time check", 0, true, "secret", ZipStatus::BadPassword},
-    };
+        const char* password;
+    } cases[] = {{0, false, ""}, {8, false, ""}, {8, true, ""}, {8, false, "secret"}, {0, true, "secret"}};
     const std::string content = PatternBytes(40000, 9) + std::string(30000, 'q');
     for (const Case& c : cases) {
         ZipEntry entry = FileEntry("secret.bin", content, c.method);
@@ -484,45 +331,39 @@ TEST_F(ZipReaderTest, EncryptedEntriesOpenWithTheEmptyPassword)
         entry.password = c.password;
         entry.dataDescriptor = c.descriptor;
         ReaderHandle reader = Open({entry});
-        ASSERT_TRUE(reader) << c.what;
+        ASSERT_TRUE(reader);
+        const bool opens = entry.password.empty();
         bool intact = false;
-        EXPECT_EQ(extractItem(reader.get(), 0, "secret.bin", &intact), c.status) << c.what;
-        EXPECT_EQ(intact, c.status == ZipStatus::Ok) << c.what;
-        const std::string written = ReadFileBytes(out() + "secret.bin");
-        EXPECT_TRUE(written == (c.status == ZipStatus::Ok ? content : "")) << c.what;
+        EXPECT_EQ(extractItem(reader.get(), 0, "secret.bin", &intact), opens ? ZipStatus::Ok : ZipStatus::BadPassword)
+            << c.method << c.descriptor << c.password;
+        EXPECT_EQ(intact, opens);
+        EXPECT_TRUE(ReadFileBytes(out() + "secret.bin") == (opens ? content : "")) << c.method << c.descriptor;
     }
 }
 
-// A CRC mismatch keeps the file and its Ok, and shows only through dataIntact.
-TEST_F(ZipReaderTest, WrongCrcKeepsTheFileButIsNotIntact)
+// Damaged data: a CRC mismatch keeps the file and its Ok, and shows only through dataIntact;
+// data that ends early fails and leaves the partial file.
+TEST_F(ZipReaderTest, DamagedDataIsNotIntact)
 {
+    const std::string content = PatternBytes(50000, 4);
     for (uint16_t method : {0, 8}) {
-        ZipEntry entry = FileEntry("w.txt", "checked data", method);
-        entry.wrongCrc = true;
-        ReaderHandle reader = Open({entry});
+        ZipEntry wrong = FileEntry("w.txt", "checked data", method);
+        wrong.wrongCrc = true;
+        ZipEntry cut = FileEntry("cut.bin", content, method);
+        cut.cutData = 100;
+        ReaderHandle reader = Open({wrong, cut, FileEntry("next", "n")});
         ASSERT_TRUE(reader);
         bool intact = true;
         EXPECT_EQ(extractItem(reader.get(), 0, "w.txt", &intact), ZipStatus::Ok);
         EXPECT_FALSE(intact);
         EXPECT_EQ(ReadFileBytes(out() + "w.txt"), "checked data");
-    }
-}
-
-TEST_F(ZipReaderTest, DataEndingEarlyFailsAndLeavesThePartialFile)
-{
-    const std::string content = PatternBytes(50000, 4);
-    for (uint16_t method : {0, 8}) {
-        ZipEntry cut = FileEntry("cut.bin", content, method);
-        cut.cutData = 100;
-        ReaderHandle reader = Open({cut, FileEntry("next", "n")});
-        ASSERT_TRUE(reader);
-        bool intact = true;
-        EXPECT_EQ(extractItem(reader.get(), 0, "cut.bin", &intact), ZipStatus::InflateFailed) << method;
+        intact = true;
+        EXPECT_EQ(extractItem(reader.get(), 1, "cut.bin", &intact), ZipStatus::InflateFailed) << method;
         EXPECT_FALSE(intact);
         const std::string partial = ReadFileBytes(out() + "cut.bin");
         EXPECT_LT(partial.size(), content.size());
         EXPECT_TRUE(partial == content.substr(0, partial.size()));
-        EXPECT_EQ(extractItem(reader.get(), 1, "next"), ZipStatus::Ok);
+        EXPECT_EQ(extractItem(reader.get(), 2, "next"), ZipStatus::Ok);
     }
     // A stored entry relabelled as deflated in both headers: its data is no DEFLATE stream.
     std::string relabelled = BuildZip({FileEntry("garbage", "xyz", 0)});
@@ -541,30 +382,34 @@ TEST_F(ZipReaderTest, LongNamesAreRefusedAndTheNextEntryStillWorks)
     const size_t room = MAX_PATH - 1 - out().size();  // the longest name that still fits
     const std::string fits = std::string(room - 4, 'f') + ".txt";
     const std::string oneMore = std::string(room - 3, 'g') + ".txt";
-    ReaderHandle reader = Open({FileEntry(std::string(260, 'a'), "x"), FileEntry(std::string(300, 'b'), "x"),
-                                FileEntry(std::string(259, 'c'), "x"), FileEntry(fits, "fits"), FileEntry(oneMore, "x"),
-                                DirectoryEntry(oneMore + "/"), FileEntry("last", "l")});
+    ReaderHandle reader =
+        Open({FileEntry(std::string(260, 'a'), "x"), FileEntry(std::string(259, 'c'), "x"), FileEntry(fits, "fits"),
+              FileEntry(oneMore, "x"), DirectoryEntry(oneMore + "/"), FileEntry("last", "l")});
     ASSERT_TRUE(reader);
     ZipItem item;
     EXPECT_EQ(getItem(reader.get(), 0, item), ZipStatus::NameTooLong);
-    EXPECT_STREQ(item.name, "");
     EXPECT_EQ(extractItem(reader.get(), 0, "short"), ZipStatus::NameTooLong);
-    EXPECT_EQ(getItem(reader.get(), 1, item), ZipStatus::NameTooLong);
-    ASSERT_EQ(getItem(reader.get(), 2, item), ZipStatus::Ok);
+    ASSERT_EQ(getItem(reader.get(), 1, item), ZipStatus::Ok);
     EXPECT_EQ(std::string(item.name), std::string(259, 'c'));
-    EXPECT_EQ(extractItem(reader.get(), 2, item.name), ZipStatus::NameTooLong);
-    EXPECT_EQ(extractItem(reader.get(), 3, fits), ZipStatus::Ok);
-    EXPECT_EQ(ReadFileBytes(out() + fits), "fits");
-    EXPECT_EQ(extractItem(reader.get(), 4, oneMore), ZipStatus::NameTooLong);
-    EXPECT_EQ(extractItem(reader.get(), 5, oneMore + "/"), ZipStatus::NameTooLong);
-    EXPECT_EQ(extractItem(reader.get(), 6, "last"), ZipStatus::Ok);
+    EXPECT_EQ(extractItem(reader.get(), 1, item.name), ZipStatus::NameTooLong);
+    EXPECT_EQ(extractItem(reader.get(), 2, fits), ZipStatus::Ok);
+    EXPECT_EQ(extractItem(reader.get(), 3, oneMore), ZipStatus::NameTooLong);
+    EXPECT_EQ(extractItem(reader.get(), 4, oneMore + "/"), ZipStatus::NameTooLong);
+    EXPECT_EQ(extractItem(reader.get(), 5, "last"), ZipStatus::Ok);
     EXPECT_EQ(ListTree(out()), (Names{fits, "last"}));
 }
 
-TEST_F(ZipReaderTest, BaseDirectoryGetsItsSeparatorAndMustFit)
+// The base directory starts as the current directory, gets its separator, and must fit.
+TEST_F(ZipReaderTest, BaseDirectory)
 {
-    ReaderHandle reader = Open({FileEntry("a.txt", "a")});
-    ASSERT_TRUE(reader);
+    WriteFileBytes(archive(), BuildZip({FileEntry("a.txt", "a")}));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(dir_.path().c_str()));
+    ReaderHandle reader(openReader(archive()));
+    const ZipStatus status = extractItem(reader.get(), 0, "a.txt");
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(status, ZipStatus::Ok);
     EXPECT_EQ(setBaseDirectory(reader.get(), dir_ / "one"), ZipStatus::Ok);
     EXPECT_EQ(extractItem(reader.get(), 0, "a.txt"), ZipStatus::Ok);
     EXPECT_EQ(setBaseDirectory(reader.get(), dir_ / "two/"), ZipStatus::Ok);
@@ -572,20 +417,7 @@ TEST_F(ZipReaderTest, BaseDirectoryGetsItsSeparatorAndMustFit)
     EXPECT_EQ(setBaseDirectory(reader.get(), ""), ZipStatus::BadArgument);
     EXPECT_EQ(setBaseDirectory(reader.get(), dir_ / std::string(260, 'l')), ZipStatus::NameTooLong);
     EXPECT_EQ(extractItem(reader.get(), 0, "a.txt"), ZipStatus::NameTooLong);
-    EXPECT_EQ(ListTree(dir_.path()), (Names{"one\\", "one\\a.txt", "two\\", "two\\a.txt", "x.zip"}));
-}
-
-TEST_F(ZipReaderTest, BaseDirectoryStartsAsTheCurrentDirectory)
-{
-    WriteFileBytes(archive(), BuildZip({FileEntry("here.txt", "h")}));
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(dir_.path().c_str()));
-    ReaderHandle reader(openReader(archive()));
-    const ZipStatus status = extractItem(reader.get(), 0, "here.txt");
-    SetCurrentDirectoryA(previous);
-    EXPECT_EQ(status, ZipStatus::Ok);
-    EXPECT_EQ(ReadFileBytes(dir_ / "here.txt"), "h");
+    EXPECT_EQ(ListTree(dir_.path()), (Names{"a.txt", "one\\", "one\\a.txt", "two\\", "two\\a.txt", "x.zip"}));
 }
 
 TEST_F(ZipReaderTest, ArchivesThatDoNotOpen)
@@ -595,20 +427,15 @@ TEST_F(ZipReaderTest, ArchivesThatDoNotOpen)
     multiDisk.diskNumber = 1;
     ZipArchiveOptions moreThanListed;
     moreThanListed.entryCountDelta = 1;
-    struct Case {
-        const char* what;
-        std::string bytes;
-    } cases[] = {
-        {"empty file", ""},
-        {"text", "this is no archive, only text that is long enough to search through"},
-        {"end record cut off", valid.substr(0, valid.size() - 10)},
-        {"only the local headers", valid.substr(0, valid.find("PK\x01\x02"))},
-        {"multi-disk", BuildZip({FileEntry("a", "1")}, multiDisk)},
-        {"announces more entries than its directory holds", BuildZip({FileEntry("a", "1")}, moreThanListed)},
-    };
-    for (const Case& c : cases) {
-        WriteFileBytes(archive(), c.bytes);
-        EXPECT_EQ(openReader(archive()), nullptr) << c.what;
+    const std::string cases[] = {"",
+                                 "this is no archive, only text that is long enough to search through",
+                                 valid.substr(0, valid.size() - 10),
+                                 valid.substr(0, valid.find("PK\x01\x02")),
+                                 BuildZip({FileEntry("a", "1")}, multiDisk),
+                                 BuildZip({FileEntry("a", "1")}, moreThanListed)};
+    for (const std::string& bytes : cases) {
+        WriteFileBytes(archive(), bytes);
+        EXPECT_EQ(openReader(archive()), nullptr) << &bytes - cases;
     }
     EXPECT_EQ(openReader(dir_ / "missing.zip"), nullptr);
     WriteFileBytes(archive(), valid);
@@ -622,23 +449,6 @@ TEST_F(ZipReaderTest, ArchivesThatDoNotOpen)
     EXPECT_EQ(CreateFileA(archive().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                           0, nullptr),
               INVALID_HANDLE_VALUE);
-}
-
-TEST_F(ZipReaderTest, EmptyArchiveAndArchiveWithAComment)
-{
-    ReaderHandle empty = Open({});
-    ASSERT_TRUE(empty);
-    ZipItem item;
-    ASSERT_EQ(getItem(empty.get(), -1, item), ZipStatus::Ok);
-    EXPECT_EQ(item.index, 0);
-    EXPECT_EQ(getItem(empty.get(), 0, item), ZipStatus::BadArgument);
-    empty.reset();
-
-    ZipArchiveOptions commented;
-    commented.comment = std::string(1000, 'c') + "PK";
-    ReaderHandle reader = Open({FileEntry("a", "1")}, commented);
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(extractItem(reader.get(), 0, "a"), ZipStatus::Ok);
 }
 
 }  // namespace
