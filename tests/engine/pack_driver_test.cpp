@@ -22,65 +22,52 @@ class PackDriver : public DownloadFolderTest {
 protected:
     void File(const std::string& relative, const std::string& content = "data")
     {
-        MakeDirectories(DirectoryPart(src() + relative));
-        WriteFileBytes(src() + relative, content);
+        const std::string path = src() + relative;
+        MakeDirectories(path.substr(0, path.rfind('\\')));
+        WriteFileBytes(path, content);
     }
-    void Sfv(const std::string& relative, const std::vector<std::pair<std::string, std::string>>& lines)
-    {
-        File(relative, SfvBody(lines));
-    }
-    static std::string DirectoryPart(const std::string& path) { return path.substr(0, path.rfind('\\')); }
 };
 
 TEST_F(PackDriver, SelectionWithoutDirectoriesIsOneGroupReadAfterTheWholeList)
 {
-    File("a.zip");
-    File("b.zip");
-    File("c.zip");
+    for (const char* name : {"a.zip", "b.zip", "c.zip"})
+        File(name);
+    ContinueFlag = 1;
+    EXPECT_EQ(Pack({"a.zip"}), 0);  // without a callback nothing is read, and the flag stays
+    EXPECT_EQ(ContinueFlag, 1);
     HostRecorder host;
     EXPECT_EQ(Pack({"a.zip", "b.zip", "c.zip"}), 0);
     EXPECT_EQ(host.Names(), (Names{src() + "a.zip", src() + "b.zip", src() + "c.zip"}));
-    EXPECT_EQ(host.calls.front(), "4 " + src() + "a.zip");
-    EXPECT_EQ(host.calls[1], "0 " + src() + "a.zip");
+    EXPECT_EQ(host.calls[1], "0 " + src() + "a.zip");  // the empty read that ends a file
 }
 
-TEST_F(PackDriver, GroupsAreVerifiedThenReadAndTheirDirectoriesExistBeforehand)
-{
-    UnpackSettings.checkCrc = 1;
-    File("a\\x.zip", "xx");
-    File("b\\y.rar", "yy");
-    Sfv("a\\a.sfv", {{"x.zip", CrcHex("xx")}});
-    HostRecorder host;
-    bool bothExistedAtFirstRead = false;
-    host.onCall = [&](const std::string& name, int) {
-        if (name == src() + "a\\x.zip")
-            bothExistedAtFirstRead = DirectoryExists(out() + "a") && DirectoryExists(out() + "b");
-    };
-    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\y.rar"}), 0);
-    EXPECT_EQ(host.Names(),
-              (Names{"Verifying x.zip...", "Verifying x.zip... Done!", src() + "a\\x.zip", src() + "b\\y.rar"}));
-    EXPECT_TRUE(bothExistedAtFirstRead);
-    EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
-}
-
-TEST_F(PackDriver, FailedVerificationLeavesTheGroupAndGoesOn)
+// Every group's directory exists before the first read. A group whose verification fails is
+// left, SFV file included, and the next group goes on.
+TEST_F(PackDriver, GroupsAreVerifiedThenReadAndAFailedOneIsLeft)
 {
     UnpackSettings.checkCrc = 1;
     UnpackSettings.deleteSfv = 1;
     File("a\\x.zip");
-    Sfv("a\\a.sfv", {{"x.zip", "00000000"}});
+    File("a\\a.sfv", SfvBody({{"x.zip", "00000000"}}));
     const std::string emptyZip = BuildZip({});
     File("b\\y.zip", emptyZip);
-    Sfv("b\\b.sfv", {{"y.zip", CrcHex(emptyZip)}});
+    File("b\\b.sfv", SfvBody({{"y.zip", CrcHex(emptyZip)}}));
+    File("c\\z.rar");
     HostRecorder host;
-    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip"}), 0);
+    bool existedAtFirstRead = false;
+    host.onCall = [&](const std::string& name, int) {
+        if (name == src() + "b\\y.zip")
+            existedAtFirstRead = DirectoryExists(out() + "b") && DirectoryExists(out() + "c");
+    };
+    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip", "c\\", "c\\z.rar"}), 0);
     EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!", "Verifying y.zip...",
-                                   "Verifying y.zip... Done!", src() + "b\\y.zip"}));
+                                   "Verifying y.zip... Done!", src() + "b\\y.zip", src() + "c\\z.rar"}));
+    EXPECT_TRUE(existedAtFirstRead);
     EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
     EXPECT_FALSE(FileExists(src() + "b\\b.sfv"));
-    EXPECT_TRUE(DirectoryExists(out() + "b"));
 }
 
+// Only names ending in ".sfv" are SFV files; the others are sources.
 TEST_F(PackDriver, SfvEntriesAreRecognisedByTheirLowerCaseExtensionOnly)
 {
     UnpackSettings.checkCrc = 1;
@@ -97,7 +84,7 @@ TEST_F(PackDriver, WithoutCheckingTheSfvFileIsNotReadButDeletedWhenAsked)
 {
     UnpackSettings.deleteSfv = 1;
     File("a.zip", BuildZip({}));
-    Sfv("a.sfv", {{"a.zip", "00000000"}});
+    File("a.sfv", SfvBody({{"a.zip", "00000000"}}));
     HostRecorder host;
     EXPECT_EQ(Pack({"a.sfv", "a.zip"}), 0);
     EXPECT_EQ(host.Names(), (Names{src() + "a.zip"}));
@@ -109,8 +96,8 @@ TEST_F(PackDriver, SfvOfAGroupWithoutSourcesAtADirectoryEntryAndAtTheEnd)
     UnpackSettings.checkCrc = 1;
     UnpackSettings.deleteSfv = 1;
     File("a\\x.zip");
-    Sfv("a\\a.sfv", {{"x.zip", CrcHex("data")}});
-    Sfv("b\\b.sfv", {{"x.zip", CrcHex("data")}});
+    File("a\\a.sfv", SfvBody({{"x.zip", CrcHex("data")}}));
+    File("b\\b.sfv", SfvBody({{"x.zip", CrcHex("data")}}));
     HostRecorder host;
     // Group a holds only its SFV file and is closed by b\: verified and deleted. Group b,
     // also without sources, ends the list and is not closed at all.
@@ -120,29 +107,19 @@ TEST_F(PackDriver, SfvOfAGroupWithoutSourcesAtADirectoryEntryAndAtTheEnd)
     EXPECT_TRUE(FileExists(src() + "b\\b.sfv"));
 }
 
-TEST_F(PackDriver, NestedDirectoryEntriesCarryTheirParents)
-{
-    File("a\\sub\\x.zip");
-    EXPECT_EQ(Pack({"a\\", "a\\sub\\", "a\\sub\\x.zip"}), 0);
-    EXPECT_EQ(ListTree(out()), (Names{"a\\", "a\\sub\\"}));
-}
-
-TEST_F(PackDriver, EmptyFirstNameCreatesTheDestinationItself)
+// The destination directory comes from the packed file's name, relative to the current
+// directory when it has no backslash, and is made even when nothing is selected.
+TEST_F(PackDriver, DestinationDirectoriesFollowTheSelection)
 {
     EXPECT_EQ(RunPackFiles((out() + "deep\\new.zip").c_str(), src().c_str(), std::string(2, '\0').data()), 0);
     EXPECT_TRUE(DirectoryExists(out() + "deep"));
-}
-
-TEST_F(PackDriver, PackedFileWithoutBackslashWorksRelativeToTheCurrentDirectory)
-{
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
-    MakeDirectories(out());
     SetCurrentDirectoryA(out().c_str());
-    File("a\\x.zip");
-    EXPECT_EQ(Pack({"a\\", "a\\x.zip"}, "new.zip"), 0);
+    File("a\\sub\\x.zip");
+    EXPECT_EQ(Pack({"a\\", "a\\sub\\", "a\\sub\\x.zip"}, "new.zip"), 0);
     SetCurrentDirectoryA(previous);
-    EXPECT_TRUE(DirectoryExists(out() + "a"));
+    EXPECT_EQ(ListTree(out()), (Names{"a\\", "a\\sub\\", "deep\\"}));
 }
 
 TEST_F(PackDriver, NullArgumentsDoNothing)
@@ -161,7 +138,7 @@ TEST_F(PackDriver, StopDuringVerificationDropsTheRestAndTheNextCallRunsNormally)
     UnpackSettings.checkCrc = 1;
     UnpackSettings.deleteSfv = 1;
     File("a\\x.zip");
-    Sfv("a\\a.sfv", {{"x.zip", CrcHex("data")}});
+    File("a\\a.sfv", SfvBody({{"x.zip", CrcHex("data")}}));
     File("b\\y.zip");
     const Names selection = {"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\y.zip", "c\\"};
     {
@@ -180,6 +157,8 @@ TEST_F(PackDriver, StopDuringVerificationDropsTheRestAndTheNextCallRunsNormally)
     EXPECT_TRUE(DirectoryExists(out() + "c"));
 }
 
+// A stop while reading finishes the group and ends the call; a stop in the last group has no
+// group left to skip and ends with success.
 TEST_F(PackDriver, StopWhileReadingFinishesTheGroupThenEndsTheCall)
 {
     File("a\\x.zip", PatternBytes(3 * 4096, 1));
@@ -189,21 +168,14 @@ TEST_F(PackDriver, StopWhileReadingFinishesTheGroupThenEndsTheCall)
     host.stopAt = 1;
     EXPECT_EQ(Pack({"a\\", "a\\x.zip", "a\\y.zip", "b\\", "b\\z.zip"}), 21);
     EXPECT_EQ(host.calls, (Names{"4096 " + src() + "a\\x.zip", "4 " + src() + "a\\y.zip"}));
-}
-
-TEST_F(PackDriver, StopInTheLastGroupStillEndsWithZero)
-{
-    File("x.zip");
-    HostRecorder host;
-    host.stopAt = 1;
-    EXPECT_EQ(Pack({"x.zip"}), 0);
+    host.calls.clear();
+    EXPECT_EQ(Pack({"b\\", "b\\z.zip"}), 0);
 }
 
 TEST_F(PackDriver, LockedSourceEndsItsGroupButAConsumedOneIsPassedOver)
 {
-    File("a.zip");
-    File("b.zip");
-    File("c.zip");
+    for (const char* name : {"a.zip", "b.zip", "c.zip"})
+        File(name);
     HostRecorder host;
     HANDLE lock = CreateFileA((src() + "b.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(Pack({"a.zip", "b.zip", "c.zip"}), 0);
@@ -215,24 +187,14 @@ TEST_F(PackDriver, LockedSourceEndsItsGroupButAConsumedOneIsPassedOver)
     EXPECT_EQ(host.Names(), (Names{src() + "a.zip", src() + "c.zip"}));
 }
 
-TEST_F(PackDriver, WithoutCallbackNothingIsReadAndTheFlagStays)
-{
-    File("a.zip");
-    ContinueFlag = 1;
-    EXPECT_EQ(Pack({"a.zip"}), 0);
-    EXPECT_EQ(ContinueFlag, 1);
-}
-
 // Paths that do not fit MAX_PATH are never used: the group behind a too-long directory is
 // passed over, the others are processed.
 TEST_F(PackDriver, DestinationsTooLongForAPathArePassedOver)
 {
-    const std::string longDirectory = std::string(240, 'd') + "\\";
     File("x.zip");
     File("y.zip");
     HostRecorder host;
-    const std::string list = AddList({longDirectory, "x.zip", "b\\", "y.zip"});
-    EXPECT_EQ(RunPackFiles((out() + "new.zip").c_str(), src().c_str(), list.data()), 0);
+    EXPECT_EQ(Pack({std::string(240, 'd') + "\\", "x.zip", "b\\", "y.zip"}), 0);
     EXPECT_EQ(host.Names(), (Names{src() + "y.zip"}));
     EXPECT_TRUE(DirectoryExists(out() + "b"));
 }
@@ -273,7 +235,7 @@ TEST_F(PackDriver, SettingsAcceptedDuringACallApplyFromTheNextCall)
 {
     UnpackSettings.checkCrc = 1;
     File("a\\x.zip");
-    Sfv("b\\b.sfv", {{"y.zip", "00000000"}});
+    File("b\\b.sfv", SfvBody({{"y.zip", "00000000"}}));
     File("b\\y.zip");
     HostRecorder host;
     host.onCall = [&](const std::string& name, int) {

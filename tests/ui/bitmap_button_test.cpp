@@ -28,11 +28,9 @@ bool operator==(const Look& a, const Look& b)
 {
     return a.border == b.border && a.image == b.image && a.offset == b.offset;
 }
-
 std::ostream& operator<<(std::ostream& out, const Look& look)
 {
-    const char* borders[] = {"none", "raised", "sunken"};
-    return out << "{" << borders[static_cast<int>(look.border)] << ", image " << look.image << " at " << look.offset
+    return out << "{border " << static_cast<int>(look.border) << ", image " << look.image << " at " << look.offset
                << "}";
 }
 
@@ -140,6 +138,11 @@ TEST_F(ButtonTest, HoverButtonFollowsThePointer)
 
     PointerOff();
     EXPECT_TRUE(Becomes(Look{Border::None, 0, 1})) << Current();
+    // The space key does nothing to a hover button.
+    ui_.Call([&] { SetFocus(button_.hwnd()); });
+    PressKey(VK_SPACE);
+    EXPECT_EQ(Current(), (Look{Border::None, 0, 1}));
+    EXPECT_TRUE(ui_.Events().empty());
 }
 
 TEST_F(ButtonTest, ReleasingOffTheButtonSendsNoClick)
@@ -187,16 +190,6 @@ TEST_F(ButtonTest, PlainButtonShowsFocusAndTakesTheSpaceKey)
     ui_.ClearEvents();
 }
 
-TEST_F(ButtonTest, HoverButtonIgnoresTheSpaceKey)
-{
-    PointerOff();
-    Make(IBS_HOVER | IBS_BORDER2, 0);
-    ui_.Call([&] { SetFocus(button_.hwnd()); });
-    PressKey(VK_SPACE);
-    EXPECT_EQ(Current(), (Look{Border::None, 0, 2}));
-    EXPECT_TRUE(ui_.Events().empty());
-}
-
 TEST_F(ButtonTest, DisabledButtonShowsItsDisabledImageOrTheNormalOneGreyed)
 {
     Make(IBS_BORDER2, 0, -1, -1, 2);
@@ -227,19 +220,15 @@ TEST_F(ButtonTest, HeldButtonRepeatsItsClick)
     EXPECT_TRUE(ui_.Events().empty());
 }
 
-TEST_F(ButtonTest, AutoSizeTakesTheImageSize)
+// Auto-size takes the image size. The tooltip exists either way; the button is registered as
+// its tool only with a text.
+TEST_F(ButtonTest, AutoSizeAndTooltip)
 {
     Make(IBS_AUTOSIZE, 0);
     RECT rect;
     GetWindowRect(button_.hwnd(), &rect);
     EXPECT_EQ(rect.right - rect.left, 16);
     EXPECT_EQ(rect.bottom - rect.top, 16);
-}
-
-// The tooltip exists either way; the button is registered as its tool only with a text.
-TEST_F(ButtonTest, TooltipHasAToolOnlyWithAText)
-{
-    Make(0, 0);
     ASSERT_NE(button_.ToolTip(), nullptr);
     EXPECT_EQ(SendMessageA(button_.ToolTip(), TTM_GETTOOLCOUNT, 0, 0), 0);
 

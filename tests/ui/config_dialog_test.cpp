@@ -29,11 +29,10 @@ std::string SettingsFile(const char* flags, const std::string& fileToKeep)
 {
     const char* names[] = {"DeleteTemp",     "KeepOverWritten", "Delete-src-during",
                            "Keep-src-nosfv", "Check-CRC",       "Delete-sfv"};
-    std::string text = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n";
+    std::string elements;
     for (int i = 0; i < 6; ++i)
-        text += std::string("\t\t<") + names[i] + ">" + flags[i] + "</" + names[i] + ">\r\n";
-    text += "\t\t<File-to-keep>" + fileToKeep + "</File-to-keep>\r\n\t</General>\r\n</RavelpakSettings>\r\n";
-    return text;
+        elements += std::string("\t\t<") + names[i] + ">" + flags[i] + "</" + names[i] + ">\r\n";
+    return SettingsFileText(elements + "\t\t<File-to-keep>" + fileToKeep + "</File-to-keep>\r\n");
 }
 
 std::string Settings(const char* flags, const std::string& keys)
@@ -175,28 +174,29 @@ TEST_F(ConfigDialogTest, ShowsTheFileAndTheEnablingRule)
     EXPECT_EVENTUALLY_EQ(Boxes(), "010-11");
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
     EXPECT_EQ(WindowText(frame_), "Keep files of following types (i.e. *.txt)");
+    // The banner is painted beside the options, and only there.
+    HBITMAP banner = LoadBitmapA(module_, MAKEINTRESOURCEA(IDB_BANNER));
+    ASSERT_NE(banner, nullptr);
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(memory, banner);
+    HDC dialog = GetDC(dialog_);
+    for (POINT at : {POINT{0, 0}, POINT{80, 160}, POINT{159, 319}})
+        EXPECT_TRUE(WaitUntil([&] { return GetPixel(dialog, 10 + at.x, 23 + at.y) == GetPixel(memory, at.x, at.y); }))
+            << at.x << "," << at.y;
+    EXPECT_NE(GetPixel(dialog, 10 + 160, 23 + 100), GetPixel(memory, 159, 100));
+    ReleaseDC(dialog_, dialog);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    DeleteObject(banner);
 
-    // Checking 1003 enables 1004; unchecking disables it again and leaves its mark.
+    // Checking 1003 enables 1004; unchecking disables it again and leaves its mark, which OK saves.
     ClickItem(IDC_DELETE_SRC_DURING);
     EXPECT_EVENTUALLY_EQ(Boxes(), "011111");
     ClickItem(IDC_DELETE_SRC_DURING);
     EXPECT_EVENTUALLY_EQ(Boxes(), "010-11");
-    Close(IDCANCEL);
-}
-
-TEST_F(ConfigDialogTest, CancelChangesNothing)
-{
-    const std::string file = SettingsFile("010110", "*.nfo");
-    Load(&file);
-    const std::string before = EngineSettings();
-    Open();
-    for (int id : kBoxes)
-        ClickItem(id);
-    AddRow("*.txt");
-    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
-    Close(IDCANCEL);
+    Close(IDOK);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), file);
-    EXPECT_EQ(EngineSettings(), before);
+    EXPECT_EQ(EngineSettings(), Settings("010111", "nfo,txt"));
 }
 
 // OK writes every control into a fresh file and hands the flags and keys to the engine. The
@@ -219,45 +219,6 @@ TEST_F(ConfigDialogTest, OkWritesTheFileAndSetsTheEngine)
     EXPECT_EQ(EngineSettings(), Settings("110111", "nfo,txt"));
 }
 
-TEST_F(ConfigDialogTest, DisabledKeepSourcesIsSavedByItsMark)
-{
-    const std::string file = SettingsFile("011100", "");
-    Load(&file);
-    Open();
-    ClickItem(IDC_DELETE_SRC_DURING);
-    EXPECT_EVENTUALLY_EQ(Boxes(), "010-00");
-    Close(IDOK);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("010100", ""));
-    EXPECT_EQ(EngineSettings(), Settings("010100", ""));
-}
-
-TEST_F(ConfigDialogTest, OnlyThePlaceholderSavesNoPatterns)
-{
-    const std::string file = SettingsFile("110111", "*.nfo");
-    Load(&file);
-    Open();
-    Click(list_, RowPoint(list_, 0));
-    HWND remove = GetDlgItem(frame_, kEditListDelete);
-    Click(remove, CenterOf(remove));
-    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
-    Close(IDOK);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("110111", ""));
-    EXPECT_EQ(EngineSettings(), Settings("110111", ""));
-}
-
-TEST_F(ConfigDialogTest, MissingDeleteSfvShowsTheBoxChecked)
-{
-    const std::string file =
-        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n"
-        "\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n\t</General>\r\n"
-        "</RavelpakSettings>\r\n";
-    Load(&file);
-    Open();
-    EXPECT_EVENTUALLY_EQ(Boxes(), "010-01");
-    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
-    Close(IDCANCEL);
-}
-
 // With the file gone, the dialog writes one with its defaults and shows what it wrote, the
 // enabled source deletion included: what the user sees is what the engine does after its
 // next load.
@@ -267,15 +228,21 @@ TEST_F(ConfigDialogTest, MissingFileIsCreatedAndShownAsWritten)
     ASSERT_TRUE(DeleteFileA(SettingsPath().c_str()));
     const std::string before = EngineSettings();
     Open();
-    EXPECT_EQ(ReadFileBytes(SettingsPath()),
-              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n"
-              "\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n"
-              "\t\t<File-to-keep>*.nfo</File-to-keep>\r\n\t\t<Delete-src-during>1</Delete-src-during>\r\n"
-              "\t\t<Keep-src-nosfv>1</Keep-src-nosfv>\r\n\t\t<Check-CRC>0</Check-CRC>\r\n"
-              "\t\t<Delete-sfv>1</Delete-sfv>\r\n\t</General>\r\n</RavelpakSettings>\r\n");
+    const std::string written =
+        SettingsFileText("\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n"
+                         "\t\t<File-to-keep>*.nfo</File-to-keep>\r\n\t\t<Delete-src-during>1</Delete-src-during>\r\n"
+                         "\t\t<Keep-src-nosfv>1</Keep-src-nosfv>\r\n\t\t<Check-CRC>0</Check-CRC>\r\n"
+                         "\t\t<Delete-sfv>1</Delete-sfv>\r\n");
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), written);
     EXPECT_EVENTUALLY_EQ(Boxes(), "011101");
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
+    // Cancel changes nothing, whatever was clicked and typed.
+    for (int id : kBoxes)
+        ClickItem(id);
+    AddRow("*.txt");
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
     Close(IDCANCEL);
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), written);
     EXPECT_EQ(EngineSettings(), before);
 
     Open();
@@ -299,37 +266,23 @@ TEST_F(ConfigDialogTest, RowsOfUpTo260CharactersAreSaved)
     EXPECT_EQ(EngineSettings(), Settings("010100", std::string(258, 'a') + ",nfo"));
 }
 
-TEST_F(ConfigDialogTest, BannerIsPaintedBesideTheOptions)
-{
-    const std::string file = SettingsFile("010100", "");
-    Load(&file);
-    Open();
-    HBITMAP banner = LoadBitmapA(module_, MAKEINTRESOURCEA(IDB_BANNER));
-    ASSERT_NE(banner, nullptr);
-    HDC memory = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(memory, banner);
-    HDC dialog = GetDC(dialog_);
-    for (POINT at : {POINT{0, 0}, POINT{80, 160}, POINT{159, 319}})
-        EXPECT_TRUE(WaitUntil([&] { return GetPixel(dialog, 10 + at.x, 23 + at.y) == GetPixel(memory, at.x, at.y); }))
-            << at.x << "," << at.y;
-    EXPECT_NE(GetPixel(dialog, 10 + 160, 23 + 100), GetPixel(memory, 159, 100));
-    ReleaseDC(dialog_, dialog);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    DeleteObject(banner);
-    Close(IDCANCEL);
-}
-
 // Accepted settings steer the next PackFiles: with Check-CRC and Delete-sfv switched on in
-// the dialog, the group is verified and its SFV file deleted.
+// the dialog, the group is verified and its SFV file deleted. With only the placeholder left,
+// no patterns are saved.
 TEST_F(ConfigDialogTest, NextPackFilesUsesTheAcceptedSettings)
 {
-    const std::string file = SettingsFile("010100", "");
+    const std::string file = SettingsFile("010100", "*.nfo");
     Load(&file);
     Open();
     ClickItem(IDC_CHECK_CRC);
     ClickItem(IDC_DELETE_SFV);
+    Click(list_, RowPoint(list_, 0));
+    HWND remove = GetDlgItem(frame_, kEditListDelete);
+    Click(remove, CenterOf(remove));
+    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
     Close(IDOK);
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("010111", ""));
+    EXPECT_EQ(EngineSettings(), Settings("010111", ""));
 
     MakeDirectories(dir_ / "src");
     const std::string emptyZip = BuildZip({});
@@ -346,18 +299,20 @@ TEST_F(ConfigDialogTest, NextPackFilesUsesTheAcceptedSettings)
     EXPECT_FALSE(FileExists(dir_ / "src\\a.sfv"));
 }
 
-// Run with a Chinese locale, so that the texts survive the narrow-character calls.
+// Run with a Chinese locale, so that the texts survive the narrow-character calls. The file
+// lacks Delete-sfv, which shows checked, and File-to-keep.
 TEST_F(ConfigDialogTest, LanguageModuleSuppliesTheChineseDialog)
 {
-    const std::string file = SettingsFile("010100", "*.nfo");
+    const std::string file =
+        SettingsFileText("\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n");
     Load(&file, true);
     Open();
     EXPECT_EQ(WindowTextW(dialog_), L"Ravelpak \u8bbe\u7f6e");
     EXPECT_EQ(WindowTextW(Item(IDOK)), L"\u786e\u5b9a");
     EXPECT_EQ(WindowTextW(frame_),
               L"\u4fdd\u7559\u4ee5\u4e0b\u7c7b\u578b\u7684\u6587\u4ef6\uff08\u4f8b\u5982 *.txt\uff09");
-    EXPECT_EVENTUALLY_EQ(Boxes(), "010-00");
-    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Boxes(), "010-01");
+    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
     Close(IDCANCEL);
 }
 
