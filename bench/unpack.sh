@@ -10,24 +10,11 @@ shopt -s inherit_errexit
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin="$top/build/win/bin"
 data="$top/build/bench/unpack"
-winpath() { echo "Z:${1//\//\\}"; }
+. "$top/tools/common.sh"
 
 mkdir -p "$data/plugin"
 cp "$bin/ravelpak.wcx64" "$data/plugin/"
-cat > "$data/plugin/ravelpak.xml" <<'XML'
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<RavelpakSettings>
-	<General>
-		<DeleteTemp>1</DeleteTemp>
-		<KeepOverWritten>1</KeepOverWritten>
-		<Delete-src-during>1</Delete-src-during>
-		<Keep-src-nosfv>1</Keep-src-nosfv>
-		<Check-CRC>1</Check-CRC>
-		<Delete-sfv>1</Delete-sfv>
-		<File-to-keep>*.nfo</File-to-keep>
-	</General>
-</RavelpakSettings>
-XML
+write_settings "$data/plugin/ravelpak.xml"
 
 # release MIB: a release of a MIB film in 50 MiB volumes, one ZIP file per four volumes,
 # generated once and kept under the build tree.

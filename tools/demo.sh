@@ -7,25 +7,12 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin="$top/build/win/bin"
 demo="$top/build/demo"
-winpath() { local p="Z:${1//\//\\}"; echo "$p"; }
+. "$top/tools/common.sh"
 
 rm -rf "$demo"
 mkdir -p "$demo/plugin" "$demo/out"
 cp "$bin/ravelpak.wcx64" "$bin/unrar64.dll" "$demo/plugin/"
-cat > "$demo/plugin/ravelpak.xml" <<'XML'
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<RavelpakSettings>
-	<General>
-		<DeleteTemp>1</DeleteTemp>
-		<KeepOverWritten>1</KeepOverWritten>
-		<Delete-src-during>1</Delete-src-during>
-		<Keep-src-nosfv>1</Keep-src-nosfv>
-		<Check-CRC>1</Check-CRC>
-		<Delete-sfv>1</Delete-sfv>
-		<File-to-keep>*.nfo</File-to-keep>
-	</General>
-</RavelpakSettings>
-XML
+write_settings "$demo/plugin/ravelpak.xml"
 
 bash "$top/tools/make-sample-release.sh" "$demo/download" 12 4 > /dev/null
 mv "$demo/download/show.mkv" "$demo/original-show.mkv"

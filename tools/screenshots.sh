@@ -5,7 +5,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin="$top/build/win/bin"
 work="$top/build/screenshots"
-winpath() { local p="Z:${1//\//\\}"; echo "$p"; }
+. "$top/tools/common.sh"
 
 display_file=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 </dev/null &
@@ -31,20 +31,7 @@ shoot() {
   rm -rf "$dir" && mkdir -p "$dir"
   cp "$bin/ravelpak.wcx64" "$dir/"
   [ $# -ge 4 ] && cp "$4" "$dir/"
-  cat > "$dir/ravelpak.xml" <<'XML'
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<RavelpakSettings>
-	<General>
-		<DeleteTemp>1</DeleteTemp>
-		<KeepOverWritten>1</KeepOverWritten>
-		<Delete-src-during>1</Delete-src-during>
-		<Keep-src-nosfv>1</Keep-src-nosfv>
-		<Check-CRC>1</Check-CRC>
-		<Delete-sfv>0</Delete-sfv>
-		<File-to-keep>*.nfo,*.txt,*.jpg</File-to-keep>
-	</General>
-</RavelpakSettings>
-XML
+  write_settings "$dir/ravelpak.xml" 0 "*.nfo,*.txt,*.jpg"
   LC_ALL="$3" "$top/tools/wine-run.sh" "$bin/wcxhost.exe" configure "$(winpath "$dir/ravelpak.wcx64")" >/dev/null 2>&1 &
   host_pid=$!
   local window

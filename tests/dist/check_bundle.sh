@@ -10,7 +10,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "bundle: $*" >&2; exit 1; }
-winpath() { echo "Z:${1//\//\\}"; }
+. "$top/tools/common.sh"
 
 mkdir "$work/plugin"
 unzip -q "$zip" -d "$work/plugin"
@@ -37,10 +37,7 @@ caps=$(run caps "$(winpath "$work/plugin/ravelpak.wcx64")")
 
 # The module creates its settings file on first load; this one turns on everything the
 # sample needs: verification, deletion of sources, clean-up and the SFV deletion.
-cat > "$work/plugin/ravelpak.xml" <<'XML'
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<RavelpakSettings><General><DeleteTemp>1</DeleteTemp><Delete-src-during>1</Delete-src-during><Check-CRC>1</Check-CRC><Delete-sfv>1</Delete-sfv><File-to-keep>*.nfo</File-to-keep></General></RavelpakSettings>
-XML
+write_settings "$work/plugin/ravelpak.xml"
 bash "$top/tools/make-sample-release.sh" "$work/release" > /dev/null
 result=$(run pack "$(winpath "$work/plugin/ravelpak.wcx64")" "$(winpath "$work/out/show.zip")" \
   "$(winpath "$work/release")\\" Show)
