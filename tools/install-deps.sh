@@ -10,7 +10,7 @@ deps="${RAVELPAK_DEPS_DIR:-$top/build/deps}"
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
   mingw-w64 libz-mingw-w64-dev googletest
-  wine64 xvfb xdotool imagemagick fonts-wqy-microhei
+  wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei
   dpkg-dev zip unzip p7zip-full cksfv rhash rar unrar time
 )
 
