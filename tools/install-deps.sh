@@ -20,17 +20,27 @@ nonfree_list=/etc/apt/sources.list.d/ravelpak-nonfree.sources
 add_nonfree_sources() {
   [ -f "$nonfree_list" ] && return 0
   local src=/etc/apt/sources.list.d/debian.sources
-  [ -f "$src" ] || { echo "install-deps: $src not found; add non-free and deb-src entries by hand" >&2; exit 1; }
-  # One binary stanza for non-free and one source stanza for main and non-free, copied from
-  # each stanza of the main archive (the security archive carries no source packages).
-  awk -v RS= -v ORS='\n\n' '
-    /URIs:[^\n]*security/ { next }
-    {
-      bin = $0; gsub(/Types:[^\n]*/, "Types: deb", bin); gsub(/Components:[^\n]*/, "Components: non-free", bin)
-      src = $0; gsub(/Types:[^\n]*/, "Types: deb-src", src); gsub(/Components:[^\n]*/, "Components: main non-free", src)
-      print bin; print src
-    }
-  ' "$src" > "$nonfree_list"
+  if [ -f "$src" ]; then
+    # One binary stanza for non-free and one source stanza for main and non-free, copied from
+    # each stanza of the main archive (the security archive carries no source packages).
+    awk -v RS= -v ORS='\n\n' '
+      /URIs:[^\n]*security/ { next }
+      {
+        bin = $0; gsub(/Types:[^\n]*/, "Types: deb", bin); gsub(/Components:[^\n]*/, "Components: non-free", bin)
+        src = $0; gsub(/Types:[^\n]*/, "Types: deb-src", src); gsub(/Components:[^\n]*/, "Components: main non-free", src)
+        print bin; print src
+      }
+    ' "$src" > "$nonfree_list"
+  elif [ -f /etc/apt/sources.list ]; then
+    # The one-line format: the same entries, from each "deb URI SUITE ..." line of the main archive.
+    nonfree_list=/etc/apt/sources.list.d/ravelpak-nonfree.list
+    awk '$1 == "deb" && $0 !~ /security/ {
+      print "deb " $2 " " $3 " non-free"; print "deb-src " $2 " " $3 " main non-free" }' \
+      /etc/apt/sources.list > "$nonfree_list"
+  else
+    echo "install-deps: no apt sources found; add Debian's non-free and deb-src entries by hand" >&2
+    exit 1
+  fi
 }
 
 missing=()
