@@ -35,8 +35,10 @@ add_nonfree_sources() {
     # The one-line format: the same entries, from each "deb URI SUITE ..." line of the main archive.
     nonfree_list=/etc/apt/sources.list.d/ravelpak-nonfree.list
     awk '$1 == "deb" && $0 !~ /security/ {
-      print "deb " $2 " " $3 " non-free"; print "deb-src " $2 " " $3 " main non-free" }' \
-      /etc/apt/sources.list > "$nonfree_list"
+      options = ""; i = 2
+      if ($2 ~ /^\[/) { options = $2 " "; i = 3 }
+      print "deb " options $i " " $(i + 1) " non-free"
+      print "deb-src " options $i " " $(i + 1) " main non-free" }' /etc/apt/sources.list > "$nonfree_list"
   else
     echo "install-deps: no apt sources found; add Debian's non-free and deb-src entries by hand" >&2
     exit 1
