@@ -32,3 +32,24 @@ bool NarrowToAnsi(const std::wstring& text, std::string& ansi)
     WideCharToMultiByte(CP_ACP, flags, text.data(), length, &ansi[0], narrowLength, nullptr, nullptr);
     return true;
 }
+
+// One spelling for every path that names the same file: Windows takes "/" for "\" and
+// ignores letter case the same way in every language (the invariant upper case; the user's
+// locale may differ, as Turkish does for "i").
+std::wstring FileIdentity(const std::string& path)
+{
+    return FileIdentity(WidenAnsi(path));
+}
+
+std::wstring FileIdentity(std::wstring spelling)
+{
+    for (wchar_t& c : spelling)
+        if (c == L'/')
+            c = L'\\';
+    if (spelling.empty())
+        return spelling;
+    const int length = static_cast<int>(spelling.size());
+    std::wstring identity(spelling.size(), L'\0');
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, spelling.data(), length, &identity[0], length);
+    return identity;
+}

@@ -6,20 +6,19 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/file_list.h"
 #include "engine/paths.h"
 #include "engine/sfv.h"
 #include "engine/unpack_group.h"
 #include "engine/unrar_library.h"
-#include "host/progress.h"
-#include "host/wcx.h"
 
 namespace {
 
-std::mutex& PackLock()
+std::timed_mutex& PackLock()
 {
-    static std::mutex lock;
+    static std::timed_mutex lock;
     return lock;
 }
 
@@ -28,9 +27,19 @@ bool IsDirectoryEntry(const std::string& name, bool firstName)
     return (!name.empty() && name.back() == '\\') || (name.empty() && firstName);
 }
 
+// The group's checksum file: its extension is ".sfv" in any letter case. A name that merely
+// contains ".sfv" (extras.sfv.zip) is an ordinary file.
 bool IsSfvEntry(const std::string& name)
 {
-    return name.find(".sfv") != std::string::npos;
+    const size_t dot = name.rfind('.');
+    return dot != std::string::npos && name.find('\\', dot) == std::string::npos &&
+           _stricmp(name.c_str() + dot, ".sfv") == 0;
+}
+
+bool IsDirectory(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void CreateDestination(const std::string& directory)
@@ -42,14 +51,23 @@ void CreateDestination(const std::string& directory)
     MakeSureDirectoryPathExists(path);
 }
 
+// Host texts are cut at the host's buffer; a group's verdict stays well inside it.
+std::string Shortened(const std::string& text)
+{
+    const size_t kLimit = 250;
+    return text.size() <= kLimit ? text : text.substr(0, kLimit - 3) + "...";
+}
+
 // The walk over one selection. Paths that do not fit MAX_PATH are never handed to the
 // platform: such a source file is passed over, and a group whose destination does not fit is
 // not unpacked.
 class PackWalk {
 public:
-    PackWalk(const char* packedFile, const char* srcPath) : sourceDirectory_(srcPath)
+    PackWalk(const char* packedFile, const char* srcPath, JobProgress& progress)
+        : sourceDirectory_(srcPath), progress_(progress)
     {
         context_.settings = SnapshotUnpackSettings();
+        context_.progress = &progress;
         context_.unrar = unrar_.library();
         destinationDirectory_ = DirectoryOf(packedFile);
         currentDestination_ = destinationDirectory_;
@@ -64,11 +82,14 @@ public:
             else
                 CloseGroup(&next);
             currentDestination_ = next;
+            groupName_ = name.empty() ? std::string() : name.substr(0, name.size() - 1);
         } else if (IsSfvEntry(name)) {
-            sfvPath_ = sourceDirectory_ + name;
+            sfvPaths_.push_back(sourceDirectory_ + name);
             context_.sfvPresent = true;
         } else {
             std::string path = sourceDirectory_ + name;
+            if (groupName_.empty() && sourceCount_ == 0)
+                groupName_ = name;
             if (FitsMaxPath(path))
                 sources_.Append(path);
             ++sourceCount_;
@@ -77,28 +98,70 @@ public:
 
     void Finish()
     {
-        if (sourceCount_ != 0)
+        if (sourceCount_ != 0 && !verdict_.stopped())
             CloseGroup(nullptr);
     }
+
+    const Verdict& verdict() const { return verdict_; }
 
 private:
     // Closes the gathered group; `nextDirectory` is the directory entry that ends it, if any.
     void CloseGroup(const std::string* nextDirectory)
     {
-        bool verified = FitsMaxPath(currentDestination_);
-        if (verified && !sfvPath_.empty() && context_.settings.checkCrc)
-            verified = VerifySfv(sfvPath_) == SfvVerified;
         if (nextDirectory)
             CreateDestination(*nextDirectory);
-        // The SFV file stays with a group that was not unpacked completely: its sources, or
-        // what is left of them, can still be checked against it.
-        if (verified && UnpackGroup(context_, sources_, currentDestination_) && !sfvPath_.empty() &&
-            context_.settings.deleteSfv && FitsMaxPath(sfvPath_))
-            DeleteFileA(sfvPath_.c_str());
+        Failure failure = Deliver();
+        const std::string name = groupName_.empty() ? std::string("Selection") : groupName_;
+        progress_.Text(Shortened(name + ": " + (failure.ok() ? std::string("unpacked") : failure.detail)));
+        verdict_.Add(failure);
         sources_.Clear();
         sourceCount_ = 0;
-        sfvPath_.clear();
+        sfvPaths_.clear();
         context_.sfvPresent = false;
+        context_.verified.clear();
+        groupName_.clear();
+    }
+
+    // Verifies and unpacks the gathered group; the SFV files go only with a group that was
+    // delivered completely, since they still check whatever is left of one that was not.
+    Failure Deliver()
+    {
+        if (progress_.stopped())
+            return {Outcome::Stopped, "stopped, nothing unpacked"};
+        if (!FitsMaxPath(currentDestination_))
+            return {Outcome::CannotWrite, "the destination path is too long, nothing unpacked"};
+        if (context_.settings.checkCrc) {
+            for (const std::string& sfv : sfvPaths_) {
+                Failure failure = VerifySfv(sfv, progress_, context_.verified);
+                if (!failure.ok()) {
+                    failure.detail += ", nothing unpacked";
+                    return failure;
+                }
+            }
+        }
+        progress_.BeginGroup();
+        for (const std::string& source : sources_)
+            progress_.AddSource(source, FileSizeOf(source));
+        if (!sources_.Empty() && !currentDestination_.empty()) {
+            CreateDestination(currentDestination_);
+            if (!IsDirectory(currentDestination_))
+                return {Outcome::CannotWrite, "cannot create " + currentDestination_ + ", nothing unpacked"};
+        }
+        const Failure failure = UnpackGroup(context_, sources_, currentDestination_);
+        progress_.Flush();
+        if (failure.ok() && context_.settings.deleteSfv)
+            for (const std::string& sfv : sfvPaths_)
+                if (FitsMaxPath(sfv))
+                    DeleteFileA(sfv.c_str());
+        return failure;
+    }
+
+    static uint64_t FileSizeOf(const std::string& path)
+    {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+            return 0;
+        return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
 
     UnrarModule unrar_;
@@ -106,21 +169,29 @@ private:
     std::string destinationDirectory_;
     std::string sourceDirectory_;
     std::string currentDestination_;
+    std::string groupName_;
     FileList sources_;
     unsigned sourceCount_ = 0;
-    std::string sfvPath_;
+    std::vector<std::string> sfvPaths_;
+    JobProgress& progress_;
+    Verdict verdict_;
 };
 
 }  // namespace
 
-int RunPackFiles(const char* packedFile, const char* srcPath, const char* addList)
+Outcome RunPackFiles(const char* packedFile, const char* srcPath, const char* addList, ProgressSink* sink)
 {
     if (!packedFile || !srcPath || !addList)
-        return E_SUCCESS;
-    std::lock_guard<std::mutex> serialised(PackLock());
+        return Outcome::Ok;
+    JobProgress progress(sink);
+    std::unique_lock<std::timed_mutex> serialised(PackLock(), std::defer_lock);
+    while (!serialised.try_lock_for(std::chrono::milliseconds(250))) {
+        progress.Text("Waiting for another unpacking to finish...");
+        if (progress.stopped())
+            return Outcome::Stopped;
+    }
 
-    ContinueFlag = 1;
-    PackWalk walk(packedFile, srcPath);
+    PackWalk walk(packedFile, srcPath, progress);
     // AddList: names packed one after another, each ended by a zero; an empty name ends it.
     // The first name may itself be empty (a directory entry for the destination itself).
     size_t position = std::strlen(addList);
@@ -131,9 +202,10 @@ int RunPackFiles(const char* packedFile, const char* srcPath, const char* addLis
         walk.HandleName(std::string(name, length), false);
         position += length + 1;
         // The stop takes effect before the next name; the group being gathered is dropped.
-        if (ContinueFlag == 0)
-            return E_EABORTED;
+        if (progress.stopped())
+            return Outcome::Stopped;
     }
     walk.Finish();
-    return E_SUCCESS;
+    progress.Flush();
+    return progress.stopped() ? Outcome::Stopped : walk.verdict().outcome();
 }

@@ -1,7 +1,11 @@
 #include "engine/rar_stage.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <vector>
 
 #include "engine/ansi_text.h"
 #include "engine/paths.h"
@@ -10,64 +14,9 @@
 
 namespace {
 
-// An archive opened through the library, closed exactly once.
-class RarArchive {
-public:
-    explicit RarArchive(const UnrarLibrary& unrar) : unrar_(unrar) {}
-    ~RarArchive() { Close(); }
-    RarArchive(const RarArchive&) = delete;
-    RarArchive& operator=(const RarArchive&) = delete;
-
-    bool Open(const std::string& path)
-    {
-        std::wstring widePath = WidenAnsi(path);
-        RAROpenArchiveDataEx data = {};
-        data.ArcNameW = &widePath[0];
-        data.OpenMode = RAR_OM_EXTRACT;
-        handle_ = unrar_.RAROpenArchiveEx(&data);
-        flags_ = data.Flags;
-        if (handle_ && data.OpenResult != ERAR_SUCCESS)
-            Close();
-        return handle_ != nullptr;
-    }
-
-    void Close()
-    {
-        if (handle_)
-            unrar_.RARCloseArchive(handle_);
-        handle_ = nullptr;
-    }
-
-    HANDLE handle() const { return handle_; }
-    unsigned flags() const { return flags_; }
-
-private:
-    const UnrarLibrary& unrar_;
-    HANDLE handle_ = nullptr;
-    unsigned flags_ = 0;
-};
-
-// A volume after the first of a set named name.partN.rar: its set is extracted from the first.
-bool IsLaterVolumeOfNewNamingSet(const std::string& archivePath, unsigned flags)
+std::string NameOf(const std::string& path)
 {
-    const size_t nameStart = archivePath.find_last_of("\\/") + 1;
-    const size_t dot = archivePath.rfind('.');
-    if (dot == std::string::npos || dot < nameStart || archivePath.size() - dot - 1 < 3)
-        return false;
-    const bool rarExtension = _strnicmp(archivePath.c_str() + dot + 1, "rar", 3) == 0;
-    return rarExtension && (flags & ROADF_VOLUME) && (flags & ROADF_NEWNUMBERING) && !(flags & ROADF_FIRSTVOLUME);
-}
-
-// Under renamed volumes the library finds each next volume by counting up the last number in
-// the name it has (name.part1.rar, name.001). A set under the new numbering whose name holds no
-// number (a RAR 5 set given old-style names) is found only through the library's probe of the
-// old-style name, which the prefix defeats: such a set is read under its own names.
-bool VolumesFollowUnderPrefix(const std::string& archivePath, unsigned flags)
-{
-    if (!(flags & ROADF_VOLUME) || !(flags & ROADF_NEWNUMBERING))
-        return true;
-    const size_t nameStart = archivePath.find_last_of("\\/") + 1;
-    return archivePath.find_first_of("0123456789", nameStart) != std::string::npos;
+    return path.substr(path.find_last_of("\\/") + 1);
 }
 
 // A stored name that stays below the extraction directory: relative, without a drive, a
@@ -87,71 +36,552 @@ bool StaysBelowDestination(const std::wstring& name)
     }
 }
 
-// Records where the library wrote an entry, so that the second pass and the clean-up find
-// the file. A name that the library would have to change to keep it below the destination,
-// or that has no exact ANSI spelling, would give a path naming some other file: such an entry
-// stays unrecorded, and nothing is ever deleted through it.
-void RecordEntry(const std::string& destination, const RARHeaderDataEx& header, FileList& output)
+// A volume after the first of a set named name.partN.rar: its set is extracted from the first.
+bool IsLaterVolumeOfNewNamingSet(const std::string& archivePath, unsigned flags)
 {
-    const size_t capacity = sizeof header.FileNameW / sizeof header.FileNameW[0];
-    const std::wstring name(header.FileNameW, wcsnlen(header.FileNameW, capacity));
-    std::string ansiName;
-    if (!StaysBelowDestination(name) || !NarrowToAnsi(name, ansiName))
-        return;
-    const std::string path = destination + ansiName;
-    if (FitsMaxPath(path))
-        output.Append(path);
+    const size_t nameStart = archivePath.find_last_of("\\/") + 1;
+    const size_t dot = archivePath.rfind('.');
+    if (dot == std::string::npos || dot < nameStart || archivePath.size() - dot - 1 < 3)
+        return false;
+    const bool rarExtension = _strnicmp(archivePath.c_str() + dot + 1, "rar", 3) == 0;
+    return rarExtension && (flags & ROADF_VOLUME) && (flags & ROADF_NEWNUMBERING) && !(flags & ROADF_FIRSTVOLUME);
 }
 
-// Extracts every entry of an open archive; true when each one was extracted and the library
-// reached the end of the set.
-bool ExtractEntries(const UnrarLibrary& unrar, HANDLE archive, const std::string& destination, FileList& output)
+uint64_t FileSize(const std::string& path)
 {
-    // The wide call takes destinations that the OEM code page of the narrow one cannot spell.
-    std::wstring extractionPath = WidenAnsi(destination);
-    std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
-    bool everyEntry = true;
-    int status;
-    while ((status = unrar.RARReadHeaderEx(archive, header.get())) == ERAR_SUCCESS) {
-        if (unrar.RARProcessFileW(archive, RAR_EXTRACT, &extractionPath[0], nullptr) == ERAR_SUCCESS)
-            RecordEntry(destination, *header, output);
-        else
-            everyEntry = false;
-    }
-    return everyEntry && status == ERAR_END_ARCHIVE;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(WidenAnsi(path).c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesW(WidenAnsi(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+enum class Pass { Survey, Test, Extract };
+
+// One pass of the library over the set, and everything the library's callback decides: which
+// file is the next volume, when a finished volume may be deleted, the host's progress and stop.
+class SetPass {
+public:
+    SetPass(const UnpackContext& context, const VolumeNames& names, const std::string& firstVolume,
+            const std::string& openedAs, Pass pass)
+        : context_(context), names_(names), pass_(pass), onDisk_(openedAs)
+    {
+        volumes_.push_back(firstVolume);
+    }
+
+    // The volumes the library has opened so far, under their own names.
+    const std::vector<std::string>& volumes() const { return volumes_; }
+    // What the library has open now, under the name it carries on disk.
+    const std::string& onDisk() const { return onDisk_; }
+    const Failure& volumeFailure() const { return volumeFailure_; }
+    bool encrypted() const { return encrypted_; }
+    bool deletionBegun() const { return deleted_ > 0; }
+    size_t deleted() const { return deleted_; }
+    bool deletionEnded() const { return deletionEnded_; }
+
+    // Deletion of finished volumes during this pass; the sizes tell how far the library got.
+    void DeleteAsItGoes(bool on) { deleting_ = on; }
+    void MeasureAgainst(const std::vector<std::string>& volumeNames, std::vector<uint64_t> volumeSizes,
+                        uint64_t unpackedTotal)
+    {
+        volumeNames_ = volumeNames;
+        volumeSizes_ = std::move(volumeSizes);
+        unpackedTotal_ = unpackedTotal;
+        reported_.assign(volumeSizes_.size(), 0);
+    }
+
+    // The entry being written now (empty between entries), and the end of an entry.
+    void BeginEntry(const std::string& outputPath)
+    {
+        currentOutput_ = outputPath;
+        delivered_ = 0;
+    }
+    uint64_t EndEntry(bool failed)
+    {
+        currentOutput_.clear();
+        if (failed)
+            EndDeletion();
+        return delivered_;
+    }
+    void EndDeletion() { deletionEnded_ = true; }
+
+    static int CALLBACK Callback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
+    {
+        return reinterpret_cast<SetPass*>(userData)->OnMessage(message, p1, p2);
+    }
+
+    // The rest of every volume of a finished set, for the host's progress.
+    void ReportAllConsumed()
+    {
+        for (size_t i = 0; i < volumes_.size(); ++i)
+            context_.progress->ConsumeRest(volumes_[i]);
+    }
+
+private:
+    int OnMessage(UINT message, LPARAM p1, LPARAM p2)
+    {
+        switch (message) {
+        case UCM_CHANGEVOLUMEW:
+            return p2 == RAR_VOL_ASK ? GiveNextVolume(reinterpret_cast<wchar_t*>(p1))
+                                     : AcceptVolume(reinterpret_cast<const wchar_t*>(p1));
+        case UCM_PROCESSDATA:
+            return Processed(static_cast<uint64_t>(p2));
+        case UCM_NEEDPASSWORD:
+        case UCM_NEEDPASSWORDW:
+            encrypted_ = true;
+            return -1;
+        default:
+            // The narrow volume messages repeat the wide ones, which are answered already.
+            return 0;
+        }
+    }
+
+    std::string ExpectedNext() const { return names_.Next(volumes_.back()); }
+
+    // The library did not find the next volume under the name it derived: it is given the
+    // set's own next volume, once; asked again, that volume cannot be read.
+    int GiveNextVolume(wchar_t* name)
+    {
+        const std::string next = ExpectedNext();
+        if (next.empty() || !Exists(next)) {
+            volumeFailure_ = {Outcome::CannotRead, (next.empty() ? std::string("the next volume") : NameOf(next)) +
+                                                       " is missing"};
+            return -1;
+        }
+        if (next == lastGiven_) {
+            volumeFailure_ = {Outcome::CannotRead, "cannot read " + NameOf(next)};
+            return -1;
+        }
+        lastGiven_ = next;
+        const std::wstring wide = WidenAnsi(next);
+        const size_t kNameCapacity = 1024;
+        if (wide.size() >= kNameCapacity) {
+            volumeFailure_ = {Outcome::CannotRead, "cannot read " + NameOf(next)};
+            return -1;
+        }
+        std::wmemcpy(name, wide.c_str(), wide.size() + 1);
+        return 1;
+    }
+
+    // The library has opened the next volume (and closed the finished one): it must be the
+    // set's own next volume; then the finished one may go.
+    int AcceptVolume(const wchar_t* opened)
+    {
+        const std::string next = ExpectedNext();
+        uint64_t number = 0;
+        const bool own = !next.empty() && FileIdentity(std::wstring(opened)) == FileIdentity(next) &&
+                         (!Rar5VolumeNumber(next, number) || number == volumes_.size());
+        if (!own) {
+            std::string openedName;
+            NarrowToAnsi(opened, openedName);
+            volumeFailure_ = {Outcome::BadData, NameOf(openedName) + " does not belong to the set"};
+            return -1;
+        }
+        const std::string finished = onDisk_;
+        volumes_.push_back(next);
+        onDisk_ = next;
+        ReportProgress();
+        if (deleting_ && !deletionEnded_) {
+            if (CurrentEntryLanding() && DeleteFileW(WidenAnsi(finished).c_str()))
+                ++deleted_;
+            else
+                EndDeletion();
+        }
+        return 0;
+    }
+
+    // Everything written so far is on disk: no entry failed, and the one being written has all
+    // the bytes the library gave it.
+    bool CurrentEntryLanding() const
+    {
+        return currentOutput_.empty() || delivered_ == 0 || WrittenSoFar(currentOutput_, delivered_);
+    }
+
+    int Processed(uint64_t bytes)
+    {
+        delivered_ += bytes;
+        unpackedDone_ += bytes;
+        ReportProgress();
+        if (!context_.progress->stopped())
+            return 0;
+        if (!deletionBegun())
+            return -1;
+        if (!finishingAnnounced_) {
+            context_.progress->Text("Finishing " + NameOf(volumes_.front()) +
+                                    " before stopping: its first volumes are already deleted");
+            finishingAnnounced_ = true;
+        }
+        return 0;
+    }
+
+    // The host learns how far the set got: as bytes of its volumes when they are selected
+    // files, estimated from the unpacked bytes; as a percentage otherwise.
+    void ReportProgress()
+    {
+        JobProgress& progress = *context_.progress;
+        if (pass_ == Pass::Test) {
+            progress.Working("Testing " + NameOf(volumes_.front()) + "...");
+            return;
+        }
+        if (pass_ != Pass::Extract || volumeSizes_.empty())
+            return;
+        uint64_t total = 0, finished = 0;
+        for (size_t i = 0; i < volumeSizes_.size(); ++i) {
+            total += volumeSizes_[i];
+            if (i + 1 < volumes_.size())
+                finished += volumeSizes_[i];
+        }
+        const double share = unpackedTotal_ ? static_cast<double>(unpackedDone_) / unpackedTotal_ : 0.0;
+        const uint64_t target = std::max(finished, static_cast<uint64_t>(share * static_cast<double>(total)));
+        if (!progress.IsSource(volumes_.front())) {
+            progress.Percent(volumes_.front(), static_cast<int>(total ? 100 * target / total : 0));
+            return;
+        }
+        uint64_t before = 0;
+        for (size_t i = 0; i < volumeSizes_.size() && before < target; ++i) {
+            const uint64_t due = std::min(volumeSizes_[i], target - before);
+            if (due > reported_[i]) {
+                progress.Consumed(volumeNames_[i], due - reported_[i]);
+                reported_[i] = due;
+            }
+            before += volumeSizes_[i];
+        }
+    }
+
+    const UnpackContext& context_;
+    const VolumeNames& names_;
+    const Pass pass_;
+    std::vector<std::string> volumes_;
+    std::string onDisk_;
+    std::string lastGiven_;
+    Failure volumeFailure_;
+    bool encrypted_ = false;
+    bool deleting_ = false;
+    bool deletionEnded_ = false;
+    size_t deleted_ = 0;
+    bool finishingAnnounced_ = false;
+    std::string currentOutput_;
+    uint64_t delivered_ = 0;
+    uint64_t unpackedDone_ = 0;
+    uint64_t unpackedTotal_ = 0;
+    std::vector<std::string> volumeNames_;
+    std::vector<uint64_t> volumeSizes_;
+    std::vector<uint64_t> reported_;
+};
+
+// An archive opened through the library, closed exactly once.
+class RarArchive {
+public:
+    explicit RarArchive(const UnrarLibrary& unrar) : unrar_(unrar) {}
+    ~RarArchive() { Close(); }
+    RarArchive(const RarArchive&) = delete;
+    RarArchive& operator=(const RarArchive&) = delete;
+
+    // The library's open result (ERAR_SUCCESS when open).
+    int Open(const std::string& path, unsigned mode, SetPass* pass)
+    {
+        std::wstring widePath = WidenAnsi(path);
+        RAROpenArchiveDataEx data = {};
+        data.ArcNameW = &widePath[0];
+        data.OpenMode = mode;
+        if (pass) {
+            data.Callback = SetPass::Callback;
+            data.UserData = reinterpret_cast<LPARAM>(pass);
+        }
+        handle_ = unrar_.RAROpenArchiveEx(&data);
+        flags_ = data.Flags;
+        const int result = handle_ ? static_cast<int>(data.OpenResult) : ERAR_EOPEN;
+        if (handle_ && result != ERAR_SUCCESS)
+            Close();
+        return result;
+    }
+
+    void Close()
+    {
+        if (handle_)
+            unrar_.RARCloseArchive(handle_);
+        handle_ = nullptr;
+    }
+
+    HANDLE handle() const { return handle_; }
+    unsigned flags() const { return flags_; }
+
+private:
+    const UnrarLibrary& unrar_;
+    HANDLE handle_ = nullptr;
+    unsigned flags_ = 0;
+};
+
+// The library's verdict on an archive or entry, in the engine's words.
+Failure LibraryFailure(int code, const SetPass& pass, const std::string& entry)
+{
+    if (!pass.volumeFailure().ok())
+        return pass.volumeFailure();
+    const std::string volume = NameOf(pass.onDisk());
+    switch (code) {
+    case ERAR_NO_MEMORY:
+        return {Outcome::NoMemory, "out of memory"};
+    case ERAR_MISSING_PASSWORD:
+    case ERAR_BAD_PASSWORD:
+        return {Outcome::Encrypted, volume + " is encrypted"};
+    case ERAR_EOPEN:
+    case ERAR_EREAD:
+        return {Outcome::CannotRead, "cannot read " + volume};
+    case ERAR_ECREATE:
+    case ERAR_EWRITE:
+    case ERAR_ECLOSE:
+        return {Outcome::CannotWrite, "cannot write " + entry};
+    default:
+        if (pass.encrypted())
+            return {Outcome::Encrypted, volume + " is encrypted"};
+        return {Outcome::BadData, volume + " is damaged"};
+    }
+}
+
+// What the headers of a set tell before anything is written.
+struct SetSurvey {
+    std::vector<std::string> volumes;
+    uint64_t unpackedSize = 0;
+    bool encrypted = false;
+};
+
+Failure Survey(const UnrarLibrary& unrar, const UnpackContext& context, const VolumeNames& names,
+               const std::string& archivePath, const std::string& openedAs, SetSurvey& survey)
+{
+    SetPass pass(context, names, archivePath, openedAs, Pass::Survey);
+    RarArchive archive(unrar);
+    const int opened = archive.Open(openedAs, RAR_OM_LIST, &pass);
+    if (opened != ERAR_SUCCESS)
+        return LibraryFailure(opened, pass, std::string());
+    survey.encrypted = (archive.flags() & ROADF_ENCHEADERS) != 0;
+    std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
+    int status;
+    while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
+        survey.unpackedSize += (static_cast<uint64_t>(header->UnpSizeHigh) << 32) | header->UnpSize;
+        survey.encrypted = survey.encrypted || (header->Flags & RHDF_ENCRYPTED);
+        const int skipped = unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+        if (skipped != ERAR_SUCCESS) {
+            status = skipped;
+            break;
+        }
+    }
+    survey.volumes = pass.volumes();
+    if (survey.encrypted || pass.encrypted())
+        return {Outcome::Encrypted, NameOf(archivePath) + " is encrypted"};
+    return status == ERAR_END_ARCHIVE ? Failure() : LibraryFailure(status, pass, std::string());
+}
+
+// Reads the whole set through the library's test mode: its data is intact when it succeeds.
+Failure TestSet(const UnrarLibrary& unrar, const UnpackContext& context, const VolumeNames& names,
+                const std::string& archivePath, const std::string& openedAs)
+{
+    SetPass pass(context, names, archivePath, openedAs, Pass::Test);
+    RarArchive archive(unrar);
+    const int opened = archive.Open(openedAs, RAR_OM_EXTRACT, &pass);
+    if (opened != ERAR_SUCCESS)
+        return LibraryFailure(opened, pass, std::string());
+    std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
+    int status;
+    while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
+        const int tested = unrar.RARProcessFileW(archive.handle(), RAR_TEST, nullptr, nullptr);
+        if (context.progress->stopped())
+            return {Outcome::Stopped, "stopped while testing " + NameOf(archivePath)};
+        if (tested != ERAR_SUCCESS)
+            return LibraryFailure(tested, pass, std::string());
+    }
+    return status == ERAR_END_ARCHIVE ? Failure() : LibraryFailure(status, pass, std::string());
+}
+
+// An output that the library must not replace: a read-only file, or one that another program
+// holds open. The library would fail it only after reading past its data.
+bool TargetRefused(const std::string& path)
+{
+    const std::wstring wide = WidenAnsi(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return true;
+    CloseHandle(file);
+    return false;
+}
+
+// The first volume under the name the library reads it by, given back its own name unless it
+// was deleted.
+class FirstVolumeName {
+public:
+    explicit FirstVolumeName(const std::string& own) : own_(own), onDisk_(own) {}
+    ~FirstVolumeName()
+    {
+        if (onDisk_ != own_ && Exists(onDisk_))
+            MoveFileW(WidenAnsi(onDisk_).c_str(), WidenAnsi(own_).c_str());
+    }
+    FirstVolumeName(const FirstVolumeName&) = delete;
+    FirstVolumeName& operator=(const FirstVolumeName&) = delete;
+
+    // Reads the set under the prefixed name, so that the library asks for every next volume
+    // instead of opening a name it derived itself. Nothing is renamed when a file has that name.
+    void Prefix()
+    {
+        const std::string prefixed = PrefixedVolumeName(own_);
+        if (!Exists(prefixed) && MoveFileW(WidenAnsi(own_).c_str(), WidenAnsi(prefixed).c_str()))
+            onDisk_ = prefixed;
+    }
+    const std::string& onDisk() const { return onDisk_; }
+
+private:
+    std::string own_;
+    std::string onDisk_;
+};
 
 }  // namespace
 
-bool ExtractRar(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                FileList& output)
+Failure ExtractRar(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
+                   FileList& output)
 {
+    const std::string archiveName = NameOf(archivePath);
     if (!context.unrar)
-        return false;
+        return {Outcome::NoLibrary, "no unrar64.dll to read " + archiveName + " with"};
     const UnrarLibrary& unrar = *context.unrar;
-    RarArchive archive(unrar);
-    if (!archive.Open(archivePath))
-        return false;
-    if (IsLaterVolumeOfNewNamingSet(archivePath, archive.flags()))
-        return true;
-
-    VolumeRenaming renaming;
-    bool renamed = false;
-    if (SourcesMayBeDeleted(context) && VolumesFollowUnderPrefix(archivePath, archive.flags())) {
-        archive.Close();
-        renamed = renaming.Begin(archivePath);
-        if (!archive.Open(renamed ? renaming.previousVolume() : archivePath)) {
-            if (renamed)
-                renaming.Finish(false);
-            return false;
-        }
-        if (renamed)
-            unrar.RARSetCallback(archive.handle(), RarCallback, reinterpret_cast<LPARAM>(&renaming));
+    unsigned flags = 0;
+    {
+        RarArchive probe(unrar);
+        const int opened = probe.Open(archivePath, RAR_OM_LIST, nullptr);
+        if (opened == ERAR_EOPEN)
+            return {Outcome::CannotRead, "cannot read " + archiveName};
+        if (opened == ERAR_NO_MEMORY)
+            return {Outcome::NoMemory, "out of memory"};
+        if (opened != ERAR_SUCCESS)
+            return {Outcome::BadData, archiveName + " is damaged or no RAR archive"};
+        flags = probe.flags();
     }
-    const bool complete = ExtractEntries(unrar, archive.handle(), destination, output) && !renaming.stopped();
-    // Volumes can be renamed back only once the library has let go of them.
+    if (IsLaterVolumeOfNewNamingSet(archivePath, flags))
+        return Failure();
+
+    const VolumeNames names(archivePath);
+    const bool volumeSet = (flags & ROADF_VOLUME) != 0;
+    FirstVolumeName first(archivePath);
+    if (volumeSet && (flags & ROADF_NEWNUMBERING) && names.oldStyle())
+        first.Prefix();
+
+    SetSurvey survey;
+    Failure failure = Survey(unrar, context, names, archivePath, first.onDisk(), survey);
+    if (!failure.ok())
+        return failure;
+
+    // Room: the whole set's output, or with deletion as it goes, what it outgrows its volumes by.
+    std::vector<uint64_t> volumeSizes;
+    uint64_t volumeBytes = 0, largestVolume = 0;
+    for (size_t i = 0; i < survey.volumes.size(); ++i) {
+        volumeSizes.push_back(FileSize(i == 0 ? first.onDisk() : survey.volumes[i]));
+        volumeBytes += volumeSizes.back();
+        largestVolume = std::max(largestVolume, volumeSizes.back());
+    }
+    const uint64_t unpacked = survey.unpackedSize;
+    const uint64_t freeBytes = FreeSpace(destination);
+    const uint64_t needPlain = unpacked + RoomMargin(unpacked);
+    const bool deletionFreesRoom = SameDrive(DirectoryOf(archivePath), destination);
+    const uint64_t needDeleting = deletionFreesRoom
+                                      ? (unpacked > volumeBytes ? unpacked - volumeBytes : 0) + largestVolume +
+                                            RoomMargin(unpacked)
+                                      : needPlain;
+    const bool mayDelete = SourcesMayBeDeleted(context);
+    bool deleteAsItGoes = mayDelete && survey.volumes.size() > 1;
+    const Failure noRoom = {Outcome::NoRoom, "not room enough for " + archiveName + " (" +
+                                                 std::to_string(needPlain >> 20) + " MiB)"};
+    if (freeBytes < needDeleting || (freeBytes < needPlain && !deleteAsItGoes))
+        return noRoom;
+
+    // Deleting as it goes needs the data known to be intact before the first volume goes.
+    if (deleteAsItGoes) {
+        bool verified = true;
+        for (const std::string& volume : survey.volumes)
+            verified = verified && context.verified.count(FileIdentity(volume)) != 0;
+        if (!verified) {
+            failure = TestSet(unrar, context, names, archivePath, first.onDisk());
+            if (!failure.ok())
+                return failure;
+        }
+    }
+
+    SetPass pass(context, names, archivePath, first.onDisk(), Pass::Extract);
+    pass.DeleteAsItGoes(deleteAsItGoes);
+    pass.MeasureAgainst(survey.volumes, volumeSizes, unpacked);
+    RarArchive archive(unrar);
+    const int opened = archive.Open(first.onDisk(), RAR_OM_EXTRACT, &pass);
+    if (opened != ERAR_SUCCESS)
+        return LibraryFailure(opened, pass, std::string());
+
+    // The wide call takes destinations that the OEM code page of the narrow one cannot spell.
+    std::wstring extractionPath = WidenAnsi(destination);
+    std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
+    int status;
+    while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
+        if (context.progress->stopped() && !pass.deletionBegun()) {
+            failure = {Outcome::Stopped, "stopped in " + archiveName};
+            break;
+        }
+        const size_t capacity = sizeof header->FileNameW / sizeof header->FileNameW[0];
+        const std::wstring name(header->FileNameW, wcsnlen(header->FileNameW, capacity));
+        std::string ansiName;
+        const bool directory = (header->Flags & RHDF_DIRECTORY) != 0;
+        const bool nameUsable = StaysBelowDestination(name) && NarrowToAnsi(name, ansiName);
+        const std::string target = destination + ansiName;
+        if (!nameUsable || !FitsMaxPath(target) || (!directory && TargetRefused(target))) {
+            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+            pass.EndDeletion();
+            if (failure.ok())
+                failure = {Outcome::CannotWrite, "cannot write " + (nameUsable ? ansiName : std::string("an entry"))};
+            continue;
+        }
+        pass.BeginEntry(directory ? std::string() : target);
+        const int processed = unrar.RARProcessFileW(archive.handle(), RAR_EXTRACT, &extractionPath[0], nullptr);
+        const uint64_t size = (static_cast<uint64_t>(header->UnpSizeHigh) << 32) | header->UnpSize;
+        bool landed = processed == ERAR_SUCCESS && (directory || LandedOnDisk(target, size));
+        const uint64_t delivered = pass.EndEntry(!landed);
+        if (landed) {
+            output.Append(target);
+            continue;
+        }
+        // What did not come out completely never stays under its real name.
+        if (!directory && delivered > 0)
+            DeleteFileW(WidenAnsi(target).c_str());
+        if (context.progress->stopped() && !pass.deletionBegun()) {
+            failure = {Outcome::Stopped, "stopped in " + archiveName};
+            break;
+        }
+        if (failure.ok())
+            failure = processed == ERAR_SUCCESS ? Failure{Outcome::CannotWrite, "cannot write " + ansiName}
+                                                : LibraryFailure(processed, pass, ansiName);
+        if (!pass.volumeFailure().ok())
+            break;
+    }
+    if (failure.ok() && status != ERAR_END_ARCHIVE)
+        failure = LibraryFailure(status, pass, std::string());
     archive.Close();
-    if (renamed)
-        renaming.Finish(complete);
-    return complete;
+
+    if (failure.ok()) {
+        pass.ReportAllConsumed();
+        if (mayDelete) {
+            // The volumes that were not deleted as the library went: all of them, or the last.
+            const std::vector<std::string>& volumes = pass.volumes();
+            for (size_t i = pass.deleted(); i < volumes.size(); ++i)
+                DeleteFileW(WidenAnsi(i == 0 ? first.onDisk() : volumes[i]).c_str());
+        }
+        if (context.progress->stopped())
+            return {Outcome::Stopped, "stopped after " + archiveName};
+        return failure;
+    }
+    if (pass.deletionBegun())
+        failure.detail += "; its first " + std::to_string(pass.deleted()) + " volumes were deleted, the rest kept";
+    else
+        failure.detail += "; the set was kept";
+    return failure;
 }

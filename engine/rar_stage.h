@@ -4,19 +4,26 @@
 #include <string>
 
 #include "engine/file_list.h"
+#include "engine/outcome.h"
 #include "engine/unpack_context.h"
 
 // Extracts a RAR archive, or a volume set from its first volume, into `destination` (ends with
-// a backslash, or is empty for the current directory) and appends the path of every entry
-// that the library extracted to `output`. When sources may be deleted, the set is read under
-// renamed volumes and each volume is deleted once the library has finished it; the last one
-// only when the whole set was extracted, otherwise it keeps its own name. A set that cannot be
-// read under renamed volumes (a file with the prefix and a name of the set exists, the first
-// volume cannot be renamed, or a RAR 5 set has old-style names) is read under its own names,
-// and nothing of it is deleted.
+// a backslash) and appends the path of every entry that came out completely to `output`.
 //
-// True when the archive was extracted completely: every entry extracted and the end of the set
-// reached. A later volume of a set named name.partN.rar is passed over, because its set is
-// extracted from the first volume; that counts as complete too.
-bool ExtractRar(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                FileList& output);
+// The set is read first for its headers: a missing, locked or foreign volume, an encrypted set
+// or a destination without room for it keeps the whole set untouched. The library is given
+// each next volume by the set's own naming, never a name it derives by counting up other
+// digits, and a volume that is not the set's next one ends the set.
+//
+// When sources may be deleted, each volume is deleted as soon as the library has moved past it,
+// but only when the set's data is known to be intact beforehand (every volume matched the
+// group's SFV file, or a test pass of the set succeeded), and only while every entry so far
+// came out and the current one is landing on disk; the first failure ends all deletion, and
+// the volumes left keep their own names. Without that, or when the set cannot fit otherwise,
+// the volumes go only after the whole set came out. A stop is heard between entries and inside
+// them, except in a set whose deletion has begun: that one is finished first.
+//
+// A later volume of a set named name.partN.rar is passed over (its set is extracted from the
+// first volume) and counts as delivered.
+Failure ExtractRar(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
+                   FileList& output);

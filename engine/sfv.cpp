@@ -6,7 +6,8 @@
 
 #include "engine/crc32.h"
 #include "engine/paths.h"
-#include "host/progress.h"
+#include "engine/ansi_text.h"
+#include "engine/zip/zip_entry_fields.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ bool SplitSfvLine(const std::string& line, std::string& name, std::string& check
     return true;
 }
 
-bool FileCrc32(const std::string& path, uint32_t& crc)
+bool FileCrc32(const std::string& path, uint32_t& crc, const std::function<bool()>& onBlock)
 {
     if (!FitsMaxPath(path))
         return false;
@@ -141,24 +142,25 @@ bool FileCrc32(const std::string& path, uint32_t& crc)
         if (got == 0)
             break;
         value = Crc32Update(value, buffer.get(), got);
+        if (onBlock && !onBlock())
+            return false;
     }
     crc = value;
     return true;
 }
 
-int32_t VerifySfv(const std::string& sfvPath)
+Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified)
 {
-    if (sfvPath.empty())
-        return SfvNoPath;
+    const std::string sfvName = sfvPath.substr(DirectoryOf(sfvPath).size());
     if (!FitsMaxPath(sfvPath))
-        return SfvMismatch;
+        return {Outcome::CannotRead, "cannot read " + sfvName};
     const std::string directory = DirectoryOf(sfvPath);
     FileHandle sfv(
-        CreateFileA(sfvPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileA(sfvPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sfv.valid())
-        return SfvMismatch;
+        return {Outcome::CannotRead, "cannot read " + sfvName};
 
-    int32_t result = SfvVerified;
+    Failure failure;
     LONGLONG offset = 0;
     std::string line, name, checksum;
     while (ReadSfvLine(sfv.get(), offset, line)) {
@@ -166,13 +168,30 @@ int32_t VerifySfv(const std::string& sfvPath)
             continue;
         const uint32_t expected = ParseSfvChecksum(checksum);
         const std::string announcement = "Verifying " + name + "...";
-        if (ReportProgress(announcement, 0) == 0)
-            return SfvStopped;
+        progress.Text(announcement);
+        if (progress.stopped())
+            return {Outcome::Stopped, "stopped while verifying " + name};
+        const std::string path = directory + name;
         uint32_t actual = 0;
-        if (!FileCrc32(directory + name, actual) || actual != expected)
-            result = SfvMismatch;
-        if (ReportProgress(announcement + " Done!", 0) == 0)
-            return SfvStopped;
+        bool read = false;
+        if (IsContainedName(name))
+            read = FileCrc32(path, actual, [&] {
+                progress.Working(announcement);
+                return !progress.stopped();
+            });
+        if (progress.stopped())
+            return {Outcome::Stopped, "stopped while verifying " + name};
+        if (read && actual == expected)
+            verified.insert(FileIdentity(path));
+        else if (failure.ok())
+            failure = !IsContainedName(name) ? Failure{Outcome::BadData, sfvName + " names a file outside its folder"}
+                      : read                 ? Failure{Outcome::BadData, "CRC mismatch in " + name}
+                      : GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES
+                          ? Failure{Outcome::CannotRead, name + " is missing"}
+                          : Failure{Outcome::CannotRead, "cannot read " + name};
+        progress.Text(announcement + " Done!");
+        if (progress.stopped())
+            return {Outcome::Stopped, "stopped while verifying " + name};
     }
-    return result;
+    return failure;
 }

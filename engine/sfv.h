@@ -2,21 +2,24 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_set>
 
-enum SfvResult : int32_t {
-    SfvVerified = 0,   // every listed file matched (also when none is listed)
-    SfvNoPath = -1,    // the SFV path is empty
-    SfvMismatch = -2,  // the SFV file cannot be opened, or a listed file did not match
-    SfvStopped = -3,   // the host asked to stop
-};
+#include "engine/job_progress.h"
+#include "engine/outcome.h"
 
 // Checks every file that the SFV file lists, announcing each one to the host before and after
-// its checksum is computed. A listed file that cannot be read never counts as verified.
-int32_t VerifySfv(const std::string& sfvPath);
+// its checksum is computed, and adds the identity (FileIdentity) of each file that matched to
+// `verified`. A listed name must stay inside the SFV file's directory; one that would reach
+// outside it (a "..", a drive, a UNC path, a device) is a mismatch, and nothing is read for it.
+// A listed file that cannot be read never counts as verified. The host's stop is heard between
+// blocks, also inside one large file.
+Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified);
 
-// CRC-32 of a whole file, read in 1 MiB blocks. False when the file cannot be opened or read.
-bool FileCrc32(const std::string& path, uint32_t& crc);
+// CRC-32 of a whole file, read in 1 MiB blocks; `onBlock` is called after each block and ends
+// the reading with false. False when the file cannot be opened or read, or reading was ended.
+bool FileCrc32(const std::string& path, uint32_t& crc, const std::function<bool()>& onBlock = nullptr);
 
 // Reads an SFV checksum text: leading white space, an optional sign and 0x prefix, then hex
 // digits up to the first other character. No digit gives 0; a value past 32 bits gives

@@ -1,11 +1,15 @@
 #include "engine/source_deletion.h"
 
-#include "engine/unrar_api.h"
+#include <windows.h>
+
+#include <cstring>
+
+#include "engine/ansi_text.h"
+#include "engine/paths.h"
 
 namespace {
 
 const char kVolumePrefix[] = "xxx";
-const size_t kVolumePrefixLength = sizeof kVolumePrefix - 1;
 
 // Entries of ZIP archives keep their stored separators, so a path may use either.
 size_t NameStart(const std::string& path)
@@ -14,44 +18,144 @@ size_t NameStart(const std::string& path)
     return separator == std::string::npos ? 0 : separator + 1;
 }
 
-// The volume's own path, for a path whose file name carries the prefix.
-bool OwnVolumeName(const std::string& prefixed, std::string& own)
+bool IsDigit(char c)
 {
-    const size_t start = NameStart(prefixed);
-    if (prefixed.compare(start, kVolumePrefixLength, kVolumePrefix) != 0)
-        return false;
-    own = prefixed.substr(0, start) + prefixed.substr(start + kVolumePrefixLength);
-    return true;
+    return c >= '0' && c <= '9';
 }
 
-// The part of a volume name that every volume of its set shares, whichever naming the set
-// uses: the name without its extension and without the volume number before it
-// ("show.part1.rar" gives "show.part", "show.rar" and "show.001" give "show").
-std::string SetStem(const std::string& name)
+bool EndsWithNoCase(const std::string& text, const char* end)
 {
-    std::string stem = name.substr(0, name.rfind('.'));
-    while (!stem.empty() && stem.back() >= '0' && stem.back() <= '9')
-        stem.pop_back();
-    return stem;
+    const size_t length = std::strlen(end);
+    return text.size() >= length && _stricmp(text.c_str() + text.size() - length, end) == 0;
 }
 
-bool PrefixedFileOfSetExists(const std::string& firstVolume)
+// The position of the volume number in name.partN.rar, or npos.
+size_t PartNumberStart(const std::string& path)
 {
-    const size_t start = NameStart(firstVolume);
-    const std::string pattern = firstVolume.substr(0, start) + kVolumePrefix + SetStem(firstVolume.substr(start)) + "*";
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
+    if (!EndsWithNoCase(path, ".rar"))
+        return std::string::npos;
+    size_t start = path.size() - 4;
+    while (start > 0 && IsDigit(path[start - 1]))
+        --start;
+    const size_t nameStart = NameStart(path);
+    if (start == path.size() - 4 || start < nameStart + 5 || _strnicmp(path.c_str() + start - 5, ".part", 5) != 0)
+        return std::string::npos;
+    return start;
 }
+
+// Counts up the last characters of `text` from `end` backwards, as odometer digits; a letter
+// before them counts up once (r99 becomes s00).
+std::string CountUp(std::string text, size_t first, size_t end)
+{
+    for (size_t i = end; i-- > first;) {
+        if (!IsDigit(text[i])) {
+            ++text[i];
+            return text;
+        }
+        if (text[i] != '9') {
+            ++text[i];
+            return text;
+        }
+        text[i] = '0';
+    }
+    text.insert(first, 1, '1');  // part9 becomes part10, 999 becomes 1000
+    return text;
+}
+
+// A RAR 5 variable-length integer; false past the end of the data.
+bool ReadVint(const unsigned char*& p, const unsigned char* end, uint64_t& value)
+{
+    value = 0;
+    for (int shift = 0; p < end && shift < 64; shift += 7) {
+        const unsigned char byte = *p++;
+        value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+        if (!(byte & 0x80))
+            return true;
+    }
+    return false;
+}
+
+bool StandardInfo(const std::string& path, FILE_STANDARD_INFO& info)
+{
+    HANDLE file = CreateFileW(WidenAnsi(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool read = GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
+    CloseHandle(file);
+    return read && !info.Directory;
+}
+
+// Holes smaller than one page may be how a file system stores a file's tail.
+const uint64_t kAllocationSlack = 4096;
 
 }  // namespace
 
 bool SourcesMayBeDeleted(const UnpackContext& context)
 {
-    return context.settings.deleteSrcDuring && (context.sfvPresent || !context.settings.keepSrcNoSfv);
+    return context.deletionSafe && context.settings.deleteSrcDuring &&
+           (context.sfvPresent || !context.settings.keepSrcNoSfv);
+}
+
+VolumeNames::VolumeNames(const std::string& firstVolume)
+{
+    const size_t dot = firstVolume.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : firstVolume.substr(dot);
+    if (PartNumberStart(firstVolume) != std::string::npos)
+        scheme_ = Scheme::Parts;
+    else if (_stricmp(extension.c_str(), ".rar") == 0)
+        scheme_ = Scheme::OldStyle;
+    else if (extension.size() == 4 && IsDigit(extension[1]) && IsDigit(extension[2]) && IsDigit(extension[3]))
+        scheme_ = Scheme::Numbered;
+}
+
+std::string VolumeNames::Next(const std::string& volume) const
+{
+    switch (scheme_) {
+    case Scheme::Parts: {
+        const size_t start = PartNumberStart(volume);
+        return start == std::string::npos ? std::string() : CountUp(volume, start, volume.size() - 4);
+    }
+    case Scheme::OldStyle:
+        if (EndsWithNoCase(volume, ".rar")) {
+            const bool upper = volume[volume.size() - 3] == 'R';
+            return volume.substr(0, volume.size() - 3) + (upper ? "R00" : "r00");
+        }
+        return CountUp(volume, volume.size() - 3, volume.size());
+    case Scheme::Numbered:
+        return CountUp(volume, volume.rfind('.') + 1, volume.size());
+    default:
+        return std::string();
+    }
+}
+
+bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
+{
+    HANDLE file = CreateFileW(WidenAnsi(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    unsigned char head[64];
+    DWORD got = 0;
+    const bool read = ReadFile(file, head, sizeof head, &got, nullptr);
+    CloseHandle(file);
+    static const unsigned char kSignature[] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+    if (!read || got < sizeof kSignature + 4 || std::memcmp(head, kSignature, sizeof kSignature) != 0)
+        return false;
+    const unsigned char* p = head + sizeof kSignature + 4;  // past the header's CRC
+    const unsigned char* end = head + got;
+    uint64_t size, type, flags, value, archiveFlags;
+    if (!ReadVint(p, end, size) || !ReadVint(p, end, type) || type != 1 || !ReadVint(p, end, flags))
+        return false;
+    if ((flags & 0x0001) && !ReadVint(p, end, value))  // extra area size
+        return false;
+    if ((flags & 0x0002) && !ReadVint(p, end, value))  // data size
+        return false;
+    if (!ReadVint(p, end, archiveFlags) || !(archiveFlags & 0x0001))
+        return false;
+    number = 0;
+    return !(archiveFlags & 0x0002) || ReadVint(p, end, number);
 }
 
 std::string PrefixedVolumeName(const std::string& path)
@@ -60,54 +164,39 @@ std::string PrefixedVolumeName(const std::string& path)
     return path.substr(0, start) + kVolumePrefix + path.substr(start);
 }
 
-bool VolumeRenaming::Begin(const std::string& firstVolume)
+bool LandedOnDisk(const std::string& path, uint64_t size)
 {
-    if (PrefixedFileOfSetExists(firstVolume))
-        return false;
-    const std::string prefixed = PrefixedVolumeName(firstVolume);
-    if (!MoveFileA(firstVolume.c_str(), prefixed.c_str()))
-        return false;
-    previousVolume_ = prefixed;
-    return true;
+    FILE_STANDARD_INFO info;
+    return StandardInfo(path, info) && static_cast<uint64_t>(info.EndOfFile.QuadPart) == size &&
+           static_cast<uint64_t>(info.AllocationSize.QuadPart) + kAllocationSlack >= size;
 }
 
-int VolumeRenaming::NextVolume(const std::string& prefixedName)
+bool WrittenSoFar(const std::string& path, uint64_t size)
 {
-    std::string own;
-    if (stopped_ || !OwnVolumeName(prefixedName, own) || !MoveFileA(own.c_str(), prefixedName.c_str())) {
-        stopped_ = true;
-        return -1;
-    }
-    // The library has closed the finished volume before asking for the next one, and the
-    // next one is already in place under its own new name: no pause is needed between them.
-    DeleteFileA(previousVolume_.c_str());
-    previousVolume_ = prefixedName;
-    return 0;
+    FILE_STANDARD_INFO info;
+    return StandardInfo(path, info) && static_cast<uint64_t>(info.EndOfFile.QuadPart) >= size &&
+           static_cast<uint64_t>(info.AllocationSize.QuadPart) + kAllocationSlack >= size;
 }
 
-void VolumeRenaming::Finish(bool complete)
+uint64_t FreeSpace(const std::string& directory)
 {
-    std::string own;
-    if (complete)
-        DeleteFileA(previousVolume_.c_str());
-    else if (OwnVolumeName(previousVolume_, own))
-        MoveFileA(previousVolume_.c_str(), own.c_str());
-}
-
-int CALLBACK RarCallback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
-{
-    VolumeRenaming& renaming = *reinterpret_cast<VolumeRenaming*>(userData);
-    switch (message) {
-    case UCM_CHANGEVOLUMEW:
-        // Answered unchanged, the library asks again in ANSI, the engine's own path encoding.
-        // Once the set has been given up, the wide request is refused already.
-        return p2 == RAR_VOL_ASK && renaming.stopped() ? -1 : 0;
-    case UCM_CHANGEVOLUME:
-        return p2 == RAR_VOL_ASK ? renaming.NextVolume(reinterpret_cast<const char*>(p1)) : 0;
-    case UCM_NEEDPASSWORD:
-    case UCM_NEEDPASSWORDW:
-        return -1;
-    default:
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(WidenAnsi(directory).c_str(), &available, nullptr, nullptr))
         return 0;
-    }
+    return available.QuadPart;
+}
+
+bool SameDrive(const std::string& a, const std::string& b)
+{
+    wchar_t rootA[MAX_PATH], rootB[MAX_PATH];
+    ULARGE_INTEGER totalA, totalB;
+    return GetVolumePathNameW(WidenAnsi(a).c_str(), rootA, MAX_PATH) &&
+           GetVolumePathNameW(WidenAnsi(b).c_str(), rootB, MAX_PATH) && FileIdentity(std::wstring(rootA)) == FileIdentity(std::wstring(rootB)) &&
+           GetDiskFreeSpaceExW(WidenAnsi(a).c_str(), nullptr, &totalA, nullptr) &&
+           GetDiskFreeSpaceExW(WidenAnsi(b).c_str(), nullptr, &totalB, nullptr) && totalA.QuadPart == totalB.QuadPart;
+}
+
+uint64_t RoomMargin(uint64_t bytes)
+{
+    return (1u << 20) + bytes / 64;
 }

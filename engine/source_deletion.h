@@ -1,51 +1,55 @@
-// Deleting the downloaded archives while they are unpacked: the rule that allows it, and the
-// renamed volume files under which a RAR set is read so that each volume can go as soon as the
-// library has finished it.
+// What the engine needs to know before it deletes or reads past a downloaded archive: the rule
+// that allows deleting sources, the names of a RAR set's own volumes, and whether output has
+// really landed on disk.
 #pragma once
 
-#include <windows.h>
-
+#include <cstdint>
 #include <string>
 
 #include "engine/unpack_context.h"
 
-// Sources may be deleted when the user asked for it and either the group has an SFV file
-// (checked or not) or sources without one need not be kept.
+// Sources may be deleted when the user asked for it, either the group has an SFV file
+// (checked or not) or sources without one need not be kept, and nothing that deleting them
+// would lose depends on them alone (UnpackContext::deletionSafe).
 bool SourcesMayBeDeleted(const UnpackContext& context);
 
-// The name that a volume carries on disk while the library reads it: the prefix "xxx" before
-// its file name, in its own directory. The library derives each next volume's name from it,
-// so the next volume is asked for under a prefixed name too, and RarCallback moves it there.
-std::string PrefixedVolumeName(const std::string& path);
-
-// One RAR set read under renamed volumes. At most the volume being read and the one about to
-// replace it carry the prefix; a finished volume is deleted only once its successor is in
-// place, so an incomplete download keeps every volume that it still has.
-class VolumeRenaming {
+// The names of one RAR set's volumes, derived from its first volume by the set's own naming:
+// name.part1.rar, name.part2.rar, ... (the width of the number kept); name.rar, name.r00,
+// name.r01, ... name.r99, name.s00; name.001, name.002, ... A name in no such scheme has no
+// next volume here.
+class VolumeNames {
 public:
-    // Moves the set's first volume (closed) to its prefixed name. False when nothing was moved:
-    // a file with the prefix and a name of this set exists already (the library would read it
-    // as a volume, and this set must never delete it), or the move failed.
-    bool Begin(const std::string& firstVolume);
-
-    // The library asks for the next volume under `prefixedName`: 0 when it is now there, -1
-    // when it is missing. Once refused, every further request is refused too.
-    int NextVolume(const std::string& prefixedName);
-
-    // After the library has closed the set: the volume it was reading is deleted when the set
-    // was extracted completely, otherwise it gets its own name back.
-    void Finish(bool complete);
-
-    // The volume that the library is reading, under its prefixed name.
-    const std::string& previousVolume() const { return previousVolume_; }
-    // True once a next volume could not be put in place.
-    bool stopped() const { return stopped_; }
+    explicit VolumeNames(const std::string& firstVolume);
+    // The volume after `volume`, or empty when the naming is unknown.
+    std::string Next(const std::string& volume) const;
+    // True for old-style names (name.rar, name.r00), which the library does not derive
+    // correctly for a set made with the new numbering.
+    bool oldStyle() const { return scheme_ == Scheme::OldStyle; }
 
 private:
-    std::string previousVolume_;
-    bool stopped_ = false;
+    enum class Scheme { Unknown, Parts, OldStyle, Numbered };
+    Scheme scheme_ = Scheme::Unknown;
 };
 
-// The library's callback for a set read under renamed volumes; the user data is the set's
-// VolumeRenaming. Password requests are refused: the engine has no password to give.
-int CALLBACK RarCallback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2);
+// The number that a RAR 5 volume carries in its main header, counted from 0 for the first
+// volume. False when the file is no RAR 5 volume or its header cannot be read (older volumes
+// carry no such number).
+bool Rar5VolumeNumber(const std::string& path, uint64_t& number);
+
+// The name that a first volume carries on disk while the library reads a set whose names it
+// would derive wrongly: the prefix "xxx" before its file name, in its own directory.
+std::string PrefixedVolumeName(const std::string& path);
+
+// True when `path` is a file whose size is `size` and whose blocks are all on disk: a write
+// that the platform cut short on a full disk leaves the file shorter or with holes.
+bool LandedOnDisk(const std::string& path, uint64_t size);
+// True when at least `size` bytes of a file being written are on disk.
+bool WrittenSoFar(const std::string& path, uint64_t size);
+
+// Free bytes for the user on the drive of `directory`; 0 when unknown.
+uint64_t FreeSpace(const std::string& directory);
+// True when both directories lie on one file system, so that deleting in one frees room in
+// the other.
+bool SameDrive(const std::string& a, const std::string& b);
+// What to keep free beyond the bytes that a job will write.
+uint64_t RoomMargin(uint64_t bytes);

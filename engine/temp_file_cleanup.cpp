@@ -10,23 +10,6 @@
 
 namespace {
 
-// One spelling for every path that names the same file: Windows takes "/" for "\" and
-// ignores letter case the same way in every language (the invariant upper case; the user's
-// locale may differ, as Turkish does for "i").
-std::wstring FileIdentity(const std::string& path)
-{
-    std::wstring spelling = WidenAnsi(path);
-    for (wchar_t& c : spelling)
-        if (c == L'/')
-            c = L'\\';
-    if (spelling.empty())
-        return spelling;
-    const int length = static_cast<int>(spelling.size());
-    std::wstring identity(spelling.size(), L'\0');
-    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, spelling.data(), length, &identity[0], length);
-    return identity;
-}
-
 // Removes from `list` every path that names one of `files`, in one walk over the list.
 void RemoveFilesNamed(FileList& list, const std::unordered_set<std::wstring>& files)
 {

@@ -1,16 +1,26 @@
-// What every stage of one PackFiles call reads: the settings copied when the call began and
-// the facts of the group being unpacked.
+// What every stage of one PackFiles call reads: the settings copied when the call began, the
+// host's progress and stop for the call, and the facts of the group being unpacked.
 #pragma once
 
+#include <string>
+#include <unordered_set>
+
+#include "engine/job_progress.h"
 #include "settings/unpack_settings.h"
 
 struct UnrarLibrary;
 
 struct UnpackContext {
     SettingsRecord settings;
+    // The host's progress display and stop request for this call; never null during a call.
+    JobProgress* progress = nullptr;
     // True while the group being processed has an SFV file, checked or not.
     bool sfvPresent = false;
-    // The UnRAR library loaded for the call; null when it is not available, and every RAR
-    // archive then counts as one that cannot be opened.
+    // False where deleting a source would risk the only copy of some data: the second pass
+    // after a first pass that did not come out completely.
+    bool deletionSafe = true;
+    // The group's files whose CRC-32 matched its SFV file in this call, by FileIdentity.
+    std::unordered_set<std::wstring> verified;
+    // The UnRAR library loaded for the call; null when it is not available.
     const UnrarLibrary* unrar = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/file_list.h"
+#include "engine/outcome.h"
 #include "engine/unpack_context.h"
 
 enum class ArchiveKind { None, Zip, Rar };
@@ -20,10 +21,11 @@ ArchiveKind ClassifyArchive(const std::string& path);
 bool IsArchiveOrVolume(const std::string& path);
 
 // Unpacks the group's sources into `destination` (ends with a backslash), then the archives
-// that they yielded, and deletes the first pass's output after a second pass in which every
-// extraction succeeded, as the settings say. Every source file is first read once for the
-// host's progress display when the host set a callback. A source that cannot be opened ends
-// the group; one that is gone (consumed earlier in this run) is passed over. True when the
-// group was unpacked completely: no source ended it and every archive of both passes was
-// extracted completely.
-bool UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination);
+// that they yielded, and deletes the first pass's output after a second pass, as the settings
+// say. A ZIP source goes only once every entry came out; once any source of the first pass
+// failed or was stopped, the first pass's output may be all that is left of a deleted source,
+// so the second pass deletes nothing as it goes and nothing is cleaned up. A source that is gone
+// (consumed earlier in this run) is passed over. The host's progress covers each source as the
+// stages consume it. Ok when every archive of both passes came out completely; a stop ends the
+// group at the next step.
+Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination);

@@ -8,14 +8,33 @@
 // Results of the library's calls.
 const int ERAR_SUCCESS = 0;
 const int ERAR_END_ARCHIVE = 10;
+const int ERAR_NO_MEMORY = 11;
+const int ERAR_BAD_DATA = 12;
+const int ERAR_BAD_ARCHIVE = 13;
+const int ERAR_UNKNOWN_FORMAT = 14;
+const int ERAR_EOPEN = 15;
+const int ERAR_ECREATE = 16;
+const int ERAR_ECLOSE = 17;
+const int ERAR_EREAD = 18;
+const int ERAR_EWRITE = 19;
+const int ERAR_MISSING_PASSWORD = 22;
+const int ERAR_BAD_PASSWORD = 24;
 
 // RAROpenArchiveDataEx::OpenMode and the operation of RARProcessFile.
+const unsigned RAR_OM_LIST = 0;
 const unsigned RAR_OM_EXTRACT = 1;
+const int RAR_SKIP = 0;
+const int RAR_TEST = 1;
 const int RAR_EXTRACT = 2;
+
+// RARHeaderDataEx::Flags.
+const unsigned RHDF_ENCRYPTED = 0x04;
+const unsigned RHDF_DIRECTORY = 0x20;
 
 // RAROpenArchiveDataEx::Flags after a successful open.
 const unsigned ROADF_VOLUME = 0x0001;
 const unsigned ROADF_NEWNUMBERING = 0x0010;
+const unsigned ROADF_ENCHEADERS = 0x0080;
 const unsigned ROADF_FIRSTVOLUME = 0x0100;
 
 // Callback messages, and the two meanings of P2 for the volume-change messages.

@@ -1,31 +1,92 @@
 #include "engine/zip_stage.h"
 
 #include "engine/paths.h"
+#include "engine/source_deletion.h"
 #include "engine/zip/zip_reader.h"
-#include "host/progress.h"
 
-bool ExtractZip(const std::string& archivePath, const std::string& destination, FileList& output)
+namespace {
+
+bool Readable(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+Failure EntryFailure(ZipStatus status, bool intact, const std::string& archiveName, const std::string& entry)
+{
+    switch (status) {
+    case ZipStatus::Ok:
+        return intact ? Failure() : Failure{Outcome::BadData, "CRC mismatch in " + entry + " of " + archiveName};
+    case ZipStatus::Stopped:
+        return {Outcome::Stopped, "stopped in " + archiveName};
+    case ZipStatus::CannotOpen:
+    case ZipStatus::WriteFailed:
+    case ZipStatus::NameTooLong:
+        return {Outcome::CannotWrite, "cannot write " + entry};
+    case ZipStatus::UnsafeName:
+        return {Outcome::BadData, archiveName + " holds an unsafe name"};
+    default:
+        return {Outcome::BadData, archiveName + " is damaged"};
+    }
+}
+
+}  // namespace
+
+Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
+                   FileList& output)
 {
     const std::string archiveDirectory = DirectoryOf(archivePath);
-    // A reader that did not open is null; every call below then answers BadArgument and the
-    // entry count is 0.
+    const std::string archiveName = archivePath.substr(archiveDirectory.size());
     ZipReader* reader = openReader(archivePath);
-    bool complete = reader != nullptr;
-    setBaseDirectory(reader, destination);
+    if (!reader)
+        return Readable(archivePath) ? Failure{Outcome::BadData, archiveName + " is damaged or no ZIP archive"}
+                                     : Failure{Outcome::CannotRead, "cannot read " + archiveName};
+    JobProgress& progress = *context.progress;
+    Failure failure;
+    const uint64_t needed = totalSize(reader);
+    if (FreeSpace(destination) < needed + RoomMargin(needed))
+        failure = {Outcome::NoRoom,
+                   "not room enough for " + archiveName + " (" + std::to_string((needed + RoomMargin(needed)) >> 20) +
+                       " MiB)"};
+    if (failure.ok() && setBaseDirectory(reader, destination) != ZipStatus::Ok)
+        failure = {Outcome::CannotWrite, "cannot write into " + destination};
     ZipItem summary;
     getItem(reader, -1, summary);
-    const int32_t count = summary.index;
+    const int32_t count = failure.ok() ? summary.index : 0;
     for (int32_t index = 0; index < count; ++index) {
         ZipItem item;
-        getItem(reader, index, item);
-        if (ReportProgress(archiveDirectory + item.name, 0) == 0) {
-            complete = false;
-            break;
+        ZipStatus status = getItem(reader, index, item);
+        if (status == ZipStatus::Ok) {
+            progress.Text(archiveDirectory + item.name);
+            if (progress.stopped()) {
+                failure = {Outcome::Stopped, "stopped in " + archiveName};
+                break;
+            }
         }
+        // The archive's bytes as the entry's data is written, in proportion.
+        uint64_t written = 0, reported = 0;
+        const auto onBlock = [&](uint64_t bytes) {
+            written += bytes;
+            const uint64_t due =
+                item.uncompressedSize ? item.compressedSize * written / item.uncompressedSize : item.compressedSize;
+            progress.Consumed(archivePath, due - reported);
+            reported = due;
+            return !progress.stopped();
+        };
         bool intact = false;
-        complete = extractItem(reader, index, item.name, &intact) == ZipStatus::Ok && intact && complete;
-        output.Append(destination + item.name);
+        if (status == ZipStatus::Ok)
+            status = extractItem(reader, index, item.name, &intact, onBlock);
+        const Failure entry = EntryFailure(status, intact, archiveName, item.name);
+        if (entry.ok())
+            output.Append(destination + item.name);
+        else if (failure.ok() || entry.outcome == Outcome::Stopped)
+            failure = entry;
+        if (failure.outcome == Outcome::Stopped)
+            break;
     }
     closeReader(reader);
-    return complete;
+    return failure;
 }

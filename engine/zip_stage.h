@@ -1,16 +1,18 @@
-// Extraction of one ZIP archive into a destination directory, announcing each entry to the
-// host and recording every path it handled.
+// Extraction of one ZIP archive into a destination directory.
 #pragma once
 
 #include <string>
 
 #include "engine/file_list.h"
+#include "engine/outcome.h"
+#include "engine/unpack_context.h"
 
 // Extracts every entry of the archive below `destination` (ends with a backslash), in
-// central-directory order. Before each entry the host is told the archive's directory + the
-// entry's name; a stop answer ends the stage before that entry. Each handled entry's
-// destination path is appended to `output`, also when its extraction failed, and also for
-// directories. True when the archive was extracted completely: it opened, every entry was
-// written without error, every entry's data matched its stored CRC-32, and the host did not
-// stop the stage.
-bool ExtractZip(const std::string& archivePath, const std::string& destination, FileList& output);
+// central-directory order, and appends the destination path of every entry that came out
+// completely to `output`. Before each entry the host is told the archive's directory + the
+// entry's name; the archive's bytes are reported as its entries are written, and a stop is
+// heard between blocks. Nothing is started when the destination's drive has not room for the
+// whole archive. An entry that does not come out whole (damaged, short of room, stopped) is
+// not left under its name. Ok when every entry was written and matched its stored CRC-32.
+Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
+                   FileList& output);

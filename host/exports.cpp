@@ -1,5 +1,7 @@
 // The WCX entry points. The module never opens an archive for browsing; the host's pack
 // command is used to unpack the selection instead. No exception ever leaves an export.
+#include <new>
+
 #include "engine/pack_driver.h"
 #include "host/progress.h"
 #include "host/wcx.h"
@@ -47,16 +49,44 @@ __declspec(dllexport) int __stdcall GetBackgroundFlags()
     return BACKGROUND_PACK;
 }
 
+// The one place where the engine's outcomes become the codes the host understands.
+static int WcxResult(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok:
+        return E_SUCCESS;
+    case Outcome::Stopped:
+        return E_EABORTED;
+    case Outcome::BadData:
+        return E_BAD_DATA;
+    case Outcome::CannotRead:
+        return E_EOPEN;
+    case Outcome::CannotWrite:
+    case Outcome::NoRoom:
+        return E_EWRITE;
+    case Outcome::Encrypted:
+    case Outcome::NoLibrary:
+        return E_NOT_SUPPORTED;
+    case Outcome::NoMemory:
+        return E_NO_MEMORY;
+    }
+    return E_BAD_DATA;
+}
+
+// Takes the callback that the host set for this call: a later SetProcessDataProc for another
+// background job does not redirect this one's progress or stop.
 __declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags)
 {
     (void)SubPath;
     (void)Flags;
     try {
-        return RunPackFiles(PackedFile, SrcPath, AddList);
+        const tProcessDataProc proc = ProcessDataProc.load();
+        HostProgressSink sink(proc);
+        return WcxResult(RunPackFiles(PackedFile, SrcPath, AddList, proc ? &sink : nullptr));
+    } catch (const std::bad_alloc&) {
+        return E_NO_MEMORY;
     } catch (...) {
-        // Out of memory is the only failure that can be thrown; the host gets no other code
-        // than 0 or 21, and a stop is the honest answer for work that was cut short.
-        return E_EABORTED;
+        return E_BAD_DATA;
     }
 }
 

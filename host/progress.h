@@ -1,21 +1,24 @@
-// The host's progress callback and the stop flag that every call of it writes.
+// The host's progress callback: the slot that SetProcessDataProc fills, and the sink through
+// which one PackFiles call reports to the callback it started with.
 #pragma once
 
 #include <atomic>
 #include <string>
 
+#include "engine/job_progress.h"
 #include "host/wcx.h"
 
 // Set by SetProcessDataProc; null until the host hands over its callback. Atomic because the
-// host may replace it from its own thread while a background PackFiles runs.
+// host may set it for another background job while a PackFiles runs.
 extern std::atomic<tProcessDataProc> ProcessDataProc;
 
-// Holds the result of the latest callback call; 0 means the host asked to stop.
-extern int ContinueFlag;
+// Reports to one host callback, taken when the job began. Each text is copied into a MAX_PATH
+// buffer of our own (the host may write to it), cut when it does not fit.
+class HostProgressSink : public ProgressSink {
+public:
+    explicit HostProgressSink(tProcessDataProc proc) : proc_(proc) {}
+    int Report(const std::string& text, int size) override;
 
-bool HostCallbackSet();
-
-// Hands a text and a size to the host callback when one is set and stores the answer in
-// ContinueFlag. The text is copied into a MAX_PATH buffer of our own (the host may write to
-// it), cut when it does not fit. Returns the host's answer, or 1 without a callback.
-int ReportProgress(const std::string& text, int size);
+private:
+    tProcessDataProc proc_;
+};

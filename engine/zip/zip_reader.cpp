@@ -475,6 +475,11 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
     item.index = index;
     std::strcpy(item.name, name);
     item.attributes = WindowsAttributes(info.version, info.external_fa);
+    // Some writers store a directory with no attributes at all: its name still ends with a
+    // separator.
+    const size_t nameLength = std::strlen(name);
+    if (nameLength > 0 && (name[nameLength - 1] == '/' || name[nameLength - 1] == '\\'))
+        item.attributes |= FILE_ATTRIBUTE_DIRECTORY;
     item.compressedSize = info.compressed_size;
     item.uncompressedSize = info.uncompressed_size;
     item.writeTime = item.accessTime = item.creationTime = DosDateTimeToFileTime(info.dosDate);
@@ -507,7 +512,8 @@ ZipStatus FindRecord(ZipReader& reader, int32_t index, const EntryRecord*& recor
     return ZipStatus::Ok;
 }
 
-ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::string& outputPath, bool& intact)
+ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::string& outputPath, bool& intact,
+                     const std::function<bool(uint64_t)>& onBlock)
 {
     if (IsReadOnlyFile(outputPath))
         return ZipStatus::CannotOpen;
@@ -532,6 +538,10 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
             status = ZipStatus::WriteFailed;
             break;
         }
+        if (onBlock && !onBlock(count)) {
+            status = ZipStatus::Stopped;
+            break;
+        }
         if (end) {
             const ZipItem& item = record.item;
             SetFileTime(output, &item.creationTime, &item.accessTime, &item.writeTime);
@@ -542,6 +552,8 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
             status = ZipStatus::InflateFailed;
     }
     CloseHandle(output);
+    if (status != ZipStatus::Ok || !intact)
+        DeleteFileA(outputPath.c_str());
     return status;
 }
 
@@ -556,7 +568,8 @@ void CreateLevels(const std::string& root, const std::string& path)
         CreateDirectoryA(full.c_str(), nullptr);
 }
 
-ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact)
+ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact,
+                       const std::function<bool(uint64_t)>& onBlock)
 {
     const EntryRecord* record = nullptr;
     const ZipStatus found = FindRecord(reader, index, record);
@@ -576,7 +589,7 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
         return ZipStatus::ReadFailed;
     const size_t slash = targetName.find_last_of("\\/");
     ensureDirectory(reader.baseDirectory, slash == std::string::npos ? "" : targetName.substr(0, slash + 1));
-    return WriteEntry(reader, *record, outputPath, intact);
+    return WriteEntry(reader, *record, outputPath, intact, onBlock);
 }
 
 }  // namespace
@@ -635,14 +648,25 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item)
     return status;
 }
 
-ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact)
+ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact,
+                      const std::function<bool(uint64_t)>& onBlock)
 {
     bool intact = false;
     const bool known = reader && index >= 0 && index < reader->entryCount;
-    const ZipStatus status = known ? ExtractEntry(*reader, index, targetName, intact) : ZipStatus::BadArgument;
+    const ZipStatus status = known ? ExtractEntry(*reader, index, targetName, intact, onBlock) : ZipStatus::BadArgument;
     if (dataIntact)
         *dataIntact = intact;
     return status;
+}
+
+uint64_t totalSize(ZipReader* reader)
+{
+    uint64_t total = 0;
+    ZipItem item;
+    for (int32_t index = 0; reader && index < reader->entryCount; ++index)
+        if (getItem(reader, index, item) == ZipStatus::Ok)
+            total += item.uncompressedSize;
+    return total;
 }
 
 ZipStatus closeReader(ZipReader* reader)

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 enum class ZipStatus : uint32_t {
@@ -30,6 +31,8 @@ enum class ZipStatus : uint32_t {
     UnsafeName = 0x40000,
     // Decompression failed, or the entry's data ended before the entry's size was reached.
     InflateFailed = 0x5000000,
+    // The caller's block observer asked to stop.
+    Stopped = 0x8000000,
 };
 
 // One entry as the extraction sees it.
@@ -68,10 +71,17 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item);
 // Writes entry `index` to base directory + `targetName` (creating missing directories), or
 // creates that directory for a directory entry. The file gets the entry's attributes at
 // creation and its times once all data is written. When the entry's record cannot be read,
-// or the target name is unsafe or too long, nothing is written. A file whose data fails
-// stays with what was written. `dataIntact`, when given, tells whether the written data has
-// the entry's size and stored CRC-32: a file whose CRC does not match is still kept with Ok.
-ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact = nullptr);
+// or the target name is unsafe or too long, nothing is written. `onBlock`, when given, is
+// told the bytes of each block written and stops the entry with false. A file that does not
+// come out whole (its data fails, a write fails or falls short, it is stopped) is deleted, so
+// that nothing incomplete stays under the entry's name. `dataIntact`, when given, tells whether
+// the written data has the entry's size and stored CRC-32; a file whose CRC does not match is
+// deleted too, and the call still returns Ok.
+ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact = nullptr,
+                      const std::function<bool(uint64_t)>& onBlock = nullptr);
+
+// The sum of the entries' uncompressed sizes.
+uint64_t totalSize(ZipReader* reader);
 
 // Closes the archive and frees the reader.
 ZipStatus closeReader(ZipReader* reader);
