@@ -49,30 +49,6 @@ __declspec(dllexport) int __stdcall GetBackgroundFlags()
     return BACKGROUND_PACK;
 }
 
-// The one place where the engine's outcomes become the codes the host understands.
-static int WcxResult(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Ok:
-        return E_SUCCESS;
-    case Outcome::Stopped:
-        return E_EABORTED;
-    case Outcome::BadData:
-        return E_BAD_DATA;
-    case Outcome::CannotRead:
-        return E_EOPEN;
-    case Outcome::CannotWrite:
-    case Outcome::NoRoom:
-        return E_EWRITE;
-    case Outcome::Encrypted:
-    case Outcome::NoLibrary:
-        return E_NOT_SUPPORTED;
-    case Outcome::NoMemory:
-        return E_NO_MEMORY;
-    }
-    return E_BAD_DATA;
-}
-
 // Takes the callback that the host set for this call: a later SetProcessDataProc for another
 // background job does not redirect this one's progress or stop.
 __declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags)
@@ -82,7 +58,7 @@ __declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, c
     try {
         const tProcessDataProc proc = ProcessDataProc.load();
         HostProgressSink sink(proc);
-        return WcxResult(RunPackFiles(PackedFile, SrcPath, AddList, proc ? &sink : nullptr));
+        return WcxResultOf(RunPackFiles(PackedFile, SrcPath, AddList, proc ? &sink : nullptr));
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     } catch (...) {

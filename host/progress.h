@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/job_progress.h"
+#include "engine/outcome.h"
 #include "host/wcx.h"
 
 // Set by SetProcessDataProc; null until the host hands over its callback. Atomic because the
@@ -22,3 +23,6 @@ public:
 private:
     tProcessDataProc proc_;
 };
+
+// The one place where the engine's outcomes become the codes the host understands.
+int WcxResultOf(Outcome outcome);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <thread>
 
 #include "host/progress.h"
@@ -26,207 +25,136 @@ protected:
         MakeDirectories(path.substr(0, path.rfind('\\')));
         WriteFileBytes(path, content);
     }
+
+    // The texts that end each group.
+    static Names Verdicts(const HostRecorder& host)
+    {
+        Names verdicts;
+        for (const std::string& call : host.calls)
+            if (call.find(": ") != std::string::npos)
+                verdicts.push_back(call.substr(2));
+        return verdicts;
+    }
 };
 
-TEST_F(PackDriver, SelectionWithoutDirectoriesIsOneGroupReadAfterTheWholeList)
-{
-    for (const char* name : {"a.zip", "b.zip", "c.zip"})
-        File(name);
-    ContinueFlag = 1;
-    EXPECT_EQ(Pack({"a.zip"}), 0);  // without a callback nothing is read, and the flag stays
-    EXPECT_EQ(ContinueFlag, 1);
-    HostRecorder host;
-    EXPECT_EQ(Pack({"a.zip", "b.zip", "c.zip"}), 0);
-    EXPECT_EQ(host.Names(), (Names{src() + "a.zip", src() + "b.zip", src() + "c.zip"}));
-    EXPECT_EQ(host.calls[1], "0 " + src() + "a.zip");  // the empty read that ends a file
-}
-
-// Every group's directory exists before the first read. A group whose verification fails is
-// left, SFV file included, and the next group goes on.
-TEST_F(PackDriver, GroupsAreVerifiedThenReadAndAFailedOneIsLeft)
+// Every group is tried; the call reports the first failure, and each group says what became
+// of it. Only a group that was delivered loses its SFV files.
+TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
 {
     UnpackSettings.checkCrc = 1;
     UnpackSettings.deleteSfv = 1;
-    File("a\\x.zip");
+    const std::string zip = BuildZip({FileEntry("f.txt", "film")});
+    File("a\\x.zip", zip);
     File("a\\a.sfv", SfvBody({{"x.zip", "00000000"}}));
-    const std::string emptyZip = BuildZip({});
-    File("b\\y.zip", emptyZip);
-    File("b\\b.sfv", SfvBody({{"y.zip", CrcHex(emptyZip)}}));
-    File("c\\z.rar");
+    File("b\\y.zip", zip);
+    File("b\\b.sfv", SfvBody({{"y.zip", CrcHex(zip)}}));
+    File("b\\extras.sfv.zip", BuildZip({FileEntry("extras.txt", "extra")}));
+    File("c\\z.zip", "no archive");
     HostRecorder host;
-    bool existedAtFirstRead = false;
-    host.onCall = [&](const std::string& name, int) {
-        if (name == src() + "b\\y.zip")
-            existedAtFirstRead = DirectoryExists(out() + "b") && DirectoryExists(out() + "c");
-    };
-    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip", "c\\", "c\\z.rar"}), 0);
-    EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!", "Verifying y.zip...",
-                                   "Verifying y.zip... Done!", src() + "b\\y.zip", src() + "c\\z.rar"}));
-    EXPECT_TRUE(existedAtFirstRead);
+    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\extras.sfv.zip", "b\\y.zip", "c\\",
+                    "c\\z.zip"}),
+              E_BAD_DATA);
+    EXPECT_EQ(Verdicts(host), (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked",
+                                     "c: z.zip is damaged or no ZIP archive"}));
     EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
     EXPECT_FALSE(FileExists(src() + "b\\b.sfv"));
+    EXPECT_EQ(ReadFileBytes(out() + "b\\extras.txt"), "extra");
+    EXPECT_EQ(ReadFileBytes(out() + "b\\f.txt"), "film");
 }
 
-// Only names ending in ".sfv" are SFV files; the others are sources.
-TEST_F(PackDriver, SfvEntriesAreRecognisedByTheirLowerCaseExtensionOnly)
+// The SFV files are the ones whose extension is ".sfv" in any letter case, and every one of a
+// group is checked.
+TEST_F(PackDriver, EverySfvFileOfAGroupIsChecked)
 {
     UnpackSettings.checkCrc = 1;
-    File("first.sfv", SfvBody({{"a.zip", CrcHex("data")}}));
-    File("a.zip");
-    File("B.SFV");
-    HostRecorder host;
-    EXPECT_EQ(Pack({"first.sfv", "a.zip", "B.SFV"}), 0);
-    EXPECT_EQ(host.Names(),
-              (Names{"Verifying a.zip...", "Verifying a.zip... Done!", src() + "a.zip", src() + "B.SFV"}));
-}
-
-TEST_F(PackDriver, WithoutCheckingTheSfvFileIsNotReadButDeletedWhenAsked)
-{
-    UnpackSettings.deleteSfv = 1;
     File("a.zip", BuildZip({}));
-    File("a.sfv", SfvBody({{"a.zip", "00000000"}}));
+    File("good.sfv", SfvBody({{"a.zip", CrcHex(BuildZip({}))}}));
+    File("BAD.SFV", SfvBody({{"a.zip", "00000001"}}));
     HostRecorder host;
-    EXPECT_EQ(Pack({"a.sfv", "a.zip"}), 0);
-    EXPECT_EQ(host.Names(), (Names{src() + "a.zip"}));
-    EXPECT_FALSE(FileExists(src() + "a.sfv"));
+    EXPECT_EQ(Pack({"good.sfv", "a.zip", "BAD.SFV"}), E_BAD_DATA);
+    EXPECT_EQ(Verdicts(host), (Names{"a.zip: CRC mismatch in a.zip, nothing unpacked"}));
 }
 
-TEST_F(PackDriver, SfvOfAGroupWithoutSourcesAtADirectoryEntryAndAtTheEnd)
+// The positive sizes of a run add up to the selected files other than the SFV files, and the
+// host is called far less often than once per block.
+TEST_F(PackDriver, ProgressAddsUpToTheSelectedFiles)
+{
+    UnpackSettings.checkCrc = 1;
+    const std::string big = PatternBytes(3u << 20, 5);
+    const std::string zip = BuildZip({FileEntry("big.bin", big), FileEntry("small.txt", "small")});
+    File("r.zip", zip);
+    File("r.nfo", "notes");
+    File("r.sfv", SfvBody({{"r.zip", CrcHex(zip)}}));
+    HostRecorder host;
+    EXPECT_EQ(Pack({"r.nfo", "r.sfv", "r.zip"}), 0);
+    long long total = 0;
+    for (const std::string& call : host.calls)
+        total += std::max(0, std::stoi(call));
+    EXPECT_EQ(total, static_cast<long long>(zip.size() + 5));
+    EXPECT_LT(host.calls.size(), 20u);
+}
+
+// A stop is heard between groups and inside one; the next call runs normally.
+TEST_F(PackDriver, StopEndsTheCallAndTheNextCallRunsNormally)
 {
     UnpackSettings.checkCrc = 1;
     UnpackSettings.deleteSfv = 1;
-    File("a\\x.zip");
-    File("a\\a.sfv", SfvBody({{"x.zip", CrcHex("data")}}));
-    File("b\\b.sfv", SfvBody({{"x.zip", CrcHex("data")}}));
-    HostRecorder host;
-    // Group a holds only its SFV file and is closed by b\: verified and deleted. Group b,
-    // also without sources, ends the list and is not closed at all.
-    EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "b\\", "b\\b.sfv"}), 0);
-    EXPECT_EQ(host.Names(), (Names{"Verifying x.zip...", "Verifying x.zip... Done!"}));
-    EXPECT_FALSE(FileExists(src() + "a\\a.sfv"));
-    EXPECT_TRUE(FileExists(src() + "b\\b.sfv"));
-}
-
-// The destination directory comes from the packed file's name, relative to the current
-// directory when it has no backslash, and is made even when nothing is selected.
-TEST_F(PackDriver, DestinationDirectoriesFollowTheSelection)
-{
-    EXPECT_EQ(RunPackFiles((out() + "deep\\new.zip").c_str(), src().c_str(), std::string(2, '\0').data()), 0);
-    EXPECT_TRUE(DirectoryExists(out() + "deep"));
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    SetCurrentDirectoryA(out().c_str());
-    File("a\\sub\\x.zip");
-    EXPECT_EQ(Pack({"a\\", "a\\sub\\", "a\\sub\\x.zip"}, "new.zip"), 0);
-    SetCurrentDirectoryA(previous);
-    EXPECT_EQ(ListTree(out()), (Names{"a\\", "a\\sub\\", "deep\\"}));
-}
-
-TEST_F(PackDriver, NullArgumentsDoNothing)
-{
-    const std::string list = AddList({"a\\"});
-    HostRecorder host;
-    EXPECT_EQ(RunPackFiles(nullptr, src().c_str(), list.data()), 0);
-    EXPECT_EQ(RunPackFiles((out() + "x.zip").c_str(), nullptr, list.data()), 0);
-    EXPECT_EQ(RunPackFiles((out() + "x.zip").c_str(), src().c_str(), nullptr), 0);
-    EXPECT_FALSE(DirectoryExists(out()));
-    EXPECT_TRUE(host.calls.empty());
-}
-
-TEST_F(PackDriver, StopDuringVerificationDropsTheRestAndTheNextCallRunsNormally)
-{
-    UnpackSettings.checkCrc = 1;
-    UnpackSettings.deleteSfv = 1;
-    File("a\\x.zip");
-    File("a\\a.sfv", SfvBody({{"x.zip", CrcHex("data")}}));
-    File("b\\y.zip");
-    const Names selection = {"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\y.zip", "c\\"};
+    File("a\\x.zip", BuildZip({}));
+    File("a\\a.sfv", SfvBody({{"x.zip", CrcHex(BuildZip({}))}}));
+    File("b\\y.zip", BuildZip({}));
+    const Names selection = {"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\y.zip"};
     {
         HostRecorder host;
         host.stopAt = 1;
-        EXPECT_EQ(Pack(selection), 21);
-        EXPECT_EQ(host.calls.size(), 1u);
+        EXPECT_EQ(Pack(selection), E_EABORTED);
         EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
-        EXPECT_TRUE(DirectoryExists(out() + "b"));
-        EXPECT_FALSE(DirectoryExists(out() + "c"));
+        EXPECT_TRUE(FileExists(src() + "b\\y.zip"));
     }
     HostRecorder host;
     EXPECT_EQ(Pack(selection), 0);
-    EXPECT_EQ(ContinueFlag, 1);
-    EXPECT_EQ(host.Names().back(), src() + "b\\y.zip");
-    EXPECT_TRUE(DirectoryExists(out() + "c"));
+    EXPECT_EQ(Verdicts(host), (Names{"a: unpacked", "b: unpacked"}));
 }
 
-// A stop while reading finishes the group and ends the call; a stop in the last group has no
-// group left to skip and ends with success.
-TEST_F(PackDriver, StopWhileReadingFinishesTheGroupThenEndsTheCall)
+TEST_F(PackDriver, NullArgumentsAndTooLongDestinations)
 {
-    File("a\\x.zip", PatternBytes(3 * 4096, 1));
-    File("a\\y.zip");
-    File("b\\z.zip");
-    HostRecorder host;
-    host.stopAt = 1;
-    EXPECT_EQ(Pack({"a\\", "a\\x.zip", "a\\y.zip", "b\\", "b\\z.zip"}), 21);
-    EXPECT_EQ(host.calls, (Names{"4096 " + src() + "a\\x.zip", "4 " + src() + "a\\y.zip"}));
-    host.calls.clear();
-    EXPECT_EQ(Pack({"b\\", "b\\z.zip"}), 0);
-}
-
-TEST_F(PackDriver, LockedSourceEndsItsGroupButAConsumedOneIsPassedOver)
-{
-    for (const char* name : {"a.zip", "b.zip", "c.zip"})
-        File(name);
-    HostRecorder host;
-    HANDLE lock = CreateFileA((src() + "b.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(Pack({"a.zip", "b.zip", "c.zip"}), 0);
-    CloseHandle(lock);
-    EXPECT_EQ(host.Names(), (Names{src() + "a.zip"}));
-
-    host.calls.clear();
-    EXPECT_EQ(Pack({"a.zip", "gone.zip", "c.zip"}), 0);
-    EXPECT_EQ(host.Names(), (Names{src() + "a.zip", src() + "c.zip"}));
-}
-
-// Paths that do not fit MAX_PATH are never used: the group behind a too-long directory is
-// passed over, the others are processed.
-TEST_F(PackDriver, DestinationsTooLongForAPathArePassedOver)
-{
-    File("x.zip");
-    File("y.zip");
-    HostRecorder host;
-    EXPECT_EQ(Pack({std::string(240, 'd') + "\\", "x.zip", "b\\", "y.zip"}), 0);
-    EXPECT_EQ(host.Names(), (Names{src() + "y.zip"}));
+    const std::string list = AddList({"a\\"});
+    EXPECT_EQ(RunPackFiles(nullptr, src().c_str(), list.data(), nullptr), Outcome::Ok);
+    EXPECT_EQ(RunPackFiles((out() + "x.zip").c_str(), nullptr, list.data(), nullptr), Outcome::Ok);
+    EXPECT_FALSE(DirectoryExists(out()));
+    File("x.zip", BuildZip({}));
+    File("y.zip", BuildZip({}));
+    EXPECT_EQ(Pack({std::string(240, 'd') + "\\", "x.zip", "b\\", "y.zip"}), E_EWRITE);
     EXPECT_TRUE(DirectoryExists(out() + "b"));
 }
 
-TEST_F(PackDriver, SecondCallWaitsForTheFirst)
+// Two background jobs with their own callbacks: the second waits, saying so, and each job's
+// reports reach its own callback only; a job can be stopped while it waits.
+TEST_F(PackDriver, SecondJobWaitsWithItsOwnCallback)
 {
-    File("a.zip", PatternBytes(40 * 4096, 2));
-    File("b.zip", PatternBytes(40 * 4096, 3));
-    std::mutex lock;
-    std::vector<DWORD> callers;
-    HostRecorder host;
-    host.onCall = [&](const std::string&, int) {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            callers.push_back(GetCurrentThreadId());
-        }
-        Sleep(1);
-    };
-    auto call = [&](const char* name) {
+    File("a.zip", BuildZip({FileEntry("a.bin", PatternBytes(1u << 20, 2))}));
+    File("b.zip", BuildZip({FileEntry("b.bin", PatternBytes(1u << 20, 3))}));
+    HostRecorder first, second, impatient;
+    first.onCall = [](const std::string&, int) { Sleep(100); };
+    impatient.stopAt = 1;
+    auto job = [&](const char* name, HostRecorder& host) {
         const std::string list = AddList({name});
-        RunPackFiles((out() + "x.zip").c_str(), src().c_str(), list.data());
+        return RunPackFiles((out() + "x.zip").c_str(), src().c_str(), list.data(), &host);
     };
-    std::thread first([&] { call("a.zip"); });
-    std::thread second([&] { call("b.zip"); });
-    first.join();
-    second.join();
-    // Serialised calls: all callbacks of one call, then all of the other.
-    int switches = 0;
-    for (size_t i = 1; i < callers.size(); ++i)
-        switches += callers[i] != callers[i - 1];
-    EXPECT_EQ(switches, 1);
-    EXPECT_EQ(callers.size(), 2u * 41u);  // 40 full reads and the empty one, per file
+    Outcome firstResult = Outcome::NoMemory, secondResult = Outcome::NoMemory, impatientResult = Outcome::Ok;
+    std::thread one([&] { firstResult = job("a.zip", first); });
+    Sleep(50);
+    std::thread two([&] { secondResult = job("b.zip", second); });
+    std::thread three([&] { impatientResult = job("b.zip", impatient); });
+    one.join();
+    two.join();
+    three.join();
+    EXPECT_EQ(firstResult, Outcome::Ok);
+    EXPECT_EQ(secondResult, Outcome::Ok);
+    EXPECT_EQ(impatientResult, Outcome::Stopped);
+    EXPECT_EQ(impatient.calls, (Names{"0 Waiting for another unpacking to finish..."}));
+    EXPECT_EQ(second.calls.front(), "0 Waiting for another unpacking to finish...");
+    for (const std::string& call : first.calls)
+        EXPECT_EQ(call.find("b.zip"), std::string::npos) << call;
 }
 
 // The user may accept the settings dialog while a background PackFiles runs: the call keeps
@@ -234,20 +162,17 @@ TEST_F(PackDriver, SecondCallWaitsForTheFirst)
 TEST_F(PackDriver, SettingsAcceptedDuringACallApplyFromTheNextCall)
 {
     UnpackSettings.checkCrc = 1;
-    File("a\\x.zip");
+    File("a\\x.zip", BuildZip({}));
     File("b\\b.sfv", SfvBody({{"y.zip", "00000000"}}));
-    File("b\\y.zip");
+    File("b\\y.zip", BuildZip({}));
     HostRecorder host;
     host.onCall = [&](const std::string& name, int) {
-        if (name == src() + "a\\x.zip")
+        if (name == "a: unpacked")
             ReplaceUnpackSettings({0, 1, 0, 1, 0, 0}, {});
     };
     const Names selection = {"a\\", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip"};
+    EXPECT_EQ(Pack(selection), E_BAD_DATA);
     EXPECT_EQ(Pack(selection), 0);
-    EXPECT_EQ(host.Names(), (Names{src() + "a\\x.zip", "Verifying y.zip...", "Verifying y.zip... Done!"}));
-    host.calls.clear();
-    EXPECT_EQ(Pack(selection), 0);
-    EXPECT_EQ(host.Names(), (Names{src() + "a\\x.zip", src() + "b\\y.zip"}));
 }
 
 }  // namespace

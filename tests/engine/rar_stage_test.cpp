@@ -21,6 +21,7 @@ protected:
     void SetUp() override
     {
         context_.unrar = unrar_.library();
+        context_.progress = &progress_;
         ASSERT_NE(context_.unrar, nullptr) << "unrar64.dll belongs beside the test program";
         MakeDirectories(in());
     }
@@ -29,10 +30,10 @@ protected:
     std::string out() const { return dir_ / "out\\"; }
 
     // Extracts into out\ and returns the recorded paths relative to it.
-    Paths Extract(const std::string& archive, bool expectComplete)
+    Paths Extract(const std::string& archive, Outcome expected)
     {
         FileList output;
-        EXPECT_EQ(ExtractRar(context_, archive, out(), output), expectComplete) << archive;
+        EXPECT_EQ(ExtractRar(context_, archive, out(), output).outcome, expected) << archive;
         Paths relative;
         for (const std::string& path : output) {
             EXPECT_EQ(path.compare(0, out().size(), out()), 0) << path;
@@ -42,6 +43,7 @@ protected:
     }
 
     UnrarModule unrar_;
+    JobProgress progress_{nullptr};
     UnpackContext context_;
     TempDir dir_;
 };
@@ -55,10 +57,10 @@ TEST_F(RarStage, ArchivesAndSetsAreExtractedFromTheirFirstVolumeInArchiveOrder)
     CopyFixtures({"single.rar", "set.part1.rar", "set.part2.rar", "set.part3.rar", "set.001", "set.002", "set.003"},
                  in());
     const Paths before = ListTree(in());
-    EXPECT_EQ(Extract(in() + "single.rar", true), (Paths{"a.txt", "b\\c.txt", "d.txt"}));
-    EXPECT_EQ(Extract(in() + "show.rar", true), (Paths{"show.nfo", "show.mkv"}));
+    EXPECT_EQ(Extract(in() + "single.rar", Outcome::Ok), (Paths{"a.txt", "b\\c.txt", "d.txt"}));
+    EXPECT_EQ(Extract(in() + "show.rar", Outcome::Ok), (Paths{"show.nfo", "show.mkv"}));
     for (const char* first : {"set.part1.rar", "set.001"})
-        EXPECT_EQ(Extract(in() + first, true), (Paths{"film.mkv", "film.nfo"}));
+        EXPECT_EQ(Extract(in() + first, Outcome::Ok), (Paths{"film.mkv", "film.nfo"}));
     EXPECT_EQ(ReadFileBytes(out() + "b\\c.txt"), FixtureSource("b\\c.txt"));
     EXPECT_EQ(ReadFileBytes(out() + "show.mkv"), film);
     EXPECT_EQ(ReadFileBytes(out() + "film.mkv"), FixtureSource("film.mkv"));
@@ -68,29 +70,31 @@ TEST_F(RarStage, ArchivesAndSetsAreExtractedFromTheirFirstVolumeInArchiveOrder)
 TEST_F(RarStage, LaterVolumesOfAPartSetArePassedOverAsDone)
 {
     const Paths volumes = CopyFixtures({"set.part1.rar", "set.part2.rar", "set.part3.rar"}, in());
-    EXPECT_EQ(Extract(volumes[1], true), Paths{});
-    EXPECT_EQ(Extract(volumes[2], true), Paths{});
+    EXPECT_EQ(Extract(volumes[1], Outcome::Ok), Paths{});
+    EXPECT_EQ(Extract(volumes[2], Outcome::Ok), Paths{});
     EXPECT_FALSE(DirectoryExists(out()));
 }
 
-// A failed entry is not recorded, and the archive does not count as extracted completely. The
-// library goes on after a CRC error, but ends the archive at an entry it has no password for.
+// A failed entry is neither recorded nor left on disk, and the archive does not count as
+// extracted. The library goes on after a CRC error; an encrypted set is not started at all.
 TEST_F(RarStage, FailedEntriesAreNotRecorded)
 {
     const struct {
         const char* archive;
+        Outcome outcome;
         Paths recorded;
     } cases[] = {
-        {"password.rar", {"a.txt"}},          // secret.txt is encrypted
-        {"damaged.rar", {"a.txt", "d.txt"}},  // a data byte of middle.bin was changed
-        {"fake.rar", {}},
-        {"missing.rar", {}},
+        {"password.rar", Outcome::Encrypted, {}},                 // secret.txt is encrypted
+        {"damaged.rar", Outcome::BadData, {"a.txt", "d.txt"}},  // a data byte of middle.bin was changed
+        {"fake.rar", Outcome::BadData, {}},
+        {"missing.rar", Outcome::CannotRead, {}},
     };
     CopyFixtures({"password.rar", "damaged.rar"}, in());
     WriteFileBytes(in() + "fake.rar", "not an archive at all");
     for (const auto& c : cases) {
         RemoveTree(out());
-        EXPECT_EQ(Extract(in() + c.archive, false), c.recorded);
+        MakeDirectories(out());
+        EXPECT_EQ(Extract(in() + c.archive, c.outcome), c.recorded);
         EXPECT_EQ(ListTree(out()), c.recorded) << c.archive;
     }
 }
@@ -106,25 +110,24 @@ TEST_F(RarStage, NamesOutsideAsciiAreRecordedInTheAnsiCodePage)
     const std::string destination = dir_ / "out \x8A\x80\\";
     const std::string cafe = destination + "caf\xE9.txt";
     FileList output;
-    EXPECT_TRUE(ExtractRar(context_, archive, destination, output));
+    EXPECT_TRUE(ExtractRar(context_, archive, destination, output).ok());
     EXPECT_EQ(Paths(output.begin(), output.end()), Paths{cafe});
     EXPECT_EQ(ReadFileBytes(cafe), "accented\n");
     const std::wstring farEast = WidenAnsi(destination) + L"\u65E5\u672C.txt";
     EXPECT_NE(GetFileAttributesW(farEast.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-// A stored name that climbs out of the destination is written below it by the library, but its
-// path is not recorded: joined as stored, it would name a file outside, which the clean-up
-// would then delete. A drive in a name the library turns into a plain character itself.
-TEST_F(RarStage, NamesThatLeaveTheDestinationAreNotRecorded)
+// A stored name that climbs out of the destination or names a drive is not extracted: joined
+// as stored, its path would name a file outside, which the clean-up would then delete.
+TEST_F(RarStage, NamesThatLeaveTheDestinationAreNotExtracted)
 {
     WriteFileBytes(dir_ / "victim.txt", "keep me");
     const std::string archive =
         WriteRar4(in() + "evil.rar", {{"..\\victim.txt", "overwritten"}, {"ok.txt", "fine"}, {"C:x.txt", "drive"}})[0];
-    EXPECT_EQ(Extract(archive, true), (Paths{"ok.txt", "C_x.txt"}));
+    MakeDirectories(out());
+    EXPECT_EQ(Extract(archive, Outcome::CannotWrite), (Paths{"ok.txt"}));
     EXPECT_EQ(ReadFileBytes(dir_ / "victim.txt"), "keep me");
-    EXPECT_EQ(ListTree(dir_.path()),
-              (Paths{"in\\", "in\\evil.rar", "out\\", "out\\C_x.txt", "out\\ok.txt", "out\\victim.txt", "victim.txt"}));
+    EXPECT_EQ(ListTree(dir_.path()), (Paths{"in\\", "in\\evil.rar", "out\\", "out\\ok.txt", "victim.txt"}));
 }
 
 TEST_F(RarStage, WithoutTheLibraryNothingIsOpened)
@@ -133,7 +136,7 @@ TEST_F(RarStage, WithoutTheLibraryNothingIsOpened)
     context_.unrar = nullptr;
     context_.settings.deleteSrcDuring = 1;
     context_.settings.keepSrcNoSfv = 0;
-    EXPECT_EQ(Extract(archive, false), Paths{});
+    EXPECT_EQ(Extract(archive, Outcome::NoLibrary), Paths{});
     EXPECT_EQ(ListTree(in()), (Paths{"single.rar"}));
 }
 

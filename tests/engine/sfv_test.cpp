@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/crc32.h"
-#include "host/progress.h"
 #include "tests/support/host_recorder.h"
 #include "tests/support/test_files.h"
 
@@ -74,10 +73,17 @@ protected:
         WriteFileBytes(dir_ / "a.rar", "123456789");
     }
 
-    int32_t Verify(const std::string& sfvText)
+    Outcome Verify(const std::string& sfvText)
     {
         WriteFileBytes(dir_ / "x.sfv", sfvText);
-        return VerifySfv(dir_ / "x.sfv");
+        return VerifyFile(dir_ / "x.sfv");
+    }
+
+    Outcome VerifyFile(const std::string& sfvPath)
+    {
+        JobProgress progress(&host_);
+        verified_.clear();
+        return VerifySfv(sfvPath, progress, verified_).outcome;
     }
 
     std::string crc() const { return CrcHex(content_); }
@@ -85,11 +91,12 @@ protected:
     TempDir dir_;
     std::string content_;
     HostRecorder host_;
+    std::unordered_set<std::wstring> verified_;
 };
 
 TEST_F(SfvVerification, MatchingFilesAreAnnouncedBeforeAndAfter)
 {
-    EXPECT_EQ(Verify("; made by hand\r\n\r\na.rar CBF43926\r\n"), SfvVerified);
+    EXPECT_EQ(Verify("; made by hand\r\n\r\na.rar CBF43926\r\n"), Outcome::Ok);
     EXPECT_EQ(host_.calls, (Texts{"0 Verifying a.rar...", "0 Verifying a.rar... Done!"}));
 }
 
@@ -113,12 +120,13 @@ TEST_F(SfvVerification, LineFormatsThatAllVerify)
         "a.rar CBF43926\rmy file.r00 " + c + "\na.rar cbf43926",
     };
     for (const std::string& text : cases)
-        EXPECT_EQ(Verify(text), SfvVerified) << text;
+        EXPECT_EQ(Verify(text), Outcome::Ok) << text;
 }
 
 TEST_F(SfvVerification, EveryListedFileIsCheckedEvenAfterAMismatch)
 {
-    EXPECT_EQ(Verify("a.rar 00000000\r\nmy file.r00 " + crc() + "\r\n"), SfvMismatch);
+    EXPECT_EQ(Verify("a.rar 00000000\r\nmy file.r00 " + crc() + "\r\n"), Outcome::BadData);
+    EXPECT_EQ(verified_.size(), 1u);
     EXPECT_EQ(host_.calls, (Texts{"0 Verifying a.rar...", "0 Verifying a.rar... Done!", "0 Verifying my file.r00...",
                                   "0 Verifying my file.r00... Done!"}));
 }
@@ -126,35 +134,33 @@ TEST_F(SfvVerification, EveryListedFileIsCheckedEvenAfterAMismatch)
 // A file that is not there must never pass, whatever checksum its line carries.
 TEST_F(SfvVerification, MissingListedFileIsAMismatchEvenForFFFFFFFF)
 {
-    EXPECT_EQ(Verify("gone.rar FFFFFFFF\r\n"), SfvMismatch);
+    EXPECT_EQ(Verify("gone.rar FFFFFFFF\r\n"), Outcome::CannotRead);
     EXPECT_EQ(host_.calls, (Texts{"0 Verifying gone.rar...", "0 Verifying gone.rar... Done!"}));
-    EXPECT_EQ(Verify("gone.rar 00000000\r\n"), SfvMismatch);
+    EXPECT_EQ(Verify("gone.rar 00000000\r\n"), Outcome::CannotRead);
 }
 
 TEST_F(SfvVerification, UnreadableListedFileIsAMismatch)
 {
     HANDLE lock = CreateFileA((dir_ / "a.rar").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Verify("a.rar CBF43926\r\n"), SfvMismatch);
+    EXPECT_EQ(Verify("a.rar CBF43926\r\n"), Outcome::CannotRead);
     CloseHandle(lock);
-    EXPECT_EQ(Verify("a.rar CBF43926\r\n"), SfvVerified);
+    EXPECT_EQ(Verify("a.rar CBF43926\r\n"), Outcome::Ok);
 }
 
 TEST_F(SfvVerification, OnlyCommentsVerifyWithoutAnyText)
 {
-    EXPECT_EQ(Verify("; one\r\n;two\r\n\r\n"), SfvVerified);
-    EXPECT_EQ(Verify(""), SfvVerified);
+    EXPECT_EQ(Verify("; one\r\n;two\r\n\r\n"), Outcome::Ok);
+    EXPECT_EQ(Verify(""), Outcome::Ok);
     EXPECT_TRUE(host_.calls.empty());
 }
 
 TEST_F(SfvVerification, SfvFileThatCannotBeOpened)
 {
-    EXPECT_EQ(VerifySfv(""), SfvNoPath);
-    EXPECT_EQ(VerifySfv(dir_ / "none.sfv"), SfvMismatch);
+    EXPECT_EQ(VerifyFile(dir_ / "none.sfv"), Outcome::CannotRead);
     WriteFileBytes(dir_ / "held.sfv", "a.rar CBF43926\r\n");
-    HANDLE held =
-        CreateFileA((dir_ / "held.sfv").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(VerifySfv(dir_ / "held.sfv"), SfvMismatch);
+    HANDLE held = CreateFileA((dir_ / "held.sfv").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(VerifyFile(dir_ / "held.sfv"), Outcome::CannotRead);
     CloseHandle(held);
     EXPECT_TRUE(host_.calls.empty());
 }
@@ -162,13 +168,12 @@ TEST_F(SfvVerification, SfvFileThatCannotBeOpened)
 TEST_F(SfvVerification, HostStopsAtTheFirstOrSecondText)
 {
     host_.stopAt = 1;
-    EXPECT_EQ(Verify("a.rar CBF43926\r\nmy file.r00 " + crc() + "\r\n"), SfvStopped);
+    EXPECT_EQ(Verify("a.rar CBF43926\r\nmy file.r00 " + crc() + "\r\n"), Outcome::Stopped);
     EXPECT_EQ(host_.calls.size(), 1u);
-    EXPECT_EQ(ContinueFlag, 0);
 
     host_.calls.clear();
     host_.stopAt = 2;
-    EXPECT_EQ(Verify("a.rar 00000000\r\nmy file.r00 " + crc() + "\r\n"), SfvStopped);
+    EXPECT_EQ(Verify("a.rar 00000000\r\nmy file.r00 " + crc() + "\r\n"), Outcome::Stopped);
     EXPECT_EQ(host_.calls.size(), 2u);
 }
 
@@ -177,10 +182,36 @@ TEST_F(SfvVerification, HostStopsAtTheFirstOrSecondText)
 TEST_F(SfvVerification, NamesTooLongForAPathAreMismatchesWithTextsCut)
 {
     const std::string name(248, 'L');
-    EXPECT_EQ(Verify(name + " " + crc() + "\r\n"), SfvMismatch);
+    EXPECT_EQ(Verify(name + " " + crc() + "\r\n"), Outcome::CannotRead);
     ASSERT_EQ(host_.calls.size(), 2u);
     EXPECT_EQ(host_.calls[0], "0 " + ("Verifying " + name + "...").substr(0, 259));
     EXPECT_EQ(host_.calls[1], "0 " + ("Verifying " + name + "...").substr(0, 259));
+}
+
+// Names reach no file outside the SFV file's directory, however their line is written, even
+// when that file exists and matches.
+TEST_F(SfvVerification, NamesOutsideTheDirectoryAreMismatchesAndNotRead)
+{
+    MakeDirectories(dir_ / "inner");
+    WriteFileBytes(dir_ / "inner\\a.sfv", "");
+    for (const std::string& name : std::vector<std::string>{"..\\a.rar", "..\\..\\a.rar", "sub\\..\\..\\a.rar", dir_ / "a.rar", "\\a.rar",
+                                   "C:a.rar", "\\\\server\\share\\a.rar", "NUL", "con.rar"}) {
+        WriteFileBytes(dir_ / "inner\\x.sfv", name + " CBF43926\r\n");
+        EXPECT_EQ(VerifyFile(dir_ / "inner\\x.sfv"), Outcome::BadData) << name;
+        EXPECT_TRUE(verified_.empty()) << name;
+    }
+}
+
+// A stop heard inside one large file ends the verification before its end.
+TEST_F(SfvVerification, StopIsHeardInsideOneLargeFile)
+{
+    const std::string big = PatternBytes(64u << 20, 3);
+    WriteFileBytes(dir_ / "big.rar", big);
+    host_.onCall = [](const std::string&, int) { Sleep(300); };
+    host_.stopAt = 2;
+    EXPECT_EQ(Verify("big.rar " + CrcHex(big) + "\r\n"), Outcome::Stopped);
+    EXPECT_EQ(host_.calls.size(), 2u);
+    EXPECT_EQ(host_.calls[1], "0 Verifying big.rar...");
 }
 
 TEST(FileCrc, MatchesTheTableOverBlockEdges)

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "host/wcx.h"
+
 #include "engine/pack_driver.h"
 #include "settings/unpack_settings.h"
 #include "tests/support/archive_fixtures.h"
@@ -67,9 +71,7 @@ TEST_F(UnpackPasses, WholeSetSelectedUnderDeletionStillGetsItsSecondPassAndClean
     EXPECT_EQ(ListTree(out()), (Paths{"film.mkv", "release.nfo"}));
     EXPECT_EQ(ReadFileBytes(out() + "film.mkv"), FixtureSource("film.mkv"));
     EXPECT_EQ(ListTree(src()), Paths{});
-    EXPECT_EQ(host.Names(),
-              (Paths{"Verifying outer.part1.rar...", "Verifying outer.part1.rar... Done!",
-                     "Verifying outer.part2.rar...", "Verifying outer.part2.rar... Done!", src() + "outer.part1.rar"}));
+    EXPECT_EQ(host.calls.back(), "0 outer.part1.rar: unpacked");
 }
 
 // The SFV file goes with a group that was unpacked completely, and stays with one that was not.
@@ -81,7 +83,7 @@ TEST_F(UnpackPasses, SfvIsDeletedOnlyAfterACompleteUnpacking)
         CopyFixtures({*group == 'g' ? "single.rar" : "damaged.rar"}, src() + group);
         WriteFileBytes(src() + group + "x.sfv", SfvBody({{"x", "0"}}));
     }
-    EXPECT_EQ(Pack({"good\\", "good\\x.sfv", "good\\single.rar", "bad\\", "bad\\x.sfv", "bad\\damaged.rar"}), 0);
+    EXPECT_EQ(Pack({"good\\", "good\\x.sfv", "good\\single.rar", "bad\\", "bad\\x.sfv", "bad\\damaged.rar"}), E_BAD_DATA);
     EXPECT_EQ(ListTree(src()), (Paths{"bad\\", "bad\\damaged.rar", "bad\\x.sfv", "good\\", "good\\single.rar"}));
 }
 
@@ -91,14 +93,13 @@ TEST_F(UnpackPasses, NoCleanUpAfterAFailedSecondPass)
 {
     UnpackSettings.deleteTemp = 1;
     CopyFixtures({"outer-damaged.rar"}, src());
-    EXPECT_EQ(Pack({"outer-damaged.rar"}), 0);
+    EXPECT_EQ(Pack({"outer-damaged.rar"}), E_BAD_DATA);
     EXPECT_EQ(ListTree(out()),
               (Paths{"inner-damaged.part1.rar", "inner-damaged.part2.rar", "inner-damaged.part3.rar", "release.nfo"}));
 }
 
-// A stop while a source is read ends that reading only: the file is still extracted and the
-// group finished. The call then ends before the next group.
-TEST_F(UnpackPasses, StopInTheFirstPassFinishesTheGroupThenEndsTheCall)
+// A stop in the first group ends the call: the next group is not started.
+TEST_F(UnpackPasses, StopInTheFirstGroupEndsTheCall)
 {
     MakeDirectories(src() + "a");
     MakeDirectories(src() + "b");
@@ -106,10 +107,10 @@ TEST_F(UnpackPasses, StopInTheFirstPassFinishesTheGroupThenEndsTheCall)
     CopyFixtures({"single.rar"}, src() + "b\\");
     HostRecorder host;
     host.stopAt = 1;
-    EXPECT_EQ(Pack({"a\\", "a\\set.part1.rar", "a\\set.part2.rar", "a\\set.part3.rar", "b\\", "b\\single.rar"}), 21);
-    EXPECT_EQ(host.calls, (Paths{"4096 " + src() + "a\\set.part1.rar", "4096 " + src() + "a\\set.part2.rar",
-                                 "4096 " + src() + "a\\set.part3.rar"}));
-    EXPECT_EQ(ListTree(out()), (Paths{"a\\", "a\\film.mkv", "a\\film.nfo", "b\\"}));
+    EXPECT_EQ(Pack({"a\\", "a\\set.part1.rar", "a\\set.part2.rar", "a\\set.part3.rar", "b\\", "b\\single.rar"}),
+              E_EABORTED);
+    EXPECT_FALSE(FileExists(out() + "b\\a.txt"));
+    EXPECT_EQ(ListTree(src()).size(), 6u);
 }
 
 // The road of one request: Show\ holds show.zip, which holds an old-naming RAR set, and
@@ -129,8 +130,12 @@ TEST_F(UnpackPasses, ZipHoldingARarSet)
                        SfvBody({{"show.zip", CrcHex(ReadFileBytes(src() + "Show\\show.zip"))}}));
         HostRecorder host;
         EXPECT_EQ(Pack({"Show\\", "Show\\show.zip", "Show\\show.sfv"}), 0);
-        EXPECT_EQ(host.Names(), (Paths{"Verifying show.zip...", "Verifying show.zip... Done!", src() + "Show\\show.zip",
-                                       src() + "Show\\show.rar", src() + "Show\\show.r00", src() + "Show\\show.r01"}));
+        for (const char* item : {"Verifying show.zip...", "Verifying show.zip... Done!", "show.rar", "show.r00", "show.r01"})
+            EXPECT_NE(std::find_if(host.calls.begin(), host.calls.end(),
+                                   [&](const std::string& call) { return call.find(item) != std::string::npos; }),
+                      host.calls.end())
+                << item;
+        EXPECT_EQ(host.calls.back(), "0 Show: unpacked");
         EXPECT_EQ(ListTree(out()), (Paths{"Show\\", "Show\\show.mkv"})) << deleteSrcDuring;
         EXPECT_EQ(ReadFileBytes(out() + "Show\\show.mkv"), film);
         EXPECT_EQ(ListTree(src()), deleteSrcDuring ? Paths{"Show\\"} : (Paths{"Show\\", "Show\\show.zip"}));
@@ -149,9 +154,9 @@ TEST_F(UnpackPasses, ZipSourceStaysWhenNotExtractedCompletely)
     WriteFileBytes(src() + "damaged.zip",
                    BuildZip({FileEntry("a.txt", "alpha"), damaged, FileEntry("c.txt", "charlie")}));
     WriteFileBytes(src() + "good.zip", BuildZip({FileEntry("d.txt", "delta")}));
-    EXPECT_EQ(Pack({"damaged.zip", "good.zip"}), 0);
+    EXPECT_EQ(Pack({"damaged.zip", "good.zip"}), E_BAD_DATA);
     EXPECT_EQ(ListTree(src()), Paths{"damaged.zip"});
-    EXPECT_EQ(ListTree(out()), (Paths{"a.txt", "b.txt", "c.txt", "d.txt"}));
+    EXPECT_EQ(ListTree(out()), (Paths{"a.txt", "c.txt", "d.txt"}));
 }
 
 // A RAR set holding a film, its NFO, notes and a ZIP archive of extras with newer notes: the
@@ -196,11 +201,12 @@ TEST_F(UnpackPasses, StopInAZipStage)
     MakeDirectories(src() + "Next");
     WriteZippedRar4Set(src() + "Show\\show.zip", "show", PatternBytes(30000, 12));
     CopyFixtures({"single.rar"}, src() + "Next\\");
-    const size_t reads = ReadFileBytes(src() + "Show\\show.zip").size() / 4096 + 2;
     HostRecorder host;
-    host.stopAt = static_cast<long>(reads) + 2;
-    EXPECT_EQ(Pack({"Show\\", "Show\\show.zip", "Next\\", "Next\\single.rar"}), 21);
-    EXPECT_EQ(host.Names().back(), src() + "Show\\show.r00");
+    host.onCall = [&](const std::string& name, int) {
+        if (name == src() + "Show\\show.r00")
+            host.stopAt = static_cast<long>(host.calls.size());
+    };
+    EXPECT_EQ(Pack({"Show\\", "Show\\show.zip", "Next\\", "Next\\single.rar"}), E_EABORTED);
     EXPECT_EQ(ListTree(out()), (Paths{"Next\\", "Show\\", "Show\\show.rar"}));
     EXPECT_EQ(ListTree(src()), (Paths{"Next\\", "Next\\single.rar", "Show\\", "Show\\show.zip"}));
 }

@@ -27,7 +27,10 @@ protected:
     bool Extract(const std::string& archive)
     {
         MakeDirectories(out());
-        return ExtractZip(fixtures() + archive, out(), output_);
+        JobProgress progress(nullptr);
+        UnpackContext context;
+        context.progress = &progress;
+        return ExtractZip(context, fixtures() + archive, out(), output_).ok();
     }
 
     void ExpectSameFile(const std::string& relative)

@@ -1,6 +1,7 @@
 #include "tests/support/download_folder.h"
 
 #include "engine/pack_driver.h"
+#include "host/progress.h"
 #include "settings/unpack_settings.h"
 
 std::string AddList(const std::vector<std::string>& names)
@@ -28,5 +29,8 @@ void DownloadFolderTest::TearDown()
 int DownloadFolderTest::Pack(const std::vector<std::string>& names, const std::string& packedFile)
 {
     const std::string list = AddList(names);
-    return RunPackFiles((packedFile.empty() ? out() + "new.zip" : packedFile).c_str(), src().c_str(), list.data());
+    const tProcessDataProc proc = ProcessDataProc.load();
+    HostProgressSink sink(proc);
+    return WcxResultOf(RunPackFiles((packedFile.empty() ? out() + "new.zip" : packedFile).c_str(), src().c_str(),
+                                    list.data(), proc ? &sink : nullptr));
 }

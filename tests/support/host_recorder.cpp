@@ -7,12 +7,7 @@ HostRecorder* g_active = nullptr;
 
 int __stdcall RecordCall(char* name, int size)
 {
-    HostRecorder& recorder = *g_active;
-    recorder.calls.push_back(std::to_string(size) + " " + name);
-    if (recorder.onCall)
-        recorder.onCall(name, size);
-    const bool stopped = recorder.stopAt != 0 && static_cast<long>(recorder.calls.size()) >= recorder.stopAt;
-    return stopped ? 0 : 1;
+    return g_active->Report(name, size);
 }
 }  // namespace
 
@@ -26,6 +21,14 @@ HostRecorder::~HostRecorder()
 {
     ProcessDataProc.store(nullptr);
     g_active = nullptr;
+}
+
+int HostRecorder::Report(const std::string& text, int size)
+{
+    calls.push_back(std::to_string(size) + " " + text);
+    if (onCall)
+        onCall(text, size);
+    return stopAt != 0 && static_cast<long>(calls.size()) >= stopAt ? 0 : 1;
 }
 
 std::vector<std::string> HostRecorder::Names() const

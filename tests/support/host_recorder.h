@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-class HostRecorder {
+#include "engine/job_progress.h"
+
+class HostRecorder : public ProgressSink {
 public:
     HostRecorder();   // installs itself as the module's callback
     ~HostRecorder();  // removes the callback again
@@ -22,4 +24,6 @@ public:
     // The calls with consecutive calls for the same name folded into one entry holding the
     // name: a file read for progress shows up once.
     std::vector<std::string> Names() const;
+
+    int Report(const std::string& text, int size) override;
 };
