@@ -19,6 +19,20 @@ std::string NameOf(const std::string& path)
     return path.substr(path.find_last_of("\\/") + 1);
 }
 
+// An entry's name for a text to the host, in the ANSI code page as far as it spells it.
+std::string NameForText(const std::wstring& name)
+{
+    std::string ansi;
+    if (NarrowToAnsi(name, ansi))
+        return ansi;
+    const int length = WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), nullptr, 0, nullptr,
+                                           nullptr);
+    ansi.resize(static_cast<size_t>(length > 0 ? length : 0));
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), &ansi[0], length, nullptr, nullptr);
+    return ansi;
+}
+
 // A stored name that stays below the extraction directory: relative, without a drive, a
 // stream or a ".." part.
 bool StaysBelowDestination(const std::wstring& name)
@@ -95,7 +109,7 @@ public:
     }
 
     // The entry being written now (empty between entries), and the end of an entry.
-    void BeginEntry(const std::string& outputPath)
+    void BeginEntry(const std::wstring& outputPath)
     {
         currentOutput_ = outputPath;
         delivered_ = 0;
@@ -264,7 +278,7 @@ private:
     bool deletionEnded_ = false;
     size_t deleted_ = 0;
     bool finishingAnnounced_ = false;
-    std::string currentOutput_;
+    std::wstring currentOutput_;
     uint64_t delivered_ = 0;
     uint64_t unpackedDone_ = 0;
     uint64_t unpackedTotal_ = 0;
@@ -294,7 +308,9 @@ public:
         }
         handle_ = unrar_.RAROpenArchiveEx(&data);
         flags_ = data.Flags;
-        const int result = handle_ ? static_cast<int>(data.OpenResult) : ERAR_EOPEN;
+        const int result = data.OpenResult != ERAR_SUCCESS ? static_cast<int>(data.OpenResult)
+                           : handle_                      ? ERAR_SUCCESS
+                                                          : ERAR_EOPEN;
         if (handle_ && result != ERAR_SUCCESS)
             Close();
         return result;
@@ -398,9 +414,8 @@ Failure TestSet(const UnrarLibrary& unrar, const UnpackContext& context, const V
 
 // An output that the library must not replace: a read-only file, or one that another program
 // holds open. The library would fail it only after reading past its data.
-bool TargetRefused(const std::string& path)
+bool TargetRefused(const std::wstring& wide)
 {
-    const std::wstring wide = WidenAnsi(path);
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
@@ -530,33 +545,36 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         }
         const size_t capacity = sizeof header->FileNameW / sizeof header->FileNameW[0];
         const std::wstring name(header->FileNameW, wcsnlen(header->FileNameW, capacity));
-        std::string ansiName;
         const bool directory = (header->Flags & RHDF_DIRECTORY) != 0;
-        const bool nameUsable = StaysBelowDestination(name) && NarrowToAnsi(name, ansiName);
-        const std::string target = destination + ansiName;
-        if (!nameUsable || !FitsMaxPath(target) || (!directory && TargetRefused(target))) {
+        const std::wstring target = extractionPath + name;
+        if (!StaysBelowDestination(name) || (!directory && TargetRefused(target))) {
             unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
             pass.EndDeletion();
             if (failure.ok())
-                failure = {Outcome::CannotWrite, "cannot write " + (nameUsable ? ansiName : std::string("an entry"))};
+                failure = {Outcome::CannotWrite, "cannot write " + NameForText(name)};
             continue;
         }
-        pass.BeginEntry(directory ? std::string() : target);
+        pass.BeginEntry(directory ? std::wstring() : target);
         const int processed = unrar.RARProcessFileW(archive.handle(), RAR_EXTRACT, &extractionPath[0], nullptr);
         const uint64_t size = (static_cast<uint64_t>(header->UnpSizeHigh) << 32) | header->UnpSize;
         bool landed = processed == ERAR_SUCCESS && (directory || LandedOnDisk(target, size));
         const uint64_t delivered = pass.EndEntry(!landed);
         if (landed) {
-            output.Append(target);
+            // A name without an exact ANSI spelling cannot be recorded: the path would name some
+            // other file, and nothing is ever deleted through it.
+            std::string ansiName;
+            if (NarrowToAnsi(name, ansiName) && FitsMaxPath(destination + ansiName))
+                output.Append(destination + ansiName);
             continue;
         }
         // What did not come out completely never stays under its real name.
         if (!directory && delivered > 0)
-            DeleteFileW(WidenAnsi(target).c_str());
+            DeleteFileW(target.c_str());
         if (context.progress->stopped() && !pass.deletionBegun()) {
             failure = {Outcome::Stopped, "stopped in " + archiveName};
             break;
         }
+        const std::string ansiName = NameForText(name);
         if (failure.ok())
             failure = processed == ERAR_SUCCESS ? Failure{Outcome::CannotWrite, "cannot write " + ansiName}
                                                 : LibraryFailure(processed, pass, ansiName);

@@ -75,9 +75,9 @@ bool ReadVint(const unsigned char*& p, const unsigned char* end, uint64_t& value
     return false;
 }
 
-bool StandardInfo(const std::string& path, FILE_STANDARD_INFO& info)
+bool StandardInfo(const std::wstring& path, FILE_STANDARD_INFO& info)
 {
-    HANDLE file = CreateFileW(WidenAnsi(path).c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -164,14 +164,14 @@ std::string PrefixedVolumeName(const std::string& path)
     return path.substr(0, start) + kVolumePrefix + path.substr(start);
 }
 
-bool LandedOnDisk(const std::string& path, uint64_t size)
+bool LandedOnDisk(const std::wstring& path, uint64_t size)
 {
     FILE_STANDARD_INFO info;
     return StandardInfo(path, info) && static_cast<uint64_t>(info.EndOfFile.QuadPart) == size &&
            static_cast<uint64_t>(info.AllocationSize.QuadPart) + kAllocationSlack >= size;
 }
 
-bool WrittenSoFar(const std::string& path, uint64_t size)
+bool WrittenSoFar(const std::wstring& path, uint64_t size)
 {
     FILE_STANDARD_INFO info;
     return StandardInfo(path, info) && static_cast<uint64_t>(info.EndOfFile.QuadPart) >= size &&
@@ -180,9 +180,15 @@ bool WrittenSoFar(const std::string& path, uint64_t size)
 
 uint64_t FreeSpace(const std::string& directory)
 {
+    // A destination that does not exist yet lies on the drive of its nearest existing parent.
+    std::string existing = directory;
     ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExW(WidenAnsi(directory).c_str(), &available, nullptr, nullptr))
-        return 0;
+    while (!GetDiskFreeSpaceExW(WidenAnsi(existing).c_str(), &available, nullptr, nullptr)) {
+        const size_t separator = existing.find_last_of("\\/", existing.size() >= 2 ? existing.size() - 2 : 0);
+        if (separator == std::string::npos || separator == 0)
+            return UINT64_MAX;
+        existing.resize(separator + 1);
+    }
     return available.QuadPart;
 }
 

@@ -42,11 +42,11 @@ std::string PrefixedVolumeName(const std::string& path);
 
 // True when `path` is a file whose size is `size` and whose blocks are all on disk: a write
 // that the platform cut short on a full disk leaves the file shorter or with holes.
-bool LandedOnDisk(const std::string& path, uint64_t size);
+bool LandedOnDisk(const std::wstring& path, uint64_t size);
 // True when at least `size` bytes of a file being written are on disk.
-bool WrittenSoFar(const std::string& path, uint64_t size);
+bool WrittenSoFar(const std::wstring& path, uint64_t size);
 
-// Free bytes for the user on the drive of `directory`; 0 when unknown.
+// Free bytes for the user on the drive of `directory`; as good as unlimited when unknown.
 uint64_t FreeSpace(const std::string& directory);
 // True when both directories lie on one file system, so that deleting in one frees room in
 // the other.

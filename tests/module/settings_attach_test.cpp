@@ -188,7 +188,7 @@ TEST(SettingsAttach, SettingsFileSteersPackFiles)
                    "\" \"" + dir / "out\\x.zip" + "\" \"" + dir / "src\\\\" + "\" a.sfv a.zip");
     EXPECT_EQ(Lines(result.output),
               (std::vector<std::string>{"cb 0 Verifying a.zip...", "cb 0 Verifying a.zip... Done!",
-                                        "cb 22 " + dir / "src\\a.zip", "cb 0 " + dir / "src\\a.zip", "result 0"}));
+                                        "cb 22 " + dir / "src\\a.zip", "cb 0 a.zip: unpacked", "result 0"}));
     EXPECT_FALSE(FileExists(dir / "src\\a.sfv"));
 }
 

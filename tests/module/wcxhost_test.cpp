@@ -59,7 +59,7 @@ class WcxhostPack : public ::testing::Test {
 protected:
     std::string src() const { return dir_ / "src\\"; }
     std::string out() const { return dir_ / "out\\"; }
-    void File(const std::string& relative, const std::string& content = "data")
+    void File(const std::string& relative, const std::string& content = BuildZip({}))
     {
         std::string path = src() + relative;
         MakeDirectories(path.substr(0, path.rfind('\\')));
@@ -98,8 +98,8 @@ TEST_F(WcxhostPack, DirectoriesExpandLikeTheHostsSelection)
     EXPECT_EQ(result.exitCode, 0);
     std::vector<std::string> reads;
     for (const std::string& line : Lines(result.output))
-        if (line.compare(0, 5, "cb 0 ") == 0)
-            reads.push_back(line.substr(5 + src().size()));
+        if (line.compare(0, 6, "cb 22 ") == 0)
+            reads.push_back(line.substr(6 + src().size()));
     EXPECT_EQ(reads, (Lines_{"Show\\a.nfo", "Show\\show.zip", "Show\\B\\b.zip", "Show\\Extras\\e.zip",
                              "Show\\Extras\\Deep\\d.zip", "loose.zip"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"Show\\", "Show\\B\\", "Show\\Extras\\", "Show\\Extras\\Deep\\"}));
@@ -117,12 +117,15 @@ TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
     File("Bad\\bad.zip", "123456789");
     File("Bad\\bad.sfv", "bad.zip 00000000\r\nmissing.r00 FFFFFFFF\r\n");
     ProcessResult result = Pack("--trace", "Bad Good");
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(
-        Lines(result.output),
-        (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!", "cb 0 Verifying missing.r00...",
-                "cb 0 Verifying missing.r00... Done!", "cb 0 Verifying good.zip...", "cb 0 Verifying good.zip... Done!",
-                "cb 22 " + src() + "Good\\good.zip", "cb 0 " + src() + "Good\\good.zip", "result 0"}));
+    EXPECT_EQ(result.exitCode, 1);
+    Lines_ lines = Lines(result.output);
+    EXPECT_EQ(lines.back().compare(0, 9, "result 12"), 0) << lines.back();
+    lines.pop_back();
+    EXPECT_EQ(lines, (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!",
+                             "cb 0 Verifying missing.r00...", "cb 0 Verifying missing.r00... Done!",
+                             "cb 0 Bad: CRC mismatch in bad.zip, nothing unpacked", "cb 0 Verifying good.zip...",
+                             "cb 0 Verifying good.zip... Done!", "cb 22 " + src() + "Good\\good.zip",
+                             "cb 0 Good: unpacked"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"Bad\\", "Good\\"}));
     EXPECT_TRUE(FileExists(src() + "Bad\\bad.sfv"));
     EXPECT_FALSE(FileExists(src() + "Good\\good.sfv"));
@@ -130,10 +133,12 @@ TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
 
 TEST_F(WcxhostPack, TraceShowsEveryCallbackCallInOrder)
 {
-    File("x.zip", PatternBytes(5000, 1));
+    const std::string zip = BuildZip({FileEntry("x.bin", PatternBytes(5000, 1), 0)});
+    File("x.zip", zip);
     ProcessResult result = Pack("--trace", "x.zip");
-    EXPECT_EQ(Lines(result.output), (Lines_{"cb 4096 " + src() + "x.zip", "cb 904 " + src() + "x.zip",
-                                            "cb 0 " + src() + "x.zip", "result 0"}));
+    EXPECT_EQ(Lines(result.output), (Lines_{"cb 0 " + src() + "x.bin", "cb " + std::to_string(zip.size()) + " " +
+                                                                          src() + "x.zip",
+                                            "cb 0 x.zip: unpacked", "result 0"}));
 }
 
 TEST_F(WcxhostPack, CancelAtAStopsAfterTheGroupAndExitsWithOne)
@@ -142,7 +147,11 @@ TEST_F(WcxhostPack, CancelAtAStopsAfterTheGroupAndExitsWithOne)
     File("b\\y.zip");
     ProcessResult result = Pack("--trace --cancel-at 1", "a b");
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(Lines(result.output), (Lines_{"cb 4 " + src() + "a\\x.zip", "result 21"}));
+    const Lines_ lines = Lines(result.output);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "cb 22 " + src() + "a\\x.zip");
+    EXPECT_EQ(lines.back().compare(0, 9, "result 21"), 0) << lines.back();
+    EXPECT_FALSE(FileExists(out() + "b"));
 }
 
 TEST_F(WcxhostPack, WithoutCallbackNothingIsTraced)
@@ -160,7 +169,7 @@ TEST_F(WcxhostPack, AddListFileIsTakenVerbatim)
     WriteFileBytes(dir_ / "list.txt", "\r\nx.zip\r\nghost\\sub\\\r\n");
     ProcessResult result = Pack("--trace --addlist " + Quote(dir_ / "list.txt"), "");
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(Lines(result.output), (Lines_{"cb 4 " + src() + "x.zip", "cb 0 " + src() + "x.zip", "result 0"}));
+    EXPECT_EQ(Lines(result.output), (Lines_{"cb 22 " + src() + "x.zip", "cb 0 x.zip: unpacked", "result 0"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"ghost\\", "ghost\\sub\\"}));
 }
 
