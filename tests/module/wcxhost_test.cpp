@@ -56,6 +56,7 @@ TEST(Wcxhost, UsageAndLoadingErrors)
         {"caps C:\\does\\not\\exist.wcx64", "cannot load plugin C:\\does\\not\\exist.wcx64"},
         {"caps " + Quote(BinaryDirectory() + "unrar64.dll"), "does not export GetPackerCaps"},
         {"pack --cancel-at 0 " + ModulePath() + " x y", "--cancel-at"},
+        {"pack --cancel-after-ms -1 " + ModulePath() + " x y", "--cancel-after-ms"},
         {"pack --bogus " + ModulePath() + " x y", "unknown or incomplete option --bogus"},
     };
     for (const Case& c : cases) {
@@ -146,13 +147,38 @@ TEST_F(WcxhostPack, TraceShowsEveryCallbackCallInOrder)
                                             "cb 0 " + src() + "x.zip", "result 0"}));
 }
 
-TEST_F(WcxhostPack, CancelAtAStopsAfterTheGroupAndExitsWithOne)
+size_t CallCount(const std::string& output)
 {
-    File("a\\x.zip");
-    File("b\\y.zip");
-    ProcessResult result = Pack("--trace --cancel-at 1", "a b");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(Lines(result.output), (Lines_{"cb 4 " + src() + "a\\x.zip", "result 21"}));
+    const Lines_ lines = Lines(output);
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("cb ", 0) == 0; });
+}
+
+// Once it answered stop, wcxhost answers stop to every later call, as a file manager does
+// after Cancel; either option starts it.
+TEST_F(WcxhostPack, CancelIsStickyAndNamedInTheResult)
+{
+    File("a\\x.zip", PatternBytes(9000, 1));
+    File("b\\y.zip", PatternBytes(9000, 2));
+    const size_t uncancelled = CallCount(Pack("--trace", "a b").output);
+    struct Case {
+        std::string options;
+        size_t firstStop;
+    } cases[] = {
+        {"--cancel-at 2", 2},
+        {"--cancel-after-ms 0", 1},
+        {"--cancel-at 3 --cancel-after-ms 0", 1},
+    };
+    for (const Case& c : cases) {
+        ProcessResult result = Pack("--trace " + c.options, "a b");
+        EXPECT_EQ(result.exitCode, 1) << c.options;
+        EXPECT_EQ(LastLine(result.output), "result 21 E_EABORTED") << c.options;
+        const size_t calls = CallCount(result.output);
+        EXPECT_LT(calls, uncancelled) << c.options;
+        const std::string stops = "wcxhost: answered stop to " + std::to_string(calls - c.firstStop + 1) + " of " +
+                                  std::to_string(calls) + " calls, from call " + std::to_string(c.firstStop);
+        const Lines_ errors = Lines(result.errors);
+        EXPECT_NE(std::find(errors.begin(), errors.end(), stops), errors.end()) << c.options << "\n" << result.errors;
+    }
 }
 
 TEST_F(WcxhostPack, WithoutCallbackNothingIsTraced)

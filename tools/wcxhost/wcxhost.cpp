@@ -29,12 +29,13 @@ void PrintUsage()
                          "pack options:\n"
                          "  --addlist FILE        the selection, one entry per line, instead of NAMEs\n"
                          "  --no-callback         hand no progress callback to the plugin\n"
-                         "  --cancel-at N         answer stop to the N-th progress call\n"
+                         "  --cancel-at N         answer stop to the N-th progress call and all later ones\n"
+                         "  --cancel-after-ms MS  answer stop to every call from MS ms after the start\n"
                          "  --trace               print each progress call as \"cb SIZE NAME\"\n"
                          "  --progress            draw the live line even when stderr is not a console\n"
                          "  --quiet               never draw the live line (the later of the two wins)\n"
                          "  --peak-memory         print the peak working set to stderr at the end\n"
-                         "The last line is \"result N\".\n");
+                         "The last line is \"result N\", with the code's name when N is not 0.\n");
 }
 
 class Plugin {
@@ -88,9 +89,12 @@ const long long kRedrawMs = 250;
 struct Progress {
     bool trace = false;
     bool live = false;
-    long cancelAt = 0;    // 0: never
-    long long start = 0;  // when PackFiles was entered
+    long cancelAt = 0;        // 0: never
+    long cancelAfterMs = -1;  // -1: never
+    long long start = 0;      // when PackFiles was entered
     long calls = 0;
+    long firstStop = 0;  // the first call answered stop, 0: none yet
+    long stops = 0;
     long long bytes = 0;   // the positive sizes reported so far
     long long total = 0;   // the selected files' sizes, SFV files left out
     int itemPercent = -1;  // the bars the plugin set directly, -1: not set
@@ -174,8 +178,15 @@ int __stdcall ProcessData(char* fileName, int size)
     else if (size <= -1000 && size >= -1100)
         p.wholePercent = -size - 1000;
 
+    // Once the user has pressed Cancel, a file manager answers stop to every later call.
     const long long now = NowMs();
-    const bool stop = p.calls == p.cancelAt;
+    const bool stop = p.firstStop != 0 || (p.cancelAt > 0 && p.calls >= p.cancelAt) ||
+                      (p.cancelAfterMs >= 0 && now - p.start >= p.cancelAfterMs);
+    if (stop) {
+        if (p.firstStop == 0)
+            p.firstStop = p.calls;
+        ++p.stops;
+    }
     if (p.trace) {
         std::printf("cb %d %s\n", size, name);
         std::fflush(stdout);
@@ -201,6 +212,35 @@ long long SelectionBytes(const std::string& srcPath, const std::vector<std::stri
             total += (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
     return total;
+}
+
+// The name of a WCX result code, null for codes that have none.
+const char* ResultName(int result)
+{
+    static const struct {
+        int code;
+        const char* name;
+    } names[] = {
+        {E_END_ARCHIVE, "E_END_ARCHIVE"},
+        {E_NO_MEMORY, "E_NO_MEMORY"},
+        {E_BAD_DATA, "E_BAD_DATA"},
+        {E_BAD_ARCHIVE, "E_BAD_ARCHIVE"},
+        {E_UNKNOWN_FORMAT, "E_UNKNOWN_FORMAT"},
+        {E_EOPEN, "E_EOPEN"},
+        {E_ECREATE, "E_ECREATE"},
+        {E_ECLOSE, "E_ECLOSE"},
+        {E_EREAD, "E_EREAD"},
+        {E_EWRITE, "E_EWRITE"},
+        {E_SMALL_BUF, "E_SMALL_BUF"},
+        {E_EABORTED, "E_EABORTED"},
+        {E_NO_FILES, "E_NO_FILES"},
+        {E_TOO_MANY_FILES, "E_TOO_MANY_FILES"},
+        {E_NOT_SUPPORTED, "E_NOT_SUPPORTED"},
+    };
+    for (const auto& entry : names)
+        if (entry.code == result)
+            return entry.name;
+    return nullptr;
 }
 
 bool ParseNumber(const std::string& text, long minimum, long& value)
@@ -352,6 +392,11 @@ int Pack(const std::vector<std::string>& args)
                 std::fprintf(stderr, "wcxhost: --cancel-at needs a call number from 1\n");
                 return kExitUsage;
             }
+        } else if (option == "--cancel-after-ms" && hasValue) {
+            if (!ParseNumber(args[++i], 0, progress.cancelAfterMs)) {
+                std::fprintf(stderr, "wcxhost: --cancel-after-ms needs milliseconds from 0\n");
+                return kExitUsage;
+            }
         } else {
             std::fprintf(stderr, "wcxhost: unknown or incomplete option %s\n", option.c_str());
             return PrintUsage(), kExitUsage;
@@ -407,7 +452,13 @@ int Pack(const std::vector<std::string>& args)
         DWORD written;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
     }
-    std::printf("result %d\n", result);
+    if (progress.stops > 0)
+        std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n", progress.stops,
+                     progress.calls, progress.firstStop);
+    if (const char* name = result != 0 ? ResultName(result) : nullptr)
+        std::printf("result %d %s\n", result, name);
+    else
+        std::printf("result %d\n", result);
     if (peakMemory)
         PrintPeakMemory();
     return result == 0 ? kExitOk : kExitFailed;
