@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
 
@@ -14,6 +17,13 @@ typedef std::vector<std::string> Lines_;
 ProcessResult Wcxhost(const std::string& arguments)
 {
     return RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " " + arguments);
+}
+
+// The last line of an output, empty when there is none.
+std::string LastLine(const std::string& output)
+{
+    const Lines_ lines = Lines(output);
+    return lines.empty() ? "" : lines.back();
 }
 
 std::string ModulePath()
@@ -46,6 +56,7 @@ TEST(Wcxhost, UsageAndLoadingErrors)
         {"caps C:\\does\\not\\exist.wcx64", "cannot load plugin C:\\does\\not\\exist.wcx64"},
         {"caps " + Quote(BinaryDirectory() + "unrar64.dll"), "does not export GetPackerCaps"},
         {"pack --cancel-at 0 " + ModulePath() + " x y", "--cancel-at"},
+        {"pack --cancel-after-ms -1 " + ModulePath() + " x y", "--cancel-after-ms"},
         {"pack --bogus " + ModulePath() + " x y", "unknown or incomplete option --bogus"},
     };
     for (const Case& c : cases) {
@@ -103,7 +114,7 @@ TEST_F(WcxhostPack, DirectoriesExpandLikeTheHostsSelection)
     EXPECT_EQ(reads, (Lines_{"Show\\a.nfo", "Show\\show.zip", "Show\\B\\b.zip", "Show\\Extras\\e.zip",
                              "Show\\Extras\\Deep\\d.zip", "loose.zip"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"Show\\", "Show\\B\\", "Show\\Extras\\", "Show\\Extras\\Deep\\"}));
-    EXPECT_EQ(Lines(result.output).back(), "result 0");
+    EXPECT_EQ(LastLine(result.output), "result 0");
 }
 
 // Each directory is a group: verified against its SFV file, then read and unpacked into its
@@ -141,17 +152,38 @@ TEST_F(WcxhostPack, TraceShowsEveryCallbackCallInOrder)
                                             "cb 0 x.zip: unpacked", "result 0"}));
 }
 
-TEST_F(WcxhostPack, CancelAtAStopsAfterTheGroupAndExitsWithOne)
+size_t CallCount(const std::string& output)
 {
-    File("a\\x.zip");
-    File("b\\y.zip");
-    ProcessResult result = Pack("--trace --cancel-at 1", "a b");
-    EXPECT_EQ(result.exitCode, 1);
-    const Lines_ lines = Lines(result.output);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front(), "cb 22 " + src() + "a\\x.zip");
-    EXPECT_EQ(lines.back().compare(0, 9, "result 21"), 0) << lines.back();
-    EXPECT_FALSE(FileExists(out() + "b"));
+    const Lines_ lines = Lines(output);
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("cb ", 0) == 0; });
+}
+
+// Once it answered stop, wcxhost answers stop to every later call, as a file manager does
+// after Cancel; either option starts it.
+TEST_F(WcxhostPack, CancelIsStickyAndNamedInTheResult)
+{
+    File("a\\x.zip", PatternBytes(9000, 1));
+    File("b\\y.zip", PatternBytes(9000, 2));
+    const size_t uncancelled = CallCount(Pack("--trace", "a b").output);
+    struct Case {
+        std::string options;
+        size_t firstStop;
+    } cases[] = {
+        {"--cancel-at 2", 2},
+        {"--cancel-after-ms 0", 1},
+        {"--cancel-at 3 --cancel-after-ms 0", 1},
+    };
+    for (const Case& c : cases) {
+        ProcessResult result = Pack("--trace " + c.options, "a b");
+        EXPECT_EQ(result.exitCode, 1) << c.options;
+        EXPECT_EQ(LastLine(result.output), "result 21 E_EABORTED") << c.options;
+        const size_t calls = CallCount(result.output);
+        EXPECT_LT(calls, uncancelled) << c.options;
+        const std::string stops = "wcxhost: answered stop to " + std::to_string(calls - c.firstStop + 1) + " of " +
+                                  std::to_string(calls) + " calls, from call " + std::to_string(c.firstStop);
+        const Lines_ errors = Lines(result.errors);
+        EXPECT_NE(std::find(errors.begin(), errors.end(), stops), errors.end()) << c.options << "\n" << result.errors;
+    }
 }
 
 TEST_F(WcxhostPack, WithoutCallbackNothingIsTraced)
@@ -171,6 +203,104 @@ TEST_F(WcxhostPack, AddListFileIsTakenVerbatim)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(Lines(result.output), (Lines_{"cb 22 " + src() + "x.zip", "cb 0 x.zip: unpacked", "result 0"}));
     EXPECT_EQ(ListTree(out()), (Lines_{"ghost\\", "ghost\\sub\\"}));
+}
+
+// A release that makes many progress calls, packed with standard error on a file or on NUL.
+class WcxhostLiveLine : public WcxhostPack {
+protected:
+    void SetUp() override { File("Big\\big.zip", BuildZip({FileEntry("big.bin", PatternBytes(6 << 20, 3), 0)})); }
+    struct Run {
+        int exitCode = -1;
+        double ms = 0;
+        std::string output, errors;
+    };
+    Run PackTo(const std::string& options, const std::string& errorFile)
+    {
+        const std::string out = dir_ / ("out" + std::to_string(++runs_) + "\\");
+        std::string command = Quote(BinaryDirectory() + "wcxhost.exe") + " pack " + options + " " + plugin_ + " " +
+                              Quote(out + "new.zip") + " " + Quote(src()) + " Big";
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        auto open = [&](const std::string& path) {
+            return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               path == "NUL" ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
+        };
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = INVALID_HANDLE_VALUE;
+        startup.hStdOutput = open(dir_ / "output.txt");
+        startup.hStdError = open(errorFile);
+        PROCESS_INFORMATION process = {};
+        Run run;
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+            WaitForSingleObject(process.hProcess, INFINITE);
+            QueryPerformanceCounter(&end);
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            run.exitCode = static_cast<int>(code);
+            run.ms = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        CloseHandle(startup.hStdOutput);
+        CloseHandle(startup.hStdError);
+        run.output = ReadFileBytes(dir_ / "output.txt");
+        if (errorFile != "NUL")
+            run.errors = ReadFileBytes(errorFile);
+        return run;
+    }
+    int runs_ = 0;
+};
+
+// NUL is a character device but no console: no live line is drawn on it, so it costs nothing.
+TEST_F(WcxhostLiveLine, NullStandardErrorIsNoSlowerThanAFile)
+{
+    double onFile = 1e9, onNul = 1e9;
+    for (int round = 0; round < 2; ++round) {
+        Run file = PackTo("", dir_ / "errors.txt"), nul = PackTo("", "NUL");
+        ASSERT_EQ(file.exitCode, 0);
+        ASSERT_EQ(nul.exitCode, 0);
+        EXPECT_EQ(LastLine(nul.output), "result 0");
+        onFile = std::min(onFile, file.ms);
+        onNul = std::min(onNul, nul.ms);
+    }
+    std::printf("standard error on a file: %.0f ms, on NUL: %.0f ms\n", onFile, onNul);
+    EXPECT_LT(onNul, 3 * onFile + 500);
+}
+
+// Off a console the live line appears only with --progress, redrawn at most every 250 ms
+// plus a final drawing; the later of --progress and --quiet wins.
+TEST_F(WcxhostLiveLine, ProgressForcesAThrottledLineAndQuietSilencesIt)
+{
+    struct Case {
+        std::string options;
+        bool drawn;
+    } cases[] = {
+        {"", false},
+        {"--trace", false},
+        {"--progress", true},
+        {"--progress --quiet", false},
+        {"--quiet --trace --progress", true},
+    };
+    for (const Case& c : cases) {
+        Run run = PackTo(c.options, dir_ / "errors.txt");
+        EXPECT_EQ(run.exitCode, 0) << c.options;
+        if (!c.drawn) {
+            EXPECT_EQ(run.errors, "") << c.options;
+            continue;
+        }
+        const size_t drawings = std::count(run.errors.begin(), run.errors.end(), '\r') - 1;
+        EXPECT_GE(drawings, 1u) << c.options;
+        EXPECT_LE(drawings, run.ms / 250 + 2) << c.options << ": " << run.ms << " ms";
+        const std::string last = run.errors.substr(run.errors.rfind('\r', run.errors.size() - 3));
+        int percent = 0;
+        EXPECT_EQ(std::sscanf(last.c_str(), "\r%d%%", &percent), 1) << c.options << "\n" << last;
+        EXPECT_GT(percent, 0) << last;
+        EXPECT_EQ(run.errors.substr(run.errors.size() - 2), "\r\n") << c.options;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // wcxhost: loads a WCX packer plugin the way Total Commander does and drives it from the
 // command line. It is the project's end-to-end test driver and a tool for batch use.
 #include <windows.h>
-#include <io.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -25,9 +24,18 @@ void PrintUsage()
     std::fprintf(stderr, "usage:\n"
                          "  wcxhost caps PLUGIN\n"
                          "  wcxhost open PLUGIN ARCHIVE\n"
-                         "  wcxhost pack [--addlist FILE] [--no-callback] [--cancel-at N] [--trace]\n"
-                         "               [--peak-memory] PLUGIN PACKED_FILE SRC_PATH [NAME...]\n"
-                         "  wcxhost configure PLUGIN\n");
+                         "  wcxhost pack [options] PLUGIN PACKED_FILE SRC_PATH [NAME...]\n"
+                         "  wcxhost configure PLUGIN\n"
+                         "pack options:\n"
+                         "  --addlist FILE        the selection, one entry per line, instead of NAMEs\n"
+                         "  --no-callback         hand no progress callback to the plugin\n"
+                         "  --cancel-at N         answer stop to the N-th progress call and all later ones\n"
+                         "  --cancel-after-ms MS  answer stop to every call from MS ms after the start\n"
+                         "  --trace               print each progress call as \"cb SIZE NAME\"\n"
+                         "  --progress            draw the live line even when stderr is not a console\n"
+                         "  --quiet               never draw the live line (the later of the two wins)\n"
+                         "  --peak-memory         print the peak working set to stderr at the end\n"
+                         "The last line is \"result N\", with the code's name when N is not 0.\n");
 }
 
 class Plugin {
@@ -58,29 +66,188 @@ private:
     HMODULE module_ = nullptr;
 };
 
-// What the progress callback does with each call; the callback has no user data.
-struct CallbackOptions {
+long long NowMs()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart * 1000 / frequency.QuadPart;
+}
+
+// A console handle, not just any character device: NUL is one too, and under Wine each
+// unbuffered character written to it costs a server round trip.
+bool IsConsole(HANDLE handle)
+{
+    DWORD mode;
+    return GetConsoleMode(handle, &mode) != 0;
+}
+
+// The live line is redrawn at most this often, however often the plugin calls.
+const long long kRedrawMs = 250;
+
+// What the progress callback answers and shows; the callback has no user data.
+struct Progress {
     bool trace = false;
     bool live = false;
-    long cancelAt = 0;  // 0: never
+    long cancelAt = 0;        // 0: never
+    long cancelAfterMs = -1;  // -1: never
+    long long start = 0;      // when PackFiles was entered
     long calls = 0;
-    long long bytes = 0;
-} g_callback;
+    long firstStop = 0;  // the first call answered stop, 0: none yet
+    long stops = 0;
+    long long bytes = 0;   // the positive sizes reported so far
+    long long total = 0;   // the selected files' sizes, SFV files left out
+    int itemPercent = -1;  // the bars the plugin set directly, -1: not set
+    int wholePercent = -1;
+    std::string name;
+    long long lastDraw = 0;
+    bool drawn = false;
+    size_t lastLength = 0;  // of the previous drawing, to blank what it leaves over
+} g_progress;
+
+std::string FormatSpeed(long long bytes, long long ms)
+{
+    char text[32];
+    if (ms <= 0)
+        return "";
+    const double perSecond = bytes * 1000.0 / ms;
+    if (perSecond >= 1024.0 * 1024.0)
+        std::snprintf(text, sizeof text, "%.1f MiB/s", perSecond / (1024.0 * 1024.0));
+    else
+        std::snprintf(text, sizeof text, "%.0f KiB/s", perSecond / 1024.0);
+    return text;
+}
+
+// One drawing of the live line, written at once: percentage, directly set bars, speed, then
+// the current name, cut at the front to fit the console's width.
+void DrawLine(long long now)
+{
+    Progress& p = g_progress;
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    size_t width = 80;
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    if (GetConsoleScreenBufferInfo(error, &screen))
+        width = static_cast<size_t>(std::max(20, screen.srWindow.Right - screen.srWindow.Left + 1));
+
+    char number[32];
+    std::string line;
+    if (p.total > 0) {
+        std::snprintf(number, sizeof number, "%3lld%%", std::min(100LL, p.bytes * 100 / p.total));
+        line += number;
+    }
+    if (p.wholePercent >= 0) {
+        std::snprintf(number, sizeof number, "  all %d%%", p.wholePercent);
+        line += number;
+    }
+    if (p.itemPercent >= 0) {
+        std::snprintf(number, sizeof number, "  item %d%%", p.itemPercent);
+        line += number;
+    }
+    const std::string speed = FormatSpeed(p.bytes, now - p.start);
+    if (!speed.empty())
+        line += "  " + speed;
+    if (!line.empty())
+        line += "  ";
+    const size_t room = width - 1 > line.size() + 4 ? width - 1 - line.size() : 4;
+    line += p.name.size() <= room ? p.name : "..." + p.name.substr(p.name.size() - (room - 3));
+
+    const size_t length = line.size();
+    if (length < p.lastLength)
+        line.append(p.lastLength - length, ' ');
+    line.insert(0, "\r");
+    DWORD written;
+    WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    p.lastLength = length;
+    p.lastDraw = now;
+    p.drawn = true;
+}
 
 int __stdcall ProcessData(char* fileName, int size)
 {
-    ++g_callback.calls;
-    if (size > 0)
-        g_callback.bytes += size;
+    Progress& p = g_progress;
+    ++p.calls;
     const char* name = fileName ? fileName : "";
-    if (g_callback.trace) {
+    if (p.name != name) {
+        p.name = name;
+        p.itemPercent = -1;
+    }
+    if (size > 0)
+        p.bytes += size;
+    else if (size <= -1 && size >= -100)
+        p.itemPercent = -size;
+    else if (size <= -1000 && size >= -1100)
+        p.wholePercent = -size - 1000;
+
+    // Once the user has pressed Cancel, a file manager answers stop to every later call.
+    const long long now = NowMs();
+    const bool stop = p.firstStop != 0 || (p.cancelAt > 0 && p.calls >= p.cancelAt) ||
+                      (p.cancelAfterMs >= 0 && now - p.start >= p.cancelAfterMs);
+    if (stop) {
+        if (p.firstStop == 0)
+            p.firstStop = p.calls;
+        ++p.stops;
+    }
+    if (p.trace) {
         std::printf("cb %d %s\n", size, name);
         std::fflush(stdout);
-    } else if (g_callback.live) {
-        std::fprintf(stderr, "\r%-60.60s %12lld bytes", name, g_callback.bytes);
-        std::fflush(stderr);
     }
-    return g_callback.calls == g_callback.cancelAt ? 0 : 1;
+    if (p.live && (!p.drawn || now - p.lastDraw >= kRedrawMs))
+        DrawLine(now);
+    return stop ? 0 : 1;
+}
+
+// The selection's bytes for the percentage: its files, SFV files left out, since they only
+// list checksums and are not unpacked.
+long long SelectionBytes(const std::string& srcPath, const std::vector<std::string>& entries)
+{
+    long long total = 0;
+    for (const std::string& entry : entries) {
+        if (entry.empty() || entry.back() == '\\')
+            continue;
+        if (entry.size() >= 4 && _stricmp(entry.c_str() + entry.size() - 4, ".sfv") == 0)
+            continue;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExA((srcPath + entry).c_str(), GetFileExInfoStandard, &data) &&
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            total += (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    return total;
+}
+
+// The name of a WCX result code, null for codes that have none.
+const char* ResultName(int result)
+{
+    static const struct {
+        int code;
+        const char* name;
+    } names[] = {
+        {E_END_ARCHIVE, "E_END_ARCHIVE"},
+        {E_NO_MEMORY, "E_NO_MEMORY"},
+        {E_BAD_DATA, "E_BAD_DATA"},
+        {E_BAD_ARCHIVE, "E_BAD_ARCHIVE"},
+        {E_UNKNOWN_FORMAT, "E_UNKNOWN_FORMAT"},
+        {E_EOPEN, "E_EOPEN"},
+        {E_ECREATE, "E_ECREATE"},
+        {E_ECLOSE, "E_ECLOSE"},
+        {E_EREAD, "E_EREAD"},
+        {E_EWRITE, "E_EWRITE"},
+        {E_SMALL_BUF, "E_SMALL_BUF"},
+        {E_EABORTED, "E_EABORTED"},
+        {E_NO_FILES, "E_NO_FILES"},
+        {E_TOO_MANY_FILES, "E_TOO_MANY_FILES"},
+        {E_NOT_SUPPORTED, "E_NOT_SUPPORTED"},
+    };
+    for (const auto& entry : names)
+        if (entry.code == result)
+            return entry.name;
+    return nullptr;
+}
+
+bool ParseNumber(const std::string& text, long minimum, long& value)
+{
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && value >= minimum;
 }
 
 bool IsDirectory(const std::string& path)
@@ -199,26 +366,35 @@ void PrintPeakMemory()
 
 int Pack(const std::vector<std::string>& args)
 {
+    Progress& progress = g_progress;
     std::string addListFile;
     bool useCallback = true;
     bool peakMemory = false;
+    // --progress and --quiet: the later one given wins.
+    bool forceLive = false, quiet = false;
     size_t i = 0;
     for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
         const std::string& option = args[i];
         bool hasValue = i + 1 < args.size();
         if (option == "--trace")
-            g_callback.trace = true;
+            progress.trace = true;
         else if (option == "--no-callback")
             useCallback = false;
         else if (option == "--peak-memory")
             peakMemory = true;
-        else if (option == "--addlist" && hasValue)
+        else if (option == "--progress" || option == "--quiet") {
+            quiet = option == "--quiet";
+            forceLive = !quiet;
+        } else if (option == "--addlist" && hasValue)
             addListFile = args[++i];
         else if (option == "--cancel-at" && hasValue) {
-            char* end = nullptr;
-            g_callback.cancelAt = std::strtol(args[++i].c_str(), &end, 10);
-            if (*end != '\0' || g_callback.cancelAt < 1) {
+            if (!ParseNumber(args[++i], 1, progress.cancelAt)) {
                 std::fprintf(stderr, "wcxhost: --cancel-at needs a call number from 1\n");
+                return kExitUsage;
+            }
+        } else if (option == "--cancel-after-ms" && hasValue) {
+            if (!ParseNumber(args[++i], 0, progress.cancelAfterMs)) {
+                std::fprintf(stderr, "wcxhost: --cancel-after-ms needs milliseconds from 0\n");
                 return kExitUsage;
             }
         } else {
@@ -260,16 +436,29 @@ int Pack(const std::vector<std::string>& args)
         auto setProcessDataProc = plugin.Export<SetProcessDataProcFn>("SetProcessDataProc");
         if (!setProcessDataProc)
             return kExitUsage;
-        g_callback.live = !g_callback.trace && _isatty(_fileno(stderr));
+        // On a console the live line is for the person watching; --trace owns the console then.
+        const bool console = IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+        progress.live = !quiet && (forceLive || (console && !progress.trace));
+        progress.total = SelectionBytes(srcPath, entries);
         setProcessDataProc(INVALID_HANDLE_VALUE, ProcessData);
     }
 
     std::vector<char> addList = BuildAddList(entries);
     std::string packed = packedFile, source = srcPath;
+    progress.start = NowMs();
     int result = packFiles(&packed[0], nullptr, &source[0], addList.data(), 0);
-    if (g_callback.live)
-        std::fprintf(stderr, "\n");
-    std::printf("result %d\n", result);
+    if (progress.drawn) {
+        DrawLine(NowMs());
+        DWORD written;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
+    }
+    if (progress.stops > 0)
+        std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n", progress.stops,
+                     progress.calls, progress.firstStop);
+    if (const char* name = result != 0 ? ResultName(result) : nullptr)
+        std::printf("result %d %s\n", result, name);
+    else
+        std::printf("result %d\n", result);
     if (peakMemory)
         PrintPeakMemory();
     return result == 0 ? kExitOk : kExitFailed;
