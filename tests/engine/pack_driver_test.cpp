@@ -67,19 +67,6 @@ TEST_F(PackDriver, GroupsAreVerifiedThenReadAndAFailedOneIsLeft)
     EXPECT_FALSE(FileExists(src() + "b\\b.sfv"));
 }
 
-// Only names ending in ".sfv" are SFV files; the others are sources.
-TEST_F(PackDriver, SfvEntriesAreRecognisedByTheirLowerCaseExtensionOnly)
-{
-    UnpackSettings.checkCrc = 1;
-    File("first.sfv", SfvBody({{"a.zip", CrcHex("data")}}));
-    File("a.zip");
-    File("B.SFV");
-    HostRecorder host;
-    EXPECT_EQ(Pack({"first.sfv", "a.zip", "B.SFV"}), 0);
-    EXPECT_EQ(host.Names(),
-              (Names{"Verifying a.zip...", "Verifying a.zip... Done!", src() + "a.zip", src() + "B.SFV"}));
-}
-
 TEST_F(PackDriver, WithoutCheckingTheSfvFileIsNotReadButDeletedWhenAsked)
 {
     UnpackSettings.deleteSfv = 1;

@@ -135,21 +135,6 @@ TEST_F(UnpackThroughTheModule, DeletionWithAndWithoutSfv)
     }
 }
 
-// A group whose SFV file does not match, and a download with its middle volume missing, under
-// deletion: every volume that is there stays under its own name, and so does the SFV file.
-TEST_F(UnpackThroughTheModule, FailedGroupsAreLeftUntouched)
-{
-    UseSettings(kEverythingOn);
-    Archives("Wrong\\", {"set.part1.rar", "set.part2.rar", "set.part3.rar"});
-    WriteFileBytes(src() + "Wrong\\show.sfv", SfvBody({{"set.part1.rar", "DEADBEEF"}}));
-    Archives("Missing\\", {"set.part1.rar", "set.part3.rar"});
-    Sfv("Missing\\", "show.sfv", {"set.part1.rar", "set.part3.rar"});
-    const Paths before = ListTree(src());
-    EXPECT_EQ(Lines(Pack("Wrong Missing").output).back(), "result 0");
-    EXPECT_EQ(ListTree(src()), before);
-    EXPECT_EQ(ListTree(out()), (Paths{"Missing\\", "Wrong\\"}));
-}
-
 // The UnRAR library comes from the module's directory or the host's, never from the current
 // directory, which is often the download folder.
 TEST_F(UnpackThroughTheModule, LibraryIsLoadedFromTheModuleOrHostDirectoryOnly)
