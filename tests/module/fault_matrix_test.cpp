@@ -1,0 +1,487 @@
+// Nothing of a download is ever lost. Each row of the fault matrix lays out a release in a
+// download folder, breaks something (the data, a source, the destination, the disk), unpacks
+// it through wcxhost and a copy of the module, and checks the result code and the rule: each
+// film came out complete, or every volume of its set is still there byte for byte (as a file
+// under its own name in the download folder or the destination, or inside a ZIP archive that
+// is still there); nothing is left under the temporary "xxx" name; a film never lies under its
+// real name incomplete; an SFV file goes only with a group that was delivered completely. The
+// stop sweep answers "stop" from every progress call of a run in turn and checks the same.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "tests/support/archive_fixtures.h"
+#include "tests/support/rar4_writer.h"
+#include "tests/support/test_files.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+typedef std::vector<std::string> Names;
+typedef std::map<std::string, std::string> Files;  // name in the group's directory: content
+
+const char kGroup[] = "Rel\\";
+const char kSfv[] = "rel.sfv";
+const char kNfo[] = "rel.nfo";
+
+// A film and the volumes of the RAR set that holds it.
+struct FilmSet {
+    std::string film;
+    std::string content;
+    Names volumes;
+};
+
+// A download as it lies in the group's directory (without its SFV and NFO files), with every
+// volume's content, zipped or not, and the volumes that each ZIP archive holds.
+struct Release {
+    std::vector<FilmSet> sets;
+    Files volumes;
+    Files files;
+    std::map<std::string, Names> zips;
+};
+
+// A release of sets that the fixture script built: each film with its volumes.
+Release Built(const std::vector<std::pair<std::string, Names>>& sets)
+{
+    Release release;
+    for (const auto& set : sets) {
+        release.sets.push_back({set.first, FixtureSource(set.first), set.second});
+        for (const std::string& volume : set.second)
+            release.volumes[volume] = release.files[volume] = ReadFileBytes(FixturePath(volume));
+    }
+    return release;
+}
+
+// An old-style RAR 4 set first.rar, first.r00, ... of a film named after it.
+Release Rar4(const std::string& first, size_t filmSize, size_t volumeSize)
+{
+    TempDir scratch;
+    Release release;
+    FilmSet set{first.substr(0, first.rfind('.')) + ".mkv", PatternBytes(filmSize, 7), {}};
+    for (const std::string& path : WriteRar4(scratch / first, {{set.film, set.content}}, volumeSize)) {
+        set.volumes.push_back(path.substr(scratch.path().size()));
+        release.volumes[set.volumes.back()] = release.files[set.volumes.back()] = ReadFileBytes(path);
+    }
+    release.sets.push_back(set);
+    return release;
+}
+
+// The release with these volumes moved into a ZIP archive of stored entries.
+Release Zipped(Release release, const std::string& zip, const Names& volumes)
+{
+    std::vector<ZipEntry> entries;
+    for (const std::string& volume : volumes) {
+        entries.push_back(FileEntry(volume, release.volumes[volume], 0));
+        release.files.erase(volume);
+    }
+    release.files[zip] = BuildZip(entries);
+    release.zips[zip] = volumes;
+    return release;
+}
+
+Names Parts(const std::string& stem, int count)
+{
+    Names names;
+    for (int part = 1; part <= count; ++part)
+        names.push_back(stem + ".part" + std::to_string(part) + ".rar");
+    return names;
+}
+
+// A data byte in the middle of a stored volume, far from its headers.
+void Damage(std::string& volume)
+{
+    volume[volume.size() / 2] ^= 0x55;
+}
+
+const std::pair<std::string, Names> kEpisode1 = {"Show.S01E01.mkv",
+                                                 {"Show.S01E01.rar", "Show.S01E01.r00", "Show.S01E01.r01"}};
+const std::pair<std::string, Names> kEpisode2 = {"Show.S02E01.mkv",
+                                                 {"Show.S02E01.rar", "Show.S02E01.r00", "Show.S02E01.r01"}};
+
+Release Six()
+{
+    return Built({{"six.mkv", Parts("six", 6)}});
+}
+
+// The fourth volume damaged before the set was zipped: the ZIP archive's CRCs match.
+Release SixDamagedInZip()
+{
+    Release release = Six();
+    Damage(release.volumes["six.part4.rar"]);
+    return Zipped(release, "rel.zip", Parts("six", 6));
+}
+
+Release Episodes()
+{
+    return Built({kEpisode1, kEpisode2});
+}
+
+Release EpisodeAlone()
+{
+    return Built({kEpisode1});
+}
+
+// 4 MiB in four volumes of 1 MiB: more than the small disk holds.
+Release Big()
+{
+    return Rar4("big.rar", 4 << 20, 1 << 20);
+}
+
+Release BigInTwoZips()
+{
+    return Zipped(Zipped(Big(), "big1.zip", {"big.rar", "big.r00"}), "big2.zip", {"big.r01", "big.r02"});
+}
+
+Release FiveInTwoZips()
+{
+    const Release five = Built({{"five.mkv", Parts("five", 5)}});
+    return Zipped(Zipped(five, "rel1.zip", {"five.part1.rar", "five.part2.rar", "five.part3.rar"}), "rel2.zip",
+                  {"five.part4.rar", "five.part5.rar"});
+}
+
+Release OldStyle()
+{
+    return Rar4("old.rar", 200000, 50000);
+}
+
+enum class Fault {
+    None,
+    DamagedVolume,     // a data byte of six.part4.rar changed after the SFV file was made
+    MissingVolume,     // six.part5.rar never arrived (the SFV file lists the others)
+    LockedVolume,      // another program holds six.part3.rar open without sharing
+    PlayerHoldsFilm,   // a player holds the film in the destination open, sharing reads only
+    FileForDirectory,  // a file stands where the group's destination directory goes
+    ReadOnlyFilm,      // a read-only file of the film's name is in the destination
+    ExtrasSfvZip,      // extras.sfv.zip, a ZIP archive of extras.txt, lies beside the SFV file
+    SfvLine,           // the SFV file also lists the row's text, a file outside the group
+    SecondSfv,         // a second SFV file, named by the row's text, lists a wrong CRC-32
+    SfvName,           // the SFV file is named by the row's text
+};
+
+struct Row {
+    const char* name;
+    Release (*release)();
+    Fault fault;
+    const char* text;
+    bool checkCrc;
+    bool deleteDuring;
+    int result;      // 0: every film complete, the sources (under deletion) and the SFV file gone
+    bool untouched;  // the download folder stays as it was
+};
+
+const char kHeld[] = "the copy that was there first";
+const char kExtras[] = "behind the scenes\r\n";
+
+bool Holds(const std::string& path, const std::string& content)
+{
+    return FileExists(path) && ReadFileBytes(path) == content;
+}
+
+bool IsSfvName(const std::string& name)
+{
+    return name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".sfv") == 0;
+}
+
+std::string Settings(bool checkCrc, bool deleteDuring)
+{
+    return std::string(
+               "<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</KeepOverWritten><Keep-src-nosfv>1</Keep-src-nosfv>"
+               "<Delete-sfv>1</Delete-sfv><File-to-keep>*.nfo</File-to-keep><Check-CRC>") +
+           (checkCrc ? "1" : "0") + "</Check-CRC><Delete-src-during>" + (deleteDuring ? "1" : "0") +
+           "</Delete-src-during>";
+}
+
+// A download folder src\Rel\, a destination out\Rel\ and a module copy in a fresh directory.
+class DownloadRun : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        LetGo();
+        if (outRoot_ != dir_ / "out\\")
+            RemoveTree(outRoot_);
+    }
+
+    std::string src() const { return dir_ / "src\\"; }
+    std::string out() const { return outRoot_; }
+    std::string group() const { return src() + kGroup; }
+    std::string destination() const { return out() + kGroup; }
+
+    // Lays the release out, breaks it, and returns the download folder as the run finds it.
+    Files Prepare(const Release& release, Fault fault = Fault::None, const std::string& text = "")
+    {
+        MakeDirectories(group());
+        for (const auto& file : release.files)
+            WriteFileBytes(group() + file.first, file.second);
+        if (fault == Fault::MissingVolume)
+            DeleteFileA((group() + "six.part5.rar").c_str());
+        if (fault == Fault::ExtrasSfvZip)
+            WriteFileBytes(group() + "extras.sfv.zip", BuildZip({FileEntry("extras.txt", kExtras)}));
+        std::vector<std::pair<std::string, std::string>> listed;
+        for (const std::string& name : ListTree(group()))
+            listed.emplace_back(name, CrcHex(ReadFileBytes(group() + name)));
+        WriteFileBytes(group() + (fault == Fault::SfvName ? text : kSfv), SfvBody(listed));
+        WriteFileBytes(group() + kNfo, "release notes\r\n");
+        const std::string film = destination() + "six.mkv";
+        switch (fault) {
+        case Fault::DamagedVolume: {
+            std::string volume = ReadFileBytes(group() + "six.part4.rar");
+            Damage(volume);
+            WriteFileBytes(group() + "six.part4.rar", volume);
+            break;
+        }
+        case Fault::FileForDirectory:
+            MakeDirectories(out());
+            WriteFileBytes(out() + "Rel", kHeld);
+            break;
+        case Fault::PlayerHoldsFilm:
+        case Fault::ReadOnlyFilm:
+            MakeDirectories(destination());
+            WriteFileBytes(film, kHeld);
+            if (fault == Fault::ReadOnlyFilm)
+                SetFileAttributesA(film.c_str(), FILE_ATTRIBUTE_READONLY);
+            break;
+        case Fault::SfvLine: {
+            // The named file exists and matches: only its place makes the line wrong.
+            MakeDirectories(dir_ / "somewhere");
+            WriteFileBytes(dir_ / "somewhere\\file", "outside the group\r\n");
+            std::string line = text;
+            const size_t at = line.find("{dir}");
+            if (at != std::string::npos)
+                line.replace(at, 5, dir_.path());
+            const bool rooted = line.find(':') != std::string::npos || line[0] == '\\';
+            const std::string crc = CrcHex(ReadFileBytes(rooted ? line : group() + line));
+            WriteFileBytes(group() + kSfv, ReadFileBytes(group() + kSfv) + line + " " + crc + "\r\n");
+            break;
+        }
+        case Fault::SecondSfv:
+            WriteFileBytes(group() + text, SfvBody({{"six.part1.rar", "DEADBEEF"}}));
+            break;
+        default:
+            break;
+        }
+        Files before;
+        for (const std::string& name : ListTree(group()))
+            before[name] = ReadFileBytes(group() + name);
+        if (fault == Fault::LockedVolume)
+            Hold(group() + "six.part3.rar", 0);
+        if (fault == Fault::PlayerHoldsFilm)
+            Hold(film, FILE_SHARE_READ);
+        return before;
+    }
+
+    // Opens a file as another program would, until the run is over.
+    void Hold(const std::string& path, DWORD share)
+    {
+        held_ = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held_, INVALID_HANDLE_VALUE) << path;
+    }
+
+    void LetGo()
+    {
+        if (held_ != INVALID_HANDLE_VALUE)
+            CloseHandle(held_);
+        held_ = INVALID_HANDLE_VALUE;
+    }
+
+    // Runs the pack command on the group; returns the result code, -1 without one.
+    int Pack(const std::string& options, std::string* output = nullptr)
+    {
+        const ProcessResult run = RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " pack " + options + " " +
+                                             Quote(dir_ / "plugin\\ravelpak.wcx64") + " " + Quote(out() + "new.zip") +
+                                             " " + Quote(src()) + " Rel");
+        LetGo();
+        if (output)
+            *output = run.output;
+        const Names lines = Lines(run.output);
+        return !lines.empty() && lines.back().compare(0, 7, "result ") == 0 ? std::atoi(lines.back().c_str() + 7) : -1;
+    }
+
+    // What the rule finds lost after a run; `held` is the content that a film of the
+    // destination may keep because it was there before.
+    Names Losses(const Release& release, const Files& before, const std::string& held = "") const
+    {
+        Names losses;
+        for (const std::string& root : {src(), out()})
+            for (const std::string& entry : ListTree(root))
+                if (("\\" + entry).find("\\xxx") != std::string::npos)
+                    losses.push_back("left under a temporary name: " + root + entry);
+        bool delivered = true;
+        for (const FilmSet& set : release.sets) {
+            const std::string film = destination() + set.film;
+            if (Holds(film, set.content))
+                continue;
+            delivered = false;
+            if (FileExists(film) && !Holds(film, held))
+                losses.push_back(set.film + " is incomplete");
+            for (const std::string& volume : set.volumes) {
+                const auto downloaded = before.find(volume);
+                const std::string& original =
+                    downloaded != before.end() ? downloaded->second : release.volumes.at(volume);
+                bool arrived = downloaded != before.end();
+                bool kept = Holds(group() + volume, original) || Holds(destination() + volume, original);
+                for (const auto& zip : release.zips)
+                    if (std::count(zip.second.begin(), zip.second.end(), volume) && before.count(zip.first)) {
+                        arrived = true;
+                        kept = kept || Holds(group() + zip.first, before.at(zip.first));
+                    }
+                if (arrived && !kept)
+                    losses.push_back(volume + " is lost");
+            }
+        }
+        for (const auto& file : before)
+            if (IsSfvName(file.first) && !delivered && !Holds(group() + file.first, file.second))
+                losses.push_back(file.first + " went with an incomplete group");
+        return losses;
+    }
+
+    void UseSettings(bool checkCrc, bool deleteDuring)
+    {
+        InstallModuleCopy(dir_ / "plugin", Settings(checkCrc, deleteDuring));
+    }
+
+    TempDir dir_;
+    std::string outRoot_ = dir_ / "out\\";
+    HANDLE held_ = INVALID_HANDLE_VALUE;
+};
+
+const Row kRows[] = {
+    {"Intact", Six, Fault::None, "", true, true, 0, false},
+    {"SfvNameInCapitals", Six, Fault::SfvName, "REL.SFV", true, true, 0, false},
+    {"DamagedVolumeFoundBySfv", Six, Fault::DamagedVolume, "", true, true, 12, true},
+    {"DamagedVolumeWithoutCrcCheck", Six, Fault::DamagedVolume, "", false, true, 12, false},
+    {"DamagedVolumesInAMatchingZip", SixDamagedInZip, Fault::None, "", true, true, 12, false},
+    {"MissingVolume", Six, Fault::MissingVolume, "", true, true, 15, false},
+    {"LockedVolume", Six, Fault::LockedVolume, "", true, true, 15, false},
+    {"FilmHeldByAPlayer", Six, Fault::PlayerHoldsFilm, "", true, true, 19, false},
+    {"FileWhereTheDirectoryGoes", Six, Fault::FileForDirectory, "", true, true, 19, false},
+    {"ReadOnlyFilmInTheWay", Six, Fault::ReadOnlyFilm, "", true, true, 19, false},
+    {"FullDiskFilmBiggerThanTheDisk", Big, Fault::None, "", true, true, 19, false},
+    {"FullDiskSecondZipDoesNotFit", BigInTwoZips, Fault::None, "", true, true, 19, false},
+    {"TwoOldStyleSetsUnderDeletion", Episodes, Fault::None, "", true, true, 0, false},
+    {"TwoOldStyleSetsKept", Episodes, Fault::None, "", true, false, 0, false},
+    {"OneOldStyleSetWithDigits", EpisodeAlone, Fault::None, "", true, true, 0, false},
+    {"ZipNamedLikeAnSfv", Six, Fault::ExtrasSfvZip, "", true, true, 0, false},
+    {"SfvLineUpTheTree", Six, Fault::SfvLine, "..\\..\\somewhere\\file", true, true, 12, true},
+    {"SfvLineWithADrive", Six, Fault::SfvLine, "{dir}somewhere\\file", true, true, 12, true},
+    {"SfvLineWithAPathPrefix", Six, Fault::SfvLine, "\\\\?\\{dir}somewhere\\file", true, true, 12, true},
+    {"SfvLineNamingADevice", Six, Fault::SfvLine, "\\\\.\\NUL", true, true, 12, true},
+    {"SecondSfvWrong", Six, Fault::SecondSfv, "zz.sfv", true, true, 12, true},
+    {"FirstSfvWrong", Six, Fault::SecondSfv, "aa.sfv", true, true, 12, true},
+};
+
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+std::string RowName(const ::testing::TestParamInfo<Row>& info)
+{
+    return info.param.name;
+}
+
+class FaultMatrix : public DownloadRun, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(FaultMatrix, NothingIsLost)
+{
+    const Row& row = GetParam();
+    if (std::string(row.name).compare(0, 8, "FullDisk") == 0) {
+        // The 3 MiB tmpfs that tests/small_disk.sh mounts around these rows, which make their
+        // archives themselves.
+        char disk[MAX_PATH];
+        GetFullPathNameA((BinaryDirectory() + "..\\small-disk\\").c_str(), MAX_PATH, disk, nullptr);
+        if (!FileExists(std::string(disk) + "mounted"))
+            GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
+        outRoot_ = std::string(disk) + "out\\";
+        RemoveTree(outRoot_);
+    }
+    UseSettings(row.checkCrc, row.deleteDuring);
+    const Release release = row.release();
+    const Files before = Prepare(release, row.fault, row.text);
+    const bool heldFilm = row.fault == Fault::PlayerHoldsFilm || row.fault == Fault::ReadOnlyFilm;
+
+    EXPECT_EQ(Pack(""), row.result);
+    EXPECT_EQ(Losses(release, before, heldFilm ? kHeld : ""), Names{});
+    const Names left = ListTree(group());
+    if (row.result == 0) {
+        for (const FilmSet& set : release.sets)
+            EXPECT_TRUE(Holds(destination() + set.film, set.content)) << set.film;
+        Names kept;
+        for (const auto& file : before)
+            if (!IsSfvName(file.first) && (!row.deleteDuring || file.first == kNfo))
+                kept.push_back(file.first);
+        EXPECT_EQ(left, kept);
+    } else if (row.untouched) {
+        Names changed;
+        for (const auto& file : before)
+            if (!Holds(group() + file.first, file.second))
+                changed.push_back(file.first);
+        EXPECT_EQ(changed, Names{}) << "changed or gone from the download folder";
+        EXPECT_EQ(left.size(), before.size());
+    }
+    // The files that were in the way stay as they were.
+    if (heldFilm) {
+        EXPECT_TRUE(Holds(destination() + "six.mkv", kHeld));
+    } else if (row.fault == Fault::FileForDirectory) {
+        EXPECT_TRUE(Holds(out() + "Rel", kHeld));
+    } else if (row.fault == Fault::ExtrasSfvZip) {
+        EXPECT_TRUE(Holds(destination() + "extras.txt", kExtras)) << "extras.sfv.zip was not extracted";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(kRows), RowName);
+
+class StopSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
+
+// A stop at any progress call, answered "stop" from there on as the host does once the user
+// cancelled, ends the run with the row's result (E_EABORTED) and loses nothing.
+TEST_P(StopSweep, EveryStopKeepsTheDownload)
+{
+    const Row& row = GetParam();
+    UseSettings(row.checkCrc, row.deleteDuring);
+    const Release release = row.release();
+    Prepare(release);
+    std::string trace;
+    ASSERT_EQ(Pack("--trace", &trace), 0) << trace;
+    long calls = 0;
+    for (const std::string& line : Lines(trace))
+        calls += line.compare(0, 3, "cb ") == 0;
+    ASSERT_GT(calls, 0);
+
+    const long kMostStops = 150;
+    const long stops = std::min(calls, kMostStops);
+    std::map<int, std::vector<long>> wrongResults;  // result: the calls stopped at
+    Names losses;
+    for (long i = 0; i < stops; ++i) {
+        const long at = stops == calls ? i + 1 : 1 + i * (calls - 1) / (stops - 1);
+        RemoveTree(src());
+        RemoveTree(out());
+        const Files before = Prepare(release);
+        const int result = Pack("--cancel-at " + std::to_string(at));
+        if (result != row.result)
+            wrongResults[result].push_back(at);
+        for (const std::string& loss : Losses(release, before))
+            losses.push_back("stop at call " + std::to_string(at) + ": " + loss);
+    }
+    std::string report;
+    for (const auto& wrong : wrongResults)
+        report += "\n  result " + std::to_string(wrong.first) + " at " + std::to_string(wrong.second.size()) +
+                  " stops, calls " + std::to_string(wrong.second.front()) + " to " +
+                  std::to_string(wrong.second.back());
+    for (size_t i = 0; i < losses.size() && i < 12; ++i)
+        report += "\n  " + losses[i];
+    EXPECT_TRUE(wrongResults.empty() && losses.empty())
+        << stops << " stops in " << calls << " progress calls, " << losses.size() << " losses:" << report;
+}
+
+const Row kSweptReleases[] = {
+    {"TwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "", true, true, 21, false},
+    {"OldStyleRar4Set", OldStyle, Fault::None, "", true, true, 21, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Releases, StopSweep, ::testing::ValuesIn(kSweptReleases), RowName);
+
+}  // namespace
