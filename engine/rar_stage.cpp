@@ -548,8 +548,9 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         const bool directory = (header->Flags & RHDF_DIRECTORY) != 0;
         const std::wstring target = extractionPath + name;
         if (!StaysBelowDestination(name) || (!directory && TargetRefused(target))) {
-            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+            // Skipping reads past the entry's volumes too: none of them may go from here on.
             pass.EndDeletion();
+            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
             if (failure.ok())
                 failure = {Outcome::CannotWrite, "cannot write " + NameForText(name)};
             continue;
