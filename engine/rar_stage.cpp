@@ -507,23 +507,23 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
                                       ? (unpacked > volumeBytes ? unpacked - volumeBytes : 0) + largestVolume +
                                             RoomMargin(unpacked)
                                       : needPlain;
-    const bool mayDelete = SourcesMayBeDeleted(context);
-    bool deleteAsItGoes = mayDelete && survey.volumes.size() > 1;
+    const bool mayDelete = SourcesMayBeDeleted(context) && survey.volumes.size() > 1;
     const Failure noRoom = {Outcome::NoRoom, "not room enough for " + archiveName + " (" +
                                                  std::to_string(needPlain >> 20) + " MiB)"};
-    if (freeBytes < needDeleting || (freeBytes < needPlain && !deleteAsItGoes))
+    if (freeBytes < needDeleting || (freeBytes < needPlain && !mayDelete))
         return noRoom;
 
-    // Deleting as it goes needs the data known to be intact before the first volume goes.
-    if (deleteAsItGoes) {
-        bool verified = true;
-        for (const std::string& volume : survey.volumes)
-            verified = verified && context.verified.count(FileIdentity(volume)) != 0;
-        if (!verified) {
-            failure = TestSet(unrar, context, names, archivePath, first.onDisk());
-            if (!failure.ok())
-                return failure;
-        }
+    // Volumes go as the library finishes them when that costs nothing (the SFV file vouched for
+    // every one) or when the set fits no other way; then its data must be known intact before
+    // the first volume goes, by a test pass if need be. Otherwise they go after the whole set.
+    bool verified = true;
+    for (const std::string& volume : survey.volumes)
+        verified = verified && context.verified.count(FileIdentity(volume)) != 0;
+    const bool deleteAsItGoes = mayDelete && (verified || freeBytes < needPlain);
+    if (deleteAsItGoes && !verified) {
+        failure = TestSet(unrar, context, names, archivePath, first.onDisk());
+        if (!failure.ok())
+            return failure;
     }
 
     SetPass pass(context, names, archivePath, first.onDisk(), Pass::Extract);
@@ -588,7 +588,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
 
     if (failure.ok()) {
         pass.ReportAllConsumed();
-        if (mayDelete) {
+        if (SourcesMayBeDeleted(context)) {
             // The volumes that were not deleted as the library went: all of them, or the last.
             const std::vector<std::string>& volumes = pass.volumes();
             for (size_t i = pass.deleted(); i < volumes.size(); ++i)

@@ -15,12 +15,12 @@
 // each next volume by the set's own naming, never a name it derives by counting up other
 // digits, and a volume that is not the set's next one ends the set.
 //
-// When sources may be deleted, each volume is deleted as soon as the library has moved past it,
-// but only when the set's data is known to be intact beforehand (every volume matched the
-// group's SFV file, or a test pass of the set succeeded), and only while every entry so far
-// came out and the current one is landing on disk; the first failure ends all deletion, and
-// the volumes left keep their own names. Without that, or when the set cannot fit otherwise,
-// the volumes go only after the whole set came out. A stop is heard between entries and inside
+// When sources may be deleted, each volume is deleted as soon as the library has moved past it
+// where the set's data is known to be intact beforehand: every volume matched the group's SFV
+// file, or, for a set that fits the destination no other way, a test pass of the set succeeded.
+// That lasts while every entry so far came out and the current one is landing on disk; the
+// first failure ends all deletion, and the volumes left keep their own names. Otherwise the
+// volumes go only after the whole set came out. A stop is heard between entries and inside
 // them, except in a set whose deletion has begun: that one is finished first.
 //
 // A later volume of a set named name.partN.rar is passed over (its set is extracted from the

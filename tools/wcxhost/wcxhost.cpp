@@ -94,6 +94,7 @@ struct Progress {
     long long start = 0;      // when PackFiles was entered
     long calls = 0;
     long firstStop = 0;  // the first call answered stop, 0: none yet
+    long long firstStopMs = 0;
     long stops = 0;
     long long bytes = 0;   // the positive sizes reported so far
     long long total = 0;   // the selected files' sizes, SFV files left out
@@ -183,8 +184,10 @@ int __stdcall ProcessData(char* fileName, int size)
     const bool stop = p.firstStop != 0 || (p.cancelAt > 0 && p.calls >= p.cancelAt) ||
                       (p.cancelAfterMs >= 0 && now - p.start >= p.cancelAfterMs);
     if (stop) {
-        if (p.firstStop == 0)
+        if (p.firstStop == 0) {
             p.firstStop = p.calls;
+            p.firstStopMs = now;
+        }
         ++p.stops;
     }
     if (p.trace) {
@@ -452,9 +455,12 @@ int Pack(const std::vector<std::string>& args)
         DWORD written;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
     }
-    if (progress.stops > 0)
+    if (progress.stops > 0) {
         std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n", progress.stops,
                      progress.calls, progress.firstStop);
+        std::fprintf(stderr, "wcxhost: PackFiles returned %lld ms after the first stop\n",
+                     NowMs() - progress.firstStopMs);
+    }
     if (const char* name = result != 0 ? ResultName(result) : nullptr)
         std::printf("result %d %s\n", result, name);
     else
