@@ -20,7 +20,7 @@ include(cmake/ThirdParty.cmake)
 
 # Everything behind the exports, linked by the module and by the tests.
 add_library(ravelpak_core STATIC
-    engine/ansi_text.cpp
+    engine/text.cpp
     engine/job_progress.cpp
     engine/pack_driver.cpp
     engine/rar_stage.cpp

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "engine/ansi_text.h"
+#include "engine/text.h"
 
 namespace {
 

@@ -1,9 +1,7 @@
 #include "engine/pack_driver.h"
 
 #include <windows.h>
-#include <imagehlp.h>
 
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "engine/file_list.h"
 #include "engine/paths.h"
 #include "engine/sfv.h"
+#include "engine/text.h"
 #include "engine/unpack_group.h"
 #include "engine/unrar_library.h"
 
@@ -38,17 +37,18 @@ bool IsSfvEntry(const std::string& name)
 
 bool IsDirectory(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(PlatformPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Creates every missing directory of `directory` (ends with a backslash), outermost first.
 void CreateDestination(const std::string& directory)
 {
-    if (directory.empty() || !FitsMaxPath(directory))
-        return;
-    char path[MAX_PATH];
-    std::memcpy(path, directory.c_str(), directory.size() + 1);
-    MakeSureDirectoryPathExists(path);
+    for (size_t end = directory.find('\\'); end != std::string::npos; end = directory.find('\\', end + 1)) {
+        const std::string level = directory.substr(0, end);
+        if (!level.empty() && level.back() != ':' && level != "\\" && !IsDirectory(level))
+            CreateDirectoryW(PlatformPath(level).c_str(), nullptr);
+    }
 }
 
 // Host texts are cut at the host's buffer; a group's verdict stays well inside it.
@@ -58,12 +58,10 @@ std::string Shortened(const std::string& text)
     return text.size() <= kLimit ? text : text.substr(0, kLimit - 3) + "...";
 }
 
-// The walk over one selection. Paths that do not fit MAX_PATH are never handed to the
-// platform: such a source file is passed over, and a group whose destination does not fit is
-// not unpacked.
+// The walk over one selection.
 class PackWalk {
 public:
-    PackWalk(const char* packedFile, const char* srcPath, JobProgress& progress)
+    PackWalk(const std::string& packedFile, const std::string& srcPath, JobProgress& progress)
         : sourceDirectory_(srcPath), progress_(progress)
     {
         context_.settings = SnapshotUnpackSettings();
@@ -90,8 +88,7 @@ public:
             std::string path = sourceDirectory_ + name;
             if (groupName_.empty() && sourceCount_ == 0)
                 groupName_ = name;
-            if (FitsMaxPath(path))
-                sources_.Append(path);
+            sources_.Append(path);
             ++sourceCount_;
         }
     }
@@ -128,8 +125,6 @@ private:
     {
         if (progress_.stopped())
             return {Outcome::Stopped, "stopped, nothing unpacked"};
-        if (!FitsMaxPath(currentDestination_))
-            return {Outcome::CannotWrite, "the destination path is too long, nothing unpacked"};
         if (context_.settings.checkCrc) {
             for (const std::string& sfv : sfvPaths_) {
                 Failure failure = VerifySfv(sfv, progress_, context_.verified);
@@ -151,15 +146,14 @@ private:
         progress_.Flush();
         if (failure.ok() && context_.settings.deleteSfv)
             for (const std::string& sfv : sfvPaths_)
-                if (FitsMaxPath(sfv))
-                    DeleteFileA(sfv.c_str());
+                DeleteFileW(PlatformPath(sfv).c_str());
         return failure;
     }
 
     static uint64_t FileSizeOf(const std::string& path)
     {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data))
             return 0;
         return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
@@ -179,10 +173,9 @@ private:
 
 }  // namespace
 
-Outcome RunPackFiles(const char* packedFile, const char* srcPath, const char* addList, ProgressSink* sink)
+Outcome RunPackFiles(const std::string& packedFile, const std::string& srcPath, const std::vector<std::string>& names,
+                     ProgressSink* sink)
 {
-    if (!packedFile || !srcPath || !addList)
-        return Outcome::Ok;
     JobProgress progress(sink);
     std::unique_lock<std::timed_mutex> serialised(PackLock(), std::defer_lock);
     while (!serialised.try_lock_for(std::chrono::milliseconds(250))) {
@@ -192,15 +185,8 @@ Outcome RunPackFiles(const char* packedFile, const char* srcPath, const char* ad
     }
 
     PackWalk walk(packedFile, srcPath, progress);
-    // AddList: names packed one after another, each ended by a zero; an empty name ends it.
-    // The first name may itself be empty (a directory entry for the destination itself).
-    size_t position = std::strlen(addList);
-    walk.HandleName(std::string(addList, position), true);
-    while (addList[position + 1] != '\0') {
-        const char* name = addList + position + 1;
-        size_t length = std::strlen(name);
-        walk.HandleName(std::string(name, length), false);
-        position += length + 1;
+    for (size_t i = 0; i < names.size(); ++i) {
+        walk.HandleName(names[i], i == 0);
         // The stop takes effect before the next name; the group being gathered is dropped.
         if (progress.stopped())
             return Outcome::Stopped;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/ansi_text.h"
+#include "engine/text.h"
 #include "engine/paths.h"
 #include "engine/source_deletion.h"
 #include "engine/unrar_library.h"
@@ -17,20 +17,6 @@ namespace {
 std::string NameOf(const std::string& path)
 {
     return path.substr(path.find_last_of("\\/") + 1);
-}
-
-// An entry's name for a text to the host, in the ANSI code page as far as it spells it.
-std::string NameForText(const std::wstring& name)
-{
-    std::string ansi;
-    if (NarrowToAnsi(name, ansi))
-        return ansi;
-    const int length = WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), nullptr, 0, nullptr,
-                                           nullptr);
-    ansi.resize(static_cast<size_t>(length > 0 ? length : 0));
-    if (length > 0)
-        WideCharToMultiByte(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), &ansi[0], length, nullptr, nullptr);
-    return ansi;
 }
 
 // A stored name that stays below the extraction directory: relative, without a drive, a
@@ -64,14 +50,14 @@ bool IsLaterVolumeOfNewNamingSet(const std::string& archivePath, unsigned flags)
 uint64_t FileSize(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(WidenAnsi(path).c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data))
         return 0;
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool Exists(const std::string& path)
 {
-    return GetFileAttributesW(WidenAnsi(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 enum class Pass { Survey, Test, Extract };
@@ -171,7 +157,7 @@ private:
             return -1;
         }
         lastGiven_ = next;
-        const std::wstring wide = WidenAnsi(next);
+        const std::wstring wide = PlatformPath(next);
         const size_t kNameCapacity = 1024;
         if (wide.size() >= kNameCapacity) {
             volumeFailure_ = {Outcome::CannotRead, "cannot read " + NameOf(next)};
@@ -190,9 +176,7 @@ private:
         const bool own = !next.empty() && FileIdentity(std::wstring(opened)) == FileIdentity(next) &&
                          (!Rar5VolumeNumber(next, number) || number == volumes_.size());
         if (!own) {
-            std::string openedName;
-            NarrowToAnsi(opened, openedName);
-            volumeFailure_ = {Outcome::BadData, NameOf(openedName) + " does not belong to the set"};
+            volumeFailure_ = {Outcome::BadData, NameOf(Utf8(opened)) + " does not belong to the set"};
             return -1;
         }
         const std::string finished = onDisk_;
@@ -200,7 +184,7 @@ private:
         onDisk_ = next;
         ReportProgress();
         if (deleting_ && !deletionEnded_) {
-            if (CurrentEntryLanding() && DeleteFileW(WidenAnsi(finished).c_str()))
+            if (CurrentEntryLanding() && DeleteFileW(PlatformPath(finished).c_str()))
                 ++deleted_;
             else
                 EndDeletion();
@@ -298,7 +282,7 @@ public:
     // The library's open result (ERAR_SUCCESS when open).
     int Open(const std::string& path, unsigned mode, SetPass* pass)
     {
-        std::wstring widePath = WidenAnsi(path);
+        std::wstring widePath = PlatformPath(path);
         RAROpenArchiveDataEx data = {};
         data.ArcNameW = &widePath[0];
         data.OpenMode = mode;
@@ -436,7 +420,7 @@ public:
     ~FirstVolumeName()
     {
         if (onDisk_ != own_ && Exists(onDisk_))
-            MoveFileW(WidenAnsi(onDisk_).c_str(), WidenAnsi(own_).c_str());
+            MoveFileW(PlatformPath(onDisk_).c_str(), PlatformPath(own_).c_str());
     }
     FirstVolumeName(const FirstVolumeName&) = delete;
     FirstVolumeName& operator=(const FirstVolumeName&) = delete;
@@ -446,7 +430,7 @@ public:
     void Prefix()
     {
         const std::string prefixed = PrefixedVolumeName(own_);
-        if (!Exists(prefixed) && MoveFileW(WidenAnsi(own_).c_str(), WidenAnsi(prefixed).c_str()))
+        if (!Exists(prefixed) && MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
             onDisk_ = prefixed;
     }
     const std::string& onDisk() const { return onDisk_; }
@@ -534,8 +518,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
     if (opened != ERAR_SUCCESS)
         return LibraryFailure(opened, pass, std::string());
 
-    // The wide call takes destinations that the OEM code page of the narrow one cannot spell.
-    std::wstring extractionPath = WidenAnsi(destination);
+    std::wstring extractionPath = PlatformPath(destination);
     std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
     int status;
     while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
@@ -546,13 +529,13 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         const size_t capacity = sizeof header->FileNameW / sizeof header->FileNameW[0];
         const std::wstring name(header->FileNameW, wcsnlen(header->FileNameW, capacity));
         const bool directory = (header->Flags & RHDF_DIRECTORY) != 0;
-        const std::wstring target = extractionPath + name;
+        const std::wstring target = PlatformPath(destination + Utf8(name));
         if (!StaysBelowDestination(name) || (!directory && TargetRefused(target))) {
             // Skipping reads past the entry's volumes too: none of them may go from here on.
             pass.EndDeletion();
             unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
             if (failure.ok())
-                failure = {Outcome::CannotWrite, "cannot write " + NameForText(name)};
+                failure = {Outcome::CannotWrite, "cannot write " + Utf8(name)};
             continue;
         }
         pass.BeginEntry(directory ? std::wstring() : target);
@@ -561,11 +544,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         bool landed = processed == ERAR_SUCCESS && (directory || LandedOnDisk(target, size));
         const uint64_t delivered = pass.EndEntry(!landed);
         if (landed) {
-            // A name without an exact ANSI spelling cannot be recorded: the path would name some
-            // other file, and nothing is ever deleted through it.
-            std::string ansiName;
-            if (NarrowToAnsi(name, ansiName) && FitsMaxPath(destination + ansiName))
-                output.Append(destination + ansiName);
+            output.Append(destination + Utf8(name));
             continue;
         }
         // What did not come out completely never stays under its real name.
@@ -575,10 +554,10 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
             failure = {Outcome::Stopped, "stopped in " + archiveName};
             break;
         }
-        const std::string ansiName = NameForText(name);
+        const std::string entryName = Utf8(name);
         if (failure.ok())
-            failure = processed == ERAR_SUCCESS ? Failure{Outcome::CannotWrite, "cannot write " + ansiName}
-                                                : LibraryFailure(processed, pass, ansiName);
+            failure = processed == ERAR_SUCCESS ? Failure{Outcome::CannotWrite, "cannot write " + entryName}
+                                                : LibraryFailure(processed, pass, entryName);
         if (!pass.volumeFailure().ok())
             break;
     }
@@ -592,7 +571,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
             // The volumes that were not deleted as the library went: all of them, or the last.
             const std::vector<std::string>& volumes = pass.volumes();
             for (size_t i = pass.deleted(); i < volumes.size(); ++i)
-                DeleteFileW(WidenAnsi(i == 0 ? first.onDisk() : volumes[i]).c_str());
+                DeleteFileW(PlatformPath(i == 0 ? first.onDisk() : volumes[i]).c_str());
         }
         if (context.progress->stopped())
             return {Outcome::Stopped, "stopped after " + archiveName};

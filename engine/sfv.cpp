@@ -3,17 +3,18 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "engine/crc32.h"
 #include "engine/paths.h"
-#include "engine/ansi_text.h"
+#include "engine/text.h"
 #include "engine/zip/zip_entry_fields.h"
 
 namespace {
 
 const DWORD kCrcBlockSize = 1u << 20;
-// A line is read in pieces of this many bytes; a longer line continues as the next line.
-const DWORD kLinePieceSize = 258;
+// An SFV file lists names and checksums; one larger than this is no SFV file.
+const DWORD kSfvSizeLimit = 16u << 20;
 
 class FileHandle {
 public:
@@ -32,30 +33,39 @@ private:
     HANDLE handle_;
 };
 
-// Reads the next line of the SFV file, starting at `offset`, and moves `offset` past the
-// line's terminator. False at the end of the file or on a read error.
-bool ReadSfvLine(HANDLE file, LONGLONG& offset, std::string& line)
+// The SFV file's text in UTF-8: it is taken for UTF-8 (with or without a byte-order mark, which
+// never becomes part of a name) when its bytes are valid UTF-8, else for the ANSI code page.
+bool ReadSfvText(const std::string& path, std::string& text)
 {
-    LARGE_INTEGER position;
-    position.QuadPart = offset;
-    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
+    FileHandle file(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kSfvSizeLimit)
         return false;
-    char piece[kLinePieceSize];
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!ReadFile(file, piece, kLinePieceSize, &got, nullptr) || got == 0)
+    if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+                           got != bytes.size()))
         return false;
-    DWORD length = 0;
-    while (length < got && piece[length] != '\r' && piece[length] != '\n')
-        ++length;
-    line.assign(piece, length);
-    DWORD consumed = length;
-    if (length < got) {
-        consumed += 1;
-        if (piece[length] == '\r' && length + 1 < got && piece[length + 1] == '\n')
-            consumed += 1;
-    }
-    offset += consumed;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        bytes.erase(0, 3);
+    text = IsValidUtf8(bytes) ? bytes : Utf8FromCodePage(bytes, CP_ACP);
     return true;
+}
+
+// The lines of the text: they end at CR, at LF or at CR LF; the last one needs no terminator.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return lines;
 }
 
 int HexDigit(char c)
@@ -125,9 +135,7 @@ bool SplitSfvLine(const std::string& line, std::string& name, std::string& check
 
 bool FileCrc32(const std::string& path, uint32_t& crc, const std::function<bool()>& onBlock)
 {
-    if (!FitsMaxPath(path))
-        return false;
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    FileHandle file(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid())
         return false;
@@ -152,18 +160,14 @@ bool FileCrc32(const std::string& path, uint32_t& crc, const std::function<bool(
 Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified)
 {
     const std::string sfvName = sfvPath.substr(DirectoryOf(sfvPath).size());
-    if (!FitsMaxPath(sfvPath))
-        return {Outcome::CannotRead, "cannot read " + sfvName};
     const std::string directory = DirectoryOf(sfvPath);
-    FileHandle sfv(
-        CreateFileA(sfvPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!sfv.valid())
+    std::string text;
+    if (!ReadSfvText(sfvPath, text))
         return {Outcome::CannotRead, "cannot read " + sfvName};
 
     Failure failure;
-    LONGLONG offset = 0;
-    std::string line, name, checksum;
-    while (ReadSfvLine(sfv.get(), offset, line)) {
+    std::string name, checksum;
+    for (const std::string& line : Lines(text)) {
         if (!SplitSfvLine(line, name, checksum))
             continue;
         const uint32_t expected = ParseSfvChecksum(checksum);
@@ -186,7 +190,7 @@ Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unorde
         else if (failure.ok())
             failure = !IsContainedName(name) ? Failure{Outcome::BadData, sfvName + " names a file outside its folder"}
                       : read                 ? Failure{Outcome::BadData, "CRC mismatch in " + name}
-                      : GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES
+                      : GetFileAttributesW(PlatformPath(path).c_str()) == INVALID_FILE_ATTRIBUTES
                           ? Failure{Outcome::CannotRead, name + " is missing"}
                           : Failure{Outcome::CannotRead, "cannot read " + name};
         progress.Text(announcement + " Done!");

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/ansi_text.h"
+#include "engine/text.h"
 #include "engine/paths.h"
 
 namespace {
@@ -132,7 +132,7 @@ std::string VolumeNames::Next(const std::string& volume) const
 
 bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
 {
-    HANDLE file = CreateFileW(WidenAnsi(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -183,7 +183,7 @@ uint64_t FreeSpace(const std::string& directory)
     // A destination that does not exist yet lies on the drive of its nearest existing parent.
     std::string existing = directory;
     ULARGE_INTEGER available;
-    while (!GetDiskFreeSpaceExW(WidenAnsi(existing).c_str(), &available, nullptr, nullptr)) {
+    while (!GetDiskFreeSpaceExW(PlatformPath(existing).c_str(), &available, nullptr, nullptr)) {
         const size_t separator = existing.find_last_of("\\/", existing.size() >= 2 ? existing.size() - 2 : 0);
         if (separator == std::string::npos || separator == 0)
             return UINT64_MAX;
@@ -196,10 +196,10 @@ bool SameDrive(const std::string& a, const std::string& b)
 {
     wchar_t rootA[MAX_PATH], rootB[MAX_PATH];
     ULARGE_INTEGER totalA, totalB;
-    return GetVolumePathNameW(WidenAnsi(a).c_str(), rootA, MAX_PATH) &&
-           GetVolumePathNameW(WidenAnsi(b).c_str(), rootB, MAX_PATH) && FileIdentity(std::wstring(rootA)) == FileIdentity(std::wstring(rootB)) &&
-           GetDiskFreeSpaceExW(WidenAnsi(a).c_str(), nullptr, &totalA, nullptr) &&
-           GetDiskFreeSpaceExW(WidenAnsi(b).c_str(), nullptr, &totalB, nullptr) && totalA.QuadPart == totalB.QuadPart;
+    return GetVolumePathNameW(PlatformPath(a).c_str(), rootA, MAX_PATH) &&
+           GetVolumePathNameW(PlatformPath(b).c_str(), rootB, MAX_PATH) && FileIdentity(std::wstring(rootA)) == FileIdentity(std::wstring(rootB)) &&
+           GetDiskFreeSpaceExW(PlatformPath(a).c_str(), nullptr, &totalA, nullptr) &&
+           GetDiskFreeSpaceExW(PlatformPath(b).c_str(), nullptr, &totalB, nullptr) && totalA.QuadPart == totalB.QuadPart;
 }
 
 uint64_t RoomMargin(uint64_t bytes)

@@ -5,7 +5,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "engine/ansi_text.h"
+#include "engine/text.h"
 #include "engine/unpack_group.h"
 
 namespace {
@@ -55,5 +55,5 @@ void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const F
     if (!context.settings.keepExtensions.empty())
         RemoveKeptFiles(firstLevel, context.settings.keepExtensions);
     for (const std::string& path : firstLevel)
-        DeleteFileA(path.c_str());
+        DeleteFileW(PlatformPath(path).c_str());
 }

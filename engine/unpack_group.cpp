@@ -6,6 +6,7 @@
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
 #include "engine/zip_stage.h"
+#include "engine/text.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ namespace {
 // volumes were deleted while it was unpacked.
 bool IsGone(const std::string& path)
 {
-    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -83,7 +84,7 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
             // A ZIP source goes only when every entry came out; the RAR stage deletes the
             // volumes of a set itself.
             if (extracted.ok() && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context))
-                DeleteFileA(source.c_str());
+                DeleteFileW(PlatformPath(source).c_str());
             firstPass.Add(extracted);
         }
         progress.ConsumeRest(source);

@@ -3,12 +3,13 @@
 #include "engine/paths.h"
 #include "engine/source_deletion.h"
 #include "engine/zip/zip_reader.h"
+#include "engine/text.h"
 
 namespace {
 
 bool Readable(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);

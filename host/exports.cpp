@@ -1,8 +1,11 @@
 // The WCX entry points. The module never opens an archive for browsing; the host's pack
 // command is used to unpack the selection instead. No exception ever leaves an export.
 #include <new>
+#include <string>
+#include <vector>
 
 #include "engine/pack_driver.h"
+#include "engine/text.h"
 #include "host/progress.h"
 #include "host/wcx.h"
 #include "settings/unpack_settings.h"
@@ -11,6 +14,13 @@
 extern "C" {
 
 __declspec(dllexport) HANDLE __stdcall OpenArchive(tOpenArchiveData* ArchiveData)
+{
+    if (ArchiveData)
+        ArchiveData->OpenResult = E_EOPEN;
+    return nullptr;
+}
+
+__declspec(dllexport) HANDLE __stdcall OpenArchiveW(tOpenArchiveDataW* ArchiveData)
 {
     if (ArchiveData)
         ArchiveData->OpenResult = E_EOPEN;
@@ -39,6 +49,11 @@ __declspec(dllexport) void __stdcall SetProcessDataProc(HANDLE, tProcessDataProc
     ProcessDataProc.store(pProcessDataProc);
 }
 
+__declspec(dllexport) void __stdcall SetProcessDataProcW(HANDLE, tProcessDataProcW pProcessDataProc)
+{
+    ProcessDataProcW.store(pProcessDataProc);
+}
+
 __declspec(dllexport) int __stdcall GetPackerCaps()
 {
     return PK_CAPS_NEW | PK_CAPS_MULTIPLE | PK_CAPS_OPTIONS;
@@ -49,21 +64,61 @@ __declspec(dllexport) int __stdcall GetBackgroundFlags()
     return BACKGROUND_PACK;
 }
 
+}  // extern "C"
+
+namespace {
+
+// The host's selection: names packed one after another, each ended by a zero, and an empty name
+// at the end; the first name may itself be empty.
+template <typename Char> std::vector<std::basic_string<Char>> SelectedNames(const Char* addList)
+{
+    std::vector<std::basic_string<Char>> names;
+    const Char* name = addList;
+    do {
+        names.emplace_back(name);
+        name += names.back().size() + 1;
+    } while (*name != 0);
+    return names;
+}
+
 // Takes the callback that the host set for this call: a later SetProcessDataProc for another
 // background job does not redirect this one's progress or stop.
-__declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags)
+template <typename Char, typename ToUtf8>
+int Pack(const Char* packedFile, const Char* srcPath, const Char* addList, ToUtf8 toUtf8)
 {
-    (void)SubPath;
-    (void)Flags;
+    if (!packedFile || !srcPath || !addList)
+        return E_SUCCESS;
     try {
-        const tProcessDataProc proc = ProcessDataProc.load();
-        HostProgressSink sink(proc);
-        return WcxResultOf(RunPackFiles(PackedFile, SrcPath, AddList, proc ? &sink : nullptr));
+        std::vector<std::string> names;
+        for (const auto& name : SelectedNames(addList))
+            names.push_back(toUtf8(name));
+        HostProgressSink storage(nullptr, nullptr);
+        return WcxResultOf(RunPackFiles(toUtf8(packedFile), toUtf8(srcPath), names, HostProgressSink::Current(storage)));
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     } catch (...) {
         return E_BAD_DATA;
     }
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags)
+{
+    (void)SubPath;
+    (void)Flags;
+    return Pack(PackedFile, SrcPath, AddList,
+                [](const std::string& ansi) { return Utf8FromCodePage(ansi, CP_ACP); });
+}
+
+__declspec(dllexport) int __stdcall PackFilesW(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath,
+                                               wchar_t* AddList, int Flags)
+{
+    (void)SubPath;
+    (void)Flags;
+    return Pack(PackedFile, SrcPath, AddList, [](const std::wstring& wide) { return Utf8(wide); });
 }
 
 // The settings dialog, owned by the window that is active now. Accepted settings apply from

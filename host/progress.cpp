@@ -2,15 +2,38 @@
 
 #include <cstring>
 
+#include "engine/text.h"
+
 std::atomic<tProcessDataProc> ProcessDataProc{nullptr};
+std::atomic<tProcessDataProcW> ProcessDataProcW{nullptr};
+
+namespace {
+
+// The text in a MAX_PATH buffer of the caller's, cut when it does not fit.
+template <typename Char> Char* InBuffer(const std::basic_string<Char>& text, Char (&buffer)[MAX_PATH])
+{
+    const size_t length = text.size() < MAX_PATH - 1 ? text.size() : MAX_PATH - 1;
+    std::memcpy(buffer, text.data(), length * sizeof(Char));
+    buffer[length] = 0;
+    return buffer;
+}
+
+}  // namespace
+
+HostProgressSink* HostProgressSink::Current(HostProgressSink& storage)
+{
+    storage = HostProgressSink(ProcessDataProc.load(), ProcessDataProcW.load());
+    return storage.proc_ || storage.procW_ ? &storage : nullptr;
+}
 
 int HostProgressSink::Report(const std::string& text, int size)
 {
+    if (procW_) {
+        wchar_t buffer[MAX_PATH];
+        return procW_(InBuffer(Widen(text), buffer), size);
+    }
     char buffer[MAX_PATH];
-    size_t length = text.size() < MAX_PATH - 1 ? text.size() : MAX_PATH - 1;
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
-    return proc_(buffer, size);
+    return proc_(InBuffer(CodePageFromUtf8(text, CP_ACP), buffer), size);
 }
 
 int WcxResultOf(Outcome outcome)

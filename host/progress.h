@@ -9,19 +9,25 @@
 #include "engine/outcome.h"
 #include "host/wcx.h"
 
-// Set by SetProcessDataProc; null until the host hands over its callback. Atomic because the
-// host may set it for another background job while a PackFiles runs.
+// Set by SetProcessDataProc and SetProcessDataProcW; null until the host hands over its
+// callback. Atomic because the host may set them for another background job while a PackFiles
+// runs.
 extern std::atomic<tProcessDataProc> ProcessDataProc;
+extern std::atomic<tProcessDataProcW> ProcessDataProcW;
 
-// Reports to one host callback, taken when the job began. Each text is copied into a MAX_PATH
+// Reports to one host callback, taken when the job began: the wide one when the host set it,
+// else the ANSI one (its texts in the ANSI code page). Each text is copied into a MAX_PATH
 // buffer of our own (the host may write to it), cut when it does not fit.
 class HostProgressSink : public ProgressSink {
 public:
-    explicit HostProgressSink(tProcessDataProc proc) : proc_(proc) {}
+    HostProgressSink(tProcessDataProc proc, tProcessDataProcW procW) : proc_(proc), procW_(procW) {}
+    // The callbacks set now; null when the host set none.
+    static HostProgressSink* Current(HostProgressSink& storage);
     int Report(const std::string& text, int size) override;
 
 private:
     tProcessDataProc proc_;
+    tProcessDataProcW procW_;
 };
 
 // The one place where the engine's outcomes become the codes the host understands.

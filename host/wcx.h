@@ -70,8 +70,19 @@ struct tHeaderData {
     int CmtState;
 };
 
+struct tOpenArchiveDataW {
+    wchar_t* ArcName;
+    int OpenMode;
+    int OpenResult;
+    wchar_t* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+};
+
 typedef int(__stdcall* tChangeVolProc)(char* ArcName, int Mode);
 typedef int(__stdcall* tProcessDataProc)(char* FileName, int Size);
+typedef int(__stdcall* tProcessDataProcW)(wchar_t* FileName, int Size);
 
 // Export signatures, for hosts that load a plugin by name.
 typedef HANDLE(__stdcall* OpenArchiveFn)(tOpenArchiveData* ArchiveData);
@@ -84,3 +95,7 @@ typedef int(__stdcall* GetPackerCapsFn)();
 typedef int(__stdcall* GetBackgroundFlagsFn)();
 typedef int(__stdcall* PackFilesFn)(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
 typedef void(__stdcall* ConfigurePackerFn)(HWND Parent, HINSTANCE DllInstance);
+typedef HANDLE(__stdcall* OpenArchiveWFn)(tOpenArchiveDataW* ArchiveData);
+typedef void(__stdcall* SetProcessDataProcWFn)(HANDLE hArcData, tProcessDataProcW pProcessDataProc);
+typedef int(__stdcall* PackFilesWFn)(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath, wchar_t* AddList,
+                                     int Flags);

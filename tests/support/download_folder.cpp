@@ -4,17 +4,6 @@
 #include "host/progress.h"
 #include "settings/unpack_settings.h"
 
-std::string AddList(const std::vector<std::string>& names)
-{
-    std::string list;
-    for (const std::string& name : names)
-        list += name + '\0';
-    list += '\0';
-    if (names.empty())
-        list += '\0';
-    return list;
-}
-
 void DownloadFolderTest::SetUp()
 {
     MakeDirectories(src());
@@ -28,9 +17,8 @@ void DownloadFolderTest::TearDown()
 
 int DownloadFolderTest::Pack(const std::vector<std::string>& names, const std::string& packedFile)
 {
-    const std::string list = AddList(names);
-    const tProcessDataProc proc = ProcessDataProc.load();
-    HostProgressSink sink(proc);
-    return WcxResultOf(RunPackFiles((packedFile.empty() ? out() + "new.zip" : packedFile).c_str(), src().c_str(),
-                                    list.data(), proc ? &sink : nullptr));
+    HostProgressSink storage(nullptr, nullptr);
+    return WcxResultOf(RunPackFiles(packedFile.empty() ? out() + "new.zip" : packedFile, src(),
+                                    names.empty() ? std::vector<std::string>{""} : names,
+                                    HostProgressSink::Current(storage)));
 }

@@ -9,10 +9,6 @@
 
 #include "tests/support/test_files.h"
 
-// The host's selection: the names packed one after another, each ended by a zero, and an
-// empty name at the end.
-std::string AddList(const std::vector<std::string>& names);
-
 class DownloadFolderTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -2,12 +2,12 @@
 // command line. It is the project's end-to-end test driver and a tool for batch use.
 #include <windows.h>
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,29 @@ namespace {
 const int kExitOk = 0;
 const int kExitFailed = 1;
 const int kExitUsage = 2;
+
+// wcxhost's own text is UTF-8: its command line, the names it prints. The plugin gets UTF-16,
+// or the ANSI code page with --ansi, as the file manager hands them over.
+std::wstring ToWide(const std::string& text, UINT codePage = CP_UTF8)
+{
+    if (text.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+std::string FromWide(const std::wstring& wide, UINT codePage = CP_UTF8)
+{
+    if (wide.empty())
+        return std::string();
+    const int length =
+        WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length, nullptr, nullptr);
+    return text;
+}
 
 void PrintUsage()
 {
@@ -35,6 +58,7 @@ void PrintUsage()
                          "  --progress            draw the live line even when stderr is not a console\n"
                          "  --quiet               never draw the live line (the later of the two wins)\n"
                          "  --peak-memory         print the peak working set to stderr at the end\n"
+                         "  --ansi                call the ANSI entry points even when the plugin has wide ones\n"
                          "The last line is \"result N\", with the code's name when N is not 0.\n");
 }
 
@@ -42,7 +66,7 @@ class Plugin {
 public:
     explicit Plugin(const std::string& path) : path_(path)
     {
-        module_ = LoadLibraryA(path.c_str());
+        module_ = LoadLibraryW(ToWide(path).c_str());
         if (!module_)
             std::fprintf(stderr, "wcxhost: cannot load plugin %s (error %lu)\n", path.c_str(), GetLastError());
     }
@@ -52,6 +76,12 @@ public:
             FreeLibrary(module_);
     }
     bool loaded() const { return module_ != nullptr; }
+
+    // An export that the plugin may lack.
+    template <typename Function> Function Find(const char* name)
+    {
+        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
 
     template <typename Function> Function Export(const char* name)
     {
@@ -163,11 +193,22 @@ void DrawLine(long long now)
     p.drawn = true;
 }
 
+int Progressed(const std::string& name, int size);
+
 int __stdcall ProcessData(char* fileName, int size)
+{
+    return Progressed(FromWide(ToWide(fileName ? fileName : "", CP_ACP)), size);
+}
+
+int __stdcall ProcessDataW(wchar_t* fileName, int size)
+{
+    return Progressed(FromWide(fileName ? fileName : L""), size);
+}
+
+int Progressed(const std::string& name, int size)
 {
     Progress& p = g_progress;
     ++p.calls;
-    const char* name = fileName ? fileName : "";
     if (p.name != name) {
         p.name = name;
         p.itemPercent = -1;
@@ -191,7 +232,7 @@ int __stdcall ProcessData(char* fileName, int size)
         ++p.stops;
     }
     if (p.trace) {
-        std::printf("cb %d %s\n", size, name);
+        std::printf("cb %d %s\n", size, name.c_str());
         std::fflush(stdout);
     }
     if (p.live && (!p.drawn || now - p.lastDraw >= kRedrawMs))
@@ -210,7 +251,7 @@ long long SelectionBytes(const std::string& srcPath, const std::vector<std::stri
         if (entry.size() >= 4 && _stricmp(entry.c_str() + entry.size() - 4, ".sfv") == 0)
             continue;
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (GetFileAttributesExA((srcPath + entry).c_str(), GetFileExInfoStandard, &data) &&
+        if (GetFileAttributesExW(ToWide(srcPath + entry).c_str(), GetFileExInfoStandard, &data) &&
             !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             total += (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
@@ -255,7 +296,7 @@ bool ParseNumber(const std::string& text, long minimum, long& value)
 
 bool IsDirectory(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -270,15 +311,15 @@ void AddDirectory(const std::string& srcPath, const std::string& relative, std::
 {
     entries.push_back(relative + "\\");
     std::vector<std::string> files, directories;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((srcPath + relative + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(ToWide(srcPath + relative + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
+            std::string name = FromWide(found.cFileName);
             if (name == "." || name == "..")
                 continue;
             (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? directories : files).push_back(name);
-        } while (FindNextFileA(search, &found));
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
     std::sort(files.begin(), files.end(), NameLess);
@@ -289,31 +330,43 @@ void AddDirectory(const std::string& srcPath, const std::string& relative, std::
         AddDirectory(srcPath, relative + "\\" + directory, entries);
 }
 
-std::vector<char> BuildAddList(const std::vector<std::string>& entries)
+// The host's selection: each name ended by a zero, and an empty name at the end.
+template <typename Char> std::vector<Char> BuildAddList(const std::vector<std::basic_string<Char>>& entries)
 {
-    std::vector<char> list;
-    for (const std::string& entry : entries) {
+    std::vector<Char> list;
+    for (const auto& entry : entries) {
         list.insert(list.end(), entry.begin(), entry.end());
-        list.push_back('\0');
+        list.push_back(0);
     }
-    list.push_back('\0');
+    list.push_back(0);
     if (entries.empty())
-        list.push_back('\0');
+        list.push_back(0);
     return list;
 }
 
+// The add list file holds one entry per line, in UTF-8.
 bool ReadAddListFile(const std::string& path, std::vector<std::string>& entries)
 {
-    std::ifstream file(path, std::ios::binary);
+    FILE* file = _wfopen(ToWide(path).c_str(), L"rb");
     if (!file) {
         std::fprintf(stderr, "wcxhost: cannot read add list %s\n", path.c_str());
         return false;
     }
-    std::string line;
-    while (std::getline(file, line)) {
+    std::string text;
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, got);
+    std::fclose(file);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         entries.push_back(line);
+        start = end + 1;
     }
     return true;
 }
@@ -340,15 +393,24 @@ int Open(const std::vector<std::string>& args)
     Plugin plugin(args[0]);
     if (!plugin.loaded())
         return kExitUsage;
-    auto openArchive = plugin.Export<OpenArchiveFn>("OpenArchive");
-    if (!openArchive)
+    int openResult = 0;
+    HANDLE handle = nullptr;
+    if (auto openArchiveW = plugin.Find<OpenArchiveWFn>("OpenArchiveW")) {
+        std::wstring archive = ToWide(args[1]);
+        tOpenArchiveDataW data = {};
+        data.ArcName = &archive[0];
+        handle = openArchiveW(&data);
+        openResult = data.OpenResult;
+    } else if (auto openArchive = plugin.Export<OpenArchiveFn>("OpenArchive")) {
+        std::string archive = FromWide(ToWide(args[1]), CP_ACP);
+        tOpenArchiveData data = {};
+        data.ArcName = &archive[0];
+        handle = openArchive(&data);
+        openResult = data.OpenResult;
+    } else {
         return kExitUsage;
-    std::string archive = args[1];
-    tOpenArchiveData data = {};
-    data.ArcName = &archive[0];
-    data.OpenMode = 0;  // PK_OM_LIST
-    HANDLE handle = openArchive(&data);
-    std::printf("openresult %d\nhandle %s\n", data.OpenResult, handle ? "nonnull" : "null");
+    }
+    std::printf("openresult %d\nhandle %s\n", openResult, handle ? "nonnull" : "null");
     if (handle) {
         if (auto closeArchive = plugin.Export<CloseArchiveFn>("CloseArchive"))
             closeArchive(handle);
@@ -370,6 +432,7 @@ void PrintPeakMemory()
 int Pack(const std::vector<std::string>& args)
 {
     Progress& progress = g_progress;
+    bool ansi = false;
     std::string addListFile;
     bool useCallback = true;
     bool peakMemory = false;
@@ -379,7 +442,9 @@ int Pack(const std::vector<std::string>& args)
     for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
         const std::string& option = args[i];
         bool hasValue = i + 1 < args.size();
-        if (option == "--trace")
+        if (option == "--ansi")
+            ansi = true;
+        else if (option == "--trace")
             progress.trace = true;
         else if (option == "--no-callback")
             useCallback = false;
@@ -432,24 +497,44 @@ int Pack(const std::vector<std::string>& args)
     Plugin plugin(pluginPath);
     if (!plugin.loaded())
         return kExitUsage;
-    auto packFiles = plugin.Export<PackFilesFn>("PackFiles");
-    if (!packFiles)
+    // The file manager calls the wide entry points of a plugin that has them.
+    auto packFilesW = ansi ? nullptr : plugin.Find<PackFilesWFn>("PackFilesW");
+    auto packFiles = packFilesW ? nullptr : plugin.Export<PackFilesFn>("PackFiles");
+    if (!packFilesW && !packFiles)
         return kExitUsage;
     if (useCallback) {
-        auto setProcessDataProc = plugin.Export<SetProcessDataProcFn>("SetProcessDataProc");
-        if (!setProcessDataProc)
+        auto setProcessDataProcW = packFilesW ? plugin.Find<SetProcessDataProcWFn>("SetProcessDataProcW") : nullptr;
+        auto setProcessDataProc =
+            setProcessDataProcW ? nullptr : plugin.Export<SetProcessDataProcFn>("SetProcessDataProc");
+        if (!setProcessDataProcW && !setProcessDataProc)
             return kExitUsage;
         // On a console the live line is for the person watching; --trace owns the console then.
         const bool console = IsConsole(GetStdHandle(STD_ERROR_HANDLE));
         progress.live = !quiet && (forceLive || (console && !progress.trace));
         progress.total = SelectionBytes(srcPath, entries);
-        setProcessDataProc(INVALID_HANDLE_VALUE, ProcessData);
+        if (setProcessDataProcW)
+            setProcessDataProcW(INVALID_HANDLE_VALUE, ProcessDataW);
+        else
+            setProcessDataProc(INVALID_HANDLE_VALUE, ProcessData);
     }
 
-    std::vector<char> addList = BuildAddList(entries);
-    std::string packed = packedFile, source = srcPath;
     progress.start = NowMs();
-    int result = packFiles(&packed[0], nullptr, &source[0], addList.data(), 0);
+    int result;
+    if (packFilesW) {
+        std::vector<std::wstring> wideEntries;
+        for (const std::string& entry : entries)
+            wideEntries.push_back(ToWide(entry));
+        std::vector<wchar_t> addList = BuildAddList(wideEntries);
+        std::wstring packed = ToWide(packedFile), source = ToWide(srcPath);
+        result = packFilesW(&packed[0], nullptr, &source[0], addList.data(), 0);
+    } else {
+        std::vector<std::string> ansiEntries;
+        for (const std::string& entry : entries)
+            ansiEntries.push_back(FromWide(ToWide(entry), CP_ACP));
+        std::vector<char> addList = BuildAddList(ansiEntries);
+        std::string packed = FromWide(ToWide(packedFile), CP_ACP), source = FromWide(ToWide(srcPath), CP_ACP);
+        result = packFiles(&packed[0], nullptr, &source[0], addList.data(), 0);
+    }
     if (progress.drawn) {
         DrawLine(NowMs());
         DWORD written;
@@ -486,12 +571,18 @@ int Configure(const std::vector<std::string>& args)
 
 }  // namespace
 
-int main(int argc, char** argv)
+int main()
 {
-    if (argc < 2)
+    // The command line as wide text: names outside the ANSI code page reach the plugin intact.
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc < 2)
         return PrintUsage(), kExitUsage;
-    const std::string command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
+    const std::string command = FromWide(argv[1]);
+    std::vector<std::string> args;
+    for (int i = 2; i < argc; ++i)
+        args.push_back(FromWide(argv[i]));
+    LocalFree(argv);
     int status;
     if (command == "caps")
         status = Caps(args);
