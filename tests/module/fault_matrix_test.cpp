@@ -44,27 +44,34 @@ struct Release {
     std::map<std::string, Names> zips;
 };
 
-void AddBuiltSet(Release& release, const std::string& film, const Names& volumes)
+// A release of sets that the fixture script built: each film with its volumes.
+Release Built(const std::vector<std::pair<std::string, Names>>& sets)
 {
-    release.sets.push_back({film, FixtureSource(film), volumes});
-    for (const std::string& volume : volumes)
-        release.volumes[volume] = release.files[volume] = ReadFileBytes(FixturePath(volume));
+    Release release;
+    for (const auto& set : sets) {
+        release.sets.push_back({set.first, FixtureSource(set.first), set.second});
+        for (const std::string& volume : set.second)
+            release.volumes[volume] = release.files[volume] = ReadFileBytes(FixturePath(volume));
+    }
+    return release;
 }
 
 // An old-style RAR 4 set first.rar, first.r00, ... of a film named after it.
-void AddRar4Set(Release& release, const std::string& first, size_t filmSize, size_t volumeSize)
+Release Rar4(const std::string& first, size_t filmSize, size_t volumeSize)
 {
     TempDir scratch;
+    Release release;
     FilmSet set{first.substr(0, first.rfind('.')) + ".mkv", PatternBytes(filmSize, 7), {}};
     for (const std::string& path : WriteRar4(scratch / first, {{set.film, set.content}}, volumeSize)) {
         set.volumes.push_back(path.substr(scratch.path().size()));
         release.volumes[set.volumes.back()] = release.files[set.volumes.back()] = ReadFileBytes(path);
     }
     release.sets.push_back(set);
+    return release;
 }
 
-// Moves volumes of the download into a ZIP archive of stored entries.
-void Zip(Release& release, const std::string& zip, const Names& volumes)
+// The release with these volumes moved into a ZIP archive of stored entries.
+Release Zipped(Release release, const std::string& zip, const Names& volumes)
 {
     std::vector<ZipEntry> entries;
     for (const std::string& volume : volumes) {
@@ -73,6 +80,7 @@ void Zip(Release& release, const std::string& zip, const Names& volumes)
     }
     release.files[zip] = BuildZip(entries);
     release.zips[zip] = volumes;
+    return release;
 }
 
 Names Parts(const std::string& stem, int count)
@@ -89,14 +97,14 @@ void Damage(std::string& volume)
     volume[volume.size() / 2] ^= 0x55;
 }
 
-const Names kEpisode1 = {"Show.S01E01.rar", "Show.S01E01.r00", "Show.S01E01.r01"};
-const Names kEpisode2 = {"Show.S02E01.rar", "Show.S02E01.r00", "Show.S02E01.r01"};
+const std::pair<std::string, Names> kEpisode1 = {"Show.S01E01.mkv",
+                                                 {"Show.S01E01.rar", "Show.S01E01.r00", "Show.S01E01.r01"}};
+const std::pair<std::string, Names> kEpisode2 = {"Show.S02E01.mkv",
+                                                 {"Show.S02E01.rar", "Show.S02E01.r00", "Show.S02E01.r01"}};
 
 Release Six()
 {
-    Release release;
-    AddBuiltSet(release, "six.mkv", Parts("six", 6));
-    return release;
+    return Built({{"six.mkv", Parts("six", 6)}});
 }
 
 // The fourth volume damaged before the set was zipped: the ZIP archive's CRCs match.
@@ -104,55 +112,40 @@ Release SixDamagedInZip()
 {
     Release release = Six();
     Damage(release.volumes["six.part4.rar"]);
-    Zip(release, "rel.zip", Parts("six", 6));
-    return release;
+    return Zipped(release, "rel.zip", Parts("six", 6));
 }
 
 Release Episodes()
 {
-    Release release;
-    AddBuiltSet(release, "Show.S01E01.mkv", kEpisode1);
-    AddBuiltSet(release, "Show.S02E01.mkv", kEpisode2);
-    return release;
+    return Built({kEpisode1, kEpisode2});
 }
 
 Release EpisodeAlone()
 {
-    Release release;
-    AddBuiltSet(release, "Show.S01E01.mkv", kEpisode1);
-    return release;
+    return Built({kEpisode1});
 }
 
 // 4 MiB in four volumes of 1 MiB: more than the small disk holds.
 Release Big()
 {
-    Release release;
-    AddRar4Set(release, "big.rar", 4 << 20, 1 << 20);
-    return release;
+    return Rar4("big.rar", 4 << 20, 1 << 20);
 }
 
 Release BigInTwoZips()
 {
-    Release release = Big();
-    Zip(release, "big1.zip", {"big.rar", "big.r00"});
-    Zip(release, "big2.zip", {"big.r01", "big.r02"});
-    return release;
+    return Zipped(Zipped(Big(), "big1.zip", {"big.rar", "big.r00"}), "big2.zip", {"big.r01", "big.r02"});
 }
 
 Release FiveInTwoZips()
 {
-    Release release;
-    AddBuiltSet(release, "five.mkv", Parts("five", 5));
-    Zip(release, "rel1.zip", {"five.part1.rar", "five.part2.rar", "five.part3.rar"});
-    Zip(release, "rel2.zip", {"five.part4.rar", "five.part5.rar"});
-    return release;
+    const Release five = Built({{"five.mkv", Parts("five", 5)}});
+    return Zipped(Zipped(five, "rel1.zip", {"five.part1.rar", "five.part2.rar", "five.part3.rar"}), "rel2.zip",
+                  {"five.part4.rar", "five.part5.rar"});
 }
 
 Release OldStyle()
 {
-    Release release;
-    AddRar4Set(release, "old.rar", 200000, 50000);
-    return release;
+    return Rar4("old.rar", 200000, 50000);
 }
 
 enum class Fault {
@@ -169,12 +162,6 @@ enum class Fault {
     SfvName,           // the SFV file is named by the row's text
 };
 
-enum class Outcome {
-    Rule,       // the rule is all that can be said
-    Delivered,  // every film complete, sources (under deletion) and the SFV file gone
-    Untouched,  // the download folder as it was
-};
-
 struct Row {
     const char* name;
     Release (*release)();
@@ -182,8 +169,8 @@ struct Row {
     const char* text;
     bool checkCrc;
     bool deleteDuring;
-    int result;
-    Outcome outcome;
+    int result;      // 0: every film complete, the sources (under deletion) and the SFV file gone
+    bool untouched;  // the download folder stays as it was
 };
 
 const char kHeld[] = "the copy that was there first";
@@ -201,8 +188,9 @@ bool IsSfvName(const std::string& name)
 
 std::string Settings(bool checkCrc, bool deleteDuring)
 {
-    return std::string("<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</KeepOverWritten><Keep-src-nosfv>1</Keep-src-nosfv>"
-                       "<Delete-sfv>1</Delete-sfv><File-to-keep>*.nfo</File-to-keep><Check-CRC>") +
+    return std::string(
+               "<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</KeepOverWritten><Keep-src-nosfv>1</Keep-src-nosfv>"
+               "<Delete-sfv>1</Delete-sfv><File-to-keep>*.nfo</File-to-keep><Check-CRC>") +
            (checkCrc ? "1" : "0") + "</Check-CRC><Delete-src-during>" + (deleteDuring ? "1" : "0") +
            "</Delete-src-during>";
 }
@@ -237,19 +225,6 @@ protected:
             listed.emplace_back(name, CrcHex(ReadFileBytes(group() + name)));
         WriteFileBytes(group() + (fault == Fault::SfvName ? text : kSfv), SfvBody(listed));
         WriteFileBytes(group() + kNfo, "release notes\r\n");
-        Inject(fault, text);
-        Files before;
-        for (const std::string& name : ListTree(group()))
-            before[name] = ReadFileBytes(group() + name);
-        if (fault == Fault::LockedVolume)
-            Hold(group() + "six.part3.rar", 0);
-        if (fault == Fault::PlayerHoldsFilm)
-            Hold(destination() + "six.mkv", FILE_SHARE_READ);
-        return before;
-    }
-
-    void Inject(Fault fault, const std::string& text)
-    {
         const std::string film = destination() + "six.mkv";
         switch (fault) {
         case Fault::DamagedVolume: {
@@ -288,6 +263,14 @@ protected:
         default:
             break;
         }
+        Files before;
+        for (const std::string& name : ListTree(group()))
+            before[name] = ReadFileBytes(group() + name);
+        if (fault == Fault::LockedVolume)
+            Hold(group() + "six.part3.rar", 0);
+        if (fault == Fault::PlayerHoldsFilm)
+            Hold(film, FILE_SHARE_READ);
+        return before;
     }
 
     // Opens a file as another program would, until the run is over.
@@ -323,12 +306,9 @@ protected:
     {
         Names losses;
         for (const std::string& root : {src(), out()})
-            for (std::string entry : ListTree(root)) {
-                if (entry.back() == '\\')
-                    entry.pop_back();
-                if (_strnicmp(entry.c_str() + entry.find_last_of('\\') + 1, "xxx", 3) == 0)
+            for (const std::string& entry : ListTree(root))
+                if (("\\" + entry).find("\\xxx") != std::string::npos)
                     losses.push_back("left under a temporary name: " + root + entry);
-            }
         bool delivered = true;
         for (const FilmSet& set : release.sets) {
             const std::string film = destination() + set.film;
@@ -368,43 +348,39 @@ protected:
     HANDLE held_ = INVALID_HANDLE_VALUE;
 };
 
-// The 3 MiB tmpfs that tests/small_disk.sh mounts before the full-disk rows, or "" when it
-// is not mounted. The rows on it make their archives themselves.
-std::string SmallDisk()
-{
-    char full[MAX_PATH];
-    GetFullPathNameA((BinaryDirectory() + "..\\small-disk\\").c_str(), MAX_PATH, full, nullptr);
-    return FileExists(std::string(full) + "mounted") ? full : "";
-}
-
 const Row kRows[] = {
-    {"Intact", Six, Fault::None, "", true, true, 0, Outcome::Delivered},
-    {"SfvNameInCapitals", Six, Fault::SfvName, "REL.SFV", true, true, 0, Outcome::Delivered},
-    {"DamagedVolumeFoundBySfv", Six, Fault::DamagedVolume, "", true, true, 12, Outcome::Untouched},
-    {"DamagedVolumeWithoutCrcCheck", Six, Fault::DamagedVolume, "", false, true, 12, Outcome::Rule},
-    {"DamagedVolumesInAMatchingZip", SixDamagedInZip, Fault::None, "", true, true, 12, Outcome::Rule},
-    {"MissingVolume", Six, Fault::MissingVolume, "", true, true, 15, Outcome::Rule},
-    {"LockedVolume", Six, Fault::LockedVolume, "", true, true, 15, Outcome::Rule},
-    {"FilmHeldByAPlayer", Six, Fault::PlayerHoldsFilm, "", true, true, 19, Outcome::Rule},
-    {"FileWhereTheDirectoryGoes", Six, Fault::FileForDirectory, "", true, true, 19, Outcome::Rule},
-    {"ReadOnlyFilmInTheWay", Six, Fault::ReadOnlyFilm, "", true, true, 19, Outcome::Rule},
-    {"FullDiskFilmBiggerThanTheDisk", Big, Fault::None, "", true, true, 19, Outcome::Rule},
-    {"FullDiskSecondZipDoesNotFit", BigInTwoZips, Fault::None, "", true, true, 19, Outcome::Rule},
-    {"TwoOldStyleSetsUnderDeletion", Episodes, Fault::None, "", true, true, 0, Outcome::Delivered},
-    {"TwoOldStyleSetsKept", Episodes, Fault::None, "", true, false, 0, Outcome::Delivered},
-    {"OneOldStyleSetWithDigits", EpisodeAlone, Fault::None, "", true, true, 0, Outcome::Delivered},
-    {"ZipNamedLikeAnSfv", Six, Fault::ExtrasSfvZip, "", true, true, 0, Outcome::Delivered},
-    {"SfvLineUpTheTree", Six, Fault::SfvLine, "..\\..\\somewhere\\file", true, true, 12, Outcome::Untouched},
-    {"SfvLineWithADrive", Six, Fault::SfvLine, "{dir}somewhere\\file", true, true, 12, Outcome::Untouched},
-    {"SfvLineWithAPathPrefix", Six, Fault::SfvLine, "\\\\?\\{dir}somewhere\\file", true, true, 12, Outcome::Untouched},
-    {"SfvLineNamingADevice", Six, Fault::SfvLine, "\\\\.\\NUL", true, true, 12, Outcome::Untouched},
-    {"SecondSfvWrong", Six, Fault::SecondSfv, "zz.sfv", true, true, 12, Outcome::Untouched},
-    {"FirstSfvWrong", Six, Fault::SecondSfv, "aa.sfv", true, true, 12, Outcome::Untouched},
+    {"Intact", Six, Fault::None, "", true, true, 0, false},
+    {"SfvNameInCapitals", Six, Fault::SfvName, "REL.SFV", true, true, 0, false},
+    {"DamagedVolumeFoundBySfv", Six, Fault::DamagedVolume, "", true, true, 12, true},
+    {"DamagedVolumeWithoutCrcCheck", Six, Fault::DamagedVolume, "", false, true, 12, false},
+    {"DamagedVolumesInAMatchingZip", SixDamagedInZip, Fault::None, "", true, true, 12, false},
+    {"MissingVolume", Six, Fault::MissingVolume, "", true, true, 15, false},
+    {"LockedVolume", Six, Fault::LockedVolume, "", true, true, 15, false},
+    {"FilmHeldByAPlayer", Six, Fault::PlayerHoldsFilm, "", true, true, 19, false},
+    {"FileWhereTheDirectoryGoes", Six, Fault::FileForDirectory, "", true, true, 19, false},
+    {"ReadOnlyFilmInTheWay", Six, Fault::ReadOnlyFilm, "", true, true, 19, false},
+    {"FullDiskFilmBiggerThanTheDisk", Big, Fault::None, "", true, true, 19, false},
+    {"FullDiskSecondZipDoesNotFit", BigInTwoZips, Fault::None, "", true, true, 19, false},
+    {"TwoOldStyleSetsUnderDeletion", Episodes, Fault::None, "", true, true, 0, false},
+    {"TwoOldStyleSetsKept", Episodes, Fault::None, "", true, false, 0, false},
+    {"OneOldStyleSetWithDigits", EpisodeAlone, Fault::None, "", true, true, 0, false},
+    {"ZipNamedLikeAnSfv", Six, Fault::ExtrasSfvZip, "", true, true, 0, false},
+    {"SfvLineUpTheTree", Six, Fault::SfvLine, "..\\..\\somewhere\\file", true, true, 12, true},
+    {"SfvLineWithADrive", Six, Fault::SfvLine, "{dir}somewhere\\file", true, true, 12, true},
+    {"SfvLineWithAPathPrefix", Six, Fault::SfvLine, "\\\\?\\{dir}somewhere\\file", true, true, 12, true},
+    {"SfvLineNamingADevice", Six, Fault::SfvLine, "\\\\.\\NUL", true, true, 12, true},
+    {"SecondSfvWrong", Six, Fault::SecondSfv, "zz.sfv", true, true, 12, true},
+    {"FirstSfvWrong", Six, Fault::SecondSfv, "aa.sfv", true, true, 12, true},
 };
 
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << row.name;
+}
+
+std::string RowName(const ::testing::TestParamInfo<Row>& info)
+{
+    return info.param.name;
 }
 
 class FaultMatrix : public DownloadRun, public ::testing::WithParamInterface<Row> {};
@@ -413,10 +389,13 @@ TEST_P(FaultMatrix, NothingIsLost)
 {
     const Row& row = GetParam();
     if (std::string(row.name).compare(0, 8, "FullDisk") == 0) {
-        const std::string disk = SmallDisk();
-        if (disk.empty())
+        // The 3 MiB tmpfs that tests/small_disk.sh mounts around these rows, which make their
+        // archives themselves.
+        char disk[MAX_PATH];
+        GetFullPathNameA((BinaryDirectory() + "..\\small-disk\\").c_str(), MAX_PATH, disk, nullptr);
+        if (!FileExists(std::string(disk) + "mounted"))
             GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
-        outRoot_ = disk + "out\\";
+        outRoot_ = std::string(disk) + "out\\";
         RemoveTree(outRoot_);
     }
     UseSettings(row.checkCrc, row.deleteDuring);
@@ -426,10 +405,8 @@ TEST_P(FaultMatrix, NothingIsLost)
 
     EXPECT_EQ(Pack(""), row.result);
     EXPECT_EQ(Losses(release, before, heldFilm ? kHeld : ""), Names{});
-    Names left;
-    for (const std::string& name : ListTree(group()))
-        left.push_back(name);
-    if (row.outcome == Outcome::Delivered) {
+    const Names left = ListTree(group());
+    if (row.result == 0) {
         for (const FilmSet& set : release.sets)
             EXPECT_TRUE(Holds(destination() + set.film, set.content)) << set.film;
         Names kept;
@@ -437,7 +414,7 @@ TEST_P(FaultMatrix, NothingIsLost)
             if (!IsSfvName(file.first) && (!row.deleteDuring || file.first == kNfo))
                 kept.push_back(file.first);
         EXPECT_EQ(left, kept);
-    } else if (row.outcome == Outcome::Untouched) {
+    } else if (row.untouched) {
         Names changed;
         for (const auto& file : before)
             if (!Holds(group() + file.first, file.second))
@@ -455,27 +432,17 @@ TEST_P(FaultMatrix, NothingIsLost)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(kRows), RowName);
 
-struct SweptRelease {
-    const char* name;
-    Release (*release)();
-};
-
-void PrintTo(const SweptRelease& release, std::ostream* out)
-{
-    *out << release.name;
-}
-
-class StopSweep : public DownloadRun, public ::testing::WithParamInterface<SweptRelease> {};
+class StopSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
 
 // A stop at any progress call, answered "stop" from there on as the host does once the user
-// cancelled, ends the run with E_EABORTED and loses nothing.
+// cancelled, ends the run with the row's result (E_EABORTED) and loses nothing.
 TEST_P(StopSweep, EveryStopKeepsTheDownload)
 {
-    UseSettings(true, true);
-    const Release release = GetParam().release();
+    const Row& row = GetParam();
+    UseSettings(row.checkCrc, row.deleteDuring);
+    const Release release = row.release();
     Prepare(release);
     std::string trace;
     ASSERT_EQ(Pack("--trace", &trace), 0) << trace;
@@ -494,7 +461,7 @@ TEST_P(StopSweep, EveryStopKeepsTheDownload)
         RemoveTree(out());
         const Files before = Prepare(release);
         const int result = Pack("--cancel-at " + std::to_string(at));
-        if (result != 21)
+        if (result != row.result)
             wrongResults[result].push_back(at);
         for (const std::string& loss : Losses(release, before))
             losses.push_back("stop at call " + std::to_string(at) + ": " + loss);
@@ -502,16 +469,19 @@ TEST_P(StopSweep, EveryStopKeepsTheDownload)
     std::string report;
     for (const auto& wrong : wrongResults)
         report += "\n  result " + std::to_string(wrong.first) + " at " + std::to_string(wrong.second.size()) +
-                  " stops, calls " + std::to_string(wrong.second.front()) + " to " + std::to_string(wrong.second.back());
+                  " stops, calls " + std::to_string(wrong.second.front()) + " to " +
+                  std::to_string(wrong.second.back());
     for (size_t i = 0; i < losses.size() && i < 12; ++i)
         report += "\n  " + losses[i];
     EXPECT_TRUE(wrongResults.empty() && losses.empty())
         << stops << " stops in " << calls << " progress calls, " << losses.size() << " losses:" << report;
 }
 
-INSTANTIATE_TEST_SUITE_P(Releases, StopSweep,
-                         ::testing::Values(SweptRelease{"TwoZipsOfAFiveVolumeSet", FiveInTwoZips},
-                                           SweptRelease{"OldStyleRar4Set", OldStyle}),
-                         [](const ::testing::TestParamInfo<SweptRelease>& info) { return std::string(info.param.name); });
+const Row kSweptReleases[] = {
+    {"TwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "", true, true, 21, false},
+    {"OldStyleRar4Set", OldStyle, Fault::None, "", true, true, 21, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Releases, StopSweep, ::testing::ValuesIn(kSweptReleases), RowName);
 
 }  // namespace
