@@ -144,36 +144,6 @@ TEST_F(PackDriver, StopDuringVerificationDropsTheRestAndTheNextCallRunsNormally)
     EXPECT_TRUE(DirectoryExists(out() + "c"));
 }
 
-// A stop while reading finishes the group and ends the call; a stop in the last group has no
-// group left to skip and ends with success.
-TEST_F(PackDriver, StopWhileReadingFinishesTheGroupThenEndsTheCall)
-{
-    File("a\\x.zip", PatternBytes(3 * 4096, 1));
-    File("a\\y.zip");
-    File("b\\z.zip");
-    HostRecorder host;
-    host.stopAt = 1;
-    EXPECT_EQ(Pack({"a\\", "a\\x.zip", "a\\y.zip", "b\\", "b\\z.zip"}), 21);
-    EXPECT_EQ(host.calls, (Names{"4096 " + src() + "a\\x.zip", "4 " + src() + "a\\y.zip"}));
-    host.calls.clear();
-    EXPECT_EQ(Pack({"b\\", "b\\z.zip"}), 0);
-}
-
-TEST_F(PackDriver, LockedSourceEndsItsGroupButAConsumedOneIsPassedOver)
-{
-    for (const char* name : {"a.zip", "b.zip", "c.zip"})
-        File(name);
-    HostRecorder host;
-    HANDLE lock = CreateFileA((src() + "b.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(Pack({"a.zip", "b.zip", "c.zip"}), 0);
-    CloseHandle(lock);
-    EXPECT_EQ(host.Names(), (Names{src() + "a.zip"}));
-
-    host.calls.clear();
-    EXPECT_EQ(Pack({"a.zip", "gone.zip", "c.zip"}), 0);
-    EXPECT_EQ(host.Names(), (Names{src() + "a.zip", src() + "c.zip"}));
-}
-
 // Paths that do not fit MAX_PATH are never used: the group behind a too-long directory is
 // passed over, the others are processed.
 TEST_F(PackDriver, DestinationsTooLongForAPathArePassedOver)

@@ -106,28 +106,6 @@ TEST_F(WcxhostPack, DirectoriesExpandLikeTheHostsSelection)
     EXPECT_EQ(Lines(result.output).back(), "result 0");
 }
 
-// Each directory is a group: verified against its SFV file, then read and unpacked into its
-// own directory; a group that fails verification is left as it is, SFV file included.
-TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
-{
-    UseSettings("<Check-CRC>1</Check-CRC><Delete-sfv>1</Delete-sfv>");
-    const std::string emptyZip = BuildZip({});
-    File("Good\\good.zip", emptyZip);
-    File("Good\\good.sfv", "; checksums\r\ngood.zip " + CrcHex(emptyZip) + "\r\n");
-    File("Bad\\bad.zip", "123456789");
-    File("Bad\\bad.sfv", "bad.zip 00000000\r\nmissing.r00 FFFFFFFF\r\n");
-    ProcessResult result = Pack("--trace", "Bad Good");
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(
-        Lines(result.output),
-        (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!", "cb 0 Verifying missing.r00...",
-                "cb 0 Verifying missing.r00... Done!", "cb 0 Verifying good.zip...", "cb 0 Verifying good.zip... Done!",
-                "cb 22 " + src() + "Good\\good.zip", "cb 0 " + src() + "Good\\good.zip", "result 0"}));
-    EXPECT_EQ(ListTree(out()), (Lines_{"Bad\\", "Good\\"}));
-    EXPECT_TRUE(FileExists(src() + "Bad\\bad.sfv"));
-    EXPECT_FALSE(FileExists(src() + "Good\\good.sfv"));
-}
-
 TEST_F(WcxhostPack, TraceShowsEveryCallbackCallInOrder)
 {
     File("x.zip", PatternBytes(5000, 1));
