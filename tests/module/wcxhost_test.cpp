@@ -117,31 +117,6 @@ TEST_F(WcxhostPack, DirectoriesExpandLikeTheHostsSelection)
     EXPECT_EQ(LastLine(result.output), "result 0");
 }
 
-// Each directory is a group: verified against its SFV file, then read and unpacked into its
-// own directory; a group that fails verification is left as it is, SFV file included.
-TEST_F(WcxhostPack, GroupsAreVerifiedAndGetTheirOwnDirectories)
-{
-    UseSettings("<Check-CRC>1</Check-CRC><Delete-sfv>1</Delete-sfv>");
-    const std::string emptyZip = BuildZip({});
-    File("Good\\good.zip", emptyZip);
-    File("Good\\good.sfv", "; checksums\r\ngood.zip " + CrcHex(emptyZip) + "\r\n");
-    File("Bad\\bad.zip", "123456789");
-    File("Bad\\bad.sfv", "bad.zip 00000000\r\nmissing.r00 FFFFFFFF\r\n");
-    ProcessResult result = Pack("--trace", "Bad Good");
-    EXPECT_EQ(result.exitCode, 1);
-    Lines_ lines = Lines(result.output);
-    EXPECT_EQ(lines.back().compare(0, 9, "result 12"), 0) << lines.back();
-    lines.pop_back();
-    EXPECT_EQ(lines, (Lines_{"cb 0 Verifying bad.zip...", "cb 0 Verifying bad.zip... Done!",
-                             "cb 0 Verifying missing.r00...", "cb 0 Verifying missing.r00... Done!",
-                             "cb 0 Bad: CRC mismatch in bad.zip, nothing unpacked", "cb 0 Verifying good.zip...",
-                             "cb 0 Verifying good.zip... Done!", "cb 22 " + src() + "Good\\good.zip",
-                             "cb 0 Good: unpacked"}));
-    EXPECT_EQ(ListTree(out()), (Lines_{"Bad\\", "Good\\"}));
-    EXPECT_TRUE(FileExists(src() + "Bad\\bad.sfv"));
-    EXPECT_FALSE(FileExists(src() + "Good\\good.sfv"));
-}
-
 TEST_F(WcxhostPack, TraceShowsEveryCallbackCallInOrder)
 {
     const std::string zip = BuildZip({FileEntry("x.bin", PatternBytes(5000, 1), 0)});

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
-#include <thread>
 
 #include "engine/crc32.h"
 
@@ -40,6 +39,21 @@ std::string ReadPipe(HANDLE pipe)
     while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
         text.append(buffer, got);
     return text;
+}
+
+// Appends what a pipe holds without waiting for more; false once no writing end is left.
+bool DrainPipe(HANDLE pipe, std::string& text)
+{
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+        return false;
+    char buffer[4096];
+    DWORD got = 0;
+    while (available > 0 && ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr)) {
+        text.append(buffer, got);
+        available -= got;
+    }
+    return true;
 }
 
 }  // namespace
@@ -185,8 +199,9 @@ ProcessResult RunProcess(const std::string& commandLine)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
-    CreatePipe(&outRead, &outWrite, &inherit, 0);
-    CreatePipe(&errRead, &errWrite, &inherit, 0);
+    const DWORD kPipeSize = 1 << 20;
+    CreatePipe(&outRead, &outWrite, &inherit, kPipeSize);
+    CreatePipe(&errRead, &errWrite, &inherit, kPipeSize);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
 
@@ -204,9 +219,16 @@ ProcessResult RunProcess(const std::string& commandLine)
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (started) {
-        std::thread errorReader([&] { result.errors = ReadPipe(errRead); });
-        result.output = ReadPipe(outRead);
-        errorReader.join();
+        // Read until the program has ended and its output is drained, not until every writing
+        // end is closed: a process that it started may hold them on (Wine starts its desktop
+        // process on demand, and that one inherits the program's standard handles).
+        for (;;) {
+            const bool ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
+            const bool outOpen = DrainPipe(outRead, result.output);
+            const bool errOpen = DrainPipe(errRead, result.errors);
+            if (ended || (!outOpen && !errOpen))
+                break;
+        }
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
