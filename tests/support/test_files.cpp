@@ -8,17 +8,18 @@
 #include <stdexcept>
 
 #include "engine/crc32.h"
+#include "engine/text.h"
 
 namespace {
 
 void AppendTree(const std::string& root, const std::string& relative, std::vector<std::string>& out)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((root + relative + "*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(PlatformPath(root + relative + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        std::string name = found.cFileName;
+        std::string name = Utf8(found.cFileName);
         if (name == "." || name == "..")
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -27,7 +28,7 @@ void AppendTree(const std::string& root, const std::string& relative, std::vecto
         } else {
             out.push_back(relative + name);
         }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
@@ -81,7 +82,7 @@ TempDir::~TempDir()
 
 void WriteFileBytes(const std::string& path, const std::string& content)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(PlatformPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         throw std::runtime_error("cannot create " + path);
     size_t done = 0;
@@ -99,7 +100,7 @@ void WriteFileBytes(const std::string& path, const std::string& content)
 
 std::string ReadFileBytes(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         throw std::runtime_error("cannot open " + path);
@@ -110,13 +111,13 @@ std::string ReadFileBytes(const std::string& path)
 
 bool FileExists(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(PlatformPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExists(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(PlatformPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -126,7 +127,7 @@ void MakeDirectories(const std::string& path)
         if (i == path.size() || path[i] == '\\' || path[i] == '/') {
             std::string prefix = path.substr(0, i);
             if (!prefix.empty() && prefix.back() != ':')
-                CreateDirectoryA(prefix.c_str(), nullptr);
+                CreateDirectoryW(PlatformPath(prefix).c_str(), nullptr);
         }
     }
 }
@@ -142,13 +143,13 @@ void RemoveTree(const std::string& path)
     for (const std::string& entry : entries) {
         std::string full = root + entry;
         if (full.back() == '\\') {
-            RemoveDirectoryA(full.c_str());
+            RemoveDirectoryW(PlatformPath(full).c_str());
         } else {
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(full.c_str());
+            SetFileAttributesW(PlatformPath(full).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(PlatformPath(full).c_str());
         }
     }
-    RemoveDirectoryA(root.c_str());
+    RemoveDirectoryW(PlatformPath(root).c_str());
 }
 
 std::vector<std::string> ListTree(const std::string& root)
@@ -205,17 +206,17 @@ ProcessResult RunProcess(const std::string& commandLine)
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = INVALID_HANDLE_VALUE;
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION process = {};
-    std::string mutableLine = commandLine;
+    std::wstring mutableLine = Widen(commandLine);
     ProcessResult result;
     BOOL started =
-        CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+        CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (started) {
@@ -257,7 +258,7 @@ std::string InstallModuleCopy(const std::string& directory, const std::string& e
 {
     MakeDirectories(directory);
     const std::string module = directory + "\\ravelpak.wcx64";
-    CopyFileA((BinaryDirectory() + moduleFile).c_str(), module.c_str(), FALSE);
+    CopyFileW(PlatformPath(BinaryDirectory() + moduleFile).c_str(), PlatformPath(module).c_str(), FALSE);
     WriteFileBytes(directory + "\\ravelpak.xml", SettingsFileText(elements));
     return module;
 }

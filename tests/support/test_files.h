@@ -1,5 +1,6 @@
 // Fixtures for the Windows tests: a fresh temporary directory per test, small file helpers,
-// and running a program with its output captured.
+// and running a program with its output captured. Paths and command lines are UTF-8, as the
+// engine's are, and may be longer than the plain form allows.
 #pragma once
 
 #include <cstdint>
