@@ -19,13 +19,6 @@ ProcessResult Wcxhost(const std::string& arguments)
     return RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " " + arguments);
 }
 
-// The last line of an output, empty when there is none.
-std::string LastLine(const std::string& output)
-{
-    const Lines_ lines = Lines(output);
-    return lines.empty() ? "" : lines.back();
-}
-
 std::string ModulePath()
 {
     return Quote(BinaryDirectory() + "ravelpak.wcx64");

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "engine/text.h"
 #include "tests/support/rar4_writer.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
@@ -11,7 +12,7 @@
 std::string FixturePath(const std::string& name)
 {
     const std::string path = BinaryDirectory() + "..\\fixtures\\" + name;
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesW(PlatformPath(path).c_str()) == INVALID_FILE_ATTRIBUTES)
         throw std::runtime_error(path + " is missing: run the tests through ctest, whose fixture 'archives' builds it");
     return path;
 }
@@ -26,7 +27,7 @@ std::vector<std::string> CopyFixtures(const std::vector<std::string>& names, con
     std::vector<std::string> copies;
     for (const std::string& name : names) {
         copies.push_back(directory + name);
-        if (!CopyFileA(FixturePath(name).c_str(), copies.back().c_str(), FALSE))
+        if (!CopyFileW(PlatformPath(FixturePath(name)).c_str(), PlatformPath(copies.back()).c_str(), FALSE))
             throw std::runtime_error("cannot copy " + name + " to " + directory);
     }
     return copies;

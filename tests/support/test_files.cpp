@@ -281,3 +281,9 @@ std::vector<std::string> Lines(const std::string& text)
         lines.push_back(line);
     return lines;
 }
+
+std::string LastLine(const std::string& output)
+{
+    const std::vector<std::string> lines = Lines(output);
+    return lines.empty() ? std::string() : lines.back();
+}

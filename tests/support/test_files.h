@@ -66,3 +66,5 @@ std::string InstallModuleCopy(const std::string& directory, const std::string& e
 
 // Splits text into lines, dropping CR characters.
 std::vector<std::string> Lines(const std::string& text);
+// The last line of an output, empty when there is none.
+std::string LastLine(const std::string& output);
