@@ -1,7 +1,10 @@
 #include "engine/zip_stage.h"
 
+#include <cstdint>
+
 #include "engine/paths.h"
 #include "engine/source_deletion.h"
+#include "engine/zip/zip_entry_fields.h"
 #include "engine/zip/zip_reader.h"
 #include "engine/text.h"
 
@@ -47,11 +50,12 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
                                      : Failure{Outcome::CannotRead, "cannot read " + archiveName};
     JobProgress& progress = *context.progress;
     Failure failure;
+    // ZIP64 entries may announce any size: the sum saturates instead of wrapping round.
     const uint64_t needed = totalSize(reader);
-    if (FreeSpace(destination) < needed + RoomMargin(needed))
-        failure = {Outcome::NoRoom,
-                   "not room enough for " + archiveName + " (" + std::to_string((needed + RoomMargin(needed)) >> 20) +
-                       " MiB)"};
+    const uint64_t margin = RoomMargin(needed);
+    const uint64_t room = needed > UINT64_MAX - margin ? UINT64_MAX : needed + margin;
+    if (FreeSpace(destination) < room)
+        failure = {Outcome::NoRoom, "not room enough for " + archiveName + " (" + std::to_string(room >> 20) + " MiB)"};
     if (failure.ok() && setBaseDirectory(reader, destination) != ZipStatus::Ok)
         failure = {Outcome::CannotWrite, "cannot write into " + destination};
     ZipItem summary;
@@ -60,6 +64,12 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
     for (int32_t index = 0; index < count; ++index) {
         ZipItem item;
         ZipStatus status = getItem(reader, index, item);
+        // The Finder's metadata of macOS is passed over: it means nothing on Windows, and its
+        // "._name.zip" files would be taken for archives by the second pass.
+        if (status == ZipStatus::Ok && IsFinderMetadata(item.name)) {
+            progress.Consumed(archivePath, item.compressedSize);
+            continue;
+        }
         if (status == ZipStatus::Ok) {
             progress.Text(archiveDirectory + item.name);
             if (progress.stopped()) {
@@ -71,8 +81,10 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
         uint64_t written = 0, reported = 0;
         const auto onBlock = [&](uint64_t bytes) {
             written += bytes;
-            const uint64_t due =
-                item.uncompressedSize ? item.compressedSize * written / item.uncompressedSize : item.compressedSize;
+            // In 128 bits: both sizes of an entry over 4 GiB multiply past 64 bits.
+            const uint64_t due = item.uncompressedSize ? static_cast<uint64_t>(static_cast<unsigned __int128>(
+                                                             item.compressedSize) * written / item.uncompressedSize)
+                                                       : item.compressedSize;
             progress.Consumed(archivePath, due - reported);
             reported = due;
             return !progress.stopped();
@@ -81,7 +93,8 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
         if (status == ZipStatus::Ok)
             status = extractItem(reader, index, item.name, &intact, onBlock);
         const Failure entry = EntryFailure(status, intact, archiveName, item.name);
-        if (entry.ok())
+        // An entry whose name comes down to the destination itself made nothing.
+        if (entry.ok() && item.name[0] != '\0')
             output.Append(destination + item.name);
         else if (failure.ok() || entry.outcome == Outcome::Stopped)
             failure = entry;

@@ -13,6 +13,8 @@
 // entry's name; the archive's bytes are reported as its entries are written, and a stop is
 // heard between blocks. Nothing is started when the destination's drive has not room for the
 // whole archive. An entry that does not come out whole (damaged, short of room, stopped) is
-// not left under its name. Ok when every entry was written and matched its stored CRC-32.
+// not left under its name. The "__MACOSX" folder of the Finder of macOS is passed over (see
+// IsFinderMetadata), and an entry that names the destination itself is not recorded. Ok when
+// every other entry was written and matched its stored CRC-32.
 Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
                    FileList& output);

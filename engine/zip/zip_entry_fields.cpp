@@ -52,6 +52,71 @@ uint32_t ReadLittleEndian(const unsigned char* bytes, size_t count)
     return value;
 }
 
+uint64_t ReadLittleEndian64(const unsigned char* bytes)
+{
+    return static_cast<uint64_t>(ReadLittleEndian(bytes + 4, 4)) << 32 | ReadLittleEndian(bytes, 4);
+}
+
+// The data of the first block of an extra field with this two-byte tag, and in `held` as much
+// of its announced size as the field holds. Null when there is none.
+const unsigned char* FindBlock(const unsigned char* field, size_t length, unsigned char tag0, unsigned char tag1,
+                               size_t& held)
+{
+    size_t position = 0;
+    while (position + 4 < length) {
+        const size_t dataSize = ReadLittleEndian(field + position + 2, 2);
+        if (field[position] == tag0 && field[position + 1] == tag1) {
+            const size_t available = length - position - 4;
+            held = dataSize < available ? dataSize : available;
+            return field + position + 4;
+        }
+        position += 4 + dataSize;
+    }
+    return nullptr;
+}
+
+// An entry's local and central extra fields.
+struct ExtraFields {
+    const unsigned char* local;
+    size_t localLength;
+    const unsigned char* central;
+    size_t centralLength;
+
+    const unsigned char* find(unsigned char tag0, unsigned char tag1, size_t& held) const
+    {
+        const unsigned char* data = FindBlock(local, localLength, tag0, tag1, held);
+        return data ? data : FindBlock(central, centralLength, tag0, tag1, held);
+    }
+};
+
+// The NTFS block: four reserved bytes, then attributes of their own tag and size; attribute 1
+// holds the write, access and creation time as FILETIME counts. A zero count is no time.
+void ReadNtfsTimes(const ExtraFields& fields, EntryTimes& times)
+{
+    size_t held = 0;
+    const unsigned char* data = fields.find(0x0A, 0x00, held);
+    const size_t kTimesSize = 24;
+    size_t position = 4;
+    while (data && position + 4 <= held) {
+        const uint32_t tag = ReadLittleEndian(data + position, 2);
+        const size_t size = ReadLittleEndian(data + position + 2, 2);
+        position += 4;
+        if (tag == 1 && size >= kTimesSize && position + kTimesSize <= held) {
+            bool* const present[] = {&times.hasWrite, &times.hasAccess, &times.hasCreation};
+            uint64_t* const values[] = {&times.write, &times.access, &times.creation};
+            for (int i = 0; i < 3; ++i) {
+                const uint64_t value = ReadLittleEndian64(data + position + 8 * i);
+                if (value != 0) {
+                    *values[i] = value;
+                    *present[i] = true;
+                }
+            }
+            return;
+        }
+        position += size;
+    }
+}
+
 }  // namespace
 
 const char* SanitizeStoredName(const char* name)
@@ -101,8 +166,10 @@ bool IsContainedName(const std::string& name)
 uint32_t WindowsAttributes(uint32_t versionMadeBy, uint32_t externalAttributes)
 {
     const uint32_t a = externalAttributes;
-    bool directory = (a >> 30) & 1;    // Unix file type "directory"
-    bool readOnly = !((a >> 23) & 1);  // no write permission for the owner
+    const uint32_t mode = a >> 16;
+    const uint32_t kFileType = 0170000, kDirectoryType = 0040000, kPermissions = 07777, kOwnerWrite = 0200;
+    bool directory = (mode & kFileType) == kDirectoryType || (a & 0x10);
+    bool readOnly = (mode & kPermissions) ? !(mode & kOwnerWrite) : (a & 0x01);
     bool hidden = false;
     bool system = false;
     bool archive = true;
@@ -116,6 +183,13 @@ uint32_t WindowsAttributes(uint32_t versionMadeBy, uint32_t externalAttributes)
     }
     return (directory ? 0x10u : 0) | (archive ? 0x20u : 0) | (hidden ? 0x02u : 0) | (readOnly ? 0x01u : 0) |
            (system ? 0x04u : 0);
+}
+
+bool IsFinderMetadata(const std::string& name)
+{
+    static const char kFolder[] = "__MACOSX";
+    const size_t length = sizeof kFolder - 1;
+    return name.compare(0, length, kFolder) == 0 && (name.size() == length || IsSeparator(name[length]));
 }
 
 bool IsCalendarDosDateTime(uint32_t dosDateTime)
@@ -136,32 +210,22 @@ bool IsCalendarDosDateTime(uint32_t dosDateTime)
 ExtendedTimes ReadExtendedTimes(const unsigned char* field, size_t length)
 {
     ExtendedTimes times;
-    size_t position = 0;
-    while (position + 4 < length) {
-        const size_t dataSize = ReadLittleEndian(field + position + 2, 2);
-        if (field[position] != 'U' || field[position + 1] != 'T') {
-            position += 4 + dataSize;
-            continue;
-        }
-        const unsigned char* data = field + position + 4;
-        const size_t available = length - position - 4;
-        const size_t held = dataSize < available ? dataSize : available;
-        if (held == 0)
-            return times;
-        const unsigned flags = data[0];
-        size_t offset = 1;
-        bool* const present[] = {&times.hasWrite, &times.hasAccess, &times.hasCreation};
-        int32_t* const values[] = {&times.write, &times.access, &times.creation};
-        for (int i = 0; i < 3; ++i) {
-            if (!(flags & (1u << i)))
-                continue;
-            if (offset + 4 > held)
-                break;
-            *values[i] = static_cast<int32_t>(ReadLittleEndian(data + offset, 4));
-            *present[i] = true;
-            offset += 4;
-        }
+    size_t held = 0;
+    const unsigned char* data = FindBlock(field, length, 'U', 'T', held);
+    if (!data || held == 0)
         return times;
+    const unsigned flags = data[0];
+    size_t offset = 1;
+    bool* const present[] = {&times.hasWrite, &times.hasAccess, &times.hasCreation};
+    int32_t* const values[] = {&times.write, &times.access, &times.creation};
+    for (int i = 0; i < 3; ++i) {
+        if (!(flags & (1u << i)))
+            continue;
+        if (offset + 4 > held)
+            break;
+        *values[i] = static_cast<int32_t>(ReadLittleEndian(data + offset, 4));
+        *present[i] = true;
+        offset += 4;
     }
     return times;
 }
@@ -170,4 +234,34 @@ uint64_t UnixSecondsToFileTime(int32_t seconds)
 {
     const int64_t kSecondsFrom1601To1970 = 11644473600;
     return static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) * 10000000u;
+}
+
+EntryTimes ReadEntryTimes(const unsigned char* local, size_t localLength, const unsigned char* central,
+                          size_t centralLength)
+{
+    const ExtraFields fields = {local, localLength, central, centralLength};
+    EntryTimes times;
+    size_t held = 0;
+    const unsigned char* unix = fields.find('U', 'X', held);
+    if (unix && held >= 8) {  // access time, then write time
+        times.access = UnixSecondsToFileTime(static_cast<int32_t>(ReadLittleEndian(unix, 4)));
+        times.write = UnixSecondsToFileTime(static_cast<int32_t>(ReadLittleEndian(unix + 4, 4)));
+        times.hasAccess = times.hasWrite = true;
+    }
+    // The central "UT" block holds the write time only: the local one is preferred whole.
+    ExtendedTimes extended = ReadExtendedTimes(local, localLength);
+    if (!extended.hasWrite && !extended.hasAccess && !extended.hasCreation)
+        extended = ReadExtendedTimes(central, centralLength);
+    const bool present[] = {extended.hasWrite, extended.hasAccess, extended.hasCreation};
+    const int32_t seconds[] = {extended.write, extended.access, extended.creation};
+    bool* const has[] = {&times.hasWrite, &times.hasAccess, &times.hasCreation};
+    uint64_t* const values[] = {&times.write, &times.access, &times.creation};
+    for (int i = 0; i < 3; ++i) {
+        if (present[i]) {
+            *values[i] = UnixSecondsToFileTime(seconds[i]);
+            *has[i] = true;
+        }
+    }
+    ReadNtfsTimes(fields, times);
+    return times;
 }

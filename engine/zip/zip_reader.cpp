@@ -457,6 +457,11 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
     char storedName[MAX_PATH];
     if (unzGetCurrentFileInfo64(reader.archive, &info, storedName, sizeof storedName, nullptr, 0, nullptr, 0) != UNZ_OK)
         return ZipStatus::ReadFailed;
+    std::vector<unsigned char> centralExtra(info.size_file_extra);
+    if (!centralExtra.empty() &&
+        unzGetCurrentFileInfo64(reader.archive, nullptr, nullptr, 0, centralExtra.data(),
+                                static_cast<uLong>(centralExtra.size()), nullptr, 0) != UNZ_OK)
+        return ZipStatus::ReadFailed;
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
         return ZipStatus::CorruptEntry;
     std::vector<unsigned char> extraField;
@@ -483,13 +488,14 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
     item.compressedSize = info.compressed_size;
     item.uncompressedSize = info.uncompressed_size;
     item.writeTime = item.accessTime = item.creationTime = DosDateTimeToFileTime(info.dosDate);
-    const ExtendedTimes times = ReadExtendedTimes(extraField.data(), extraField.size());
+    const EntryTimes times =
+        ReadEntryTimes(extraField.data(), extraField.size(), centralExtra.data(), centralExtra.size());
     if (times.hasWrite)
-        item.writeTime = ToFileTime(UnixSecondsToFileTime(times.write));
+        item.writeTime = ToFileTime(times.write);
     if (times.hasAccess)
-        item.accessTime = ToFileTime(UnixSecondsToFileTime(times.access));
+        item.accessTime = ToFileTime(times.access);
     if (times.hasCreation)
-        item.creationTime = ToFileTime(UnixSecondsToFileTime(times.creation));
+        item.creationTime = ToFileTime(times.creation);
     record.flags = info.flag;
     record.method = info.compression_method;
     record.crc = info.crc;
@@ -665,7 +671,7 @@ uint64_t totalSize(ZipReader* reader)
     ZipItem item;
     for (int32_t index = 0; reader && index < reader->entryCount; ++index)
         if (getItem(reader, index, item) == ZipStatus::Ok)
-            total += item.uncompressedSize;
+            total = item.uncompressedSize > UINT64_MAX - total ? UINT64_MAX : total + item.uncompressedSize;
     return total;
 }
 

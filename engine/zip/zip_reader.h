@@ -80,7 +80,8 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item);
 ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact = nullptr,
                       const std::function<bool(uint64_t)>& onBlock = nullptr);
 
-// The sum of the entries' uncompressed sizes.
+// The sum of the entries' uncompressed sizes (entries of ZIP64 archives may exceed 4 GiB);
+// UINT64_MAX when the sum does not fit.
 uint64_t totalSize(ZipReader* reader);
 
 // Closes the archive and frees the reader.

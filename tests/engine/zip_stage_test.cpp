@@ -87,6 +87,23 @@ TEST_F(ZipStage, ArchivesThatDoNotOpenAreIncompleteAndAnEmptyOneComplete)
     EXPECT_TRUE(ListTree(out()).empty());
 }
 
+// ZIP64 sizes above 4 GiB are measured in full, and a sum that passes 64 bits saturates: the
+// destination has no room, and nothing is started.
+TEST_F(ZipStage, HugeEntriesLeaveNoRoom)
+{
+    for (const std::vector<uint64_t>& sizes : {std::vector<uint64_t>{1ull << 50}, {1ull << 63, 1ull << 63}}) {
+        std::vector<ZipEntry> entries;
+        for (uint64_t size : sizes) {
+            entries.push_back(FileEntry("huge" + std::to_string(entries.size()), "small"));
+            entries.back().zip64 = true;
+            entries.back().announcedSize = size;
+        }
+        EXPECT_EQ(Extract(entries), Outcome::NoRoom) << sizes.size();
+        EXPECT_TRUE(output_.Empty());
+        EXPECT_TRUE(ListTree(out()).empty());
+    }
+}
+
 // Entries that fail are neither recorded nor left on disk, and make the extraction fail; the
 // next entry is still extracted. An existing read-only file is never replaced.
 TEST_F(ZipStage, FailedEntriesAreNotRecordedNorLeftBehind)
@@ -152,8 +169,10 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
         EXPECT_EQ(beyond, (Names{"a\\", "a\\b\\", "a\\b\\dest\\", "x.zip"})) << c.first;
         const std::string temp = dir.path().substr(0, dir.path().rfind('\\', dir.path().size() - 2) + 1);
         EXPECT_FALSE(FileExists(temp + "escaped.txt") || DirectoryExists(temp + "escaped")) << c.first;
+        // An entry that comes down to the destination itself made nothing and is not recorded.
         const std::string recorded = destination + c.second;
-        EXPECT_EQ(Recorded(output), refused ? Names{destination + "ok.txt"} : (Names{recorded, destination + "ok.txt"}))
+        EXPECT_EQ(Recorded(output), refused || c.second.empty() ? Names{destination + "ok.txt"}
+                                                                : (Names{recorded, destination + "ok.txt"}))
             << c.first;
         if (!refused && !directory) {
             EXPECT_EQ(ReadFileBytes(recorded), "payload") << c.first;

@@ -37,10 +37,14 @@ TEST(ZipAttributes, FromHostSystemAndExternalAttributes)
 {
     struct Case {
         uint32_t host, external, attributes;
-    } cases[] = {// On a Unix host the DOS bits do not count: no owner write means read-only.
+    } cases[] = {// On a Unix host no owner write means read-only; a mode without permission bits
+                 // says nothing, and the DOS bits count.
                  {3, 0100644u << 16, 0x20}, {3, 0100444u << 16, 0x21},
                  {3, 040755u << 16, 0x30},  {3, (040555u << 16) | 0x10, 0x31},
-                 {3, 0x21, 0x21},           {0, 0x10, 0x10},
+                 {3, 0x21, 0x21},           {3, 0, 0x20},
+                 {3, 0100000u << 16, 0x20}, {3, 0x10, 0x30},
+                 {3, 0140755u << 16, 0x20}, {3, 060644u << 16, 0x20},  // socket, block device
+                 {0, 0x10, 0x10},
                  {0, 0x27, 0x27},           {0, 0100444u << 16, 0x00},
                  {11, 0x22, 0x22},          {14, 0x04, 0x04},
                  {7, 0x01, 0x01},           {19, 0x00800000, 0x20}};
@@ -120,6 +124,61 @@ TEST(ZipExtendedTimes, ReadsOnlyInsideTheBlockAndTheField)
         EXPECT_EQ(times.hasCreation ? times.creation : -99, c.creation) << c.what;
     }
     EXPECT_FALSE(ReadExtendedTimes(nullptr, 0).hasWrite);
+}
+
+// Each kind of block in either field; FILETIME counts expected, 0 where the time is missing.
+TEST(ZipEntryTimes, MostPreciseBlockOfEitherField)
+{
+    const uint64_t s = 10000000u, epoch = 116444736000000000u;
+    const auto ntfs = [](uint16_t size, const Bytes& times, Bytes before = {}) {
+        Bytes data = {0, 0, 0, 0};
+        data.insert(data.end(), before.begin(), before.end());
+        data.push_back(1);
+        data.push_back(0);
+        data.push_back(static_cast<unsigned char>(size));
+        data.push_back(0);
+        data.insert(data.end(), times.begin(), times.end());
+        return Block(std::string("\x0A\x00", 2), data.size(), data);
+    };
+    const auto filetimes = [](uint8_t write, uint8_t access, uint8_t creation) {
+        Bytes b(24, 0);
+        b[0] = write, b[8] = access, b[16] = creation;
+        return b;
+    };
+    const auto ux = [](const Bytes& data) { return Block("UX", data.size(), data); };
+    const Bytes uxLocal = ux({5, 0, 0, 0, 6, 0, 0, 0, 0xF5, 1, 20, 0}), uxCentral = ux({5, 0, 0, 0, 6, 0, 0, 0});
+    struct Case {
+        const char* what;
+        Bytes local, central;
+        uint64_t write, access, creation;
+    } cases[] = {
+        {"UX: access, then write", uxLocal, {}, epoch + 6 * s, epoch + 5 * s, 0},
+        {"UX in the central field", {}, uxCentral, epoch + 6 * s, epoch + 5 * s, 0},
+        {"UX cut short", ux({5, 0, 0, 0}), {}, 0, 0, 0},
+        {"UT over UX", Ut(1, {9}, uxLocal), {}, epoch + 9 * s, epoch + 5 * s, 0},
+        {"central UT when the local field has none", {}, Ut(1, {9}), epoch + 9 * s, 0, 0},
+        {"local UT whole over the central one", Ut(2, {8}), Ut(1, {9}), 0, epoch + 8 * s, 0},
+        {"NTFS, all three", ntfs(24, filetimes(1, 2, 3)), {}, 1, 2, 3},
+        {"NTFS write time only (7-Zip, central)", Ut(3, {8, 9}), ntfs(24, filetimes(1, 0, 0)), 1, epoch + 9 * s, 0},
+        {"NTFS after another attribute", ntfs(24, filetimes(1, 2, 3), {2, 0, 1, 0, 7}), {}, 1, 2, 3},
+        {"NTFS attribute cut short", ntfs(24, Bytes(23, 1)), {}, 0, 0, 0},
+        {"NTFS attribute too small", ntfs(16, filetimes(1, 2, 3)), {}, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const Bytes local = c.local, central = c.central;  // copies hold no spare capacity
+        const EntryTimes times = ReadEntryTimes(local.data(), local.size(), central.data(), central.size());
+        EXPECT_EQ(times.hasWrite ? times.write : 0, c.write) << c.what;
+        EXPECT_EQ(times.hasAccess ? times.access : 0, c.access) << c.what;
+        EXPECT_EQ(times.hasCreation ? times.creation : 0, c.creation) << c.what;
+    }
+}
+
+TEST(ZipFinderMetadata, OnlyTheMacosxFolder)
+{
+    for (const char* name : {"__MACOSX/", "__MACOSX\\x\\._a.rar", "__MACOSX/._film.zip", "__MACOSX"})
+        EXPECT_TRUE(IsFinderMetadata(name)) << name;
+    for (const char* name : {"._film.zip", "Disc/__MACOSX/._a", "__MACOSX2/a", "__macosx_notes.txt", ""})
+        EXPECT_FALSE(IsFinderMetadata(name)) << name;
 }
 
 TEST(ZipExtendedTimes, UnixSecondsBecomeFileTimes)

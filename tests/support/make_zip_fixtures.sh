@@ -7,6 +7,10 @@
 #   zip64.zip            one file with forced Zip64 extra fields
 #   stream.zip           a file zipped from a pipe, with Zip64 extra fields
 #   encrypted-*.zip      traditional encryption with the empty password, deflated and stored
+#   writers/...          a small release as the writer-profile tests expect it: Disc/info.nfo
+#                        (read-only), Disc/film.zip (an archive of film.mkv), and film.mkv
+#   writer-*.zip         writers/Disc zipped by Info-ZIP zip, 7-Zip and Python's zipfile; Python
+#                        stores Disc/film.zip from a bare ZipInfo, whose Unix mode is 0
 # Runs again only when this script changed. The DOS times are local time at UTC+9 (TZ=JST-9),
 # the zone that the tests run in.
 set -euo pipefail
@@ -40,4 +44,22 @@ seq 1 20000 | zip -q ../stream.zip -
 # 7-Zip reads the password from standard input: an empty line is the empty password.
 echo | 7z a -tzip -mem=ZipCrypto -mx=5 -p ../encrypted-deflated.zip top/a.txt top/sub/b.txt > /dev/null
 echo | 7z a -tzip -mem=ZipCrypto -mx=0 -p ../encrypted-stored.zip top/a.txt top/sub/b.txt > /dev/null
+
+mkdir -p "$out/writers/Disc"
+cd "$out/writers"
+head -c 300000 /dev/urandom > film.mkv
+seq -f 'release note line %.0f' 1 50 > Disc/info.nfo
+zip -q -X Disc/film.zip film.mkv
+find . -exec touch -m -d '2021-03-04 05:06:08 UTC' {} + -exec touch -a -d '2022-01-02 03:04:06 UTC' {} +
+chmod 0444 Disc/info.nfo
+zip -q -r ../writer-infozip.zip Disc
+7z a -tzip ../writer-7zip.zip Disc > /dev/null
+python3 - ../writer-python.zip <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as archive:
+    archive.write("Disc")
+    with open("Disc/film.zip", "rb") as film:
+        archive.writestr(zipfile.ZipInfo("Disc/film.zip", date_time=(2021, 3, 4, 14, 6, 8)), film.read())
+    archive.write("Disc/info.nfo")
+PY
 echo "$version" > "$stamp"

@@ -80,12 +80,17 @@ struct Prepared {
     std::string stored;  // the bytes that follow the local header
     uint32_t crc = 0;
     uint32_t storedSize = 0;
+    uint64_t size = 0;  // as the headers announce it
     uint16_t flags = 0;
 };
+
+const uint32_t kSeeZip64 = 0xFFFFFFFFu;
 
 Prepared Prepare(const ZipEntry& entry)
 {
     Prepared p;
+    p.flags = entry.flags;
+    p.size = entry.announcedSize ? entry.announcedSize : entry.data.size();
     p.crc = static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()), static_cast<uInt>(entry.data.size())));
     p.stored = entry.method == 8 ? Deflate(entry.data) : entry.data;
@@ -115,25 +120,40 @@ std::string LocalHeader(const ZipEntry& entry, const Prepared& p)
     if (fault == LocalFault::NameLength)
         name += 'x';
     const uint32_t crc = descriptor ? 0 : p.crc ^ (fault == LocalFault::Crc ? 1u : 0u);
-    const uint32_t compressed = descriptor ? 0 : p.storedSize + (fault == LocalFault::CompressedSize ? 1u : 0u);
-    const uint32_t size = descriptor ? 0 : static_cast<uint32_t>(entry.data.size());
-    const size_t extraLength = fault == LocalFault::ExtraLength ? 0xFFFF : entry.localExtra.size();
+    uint32_t compressed = descriptor ? 0 : p.storedSize + (fault == LocalFault::CompressedSize ? 1u : 0u);
+    uint32_t size = descriptor ? 0 : static_cast<uint32_t>(p.size);
+    std::string extra = entry.localExtra;
+    if (entry.zip64) {
+        extra = ExtraBlock(std::string("\x01\x00", 2), LittleEndian(descriptor ? 0 : p.size, 8) +
+                                                             LittleEndian(descriptor ? 0 : p.storedSize, 8)) +
+                extra;
+        if (!descriptor)
+            compressed = size = kSeeZip64;
+    }
+    const size_t extraLength = fault == LocalFault::ExtraLength ? 0xFFFF : extra.size();
     std::string header = fault == LocalFault::Signature ? std::string("PK\x03\x05", 4) : std::string("PK\x03\x04", 4);
-    header += LittleEndian(20, 2) + LittleEndian(p.flags, 2) + LittleEndian(method, 2) +
+    header += LittleEndian(entry.versionNeeded, 2) + LittleEndian(p.flags, 2) + LittleEndian(method, 2) +
               LittleEndian(entry.dosDateTime, 4) + LittleEndian(crc, 4) + LittleEndian(compressed, 4) +
-              LittleEndian(size, 4) + LittleEndian(name.size(), 2) + LittleEndian(extraLength, 2) + name +
-              entry.localExtra;
+              LittleEndian(size, 4) + LittleEndian(name.size(), 2) + LittleEndian(extraLength, 2) + name + extra;
     return header;
 }
 
 std::string CentralRecord(const ZipEntry& entry, const Prepared& p, size_t localOffset)
 {
-    return std::string("PK\x01\x02", 4) + LittleEndian((entry.hostSystem << 8) | 20, 2) + LittleEndian(20, 2) +
-           LittleEndian(p.flags, 2) + LittleEndian(entry.method, 2) + LittleEndian(entry.dosDateTime, 4) +
-           LittleEndian(p.crc, 4) + LittleEndian(p.storedSize, 4) + LittleEndian(entry.data.size(), 4) +
-           LittleEndian(entry.name.size(), 2) + LittleEndian(entry.centralExtra.size(), 2) + LittleEndian(0, 2) +
-           LittleEndian(0, 2) + LittleEndian(0, 2) + LittleEndian(entry.externalAttributes, 4) +
-           LittleEndian(localOffset, 4) + entry.name + entry.centralExtra;
+    uint64_t compressed = p.storedSize, size = p.size, offset = localOffset;
+    std::string extra = entry.centralExtra;
+    if (entry.zip64) {
+        extra = ExtraBlock(std::string("\x01\x00", 2), LittleEndian(size, 8) + LittleEndian(compressed, 8) +
+                                                             LittleEndian(offset, 8)) +
+                extra;
+        compressed = size = offset = kSeeZip64;
+    }
+    return std::string("PK\x01\x02", 4) + LittleEndian((entry.hostSystem << 8) | entry.madeByVersion, 2) +
+           LittleEndian(entry.versionNeeded, 2) + LittleEndian(p.flags, 2) + LittleEndian(entry.method, 2) +
+           LittleEndian(entry.dosDateTime, 4) + LittleEndian(p.crc, 4) + LittleEndian(compressed, 4) +
+           LittleEndian(size, 4) + LittleEndian(entry.name.size(), 2) + LittleEndian(extra.size(), 2) +
+           LittleEndian(0, 2) + LittleEndian(0, 2) + LittleEndian(0, 2) + LittleEndian(entry.externalAttributes, 4) +
+           LittleEndian(offset, 4) + entry.name + extra;
 }
 
 }  // namespace
@@ -174,17 +194,29 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, const ZipArchiveOptio
         const Prepared p = Prepare(entry);
         const size_t offset = archive.size();
         archive += LocalHeader(entry, p) + p.stored;
-        if (entry.dataDescriptor)
-            archive += std::string("PK\x07\x08", 4) + LittleEndian(p.crc, 4) + LittleEndian(p.storedSize, 4) +
-                       LittleEndian(entry.data.size(), 4);
+        if (entry.dataDescriptor) {
+            const int sizeBytes = entry.zip64 ? 8 : 4;
+            archive += (entry.descriptorSignature ? std::string("PK\x07\x08", 4) : std::string()) +
+                       LittleEndian(p.crc, 4) + LittleEndian(p.storedSize, sizeBytes) + LittleEndian(p.size, sizeBytes);
+        }
         directory += CentralRecord(entry, p, offset);
     }
-    const uint64_t count = entries.size() + options.entryCountDelta;
-    const size_t directoryOffset = archive.size();
+    uint64_t count = entries.size() + options.entryCountDelta;
+    uint64_t directoryOffset = archive.size();
+    uint64_t directorySize = directory.size();
     archive += directory;
+    if (options.zip64EndRecords) {
+        const uint64_t recordOffset = archive.size();
+        archive += std::string("PK\x06\x06", 4) + LittleEndian(44, 8) + LittleEndian(0x0314, 2) + LittleEndian(45, 2) +
+                   LittleEndian(options.diskNumber, 4) + LittleEndian(options.diskNumber, 4) + LittleEndian(count, 8) +
+                   LittleEndian(count, 8) + LittleEndian(directorySize, 8) + LittleEndian(directoryOffset, 8);
+        archive += std::string("PK\x06\x07", 4) + LittleEndian(0, 4) + LittleEndian(recordOffset, 8) + LittleEndian(1, 4);
+        count = 0xFFFF;
+        directorySize = directoryOffset = kSeeZip64;
+    }
     archive += std::string("PK\x05\x06", 4) + LittleEndian(options.diskNumber, 2) +
                LittleEndian(options.diskNumber, 2) + LittleEndian(count, 2) + LittleEndian(count, 2) +
-               LittleEndian(directory.size(), 4) + LittleEndian(directoryOffset, 4) +
+               LittleEndian(directorySize, 4) + LittleEndian(directoryOffset, 4) +
                LittleEndian(options.comment.size(), 2) + options.comment;
     return archive;
 }

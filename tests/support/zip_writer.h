@@ -28,6 +28,9 @@ struct ZipEntry {
     // 0 stores, 8 deflates; any other method is written with `data` as it is.
     uint16_t method = 8;
     uint8_t hostSystem = 0;  // high byte of "version made by": 0 MS-DOS, 3 Unix
+    uint8_t madeByVersion = 20;  // low byte of "version made by"
+    uint16_t versionNeeded = 20;
+    uint16_t flags = 0;  // general-purpose flags besides encryption and data descriptor (0x0800 UTF-8)
     uint32_t externalAttributes = 0x20;
     uint32_t dosDateTime = DosDateTime(2021, 6, 15, 12, 30, 10);
     std::string localExtra;
@@ -38,6 +41,11 @@ struct ZipEntry {
     // Flag bit 3: the local header carries zero CRC and sizes, a data descriptor follows the
     // data, and the encryption check byte comes from the DOS time.
     bool dataDescriptor = false;
+    bool descriptorSignature = true;  // the descriptor's optional "PK\7\8"
+    // Sizes and offset only in ZIP64 extra fields: the headers hold 0xFFFFFFFF (the local one 0
+    // with a data descriptor, whose sizes then take 8 bytes each).
+    bool zip64 = false;
+    uint64_t announcedSize = 0;  // non-zero: the headers announce this uncompressed size instead
     LocalFault localFault = LocalFault::None;
     bool wrongCrc = false;  // both headers carry a CRC-32 that the data does not have
     size_t cutData = 0;     // this many bytes are dropped from the end of the stored data
@@ -47,6 +55,9 @@ struct ZipArchiveOptions {
     uint16_t diskNumber = 0;  // non-zero: the end record says the archive spans disks
     int entryCountDelta = 0;  // added to the entry counts of the end record
     std::string comment;
+    // A ZIP64 end record and its locator ahead of the end record, whose counts, size and
+    // offset then hold their "see ZIP64" values.
+    bool zip64EndRecords = false;
 };
 
 // A whole archive: local headers with data, central directory, end record.

@@ -1,0 +1,221 @@
+// The ZIP writers that users meet, each as one profile: a release made by that writer,
+// unpacked as a download through wcxhost and a copy of the module that deletes sources and
+// intermediate files. Info-ZIP zip, 7-Zip and Python's zipfile made their archives for real
+// (tests/support/make_zip_fixtures.sh); the others are built byte by byte with the header
+// fields that their writer sets. Every release holds Disc/info.nfo (read-only where the writer
+// can say so) and Disc/film.zip, an archive of film.mkv that the second pass unpacks and the
+// clean-up then deletes. The DOS times are local time at UTC+9 (TZ=JST-9, set by ctest).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/support/test_files.h"
+#include "tests/support/zip_test_support.h"
+#include "tests/support/zip_writer.h"
+
+namespace {
+
+typedef std::vector<std::string> Paths;
+
+std::string Source(const std::string& name)
+{
+    return ReadFileBytes(ZipFixtureDirectory() + "writers\\" + name);
+}
+
+const uint32_t kDos = DosDateTime(2021, 6, 15, 12, 30, 10);
+const uint64_t kDosUtc = UtcFileTime(2021, 6, 15, 3, 30, 10);
+const int32_t kUnixWrite = 1600000000, kUnixAccess = 1600003600;
+const uint64_t kUnixWriteTime = UtcFileTime(2020, 9, 13, 12, 26, 40);
+const uint64_t kUnixAccessTime = UtcFileTime(2020, 9, 13, 13, 26, 40);
+// Sub-second times, as only the NTFS block holds them.
+const uint64_t kNtfsWrite = UtcFileTime(2019, 11, 5, 8, 9, 10) + 1234567, kNtfsAccess = kNtfsWrite + 50000000,
+               kNtfsCreation = kNtfsWrite - 70000000;
+const uint64_t kToolTime = UtcFileTime(2021, 3, 4, 5, 6, 8);  // the fixture script's file times
+const uint64_t kToolAccess = UtcFileTime(2022, 1, 2, 3, 4, 6);
+
+// Disc/, Disc/film.zip and Disc/info.nfo, shaped by `shape` (which gets the entry's position).
+std::vector<ZipEntry> Release(const std::function<void(ZipEntry&, int)>& shape)
+{
+    std::vector<ZipEntry> entries = {DirectoryEntry("Disc/"), FileEntry("Disc/film.zip", Source("Disc\\film.zip"), 0),
+                                     FileEntry("Disc/info.nfo", Source("Disc\\info.nfo"))};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].dosDateTime = kDos;
+        shape(entries[i], static_cast<int>(i));
+    }
+    return entries;
+}
+
+void Unix(ZipEntry& entry, int position, uint8_t version)
+{
+    static const uint32_t kModes[] = {040755, 0100644, 0100444};
+    entry.hostSystem = 3;
+    entry.madeByVersion = version;
+    entry.externalAttributes = kModes[position] << 16;
+}
+
+std::string NtfsBlock()
+{
+    return ExtraBlock(std::string("\x0A\x00", 2), LittleEndian(0, 4) + LittleEndian(1, 2) + LittleEndian(24, 2) +
+                                                      LittleEndian(kNtfsWrite, 8) + LittleEndian(kNtfsAccess, 8) +
+                                                      LittleEndian(kNtfsCreation, 8));
+}
+
+std::string WindowsFolder()
+{
+    return BuildZip(Release([](ZipEntry& e, int i) {
+        static const uint32_t kDosAttributes[] = {0x10, 0x20, 0x21};
+        e.externalAttributes = kDosAttributes[i];
+        e.localExtra = e.centralExtra = NtfsBlock();
+    }));
+}
+
+// java.util.zip.ZipOutputStream: no attributes, UTF-8 names, every deflated entry (the
+// directory too) followed by a data descriptor; jar marks its first entry with 0xCAFE.
+std::string Java()
+{
+    return BuildZip(Release([](ZipEntry& e, int i) {
+        e.externalAttributes = 0;
+        e.method = 8;
+        e.flags = 0x0800;
+        e.dataDescriptor = true;
+        if (i == 0)
+            e.localExtra = e.centralExtra = ExtraBlock(std::string("\xFE\xCA", 2), "");
+    }));
+}
+
+// System.IO.Compression on Windows: no attributes, directories stored, no extra fields.
+std::string DotNet()
+{
+    return BuildZip(Release([](ZipEntry& e, int i) {
+        e.externalAttributes = 0;
+        e.versionNeeded = e.madeByVersion = i == 2 ? 20 : 10;
+    }));
+}
+
+// zipfile of Python before 3.8 writing bare ZipInfo records: a Unix host, mode 0.
+std::string PythonBareZipInfo()
+{
+    return BuildZip(Release([](ZipEntry& e, int) {
+        e.hostSystem = 3;
+        e.externalAttributes = 0;
+    }));
+}
+
+// The AppleDouble file that the Finder stores for a file: magic, version, and one entry.
+std::string AppleDouble()
+{
+    std::string header = std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) + std::string(16, '\0');
+    return header + std::string("\x00\x01", 2) + std::string("\x00\x00\x00\x09\x00\x00\x00\x32\x00\x00\x00\x20", 12) +
+           std::string(0x20 + 0x12, 'F');
+}
+
+// The Finder of macOS: Unix modes, "UX" times (access, write, then uid and gid locally), data
+// descriptors, and a __MACOSX folder of AppleDouble files.
+std::string Finder()
+{
+    std::vector<ZipEntry> entries = Release([](ZipEntry&, int) {});
+    for (const char* name : {"__MACOSX/", "__MACOSX/Disc/"})
+        entries.push_back(DirectoryEntry(name));
+    for (const char* name : {"__MACOSX/Disc/._film.zip", "__MACOSX/Disc/._info.nfo"})
+        entries.push_back(FileEntry(name, AppleDouble()));
+    const std::string times =
+        LittleEndian(static_cast<uint32_t>(kUnixAccess), 4) + LittleEndian(static_cast<uint32_t>(kUnixWrite), 4);
+    for (ZipEntry& e : entries) {
+        const bool directory = e.name.back() == '/';
+        e.hostSystem = 3;
+        e.madeByVersion = 21;
+        e.externalAttributes = (directory ? 040755u : e.name == "Disc/info.nfo" ? 0100444u : 0100644u) << 16;
+        e.method = directory ? 0 : 8;
+        e.dataDescriptor = !directory;
+        e.localExtra = ExtraBlock("UX", times + LittleEndian(501, 2) + LittleEndian(20, 2));
+        e.centralExtra = ExtraBlock("UX", times);
+    }
+    return BuildZip(entries);
+}
+
+// A writer on a stream: every file, stored ones too, followed by a descriptor without its
+// optional signature; "UT" times, the central one with the write time only.
+std::string Streaming()
+{
+    return BuildZip(Release([](ZipEntry& e, int i) {
+        Unix(e, i, 20);
+        e.dataDescriptor = i > 0;
+        e.descriptorSignature = false;
+        e.localExtra = UtBlock(0x03, {kUnixWrite, kUnixAccess});
+        e.centralExtra = UtBlock(0x03, {kUnixWrite});
+    }));
+}
+
+// ZIP64 as written for entries over 4 GiB: sizes and offsets only in the ZIP64 extra fields,
+// a streamed entry with 8-byte descriptor sizes, and the ZIP64 end record with its locator.
+std::string Zip64()
+{
+    ZipArchiveOptions options;
+    options.zip64EndRecords = true;
+    return BuildZip(Release([](ZipEntry& e, int i) {
+                        static const uint32_t kDosAttributes[] = {0x10, 0x20, 0x21};
+                        e.externalAttributes = kDosAttributes[i];
+                        e.versionNeeded = e.madeByVersion = 45;
+                        e.zip64 = true;
+                        e.dataDescriptor = i == 2;
+                    }),
+                    options);
+}
+
+struct Profile {
+    const char* writer;
+    std::function<std::string()> archive;
+    DWORD nfoAttributes;  // read-only, hidden and system bits of Disc\info.nfo
+    uint64_t nfoWrite, nfoAccess;
+};
+
+std::string Tool(const char* name)
+{
+    return ReadFileBytes(ZipFixtureDirectory() + name);
+}
+
+TEST(ZipWriters, EachProfileUnpacksCompletelyAndCleansUp)
+{
+    ASSERT_TRUE(FileExists(ZipFixtureDirectory() + "stamp")) << "no archives in " << ZipFixtureDirectory();
+    ASSERT_EQ(TimeZoneBiasMinutes(), kTestZoneBiasMinutes) << "run with TZ=JST-9, as ctest does";
+    const DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
+    const Profile profiles[] = {
+        {"Info-ZIP zip", [] { return Tool("writer-infozip.zip"); }, kReadOnly, kToolTime, kToolAccess},
+        {"7-Zip", [] { return Tool("writer-7zip.zip"); }, kReadOnly, kToolTime, kToolTime},
+        {"Python zipfile", [] { return Tool("writer-python.zip"); }, kReadOnly, kToolTime, kToolTime},
+        {"older Python zipfile, mode 0", PythonBareZipInfo, 0, kDosUtc, kDosUtc},
+        {"Windows compressed folder", WindowsFolder, kReadOnly, kNtfsWrite, kNtfsAccess},
+        {"Java", Java, 0, kDosUtc, kDosUtc},
+        {".NET", DotNet, 0, kDosUtc, kDosUtc},
+        {"macOS Finder", Finder, kReadOnly, kUnixWriteTime, kUnixAccessTime},
+        {"streaming writer", Streaming, kReadOnly, kUnixWriteTime, kUnixAccessTime},
+        {"ZIP64", Zip64, kReadOnly, kDosUtc, kDosUtc},
+    };
+    for (const Profile& p : profiles) {
+        TempDir dir;
+        InstallModuleCopy(dir / "plugin", "<DeleteTemp>1</DeleteTemp><Delete-src-during>1</Delete-src-during>"
+                                          "<Keep-src-nosfv>0</Keep-src-nosfv>");
+        MakeDirectories(dir / "src\\Rel");
+        WriteFileBytes(dir / "src\\Rel\\release.zip", p.archive());
+        const ProcessResult result =
+            RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " pack " + Quote(dir / "plugin\\ravelpak.wcx64") +
+                       " " + Quote(dir / "out\\new.zip") + " " + Quote(dir / "src\\") + " Rel");
+        const Paths lines = Lines(result.output);
+        EXPECT_EQ(lines.empty() ? "" : lines.back(), "result 0") << p.writer;
+        // The release is deleted, the intermediate film.zip cleaned up, __MACOSX passed over.
+        EXPECT_EQ(ListTree(dir / "src\\"), Paths{"Rel\\"}) << p.writer;
+        EXPECT_EQ(ListTree(dir / "out\\"), (Paths{"Rel\\", "Rel\\Disc\\", "Rel\\Disc\\info.nfo", "Rel\\film.mkv"}))
+            << p.writer;
+        const std::string nfo = dir / "out\\Rel\\Disc\\info.nfo";
+        const FileTimes times = TimesOfFile(nfo);  // before reading, which may move the access time
+        EXPECT_EQ(times.write, p.nfoWrite) << p.writer;
+        EXPECT_EQ(times.access, p.nfoAccess) << p.writer;
+        EXPECT_EQ(GetFileAttributesA(nfo.c_str()) & 7, p.nfoAttributes) << p.writer;
+        EXPECT_TRUE(ReadFileBytes(nfo) == Source("Disc\\info.nfo")) << p.writer;
+        EXPECT_TRUE(ReadFileBytes(dir / "out\\Rel\\film.mkv") == Source("film.mkv")) << p.writer;
+    }
+}
+
+}  // namespace
