@@ -28,7 +28,6 @@ Failure EntryFailure(ZipStatus status, bool intact, const std::string& archiveNa
         return {Outcome::Stopped, "stopped in " + archiveName};
     case ZipStatus::CannotOpen:
     case ZipStatus::WriteFailed:
-    case ZipStatus::NameTooLong:
         return {Outcome::CannotWrite, "cannot write " + entry};
     case ZipStatus::UnsafeName:
         return {Outcome::BadData, archiveName + " holds an unsafe name"};

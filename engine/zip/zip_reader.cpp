@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "engine/crc32.h"
+#include "engine/text.h"
 #include "engine/paths.h"
 #include "engine/zip/zip_entry_fields.h"
 
 namespace {
 
-const size_t kTransferSize = 16384;
+// Large blocks keep the number of platform calls per entry low.
+const size_t kTransferSize = 1 << 20;
 const size_t kArchiveBufferSize = 65536;
 const uint32_t kEncryptedFlag = 0x0001;
 const uint32_t kDataDescriptorFlag = 0x0008;
@@ -31,7 +33,7 @@ public:
 
     bool open(const std::string& path)
     {
-        handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        handle_ = CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
         LARGE_INTEGER size;
         if (handle_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle_, &size)) {
@@ -383,7 +385,7 @@ std::string WithSeparator(const std::string& directory)
 
 bool IsReadOnlyFile(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(PlatformPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
@@ -449,13 +451,50 @@ ZipStatus ReadLocalExtraField(unzFile archive, std::vector<unsigned char>& field
     return read ? ZipStatus::Ok : ZipStatus::ReadFailed;
 }
 
+// A stored name in UTF-8: as stored when the entry's flag 11 says it is UTF-8; from the Info-ZIP
+// Unicode path field when its CRC-32 still matches the stored name (a tool that renamed the
+// entry without knowing the field leaves it stale); otherwise in the OEM code page, which
+// Windows' own compressor and 7-Zip write when they set no flag, and which is the format's
+// CP437 on Western systems. A name ends at its first zero byte.
+std::string DecodedName(std::string stored, uint32_t flags, const std::vector<unsigned char>& centralExtra)
+{
+    const size_t zero = stored.find('\0');
+    if (zero != std::string::npos)
+        stored.resize(zero);
+    const uint32_t kUtf8Flag = 0x0800;
+    if ((flags & kUtf8Flag) && IsValidUtf8(stored))
+        return stored;
+    const unsigned char* field = centralExtra.data();
+    for (size_t at = 0; at + 4 <= centralExtra.size();) {
+        const unsigned tag = field[at] | field[at + 1] << 8;
+        const size_t size = field[at + 2] | field[at + 3] << 8;
+        const size_t data = at + 4;
+        if (data + size > centralExtra.size())
+            break;
+        const size_t kHeader = 5;  // version, CRC-32 of the stored name
+        if (tag == 0x7075 && size > kHeader && field[data] == 1) {
+            const uint32_t crc = field[data + 1] | field[data + 2] << 8 | field[data + 3] << 16 |
+                                 static_cast<uint32_t>(field[data + 4]) << 24;
+            const std::string unicode(reinterpret_cast<const char*>(field + data + kHeader), size - kHeader);
+            if (crc == Crc32Update(0, stored.data(), stored.size()) && IsValidUtf8(unicode))
+                return unicode;
+        }
+        at = data + size;
+    }
+    return Utf8FromCodePage(stored, CP_OEMCP);
+}
+
 ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
 {
     if (!MoveTo(reader, index))
         return ZipStatus::ReadFailed;
     unz_file_info64 info;
-    char storedName[MAX_PATH];
-    if (unzGetCurrentFileInfo64(reader.archive, &info, storedName, sizeof storedName, nullptr, 0, nullptr, 0) != UNZ_OK)
+    if (unzGetCurrentFileInfo64(reader.archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return ZipStatus::ReadFailed;
+    std::string storedName(info.size_filename, '\0');
+    if (!storedName.empty() && unzGetCurrentFileInfo64(reader.archive, nullptr, &storedName[0],
+                                                       static_cast<uLong>(storedName.size()), nullptr, 0, nullptr,
+                                                       0) != UNZ_OK)
         return ZipStatus::ReadFailed;
     std::vector<unsigned char> centralExtra(info.size_file_extra);
     if (!centralExtra.empty() &&
@@ -468,22 +507,19 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
     const ZipStatus extra = ReadLocalExtraField(reader.archive, extraField);
     if (extra != ZipStatus::Ok)
         return extra;
-    // minizip leaves a name that fills the buffer without its terminator.
-    if (info.size_filename >= sizeof storedName)
-        return ZipStatus::NameTooLong;
-    const char* name = SanitizeStoredName(storedName);
+    const std::string decoded = DecodedName(storedName, info.flag, centralExtra);
+    const std::string name = SanitizeStoredName(decoded.c_str());
     if (!IsContainedName(name))
         return ZipStatus::UnsafeName;
 
     ZipItem& item = record.item;
     item = ZipItem();
     item.index = index;
-    std::strcpy(item.name, name);
+    item.name = name;
     item.attributes = WindowsAttributes(info.version, info.external_fa);
     // Some writers store a directory with no attributes at all: its name still ends with a
     // separator.
-    const size_t nameLength = std::strlen(name);
-    if (nameLength > 0 && (name[nameLength - 1] == '/' || name[nameLength - 1] == '\\'))
+    if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
         item.attributes |= FILE_ATTRIBUTE_DIRECTORY;
     item.compressedSize = info.compressed_size;
     item.uncompressedSize = info.uncompressed_size;
@@ -524,7 +560,7 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     if (IsReadOnlyFile(outputPath))
         return ZipStatus::CannotOpen;
     const DWORD attributes = record.item.attributes ? record.item.attributes : FILE_ATTRIBUTE_NORMAL;
-    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    HANDLE output = CreateFileW(PlatformPath(outputPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
     if (output == INVALID_HANDLE_VALUE)
         return ZipStatus::CannotOpen;
     if (reader.transfer.empty()) {
@@ -559,7 +595,7 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     }
     CloseHandle(output);
     if (status != ZipStatus::Ok || !intact)
-        DeleteFileA(outputPath.c_str());
+        DeleteFileW(PlatformPath(outputPath).c_str());
     return status;
 }
 
@@ -570,8 +606,8 @@ void CreateLevels(const std::string& root, const std::string& path)
     if (slash != std::string::npos && slash != 0)
         CreateLevels(root, path.substr(0, slash));
     const std::string full = root + path;
-    if (GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryA(full.c_str(), nullptr);
+    if (GetFileAttributesW(PlatformPath(full).c_str()) == INVALID_FILE_ATTRIBUTES)
+        CreateDirectoryW(PlatformPath(full).c_str(), nullptr);
 }
 
 ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact,
@@ -584,8 +620,6 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
     if (!IsContainedName(targetName))
         return ZipStatus::UnsafeName;
     const std::string outputPath = reader.baseDirectory + targetName;
-    if (!FitsMaxPath(outputPath))
-        return ZipStatus::NameTooLong;
     if (record->item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
         intact = true;
         return ensureDirectory(reader.baseDirectory, targetName);
@@ -603,10 +637,10 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
 ZipReader* openReader(const std::string& archivePath)
 {
     std::unique_ptr<ZipReader> reader(new ZipReader);
-    char current[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+    wchar_t current[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, current);
     if (length > 0 && length < MAX_PATH)
-        reader->baseDirectory = WithSeparator(std::string(current, length));
+        reader->baseDirectory = WithSeparator(Utf8(std::wstring(current, length)));
     if (!reader->file.open(archivePath))
         return nullptr;
     if (IsEmptyArchive(reader->file))
@@ -632,7 +666,7 @@ ZipStatus setBaseDirectory(ZipReader* reader, const std::string& directory)
     if (!reader || directory.empty())
         return ZipStatus::BadArgument;
     reader->baseDirectory = WithSeparator(directory);
-    return FitsMaxPath(reader->baseDirectory) ? ZipStatus::Ok : ZipStatus::NameTooLong;
+    return ZipStatus::Ok;
 }
 
 ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item)
@@ -687,10 +721,8 @@ ZipStatus closeReader(ZipReader* reader)
 
 ZipStatus ensureDirectory(const std::string& root, const std::string& path)
 {
-    if (!FitsMaxPath(root + path))
-        return ZipStatus::NameTooLong;
-    if (GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryA(root.c_str(), nullptr);
+    if (GetFileAttributesW(PlatformPath(root).c_str()) == INVALID_FILE_ATTRIBUTES)
+        CreateDirectoryW(PlatformPath(root).c_str(), nullptr);
     if (!path.empty())
         CreateLevels(root, path);
     return ZipStatus::Ok;

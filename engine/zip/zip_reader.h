@@ -24,9 +24,6 @@ enum class ZipStatus : uint32_t {
     // The check byte of an encrypted entry's 12-byte header does not match the empty password.
     BadPassword = 0x1000,
     BadArgument = 0x10000,  // null reader, index out of range, empty base directory
-    // The stored name holds 260 characters or more, or the output path composed from the base
-    // directory and the target name exceeds 259 characters.
-    NameTooLong = 0x20000,
     // The name would reach outside the base directory or name a device (see IsContainedName).
     UnsafeName = 0x40000,
     // Decompression failed, or the entry's data ended before the entry's size was reached.
@@ -40,9 +37,9 @@ struct ZipItem {
     // The entry's position in the central directory, from 0; for the summary (index -1) the
     // number of entries.
     int32_t index = 0;
-    // The stored name after sanitising, separators as stored; a directory keeps its trailing
-    // separator.
-    char name[MAX_PATH] = {};
+    // The stored name in UTF-8 after sanitising, separators as stored; a directory keeps its
+    // trailing separator.
+    std::string name;
     // Win32 attribute bits: read-only, hidden, system, directory, archive.
     uint32_t attributes = 0;
     FILETIME accessTime = {};
@@ -60,8 +57,7 @@ struct ZipReader;
 ZipReader* openReader(const std::string& archivePath);
 
 // Target names are resolved against `directory`, to which a backslash is added when it ends
-// in no separator. NameTooLong when the result does not fit MAX_PATH; every later extraction
-// then fails with NameTooLong rather than writing elsewhere.
+// in no separator. Paths are UTF-8, of any length the file system takes.
 ZipStatus setBaseDirectory(ZipReader* reader, const std::string& directory);
 
 // Index -1 gives the summary; 0 to count-1 the entry. A failed call leaves index 0, an empty
@@ -89,5 +85,5 @@ ZipStatus closeReader(ZipReader* reader);
 
 // Creates `root` when it is missing, then every missing directory of `path` below it from
 // the outermost inwards. Failures to create are not reported (they show when a file is
-// created there); NameTooLong when root + path exceeds 259 characters, and nothing is created.
+// created there).
 ZipStatus ensureDirectory(const std::string& root, const std::string& path);
