@@ -92,11 +92,12 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
         if (status == ZipStatus::Ok)
             status = extractItem(reader, index, item.name, &intact, onBlock);
         const Failure entry = EntryFailure(status, intact, archiveName, item.name);
-        // An entry whose name comes down to the destination itself made nothing.
-        if (entry.ok() && item.name[0] != '\0')
+        if (!entry.ok()) {
+            if (failure.ok() || entry.outcome == Outcome::Stopped)
+                failure = entry;
+        } else if (item.name[0] != '\0') {  // a name that comes down to the destination itself made nothing
             output.Append(destination + item.name);
-        else if (failure.ok() || entry.outcome == Outcome::Stopped)
-            failure = entry;
+        }
         if (failure.outcome == Outcome::Stopped)
             break;
     }

@@ -1,6 +1,6 @@
 // The parts of a ZIP entry's stored information that decode without the platform: the stored
 // name made relative, the test that keeps a name inside the extraction directory, the Win32
-// attribute bits, and the times that the local extra field holds.
+// attribute bits, and the times that the extra fields hold.
 #pragma once
 
 #include <cstddef>
