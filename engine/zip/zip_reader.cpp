@@ -672,7 +672,7 @@ ZipStatus setBaseDirectory(ZipReader* reader, const std::string& directory)
 ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item)
 {
     item.index = 0;
-    item.name[0] = '\0';
+    item.name.clear();
     item.uncompressedSize = 0;
     if (!reader || index < -1 || index >= reader->entryCount)
         return ZipStatus::BadArgument;

@@ -114,9 +114,7 @@ TEST_F(ZipStage, FailedEntriesAreNotRecordedNorLeftBehind)
                                      FileEntry("crc.txt", "content"),
                                      FileEntry("corrupt.txt", "x"),
                                      FileEntry("short.bin", PatternBytes(3000, 2)),
-                                     FileEntry(std::string(300, 'n'), "x"),
-                                     FileEntry("../up.txt", "x"),
-                                     FileEntry(std::string(260 - out().size(), 'o'), "x")};
+                                     FileEntry("../up.txt", "x")};
     entries[1].wrongCrc = true;
     entries[2].localFault = LocalFault::Crc;
     entries[3].cutData = 10;

@@ -46,7 +46,7 @@ protected:
             WriteFileBytes(directory + volume, ReadFileBytes(FixturePath("set.part" + std::to_string(part) + ".rar")));
             listed.push_back({volume, CrcHex(ReadFileBytes(directory + volume))});
         }
-        WriteFileBytes(directory + "\xD0\xB8\xD0\xBC\xD1\x8F.sfv", "\xEF\xBB\xBF" + SfvBody(listed));
+        WriteFileBytes(directory + base + ".sfv", "\xEF\xBB\xBF" + SfvBody(listed));
     }
 
     TempDir dir_;
@@ -76,7 +76,7 @@ TEST_F(UnicodeNames, ReleasesOutsideTheCodePageComeOutUnderTheirNames)
         EXPECT_TRUE(ReadFileBytes(out + "Am\xC3\xA9lie \xE4\xB8\xAD\xE6\x96\x87.mkv") == film_) << folder;
         EXPECT_EQ(ReadFileBytes(out + "film.mkv"), FixtureSource("film.mkv")) << folder;
     }
-    EXPECT_EQ(ListTree(src()), (Paths{folders[0] + "\\", folders[1] + "\\", folders[2] + "\\"}));
+    EXPECT_EQ(ListTree(src()), (Paths{folders[1] + "\\", folders[0] + "\\", folders[2] + "\\"}));
 }
 
 // The ANSI entry points still unpack what the ANSI code page can spell.
