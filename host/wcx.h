@@ -70,6 +70,16 @@ struct tHeaderData {
     int CmtState;
 };
 
+// The interface version that a host announces in PackSetDefaultParams.
+enum : DWORD { PLUGIN_INTERFACE_VERSION_LOW = 21, PLUGIN_INTERFACE_VERSION_HI = 2 };
+
+struct PackDefaultParamStruct {
+    int size;
+    DWORD PluginInterfaceVersionLow;
+    DWORD PluginInterfaceVersionHi;
+    char DefaultIniName[MAX_PATH];  // the suggested ini file, in the folder of the host's settings
+};
+
 typedef int(__stdcall* tChangeVolProc)(char* ArcName, int Mode);
 typedef int(__stdcall* tProcessDataProc)(char* FileName, int Size);
 
@@ -84,3 +94,4 @@ typedef int(__stdcall* GetPackerCapsFn)();
 typedef int(__stdcall* GetBackgroundFlagsFn)();
 typedef int(__stdcall* PackFilesFn)(char* PackedFile, char* SubPath, char* SrcPath, char* AddList, int Flags);
 typedef void(__stdcall* ConfigurePackerFn)(HWND Parent, HINSTANCE DllInstance);
+typedef void(__stdcall* PackSetDefaultParamsFn)(PackDefaultParamStruct* dps);
