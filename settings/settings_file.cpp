@@ -42,9 +42,12 @@ const struct {
     const char* key;
     int32_t SettingsRecord::*flag;
 } kFlagKeys[] = {
-    {kKeyDeleteTemp, &SettingsRecord::deleteTemp},       {kKeyKeepOverwritten, &SettingsRecord::keepOverwritten},
-    {kKeyDeleteSrcDuring, &SettingsRecord::deleteSrcDuring}, {kKeyKeepSrcNoSfv, &SettingsRecord::keepSrcNoSfv},
-    {kKeyCheckCrc, &SettingsRecord::checkCrc},           {kKeyDeleteSfv, &SettingsRecord::deleteSfv},
+    {kKeyDeleteTemp, &SettingsRecord::deleteTemp},
+    {kKeyKeepOverwritten, &SettingsRecord::keepOverwritten},
+    {kKeyDeleteSrcDuring, &SettingsRecord::deleteSrcDuring},
+    {kKeyKeepSrcNoSfv, &SettingsRecord::keepSrcNoSfv},
+    {kKeyCheckCrc, &SettingsRecord::checkCrc},
+    {kKeyDeleteSfv, &SettingsRecord::deleteSfv},
 };
 
 std::string FolderOf(const std::string& path)
@@ -107,8 +110,8 @@ bool Recode(const std::string& text, UINT from, UINT to, std::string& out)
 
 bool NamesUtf8(const std::string& encoding)
 {
-    return encoding.empty() || CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, encoding.c_str(), -1, "UTF-8", -1) ==
-                                   CSTR_EQUAL;
+    return encoding.empty() ||
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, encoding.c_str(), -1, "UTF-8", -1) == CSTR_EQUAL;
 }
 
 void SetValue(XmlParamDocument& document, const char* key, const std::string& value)
@@ -247,8 +250,8 @@ SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsReco
     const std::string folder = FolderOf(path);
     if (!folder.empty() && !MakeSureDirectoryPathExists(folder.c_str()))
         return Failure(path, GetLastError());
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Failure(path, GetLastError());
     DWORD written = 0;

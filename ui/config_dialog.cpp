@@ -17,9 +17,12 @@ const struct {
     int control;
     int32_t SettingsRecord::*flag;
 } kBoxes[] = {
-    {IDC_DELETE_TEMP, &SettingsRecord::deleteTemp},         {IDC_KEEP_OVERWRITTEN, &SettingsRecord::keepOverwritten},
-    {IDC_DELETE_SRC_DURING, &SettingsRecord::deleteSrcDuring}, {IDC_KEEP_SRC_NOSFV, &SettingsRecord::keepSrcNoSfv},
-    {IDC_CHECK_CRC, &SettingsRecord::checkCrc},             {IDC_DELETE_SFV, &SettingsRecord::deleteSfv},
+    {IDC_DELETE_TEMP, &SettingsRecord::deleteTemp},
+    {IDC_KEEP_OVERWRITTEN, &SettingsRecord::keepOverwritten},
+    {IDC_DELETE_SRC_DURING, &SettingsRecord::deleteSrcDuring},
+    {IDC_KEEP_SRC_NOSFV, &SettingsRecord::keepSrcNoSfv},
+    {IDC_CHECK_CRC, &SettingsRecord::checkCrc},
+    {IDC_DELETE_SFV, &SettingsRecord::deleteSfv},
 };
 
 }  // namespace
@@ -51,8 +54,8 @@ bool CConfigDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
 void CConfigDlg::ShowSettings()
 {
     for (const auto& box : kBoxes)
-        SendDlgItemMessageA(hwnd(), box.control, BM_SETCHECK,
-                            settings_.*box.flag == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendDlgItemMessageA(hwnd(), box.control, BM_SETCHECK, settings_.*box.flag == 1 ? BST_CHECKED : BST_UNCHECKED,
+                            0);
     EnableWindow(GetDlgItem(hwnd(), IDC_KEEP_SRC_NOSFV), settings_.deleteSrcDuring == 1);
 }
 

@@ -256,17 +256,17 @@ TEST(SettingsAttach, LocationWithASuggestedIniFile)
 {
     const std::string besideFile = SettingsFileText("\t\t<Check-CRC>1</Check-CRC>\r\n");
     const std::string iniFile = SettingsFileText("\t\t<Delete-sfv>1</Delete-sfv>\r\n");
-    const char beside[] = "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=1 deleteSfv=0 keep=";
-    const char fromIni[] = "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=0 deleteSfv=1 keep=";
+    const char beside[] =
+        "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=1 deleteSfv=0 keep=";
+    const char fromIni[] =
+        "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=0 deleteSfv=1 keep=";
     const struct {
         bool suggest, besideExists, iniExists;
         const char* settings;
         bool besideAfter, iniAfter;
     } cases[] = {
-        {false, false, true, kDefaults, true, true},
-        {true, false, false, kDefaults, true, false},
-        {true, true, false, beside, true, false},
-        {true, false, true, fromIni, false, true},
+        {false, false, true, kDefaults, true, true}, {true, false, false, kDefaults, true, false},
+        {true, true, false, beside, true, false},    {true, false, true, fromIni, false, true},
         {true, true, true, beside, true, true},
     };
     for (const auto& c : cases) {
@@ -298,8 +298,8 @@ TEST(SettingsAttach, ReadOnlyModuleFolderKeepsSettingsBesideTheHostsIniFile)
     TempDir dir;
     MakeDirectories(dir / "plugin");
     MakeDirectories(dir / "src");
-    ASSERT_TRUE(CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir / "plugin\\ravelpak.wcx64").c_str(),
-                          FALSE));
+    ASSERT_TRUE(
+        CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir / "plugin\\ravelpak.wcx64").c_str(), FALSE));
     ReadOnlyMount mount(dir / "plugin");
     if (!mount.mounted())
         GTEST_SKIP() << "skipped: needs root (a read-only bind mount)";
@@ -308,9 +308,9 @@ TEST(SettingsAttach, ReadOnlyModuleFolderKeepsSettingsBesideTheHostsIniFile)
     const std::string emptyZip = BuildZip({});
     WriteFileBytes(dir / "src\\a.zip", emptyZip);
     WriteFileBytes(dir / "src\\a.sfv", "a.zip " + CrcHex(emptyZip) + "\r\n");
-    const std::string pack = "\"" + BinaryDirectory() + "wcxhost.exe\" pack --trace --ini \"" + dir / "ini\\wincmd.ini" +
-                             "\" \"" + dir / "plugin\\ravelpak.wcx64" + "\" \"" + dir / "out\\x.zip" + "\" \"" +
-                             dir / "src\\\\" + "\" a.sfv a.zip";
+    const std::string pack = "\"" + BinaryDirectory() + "wcxhost.exe\" pack --trace --ini \"" +
+                             dir / "ini\\wincmd.ini" + "\" \"" + dir / "plugin\\ravelpak.wcx64" + "\" \"" +
+                             dir / "out\\x.zip" + "\" \"" + dir / "src\\\\" + "\" a.sfv a.zip";
     const std::vector<std::string> first = Lines(RunProcess(pack).output);
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first.back(), "result 0");
