@@ -35,9 +35,13 @@ void RemoveOverwritten(FileList& firstLevel, const FileList& secondLevel)
 
 void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtensions)
 {
+    // The settings hold their texts in the ANSI code page, the engine's paths are UTF-8.
+    std::unordered_set<std::string> keys;
+    for (const auto& key : keepExtensions)
+        keys.insert(Utf8FromCodePage(key.first, CP_ACP));
     std::unordered_set<std::wstring> kept;
     for (const std::string& path : firstLevel)
-        if (keepExtensions.count(KeepKey(path)) != 0)
+        if (keys.count(KeepKey(path)) != 0)
             kept.insert(FileIdentity(path));
     RemoveFilesNamed(firstLevel, kept);
 }

@@ -1,25 +1,18 @@
-// The module entry point: keeps the module's own instance handle and loads the settings when
-// the host loads the module; releases what they hold when it is unloaded.
+// The module entry point. It runs under the loader lock, so it only keeps the module's own
+// instance handle: the settings and the language module are loaded by the first call that
+// needs them (see settings/settings_file.h), after PackSetDefaultParams when the host makes it.
 #include <windows.h>
 
-#include "host/module.h"
 #include "settings/settings_file.h"
-
-HINSTANCE ModuleInstance = nullptr;
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    try {
-        if (reason == DLL_PROCESS_ATTACH) {
-            ModuleInstance = instance;
-            LoadUnpackSettings(instance);
-            DisableThreadLibraryCalls(instance);
-        } else if (reason == DLL_PROCESS_DETACH) {
-            // A non-null `reserved` means the whole process is ending.
-            UnloadUnpackSettings(reserved != nullptr);
-        }
-    } catch (...) {
-        // Out of memory while reading the settings: the defaults stay, the host goes on.
+    if (reason == DLL_PROCESS_ATTACH) {
+        KeepModuleInstance(instance);
+        DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        // A non-null `reserved` means the whole process is ending.
+        ReleaseResourceModule(reserved != nullptr);
     }
     return TRUE;
 }

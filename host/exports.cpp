@@ -8,6 +8,7 @@
 #include "engine/text.h"
 #include "host/progress.h"
 #include "host/wcx.h"
+#include "settings/settings_file.h"
 #include "settings/unpack_settings.h"
 #include "ui/config_dialog.h"
 
@@ -121,17 +122,28 @@ __declspec(dllexport) int __stdcall PackFilesW(wchar_t* PackedFile, wchar_t* Sub
     return Pack(PackedFile, SrcPath, AddList, [](const std::wstring& wide) { return Utf8(wide); });
 }
 
-// The settings dialog, owned by the window that is active now. Accepted settings apply from
-// the next PackFiles on; a PackFiles running meanwhile keeps its own copy.
-__declspec(dllexport) void __stdcall ConfigurePacker(HWND, HINSTANCE)
+// The settings dialog over the host's window. It shows the settings that the engine uses and
+// saves through the settings owner, which installs what OK accepted: it applies from the next
+// PackFiles on, while a PackFiles running meanwhile keeps its own copy.
+__declspec(dllexport) void __stdcall ConfigurePacker(HWND Parent, HINSTANCE)
 {
     try {
-        CConfigDlg dialog;
-        if (dialog.Run(GetActiveWindow()) == IDOK)
-            ReplaceUnpackSettings(dialog.flags(), dialog.keepExtensions());
+        CConfigDlg dialog(SnapshotUnpackSettings(), SaveModuleSettings);
+        dialog.Run(Parent);
     } catch (...) {
         // Out of memory while the dialog ran: the settings stay as they were.
     }
+}
+
+// Called by the host right after loading, before anything else: the ini file it suggests for
+// plugin settings, whose folder takes the settings file when the module's folder cannot.
+__declspec(dllexport) void __stdcall PackSetDefaultParams(PackDefaultParamStruct* dps)
+{
+    if (!dps || dps->size < static_cast<int>(sizeof(PackDefaultParamStruct)))
+        return;
+    char iniFile[MAX_PATH + 1] = "";
+    lstrcpynA(iniFile, dps->DefaultIniName, MAX_PATH);
+    SuggestSettingsIni(iniFile);
 }
 
 }  // extern "C"

@@ -80,6 +80,16 @@ struct tOpenArchiveDataW {
     int CmtState;
 };
 
+// The interface version that a host announces in PackSetDefaultParams.
+enum : DWORD { PLUGIN_INTERFACE_VERSION_LOW = 21, PLUGIN_INTERFACE_VERSION_HI = 2 };
+
+struct PackDefaultParamStruct {
+    int size;
+    DWORD PluginInterfaceVersionLow;
+    DWORD PluginInterfaceVersionHi;
+    char DefaultIniName[MAX_PATH];  // the suggested ini file, in the folder of the host's settings
+};
+
 typedef int(__stdcall* tChangeVolProc)(char* ArcName, int Mode);
 typedef int(__stdcall* tProcessDataProc)(char* FileName, int Size);
 typedef int(__stdcall* tProcessDataProcW)(wchar_t* FileName, int Size);
@@ -99,3 +109,4 @@ typedef HANDLE(__stdcall* OpenArchiveWFn)(tOpenArchiveDataW* ArchiveData);
 typedef void(__stdcall* SetProcessDataProcWFn)(HANDLE hArcData, tProcessDataProcW pProcessDataProc);
 typedef int(__stdcall* PackFilesWFn)(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath, wchar_t* AddList,
                                      int Flags);
+typedef void(__stdcall* PackSetDefaultParamsFn)(PackDefaultParamStruct* dps);

@@ -1,8 +1,12 @@
 #include "settings/settings_file.h"
 
-#include <atomic>
+#include <imagehlp.h>
 
-#include "settings/unpack_settings.h"
+#include <atomic>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
 #include "settings/xml/xml_param.h"
 
 const char kKeyDeleteTemp[] = "RavelpakSettings:General:DeleteTemp";
@@ -15,19 +19,160 @@ const char kKeyDeleteSfv[] = "RavelpakSettings:General:Delete-sfv";
 
 namespace {
 
-std::atomic<HINSTANCE> g_resourceModule{nullptr};
-HMODULE g_languageModule = nullptr;
+const char kSettingsName[] = "ravelpak.xml";
+const char kLanguageName[] = "ravelpak_chs.dll";
+// A settings file is a few hundred bytes; anything far larger is not one.
+const DWORD kMaxSettingsBytes = 16 * 1024 * 1024;
 
-std::string ModuleDirectory(HINSTANCE module)
+std::atomic<HINSTANCE> g_module{nullptr};
+
+// The suggested ini folder and the chosen path, both fixed by the first load.
+std::mutex g_locationLock;
+std::string g_iniFolder;
+std::string g_settingsPath;
+bool g_located = false;
+
+std::mutex g_resourceLock;
+bool g_resourceResolved = false;
+HMODULE g_languageModule = nullptr;
+std::atomic<HINSTANCE> g_resourceModule{nullptr};
+
+// The flags in the file's order, with their place in the record.
+const struct {
+    const char* key;
+    int32_t SettingsRecord::*flag;
+} kFlagKeys[] = {
+    {kKeyDeleteTemp, &SettingsRecord::deleteTemp},
+    {kKeyKeepOverwritten, &SettingsRecord::keepOverwritten},
+    {kKeyDeleteSrcDuring, &SettingsRecord::deleteSrcDuring},
+    {kKeyKeepSrcNoSfv, &SettingsRecord::keepSrcNoSfv},
+    {kKeyCheckCrc, &SettingsRecord::checkCrc},
+    {kKeyDeleteSfv, &SettingsRecord::deleteSfv},
+};
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ModuleDirectory()
 {
     char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-    std::string name(path, length < MAX_PATH ? length : 0);
-    size_t slash = name.rfind('\\');
-    return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    const DWORD length = GetModuleFileNameA(g_module.load(), path, MAX_PATH);
+    return FolderOf(std::string(path, length < MAX_PATH ? length : 0));
+}
+
+// Whether a file can be created in the folder: tried with a file that vanishes on close. The
+// read-only attribute of a folder says nothing about this on Windows.
+bool FolderWritable(const std::string& folder)
+{
+    const std::string probe =
+        folder + "ravelpak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) + ".tmp";
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+std::string ChooseSettingsPath(const std::string& moduleFolder, const std::string& iniFolder)
+{
+    const std::string beside = moduleFolder + kSettingsName;
+    if (iniFolder.empty() || SettingsFileExists(beside))
+        return beside;
+    const std::string suggested = iniFolder + kSettingsName;
+    if (SettingsFileExists(suggested))
+        return suggested;
+    return FolderWritable(moduleFolder) ? beside : suggested;
+}
+
+// Converts between code pages through UTF-16; false when `text` is not valid in `from`.
+bool Recode(const std::string& text, UINT from, UINT to, std::string& out)
+{
+    out.clear();
+    if (text.empty())
+        return true;
+    const DWORD strict = from == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int wide = MultiByteToWideChar(from, strict, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide <= 0)
+        return false;
+    std::vector<wchar_t> buffer(static_cast<size_t>(wide));
+    MultiByteToWideChar(from, strict, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
+    const int narrow = WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (narrow <= 0)
+        return false;
+    out.resize(static_cast<size_t>(narrow));
+    WideCharToMultiByte(to, 0, buffer.data(), wide, &out[0], narrow, nullptr, nullptr);
+    return true;
+}
+
+bool NamesUtf8(const std::string& encoding)
+{
+    return encoding.empty() ||
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, encoding.c_str(), -1, "UTF-8", -1) == CSTR_EQUAL;
+}
+
+void SetValue(XmlParamDocument& document, const char* key, const std::string& value)
+{
+    std::vector<std::string> path;
+    splitParamPath(key, path);
+    document.params.setParam(path, value);
+}
+
+// A flag is on for the number 1 and off for any other number; a value that is no number
+// leaves the default.
+void ReadFlag(const XmlParamDocument& document, const char* key, int32_t& flag)
+{
+    std::vector<std::string> path;
+    splitParamPath(key, path);
+    int32_t number = 0;
+    if (document.params.getParam(path, number))
+        flag = number == 1 ? 1 : 0;
+}
+
+SettingsFileResult Failure(const std::string& path, DWORD error)
+{
+    SettingsFileResult result;
+    result.path = path;
+    result.error = error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+    return result;
 }
 
 }  // namespace
+
+std::string SettingsFileResult::Reason() const
+{
+    char* text = nullptr;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string reason = length > 0 && text ? std::string(text, length) : std::string();
+    if (text)
+        LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+        reason.pop_back();
+    return reason.empty() ? "error " + std::to_string(error) : reason;
+}
+
+void KeepModuleInstance(HINSTANCE module)
+{
+    g_module.store(module);
+    SetUnpackSettingsLoader(LoadModuleSettings);
+}
+
+HINSTANCE KeptModuleInstance()
+{
+    return g_module.load();
+}
+
+void SuggestSettingsIni(const char* iniFile)
+{
+    std::lock_guard<std::mutex> guard(g_locationLock);
+    if (!g_located)
+        g_iniFolder = iniFile ? FolderOf(iniFile) : std::string();
+}
 
 bool SettingsFileExists(const std::string& path)
 {
@@ -39,73 +184,143 @@ bool SettingsFileExists(const std::string& path)
     return true;
 }
 
-std::string SettingsFilePath(HINSTANCE module)
+std::string SettingsFilePath()
 {
-    return ModuleDirectory(module) + "ravelpak.xml";
+    std::lock_guard<std::mutex> guard(g_locationLock);
+    if (!g_located) {
+        g_settingsPath = ChooseSettingsPath(ModuleDirectory(), g_iniFolder);
+        g_located = true;
+    }
+    return g_settingsPath;
+}
+
+SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& record)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Failure(path, GetLastError());
+    std::string bytes;
+    LARGE_INTEGER size = {};
+    DWORD error = ERROR_SUCCESS;
+    if (!GetFileSizeEx(file, &size)) {
+        error = GetLastError();
+    } else if (size.QuadPart > kMaxSettingsBytes) {
+        error = ERROR_FILE_TOO_LARGE;
+    } else {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        if (!bytes.empty() && !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
+            error = GetLastError();
+        bytes.resize(got);
+    }
+    CloseHandle(file);
+    if (error != ERROR_SUCCESS)
+        return Failure(path, error);
+
+    std::string text;
+    if (!NamesUtf8(declaredXmlEncoding(bytes)) || !Recode(bytes, CP_UTF8, CP_ACP, text))
+        text = bytes;
+    XmlParamDocument document;
+    document.loadText(std::move(text));
+    for (const auto& entry : kFlagKeys)
+        ReadFlag(document, entry.key, record.*entry.flag);
+    std::string patterns;
+    if (document.getParamString(kKeyFileToKeep, patterns, std::string()))
+        SetKeepPatternText(record, patterns);
+
+    SettingsFileResult result;
+    result.ok = true;
+    result.path = path;
+    return result;
+}
+
+SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsRecord& record)
+{
+    XmlParamDocument document;
+    for (const auto& entry : kFlagKeys)
+        SetValue(document, entry.key, record.*entry.flag == 1 ? "1" : "0");
+    SetValue(document, kKeyFileToKeep, record.fileToKeep);
+    std::ostringstream out;
+    document.write(out);
+    std::string bytes;
+    if (!Recode(out.str(), CP_ACP, CP_UTF8, bytes))
+        return Failure(path, ERROR_NO_UNICODE_TRANSLATION);
+
+    const std::string folder = FolderOf(path);
+    if (!folder.empty() && !MakeSureDirectoryPathExists(folder.c_str()))
+        return Failure(path, GetLastError());
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Failure(path, GetLastError());
+    DWORD written = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        error = GetLastError();
+    else if (written != bytes.size())
+        error = ERROR_DISK_FULL;  // a full disk may report success with fewer bytes
+    if (!CloseHandle(file) && error == ERROR_SUCCESS)
+        error = GetLastError();
+    if (error != ERROR_SUCCESS)
+        return Failure(path, error);
+    SettingsFileResult result;
+    result.ok = true;
+    result.path = path;
+    return result;
+}
+
+void LoadModuleSettings()
+{
+    const std::string path = SettingsFilePath();
+    SettingsRecord record;
+    const SettingsFileResult read = ReadSettingsFile(path, record);
+    // Only where nothing stands: a file that cannot be read is left for the user to mend.
+    if (!read.ok && !SettingsFileExists(path))
+        WriteSettingsFile(path, record);
+    InstallUnpackSettings(record);
+}
+
+SettingsFileResult SaveModuleSettings(const SettingsRecord& record)
+{
+    SettingsFileResult result = WriteSettingsFile(SettingsFilePath(), record);
+    if (result.ok)
+        InstallUnpackSettings(record);
+    return result;
 }
 
 HINSTANCE ResourceModule()
 {
+    std::lock_guard<std::mutex> guard(g_resourceLock);
+    if (!g_resourceResolved) {
+        g_resourceResolved = true;
+        g_resourceModule.store(g_module.load());
+        // Resources only: mapped as data, so none of its code ever runs inside the host.
+        const std::string language = ModuleDirectory() + kLanguageName;
+        g_languageModule = LoadLibraryExA(language.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        if (g_languageModule)
+            g_resourceModule.store(g_languageModule);
+    }
     return g_resourceModule.load();
 }
 
-void SetValue(XmlParamDocument& document, const char* key, const char* value)
+std::string ResourceString(UINT id)
 {
-    std::vector<std::string> path;
-    splitParamPath(key, path);
-    document.params.setParam(path, value);
+    char text[512] = "";
+    if (LoadStringA(ResourceModule(), id, text, sizeof text) == 0)
+        LoadStringA(g_module.load(), id, text, sizeof text);
+    return text;
 }
 
-void ReadFlag(const XmlParamDocument& document, const char* key, int32_t& flag)
+void ReleaseResourceModule(bool processEnding)
 {
-    std::vector<std::string> path;
-    splitParamPath(key, path);
-    int32_t number = 0;
-    if (document.params.getParam(path, number))
-        flag = number == 1 ? 1 : 0;
-}
-
-void LoadUnpackSettings(HINSTANCE module)
-{
-    g_resourceModule.store(module);
-    const std::string directory = ModuleDirectory(module);
-
-    // The language module holds resources only: it is mapped as data, so none of its code
-    // ever runs inside the host.
-    const std::string language = directory + "ravelpak_chs.dll";
-    g_languageModule = LoadLibraryExA(language.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    // At process end other threads are gone, perhaps holding the lock.
+    if (processEnding)
+        return;
+    std::lock_guard<std::mutex> guard(g_resourceLock);
     if (g_languageModule)
-        g_resourceModule.exchange(g_languageModule);
-
-    const std::string settingsPath = directory + "ravelpak.xml";
-    XmlParamDocument document;
-    if (!SettingsFileExists(settingsPath)) {
-        SetValue(document, kKeyDeleteTemp, "0");
-        SetValue(document, kKeyKeepOverwritten, "1");
-        document.save(settingsPath.c_str());
-    }
-    document.load(settingsPath.c_str());
-
-    SettingsRecord record;
-    ReadFlag(document, kKeyDeleteTemp, record.deleteTemp);
-    ReadFlag(document, kKeyKeepOverwritten, record.keepOverwritten);
-    document.getParamString(kKeyFileToKeep, record.fileToKeep, std::string());
-    ReadFlag(document, kKeyDeleteSrcDuring, record.deleteSrcDuring);
-    ReadFlag(document, kKeyKeepSrcNoSfv, record.keepSrcNoSfv);
-    ReadFlag(document, kKeyCheckCrc, record.checkCrc);
-    ReadFlag(document, kKeyDeleteSfv, record.deleteSfv);
-    ParseKeepPatterns(record.fileToKeep, record.keepPatterns);
-    BuildKeepExtensions(record.keepPatterns, record.keepExtensions);
-    UnpackSettings = record;
-}
-
-void UnloadUnpackSettings(bool processEnding)
-{
-    if (g_languageModule) {
-        g_resourceModule.store(nullptr);
-        if (!processEnding)
-            FreeLibrary(g_languageModule);
-        g_languageModule = nullptr;
-    }
-    UnpackSettings.keepExtensions.clear();
+        FreeLibrary(g_languageModule);
+    g_languageModule = nullptr;
+    g_resourceModule.store(nullptr);
+    g_resourceResolved = false;
 }

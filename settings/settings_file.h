@@ -1,13 +1,14 @@
-// The settings file "ravelpak.xml" beside the module, the resource source, and what the
-// module does when it is attached to and detached from the host process.
+// The owner of the settings: where the settings file lives, reading and writing it, and the
+// resource source (the module or its language module). Nothing here runs while the host loads
+// the module: DllMain only keeps the module's handle, and the settings and the language
+// module are loaded by the first call that needs them.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
-class XmlParamDocument;
+#include "settings/unpack_settings.h"
 
 // The keys of the settings file.
 extern const char kKeyDeleteTemp[];
@@ -18,29 +19,63 @@ extern const char kKeyKeepSrcNoSfv[];
 extern const char kKeyCheckCrc[];
 extern const char kKeyDeleteSfv[];
 
-// The module's directory + "ravelpak.xml"; the bare name when the module's file name has no
-// backslash.
-std::string SettingsFilePath(HINSTANCE module);
+// The outcome of reading or writing the settings file: the file, and on failure the system's
+// error code.
+struct SettingsFileResult {
+    bool ok = false;
+    std::string path;
+    DWORD error = ERROR_SUCCESS;
 
-// True when something (a file, or anything else) stands at the settings path: the module and
-// the dialog create a settings file only where nothing is.
+    // The system's text for the error, without the line end.
+    std::string Reason() const;
+};
+
+// Process attach: keeps the module's handle and names LoadModuleSettings as the loader of the
+// engine's settings. Touches no file and loads no library.
+void KeepModuleInstance(HINSTANCE module);
+
+// The handle that KeepModuleInstance kept.
+HINSTANCE KeptModuleInstance();
+
+// The ini file that the host suggests for plugin settings (PackSetDefaultParams). Its folder is
+// where the settings file goes when the module's own folder cannot take it. Counts only until
+// the settings are first loaded; later calls change nothing.
+void SuggestSettingsIni(const char* iniFile);
+
+// True when something (a file, or anything else) stands at the path.
 bool SettingsFileExists(const std::string& path);
 
-// Where dialogs, strings and bitmaps are loaded from: the language module when one was
-// loaded at attach, else the module itself.
+// Where the settings file lives, decided once, at the first load:
+// 1. "ravelpak.xml" beside the module, when it exists (a portable install carries its own);
+// 2. "ravelpak.xml" in the folder of the suggested ini file, when that one exists;
+// 3. beside the module, when the module's folder is writable;
+// 4. in the folder of the suggested ini file.
+// Without a suggested ini file, always beside the module.
+std::string SettingsFilePath();
+
+// Reads the file into `record`, which keeps its defaults for every key the file lacks.
+// A file declared as UTF-8, or without a declaration, is converted to the ANSI code page that
+// the module works in; any other declaration is read byte for byte (older versions wrote the
+// ANSI code page under an ISO-8859-1 declaration).
+SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& record);
+
+// Writes every key of `record` as UTF-8, creating the file's folder when it is missing.
+SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsRecord& record);
+
+// The loader of the engine's settings: reads the settings file, or creates it with the
+// defaults when nothing stands at its path, and installs what it read.
+void LoadModuleSettings();
+
+// Writes the record to the settings file and, when that worked, installs it for the engine.
+SettingsFileResult SaveModuleSettings(const SettingsRecord& record);
+
+// Where dialogs, strings and bitmaps are loaded from: the language module "ravelpak_chs.dll"
+// beside the module when there is one (loaded as data on the first call), else the module.
 HINSTANCE ResourceModule();
 
-// Sets the value text of a key, creating the elements that are missing.
-void SetValue(XmlParamDocument& document, const char* key, const char* value);
+// String `id` of the resource source; from the module itself when the language module lacks it.
+std::string ResourceString(UINT id);
 
-// Reads a flag: when the key exists and its text begins with a number, `flag` becomes 1 for
-// the number 1 and 0 for any other; otherwise `flag` keeps its value (the caller's default).
-void ReadFlag(const XmlParamDocument& document, const char* key, int32_t& flag);
-
-// Process attach: takes the resource source, creates the settings file with its first two
-// keys when there is none, and fills UnpackSettings from it.
-void LoadUnpackSettings(HINSTANCE module);
-
-// Process detach: releases the language module (unless the process is ending, when the
-// loader frees everything itself) and the keep-extension map.
-void UnloadUnpackSettings(bool processEnding);
+// Process detach: unmaps the language module, unless the process is ending (the system then
+// unmaps everything itself). Mapped as data, it runs no code.
+void ReleaseResourceModule(bool processEnding);

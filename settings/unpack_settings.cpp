@@ -1,21 +1,63 @@
 #include "settings/unpack_settings.h"
 
+#include <atomic>
 #include <mutex>
+#include <utility>
 
 SettingsRecord UnpackSettings;
 
 namespace {
+
 std::mutex& SettingsLock()
 {
     static std::mutex lock;
     return lock;
 }
+
+std::atomic<UnpackSettingsLoader> g_loader{nullptr};
+
+// Runs the loader the first time only. Its own lock, not the settings lock: the loader reads
+// a file and installs the record, and a copy must never wait on a file.
+void LoadOnce()
+{
+    static std::mutex lock;
+    static bool loaded = false;
+    const UnpackSettingsLoader loader = g_loader.load();
+    if (!loader)
+        return;
+    std::lock_guard<std::mutex> guard(lock);
+    if (loaded)
+        return;
+    loaded = true;
+    loader();
+}
+
 }  // namespace
+
+void SetUnpackSettingsLoader(UnpackSettingsLoader loader)
+{
+    g_loader.store(loader);
+}
 
 SettingsRecord SnapshotUnpackSettings()
 {
+    LoadOnce();
     std::lock_guard<std::mutex> guard(SettingsLock());
     return UnpackSettings;
+}
+
+void InstallUnpackSettings(const SettingsRecord& record)
+{
+    SettingsRecord copy(record);
+    std::lock_guard<std::mutex> guard(SettingsLock());
+    std::swap(UnpackSettings, copy);
+}
+
+void SetKeepPatternText(SettingsRecord& record, const std::string& text)
+{
+    record.fileToKeep = text;
+    ParseKeepPatterns(text, record.keepPatterns);
+    BuildKeepExtensions(record.keepPatterns, record.keepExtensions);
 }
 
 void ReplaceUnpackSettings(const SettingsFlags& flags, const KeepExtensionMap& keepExtensions)

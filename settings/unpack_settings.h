@@ -10,6 +10,9 @@
 // pattern that yields it. Keys compare byte for byte, so "nfo" does not match "NFO".
 typedef std::map<std::string, int32_t> KeepExtensionMap;
 
+// The settings and, through its member initialisers, the one set of defaults: what the engine
+// runs with when the settings file lacks a key or is missing, what the settings file is created
+// with, and what the dialog shows on a first run. Nothing destructive is on by default.
 struct SettingsRecord {
     int32_t deleteTemp = 0;
     int32_t keepOverwritten = 1;
@@ -17,12 +20,12 @@ struct SettingsRecord {
     int32_t keepSrcNoSfv = 1;
     int32_t checkCrc = 0;
     int32_t deleteSfv = 0;
-    std::string fileToKeep;
+    std::string fileToKeep;  // the keep patterns as the user wrote them, comma separated
     std::vector<std::string> keepPatterns;
     KeepExtensionMap keepExtensions;
 };
 
-// The six flags as the configuration dialog hands them over.
+// The six flags in the order of the dialog's check boxes.
 struct SettingsFlags {
     int32_t deleteTemp;
     int32_t keepOverwritten;
@@ -32,16 +35,30 @@ struct SettingsFlags {
     int32_t deleteSfv;
 };
 
-// The one record of the process. Filled at attach; afterwards written only through
-// ReplaceUnpackSettings, because a background PackFiles may be copying it at that moment.
+// The one record of the process. Written only through ReplaceUnpackSettings and
+// InstallUnpackSettings, because a background PackFiles may be copying it at that moment.
 extern SettingsRecord UnpackSettings;
 
-// A copy of the record, taken under the settings lock. Each PackFiles runs on its own copy,
-// so settings accepted meanwhile apply from the next call.
+// Fills the record from where the settings are kept. Called once, by the first
+// SnapshotUnpackSettings, outside the settings lock; it installs what it read.
+typedef void (*UnpackSettingsLoader)();
+
+// Names the loader. Without one (the engine's own tests), the record is used as it stands.
+void SetUnpackSettingsLoader(UnpackSettingsLoader loader);
+
+// A copy of the record, taken under the settings lock. The first call runs the loader; calls
+// on other threads meanwhile wait for it. Each PackFiles runs on its own copy, so settings
+// accepted meanwhile apply from the next call.
 SettingsRecord SnapshotUnpackSettings();
 
-// Installs the flags and the keep map that the user accepted, under the settings lock.
+// Installs the flags and the keep map, under the settings lock.
 void ReplaceUnpackSettings(const SettingsFlags& flags, const KeepExtensionMap& keepExtensions);
+
+// Installs a whole record, under the settings lock.
+void InstallUnpackSettings(const SettingsRecord& record);
+
+// Sets the pattern text and what is derived from it: the parsed patterns and the keep map.
+void SetKeepPatternText(SettingsRecord& record, const std::string& text);
 
 // Splits a comma-separated pattern text into patterns: spaces are dropped wherever they
 // stand, tokens shorter than two characters are dropped, duplicates stay.

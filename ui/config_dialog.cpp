@@ -2,10 +2,7 @@
 
 #include <commctrl.h>
 
-#include "host/module.h"
 #include "resources/resource.h"
-#include "settings/settings_file.h"
-#include "settings/xml/xml_param.h"
 
 namespace {
 
@@ -15,10 +12,18 @@ const int kBannerWidth = 160;
 const int kBannerHeight = 320;
 const int kMaxPatternLength = 260;
 
-const char* FlagText(int32_t flag)
-{
-    return flag ? "1" : "0";
-}
+// The check boxes and the flags they show.
+const struct {
+    int control;
+    int32_t SettingsRecord::*flag;
+} kBoxes[] = {
+    {IDC_DELETE_TEMP, &SettingsRecord::deleteTemp},
+    {IDC_KEEP_OVERWRITTEN, &SettingsRecord::keepOverwritten},
+    {IDC_DELETE_SRC_DURING, &SettingsRecord::deleteSrcDuring},
+    {IDC_KEEP_SRC_NOSFV, &SettingsRecord::keepSrcNoSfv},
+    {IDC_CHECK_CRC, &SettingsRecord::checkCrc},
+    {IDC_DELETE_SFV, &SettingsRecord::deleteSfv},
+};
 
 }  // namespace
 
@@ -30,7 +35,7 @@ const MessageEntry<CConfigDlg> CConfigDlg::kMessageMap[] = {
     {WM_COMMAND, ControlNotification<IDC_DELETE_SRC_DURING, BN_CLICKED>, &CConfigDlg::OnDeleteSourcesClicked},
 };
 
-CConfigDlg::CConfigDlg() : settingsPath_(SettingsFilePath(ModuleInstance)), flags_{0, 1, 0, 1, 0, 1}
+CConfigDlg::CConfigDlg(const SettingsRecord& settings, SaveFn save) : settings_(settings), save_(save)
 {
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES | ICC_DATE_CLASSES};
     InitCommonControlsEx(&classes);
@@ -46,52 +51,24 @@ bool CConfigDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     return DispatchMessageMap(this, kMessageMap, message, wParam, lParam, result);
 }
 
-// Reads the settings file into the flags and patterns. A missing file is created first with
-// the defaults, and the dialog then shows what it wrote: what the user sees is what the engine
-// does after its next load (the new file enables "Delete-src-during").
-void CConfigDlg::ReadSettings()
-{
-    XmlParamDocument document;
-    if (SettingsFileExists(settingsPath_)) {
-        document.load(settingsPath_.c_str());
-    } else {
-        SetValue(document, kKeyDeleteTemp, "0");
-        SetValue(document, kKeyKeepOverwritten, "1");
-        SetValue(document, kKeyFileToKeep, "*.nfo");
-        SetValue(document, kKeyDeleteSrcDuring, "1");
-        SetValue(document, kKeyKeepSrcNoSfv, "1");
-        SetValue(document, kKeyCheckCrc, "0");
-        SetValue(document, kKeyDeleteSfv, "1");
-        document.save(settingsPath_.c_str());
-    }
-    ReadFlag(document, kKeyDeleteTemp, flags_.deleteTemp);
-    ReadFlag(document, kKeyKeepOverwritten, flags_.keepOverwritten);
-    std::string fileToKeep;
-    document.getParamString(kKeyFileToKeep, fileToKeep, std::string());
-    ParseKeepPatterns(fileToKeep, keepPatterns_);
-    BuildKeepExtensions(keepPatterns_, keepExtensions_);
-    ReadFlag(document, kKeyDeleteSrcDuring, flags_.deleteSrcDuring);
-    ReadFlag(document, kKeyKeepSrcNoSfv, flags_.keepSrcNoSfv);
-    ReadFlag(document, kKeyCheckCrc, flags_.checkCrc);
-    ReadFlag(document, kKeyDeleteSfv, flags_.deleteSfv);
-}
-
 void CConfigDlg::ShowSettings()
 {
-    const struct {
-        int control;
-        int32_t flag;
-    } boxes[] = {
-        {IDC_DELETE_TEMP, flags_.deleteTemp},
-        {IDC_KEEP_OVERWRITTEN, flags_.keepOverwritten},
-        {IDC_DELETE_SRC_DURING, flags_.deleteSrcDuring},
-        {IDC_KEEP_SRC_NOSFV, flags_.keepSrcNoSfv},
-        {IDC_CHECK_CRC, flags_.checkCrc},
-        {IDC_DELETE_SFV, flags_.deleteSfv},
-    };
-    for (const auto& box : boxes)
-        SendDlgItemMessageA(hwnd(), box.control, BM_SETCHECK, box.flag == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
-    EnableWindow(GetDlgItem(hwnd(), IDC_KEEP_SRC_NOSFV), flags_.deleteSrcDuring == 1);
+    for (const auto& box : kBoxes)
+        SendDlgItemMessageA(hwnd(), box.control, BM_SETCHECK, settings_.*box.flag == 1 ? BST_CHECKED : BST_UNCHECKED,
+                            0);
+    EnableWindow(GetDlgItem(hwnd(), IDC_KEEP_SRC_NOSFV), settings_.deleteSrcDuring == 1);
+}
+
+// The controls as they stand. A disabled box counts by its check mark. The pattern text keeps
+// the rows as they stand, spaces and one-character rows included; only the patterns and the
+// keep map are parsed from it.
+SettingsRecord CConfigDlg::CollectSettings() const
+{
+    SettingsRecord settings;
+    for (const auto& box : kBoxes)
+        settings.*box.flag = Checked(box.control) ? 1 : 0;
+    SetKeepPatternText(settings, CollectPatterns());
+    return settings;
 }
 
 // The rows of the list before the placeholder, joined by commas as they stand. A row longer
@@ -120,7 +97,6 @@ bool CConfigDlg::Checked(int control) const
 
 LRESULT CConfigDlg::OnInitDialog(WPARAM, LPARAM)
 {
-    ReadSettings();
     ShowSettings();
 
     // The list control becomes the edit list box: no move buttons, no browse button.
@@ -128,13 +104,9 @@ LRESULT CConfigDlg::OnInitDialog(WPARAM, LPARAM)
     LONG_PTR style = GetWindowLongPtrA(list, GWL_STYLE);
     SetWindowLongPtrA(list, GWL_STYLE, (style | ELS_NOMOVE) & ~static_cast<LONG_PTR>(ELS_BROWSE));
     keepList_.Subclass(list);
-
-    char caption[MAX_PATH] = "";
-    LoadStringA(ResourceModule(), IDS_KEEP_CAPTION, caption, sizeof caption);
-    SetWindowTextA(list, caption);
-
-    for (size_t i = 0; i < keepPatterns_.size(); ++i)
-        keepList_.InsertItem(static_cast<int>(i), keepPatterns_[i].c_str());
+    SetWindowTextA(list, ResourceString(IDS_KEEP_CAPTION).c_str());
+    for (size_t i = 0; i < settings_.keepPatterns.size(); ++i)
+        keepList_.InsertItem(static_cast<int>(i), settings_.keepPatterns[i].c_str());
 
     CenterWindow();
     return TRUE;
@@ -162,33 +134,33 @@ LRESULT CConfigDlg::OnPaint(WPARAM, LPARAM)
     return 0;
 }
 
+// The message names the file and the system's reason; the dialog stays open, so that the
+// user can mend the cause or cancel.
+void CConfigDlg::ReportSaveFailure(const SettingsFileResult& result)
+{
+    const std::string format = ResourceString(IDS_SAVE_FAILED);
+    const std::string reason = result.Reason();
+    const char* inserts[] = {result.path.c_str(), reason.c_str()};
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                   format.c_str(), 0, 0, reinterpret_cast<char*>(&text), 0,
+                   reinterpret_cast<va_list*>(const_cast<char**>(inserts)));
+    char caption[128] = "";
+    GetWindowTextA(hwnd(), caption, sizeof caption);
+    MessageBoxA(hwnd(), text ? text : (result.path + "\n" + reason).c_str(), caption, MB_OK | MB_ICONERROR);
+    if (text)
+        LocalFree(text);
+}
+
 LRESULT CConfigDlg::OnOk(WPARAM, LPARAM)
 {
-    XmlParamDocument document;
-    const struct {
-        int control;
-        const char* key;
-        int32_t& flag;
-    } boxes[] = {
-        {IDC_DELETE_TEMP, kKeyDeleteTemp, flags_.deleteTemp},
-        {IDC_KEEP_OVERWRITTEN, kKeyKeepOverwritten, flags_.keepOverwritten},
-        {IDC_DELETE_SRC_DURING, kKeyDeleteSrcDuring, flags_.deleteSrcDuring},
-        {IDC_KEEP_SRC_NOSFV, kKeyKeepSrcNoSfv, flags_.keepSrcNoSfv},
-        {IDC_CHECK_CRC, kKeyCheckCrc, flags_.checkCrc},
-        {IDC_DELETE_SFV, kKeyDeleteSfv, flags_.deleteSfv},
-    };
-    // A disabled box counts by its check mark.
-    for (const auto& box : boxes) {
-        box.flag = Checked(box.control) ? 1 : 0;
-        SetValue(document, box.key, FlagText(box.flag));
+    const SettingsRecord accepted = CollectSettings();
+    const SettingsFileResult saved = save_(accepted);
+    if (!saved.ok) {
+        ReportSaveFailure(saved);
+        return 0;
     }
-    // The file keeps the rows as they stand, spaces and one-character rows included; only
-    // the map is built from the parsed patterns.
-    const std::string joined = CollectPatterns();
-    ParseKeepPatterns(joined, keepPatterns_);
-    BuildKeepExtensions(keepPatterns_, keepExtensions_);
-    SetValue(document, kKeyFileToKeep, joined.c_str());
-    document.save(settingsPath_.c_str());
+    settings_ = accepted;
     EndDialog(IDOK);
     return 0;
 }
@@ -202,7 +174,6 @@ LRESULT CConfigDlg::OnCancel(WPARAM, LPARAM)
 LRESULT CConfigDlg::OnDeleteSourcesClicked(WPARAM, LPARAM)
 {
     const bool checked = Checked(IDC_DELETE_SRC_DURING);
-    flags_.deleteSrcDuring = checked ? 1 : 0;
     // The check mark of 1004 stays as it is; only whether it can be changed follows 1003.
     EnableWindow(GetDlgItem(hwnd(), IDC_KEEP_SRC_NOSFV), checked);
     return 0;

@@ -1,33 +1,37 @@
 // The modal settings dialog: the six flags as check boxes and the keep patterns in an
-// editable list, read from the settings file when it opens and written back on OK.
+// editable list. It takes the settings in and gives them back; the file belongs to the caller,
+// which it reaches only through the save function.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
+#include "settings/settings_file.h"
 #include "settings/unpack_settings.h"
 #include "ui/edit_list_box.h"
 #include "ui/window.h"
 
 class CConfigDlg : public DialogBase {
 public:
-    CConfigDlg();
+    // Saves what OK accepted; a failure keeps the dialog open with a message naming the file.
+    typedef SettingsFileResult (*SaveFn)(const SettingsRecord& settings);
 
-    // Runs the dialog over `parent`; IDOK when the user accepted it.
+    CConfigDlg(const SettingsRecord& settings, SaveFn save);
+
+    // Runs the dialog over `parent`; IDOK when the user accepted it and it was saved.
     INT_PTR Run(HWND parent);
 
-    // The values that OK saved.
-    const SettingsFlags& flags() const { return flags_; }
-    const KeepExtensionMap& keepExtensions() const { return keepExtensions_; }
+    // The settings shown at open, or those that OK saved.
+    const SettingsRecord& settings() const { return settings_; }
 
 private:
     bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
-    void ReadSettings();
     void ShowSettings();
+    SettingsRecord CollectSettings() const;
     std::string CollectPatterns() const;
     bool Checked(int control) const;
+    void ReportSaveFailure(const SettingsFileResult& result);
 
     LRESULT OnInitDialog(WPARAM wParam, LPARAM lParam);
     LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
@@ -37,9 +41,7 @@ private:
 
     static const MessageEntry<CConfigDlg> kMessageMap[];
 
-    std::string settingsPath_;
     CEditListBox keepList_;
-    SettingsFlags flags_;
-    std::vector<std::string> keepPatterns_;
-    KeepExtensionMap keepExtensions_;
+    SettingsRecord settings_;
+    SaveFn save_;
 };

@@ -36,6 +36,7 @@ const MessageEntry<CEditListBox> CEditListBox::kFrameMap[] = {
     {WM_SIZE, NotMinimized, &CEditListBox::OnSize},
     {WM_ENABLE, nullptr, &CEditListBox::OnEnable},
     {WM_ERASEBKGND, nullptr, &CEditListBox::OnEraseBackground},
+    {WM_SETFOCUS, nullptr, &CEditListBox::OnSetFocus},
     {WM_VKEYTOITEM, nullptr, &CEditListBox::OnVKeyToItem},
     {WM_COMMAND, Notification<LBN_SELCHANGE>, &CEditListBox::OnSelectionChange},
     {WM_COMMAND, Notification<LBN_DBLCLK>, &CEditListBox::OnDoubleClick},
@@ -54,7 +55,7 @@ const MessageEntry<CEditListBox> CEditListBox::kEditorMap[] = {
     {WM_KILLFOCUS, nullptr, &CEditListBox::OnEditorKillFocus},
 };
 
-CEditListBox::CEditListBox() : editor_(this, kEditorMap), placeholder_("Click here to add item") {}
+CEditListBox::CEditListBox() : editor_(this, kEditorMap) {}
 
 CEditListBox::~CEditListBox()
 {
@@ -73,7 +74,8 @@ bool CEditListBox::Subclass(HWND frame)
 HWND CEditListBox::Create(HWND parent, const RECT& rect, const char* caption, DWORD style, UINT id)
 {
     return CreateWindowOfClass("Ravelpak_EditListBox", nullptr, parent, rect, caption,
-                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | style, 0, id);
+                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | style, WS_EX_CONTROLPARENT,
+                               id);
 }
 
 int CEditListBox::ItemCount() const
@@ -113,14 +115,19 @@ bool CEditListBox::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
 
 void CEditListBox::Initialize()
 {
-    options_ = static_cast<DWORD>(GetWindowLongPtrA(hwnd(), GWL_STYLE)) & (ELS_NOMOVE | ELS_BROWSE);
+    const LONG_PTR frameStyle = GetWindowLongPtrA(hwnd(), GWL_STYLE);
+    options_ = static_cast<DWORD>(frameStyle) & (ELS_NOMOVE | ELS_BROWSE);
+    // The keyboard belongs to the rows: the frame hands its tab stop to the inner list, and
+    // dialog navigation steps into the frame to find it.
+    SetWindowLongPtrA(hwnd(), GWL_STYLE, frameStyle & ~static_cast<LONG_PTR>(WS_TABSTOP));
+    SetWindowLongPtrA(hwnd(), GWL_EXSTYLE, GetWindowLongPtrA(hwnd(), GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
     images_ = ImageList_LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_LIST_BUTTONS), kImageWidth, 4,
                                    RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd(), GWLP_HINSTANCE));
     const WPARAM font = reinterpret_cast<WPARAM>(GuiFont());
 
     list_ = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr,
-                            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_VSCROLL |
+                            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_VSCROLL | WS_TABSTOP |
                                 LBS_WANTKEYBOARDINPUT | LBS_HASSTRINGS | LBS_NOTIFY,
                             0, 0, 0, 0, hwnd(), nullptr, instance, nullptr);
     SendMessageA(list_, WM_SETFONT, font, FALSE);
@@ -152,8 +159,8 @@ void CEditListBox::Initialize()
         button.Create(hwnd(), RECT{0, 0, kButtonWidth, CaptionHeight()}, ids[i]);
     }
 
-    const std::string placeholderRow = "< " + placeholder_ + " >";
-    SendMessageA(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(placeholderRow.c_str()));
+    const std::string placeholder = ResourceString(IDS_NEW_ROW);
+    SendMessageA(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(placeholder.c_str()));
     Layout();
     UpdateButtons();
 }
@@ -262,8 +269,9 @@ void CEditListBox::DeleteSelectedRow()
     const int selected = SelectedRow();
     if (Editing() || selected < 0 || selected >= ItemCount())
         return;
-    if (Notify(ELN_DELETING, selected) == 0)
-        DeleteItem(selected);
+    // The row that moves up into the place stays selected, so that Delete can go on.
+    if (Notify(ELN_DELETING, selected) == 0 && DeleteItem(selected))
+        SendMessageA(list_, LB_SETCURSEL, selected, 0);
     UpdateButtons();
 }
 
@@ -353,22 +361,31 @@ LRESULT CEditListBox::OnEraseBackground(WPARAM, LPARAM)
     return 1;
 }
 
-LRESULT CEditListBox::OnVKeyToItem(WPARAM wParam, LPARAM lParam)
+// Focus given to the frame (a click on the caption band, a SetFocus by the owner) goes on to
+// the rows or to the open editor, where the focus rectangle marks the current row.
+LRESULT CEditListBox::OnSetFocus(WPARAM, LPARAM)
+{
+    SetFocus(Editing() ? editor_.hwnd() : list_);
+    return 0;
+}
+
+// Answers -2 for the keys handled here; for any other key (arrows, paging) -1 lets the inner
+// list perform its own action.
+LRESULT CEditListBox::OnVKeyToItem(WPARAM wParam, LPARAM)
 {
     switch (LOWORD(wParam)) {
     case VK_INSERT:
         NewRow();
-        break;
+        return -2;
     case VK_DELETE:
         DeleteSelectedRow();
-        break;
+        return -2;
     case VK_F2:
         EditRow(SelectedRow());
         UpdateButtons();
-        break;
+        return -2;
     }
-    // The inner list still performs its own action for the key (arrows, paging).
-    return DefaultProc(WM_VKEYTOITEM, wParam, lParam);
+    return -1;
 }
 
 LRESULT CEditListBox::OnSelectionChange(WPARAM, LPARAM)

@@ -1,7 +1,11 @@
 // An editable list of text rows made from one window (the frame): a caption band with the
 // frame's text and small image buttons (new, delete, and optionally move up and move down),
 // an inner list of rows, an in-place editor over a row, an optional browse button beside the
-// editor, and a placeholder row that always stands last.
+// editor, and a placeholder row (string IDS_NEW_ROW) that always stands last.
+//
+// Keyboard: the inner list is the tab stop; arrows move between rows, Insert adds a row, F2
+// edits the current one, Delete removes it; in the editor Enter takes the text and Escape
+// drops it.
 #pragma once
 
 #include <windows.h>
@@ -82,6 +86,7 @@ private:
     LRESULT OnSize(WPARAM wParam, LPARAM lParam);
     LRESULT OnEnable(WPARAM wParam, LPARAM lParam);
     LRESULT OnEraseBackground(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSetFocus(WPARAM wParam, LPARAM lParam);
     LRESULT OnVKeyToItem(WPARAM wParam, LPARAM lParam);
     LRESULT OnSelectionChange(WPARAM wParam, LPARAM lParam);
     LRESULT OnDoubleClick(WPARAM wParam, LPARAM lParam);
@@ -107,5 +112,4 @@ private:
     HWND browse_ = nullptr;
     CFixedBitmapButton buttons_[4];
     int buttonCount_ = 0;
-    std::string placeholder_;
 };

@@ -11,7 +11,53 @@
 namespace {
 
 const char kLineEnd[] = "\r\n";
-const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+
+void appendUtf8(std::string& out, unsigned long codePoint)
+{
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+// The code point of a numeric reference body ("#65", "#x41"); false for anything else,
+// including surrogates and numbers past the last code point.
+bool numericReference(const std::string& body, unsigned long& codePoint)
+{
+    if (body.size() < 2 || body[0] != '#')
+        return false;
+    const bool hex = body[1] == 'x';
+    const std::size_t first = hex ? 2 : 1;
+    if (first >= body.size() || body.size() - first > 8)
+        return false;
+    codePoint = 0;
+    for (std::size_t i = first; i < body.size(); ++i) {
+        const char c = body[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        codePoint = codePoint * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+    }
+    return codePoint > 0 && codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
+}
 
 // Entries keep their place when set again, so a rewritten file keeps its order.
 void putEntry(ParamNode& node, const std::string& name, const std::string& value, const std::string& attributes)
@@ -42,7 +88,8 @@ void writeNode(std::ostream& out, const ParamNode& node, std::size_t depth)
     const std::string indent(depth, '\t');
     out << indent << '<' << node.name << '>' << kLineEnd;
     for (const ParamEntry& entry : node.entries) {
-        out << indent << '\t' << '<' << entry.name << '>' << entry.value << "</" << entry.name << '>' << kLineEnd;
+        out << indent << '\t' << '<' << entry.name << '>' << escapeXmlText(entry.value) << "</" << entry.name << '>'
+            << kLineEnd;
     }
     for (const ParamNode& child : node.children)
         writeNode(out, child, depth + 1);
@@ -69,6 +116,86 @@ void splitParamPath(const char* key, std::vector<std::string>& components)
         components.push_back(std::move(piece));
 }
 
+std::string escapeXmlText(const std::string& text)
+{
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string unescapeXmlText(const std::string& text)
+{
+    static const struct {
+        const char* body;
+        char character;
+    } named[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    std::string plain;
+    plain.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t semicolon = text[i] == '&' ? text.find(';', i + 1) : std::string::npos;
+        // The longest reference is "&#x10FFFF;"; a far semicolon belongs to other text.
+        if (semicolon == std::string::npos || semicolon - i > 10) {
+            plain += text[i++];
+            continue;
+        }
+        const std::string body = text.substr(i + 1, semicolon - i - 1);
+        bool known = false;
+        for (const auto& entity : named) {
+            if (body == entity.body) {
+                plain += entity.character;
+                known = true;
+            }
+        }
+        unsigned long codePoint = 0;
+        if (!known && numericReference(body, codePoint)) {
+            appendUtf8(plain, codePoint);
+            known = true;
+        }
+        if (known)
+            i = semicolon + 1;
+        else
+            plain += text[i++];
+    }
+    return plain;
+}
+
+std::string declaredXmlEncoding(const std::string& bytes)
+{
+    if (bytes.compare(0, 5, "<?xml") != 0)
+        return std::string();
+    const std::size_t end = bytes.find("?>");
+    const std::string declaration = bytes.substr(0, end);
+    const std::size_t name = declaration.find("encoding");
+    if (name == std::string::npos)
+        return std::string();
+    std::size_t at = declaration.find_first_not_of(" \t\r\n=", name + 8);
+    if (at == std::string::npos || (declaration[at] != '"' && declaration[at] != '\''))
+        return std::string();
+    const std::size_t close = declaration.find(declaration[at], at + 1);
+    if (close == std::string::npos)
+        return std::string();
+    return declaration.substr(at + 1, close - at - 1);
+}
+
 void XML_Param_Notify::onNodeBegin(const std::string& name, const std::string& attributes)
 {
     if (current == nullptr) {
@@ -89,7 +216,7 @@ void XML_Param_Notify::onNodeBegin(const std::string& name, const std::string& a
 void XML_Param_Notify::onValueElement(const std::string& name, const std::string& value, const std::string& attributes)
 {
     if (current != nullptr)
-        putEntry(*current, name, value, attributes);
+        putEntry(*current, name, unescapeXmlText(value), attributes);
 }
 
 void XML_Param_Notify::onNodeEnd(const std::string&, const std::string&)
@@ -192,13 +319,13 @@ bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const std:
     return true;
 }
 
-void XmlParamDocument::load(const char* fileName)
+bool XmlParamDocument::load(const char* fileName)
 {
     if (fileName == nullptr)
-        return;
+        return false;
     std::FILE* file = std::fopen(fileName, "rb");
     if (file == nullptr)
-        return;
+        return false;
     // Offsets of the parse are 32-bit; a larger file is read up to that limit.
     const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
     std::string bytes;
@@ -210,8 +337,13 @@ void XmlParamDocument::load(const char* fileName)
     const bool failed = std::ferror(file) != 0;  // e.g. a directory on POSIX
     std::fclose(file);
     if (failed)
-        return;
+        return false;
+    loadText(std::move(bytes));
+    return true;
+}
 
+void XmlParamDocument::loadText(std::string bytes)
+{
     // CR LF reads as LF, as the text mode of the Windows runtime does; a lone
     // CR stays.
     std::size_t kept = 0;
@@ -243,17 +375,17 @@ void XmlParamDocument::write(std::ostream& out) const
     writeNode(out, params.getRoot(), 0);
 }
 
-void XmlParamDocument::save(const char* fileName) const
+bool XmlParamDocument::save(const char* fileName) const
 {
     if (fileName == nullptr)
-        return;
+        return false;
     std::ostringstream text;
     write(text);
     const std::string bytes = text.str();
     // Binary mode: the CR LF line ends are already in the text.
     std::FILE* file = std::fopen(fileName, "wb");
     if (file == nullptr)
-        return;
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
 }

@@ -13,7 +13,7 @@
 // One value element.
 struct ParamEntry {
     std::string name;
-    std::string value;       // raw content between start and end tag
+    std::string value;       // content between start and end tag, character references decoded
     std::string attributes;  // raw attribute text of the start tag
 };
 
@@ -35,6 +35,17 @@ struct ParamNode {
 // a null or empty key gives none. `components` is emptied first.
 void splitParamPath(const char* key, std::vector<std::string>& components);
 
+// Text for element content: '&', '<', '>' and '"' become references, all else stays.
+std::string escapeXmlText(const std::string& text);
+
+// The reverse: the references &amp; &lt; &gt; &quot; &apos;, &#N; and &#xN; (written as UTF-8)
+// are decoded; a '&' that begins none of them stays as it is.
+std::string unescapeXmlText(const std::string& text);
+
+// The encoding named by the declaration at the start of `bytes`, as written; empty when there
+// is no declaration or it names none.
+std::string declaredXmlEncoding(const std::string& bytes);
+
 // Builds the parameter tree from parse events and answers lookups by path.
 class XML_Param_Notify : public XmlNotify {
 public:
@@ -47,9 +58,9 @@ public:
     // node's name and attributes and keeps what it holds, so a second
     // top-level node renames it and adds to it.
     void onNodeBegin(const std::string& name, const std::string& attributes) override;
-    // Stores the entry in the open node: a name already present gets the new
-    // value and attributes in place, a new name is appended. Ignored while no
-    // node is open.
+    // Stores the entry, its value unescaped, in the open node: a name already
+    // present gets the new value and attributes in place, a new name is
+    // appended. Ignored while no node is open.
     void onValueElement(const std::string& name, const std::string& value, const std::string& attributes) override;
     void onNodeEnd(const std::string& name, const std::string& attributes) override;
     ~XML_Param_Notify() override = default;
@@ -87,22 +98,26 @@ public:
     XmlStream stream;
     XML_Param_Notify params;
 
-    // Replaces the tree by the contents of the file. A CR LF pair reads as one
-    // line feed, so a file reads the same on every platform. A file that cannot
-    // be opened or read leaves the tree as it was.
-    void load(const char* fileName);
+    // Replaces the tree by the document in `bytes`. A CR LF pair reads as one
+    // line feed, so a file reads the same on every platform.
+    void loadText(std::string bytes);
+
+    // loadText() of the file's bytes. A file that cannot be opened or read
+    // leaves the tree as it was and gives false.
+    bool load(const char* fileName);
 
     // The value of the entry the key names; otherwise `out` = defaultValue and
     // false.
     bool getParamString(const char* key, std::string& out, std::string defaultValue) const;
 
-    // Writes the declaration line and the tree under the root, entries of a
-    // node before its children, one tab of indentation per level, every line
-    // ended by CR LF. Names and values are written unescaped; attributes are
-    // not written.
+    // Writes the declaration line, which names UTF-8, and the tree under the
+    // root: entries of a node before its children, one tab of indentation per
+    // level, every line ended by CR LF. Values are escaped, names are not;
+    // attributes are not written. The values must be UTF-8 to match the
+    // declaration.
     void write(std::ostream& out) const;
 
-    // write() into the file, created or truncated. Failures are not reported:
-    // a file that cannot be opened stays as it was.
-    void save(const char* fileName) const;
+    // write() into the file, created or truncated; false when the file cannot
+    // be opened or not every byte was written.
+    bool save(const char* fileName) const;
 };

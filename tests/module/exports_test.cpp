@@ -70,6 +70,17 @@ TEST_F(LoadedModule, ArchiveStubsAnswerZeroToAnything)
     setChangeVolProc(nullptr, nullptr);
 }
 
+// The host's record is taken only when it is whole; a missing or short one changes nothing.
+TEST_F(LoadedModule, PackSetDefaultParamsIgnoresIncompleteRecords)
+{
+    auto suggest = Export<PackSetDefaultParamsFn>("PackSetDefaultParams");
+    ASSERT_TRUE(suggest);
+    suggest(nullptr);
+    PackDefaultParamStruct shortRecord = {8, PLUGIN_INTERFACE_VERSION_LOW, PLUGIN_INTERFACE_VERSION_HI, "Q:\\x.ini"};
+    suggest(&shortRecord);
+    EXPECT_EQ(Export<GetPackerCapsFn>("GetPackerCaps")(), 21);
+}
+
 TEST_F(LoadedModule, PackFilesWithNullArgumentsReturnsZero)
 {
     auto pack = Export<PackFilesFn>("PackFiles");

@@ -1,10 +1,12 @@
-// What the module reads and writes when the host loads it: the settings file beside the
-// module and the optional language module. Each case copies the test build of the module
-// into a fresh directory and loads it from there.
+// Where the module keeps its settings and when it reads and writes them: nothing while the
+// host loads it, the settings file (beside the module or beside the host's ini file) and the
+// optional language module at the first call that needs them. Each case copies the test
+// build of the module into a fresh directory and loads it from there.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "host/wcx.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
 
@@ -14,6 +16,13 @@ typedef int(__stdcall* TextQueryFn)(char* buffer, int size);
 typedef int(__stdcall* ResourceStringFn)(int id, char* buffer, int size);
 
 const char kDefaults[] = "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=0 deleteSfv=0 keep=";
+
+// The file that the module writes with the defaults.
+const char kDefaultFile[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n"
+                            "\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n"
+                            "\t\t<Delete-src-during>0</Delete-src-during>\r\n\t\t<Keep-src-nosfv>1</Keep-src-nosfv>\r\n"
+                            "\t\t<Check-CRC>0</Check-CRC>\r\n\t\t<Delete-sfv>0</Delete-sfv>\r\n"
+                            "\t\t<File-to-keep></File-to-keep>\r\n\t</General>\r\n</RavelpakSettings>\r\n";
 
 class ModuleCopy {
 public:
@@ -31,6 +40,17 @@ public:
         module_ = nullptr;
     }
     bool loaded() const { return module_ != nullptr; }
+
+    // What the host does right after loading: suggests an ini file for the settings.
+    void SuggestIni(const std::string& iniFile)
+    {
+        auto suggest = reinterpret_cast<PackSetDefaultParamsFn>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "PackSetDefaultParams")));
+        ASSERT_NE(suggest, nullptr);
+        PackDefaultParamStruct params = {sizeof params, PLUGIN_INTERFACE_VERSION_LOW, PLUGIN_INTERFACE_VERSION_HI, ""};
+        lstrcpynA(params.DefaultIniName, iniFile.c_str(), MAX_PATH);
+        suggest(&params);
+    }
 
     std::string Settings()
     {
@@ -56,6 +76,61 @@ private:
     HMODULE module_ = nullptr;
 };
 
+// A folder made read-only by a bind mount of itself, which even root cannot write; undone when
+// the object goes. Needs root. The Linux shell is started like any program, but Wine does not
+// wait for a Linux process: each command reports through a status file beside the folder.
+class ReadOnlyMount {
+public:
+    explicit ReadOnlyMount(const std::string& folder) : status_(folder + ".status")
+    {
+        path_ = UnixName(folder);
+        statusPath_ = UnixName(status_);
+        if (path_.empty() || statusPath_.empty())
+            return;
+        mounted_ = Shell("mount --bind '" + path_ + "' '" + path_ + "' && mount -o remount,bind,ro '" + path_ + "'");
+        if (!mounted_)
+            Shell("umount '" + path_ + "'");
+    }
+    ~ReadOnlyMount()
+    {
+        if (mounted_)
+            Shell("umount '" + path_ + "'");
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    static std::string UnixName(const std::string& path)
+    {
+        typedef char*(__cdecl * UnixNameFn)(const wchar_t*);
+        auto unixName = reinterpret_cast<UnixNameFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        char* name = unixName ? unixName(wide) : nullptr;
+        if (!name)
+            return std::string();
+        const std::string result = name;
+        HeapFree(GetProcessHeap(), 0, name);
+        return result;
+    }
+
+    bool Shell(const std::string& command)
+    {
+        DeleteFileA(status_.c_str());
+        RunProcess("/bin/sh -c \"(" + command + ") >/dev/null 2>&1 && echo ok >'" + statusPath_ + "' || echo no >'" +
+                   statusPath_ + "'\"");
+        for (int i = 0; i < 500 && !FileExists(status_); ++i)
+            Sleep(20);
+        Sleep(20);  // the line may still be on its way
+        return ReadFileBytes(status_).compare(0, 2, "ok") == 0;
+    }
+
+    std::string status_;
+    std::string path_;
+    std::string statusPath_;
+    bool mounted_ = false;
+};
+
 std::string LoadWithSettingsFileText(const std::string* content)
 {
     TempDir dir;
@@ -66,17 +141,17 @@ std::string LoadWithSettingsFileText(const std::string* content)
     return module.loaded() ? module.Settings() : "not loaded";
 }
 
-TEST(SettingsAttach, MissingFileIsCreatedWithTwoKeysAndDefaultsHold)
+// Loading touches no file; the first call that needs the settings creates the missing file
+// with the defaults, which the engine then runs with.
+TEST(SettingsAttach, MissingFileIsCreatedWithTheDefaultsAtFirstUse)
 {
     TempDir dir;
     ModuleCopy module(dir);
     module.Load();
     ASSERT_TRUE(module.loaded());
+    EXPECT_FALSE(FileExists(dir / "ravelpak.xml"));
     EXPECT_EQ(module.Settings(), kDefaults);
-    EXPECT_EQ(ReadFileBytes(dir / "ravelpak.xml"),
-              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n"
-              "\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n\t</General>\r\n"
-              "</RavelpakSettings>\r\n");
+    EXPECT_EQ(ReadFileBytes(dir / "ravelpak.xml"), kDefaultFile);
 }
 
 TEST(SettingsAttach, CompleteFileIsReadAndLeftUnchanged)
@@ -152,6 +227,104 @@ TEST(SettingsAttach, UnreadableFileGivesDefaultsAndStays)
     ASSERT_TRUE(module.loaded());
     EXPECT_EQ(module.Settings(), kDefaults);
     EXPECT_TRUE(DirectoryExists(dir / "ravelpak.xml"));
+}
+
+// Old files declare ISO-8859-1 but hold the ANSI code page, and are read byte for byte;
+// UTF-8 files are converted to the ANSI code page; markup characters come back unescaped.
+TEST(SettingsAttach, PatternTextsByDeclaredEncoding)
+{
+    char eAcute[8] = "";
+    WideCharToMultiByte(CP_ACP, 0, L"\u00e9", 1, eAcute, sizeof eAcute, nullptr, nullptr);
+    const std::string element = "\t\t<File-to-keep>*.n&lt;&amp;&gt;&quot;,*.";
+    const struct {
+        std::string file;
+        std::string keep;
+    } cases[] = {
+        {SettingsFileText(element + eAcute + "</File-to-keep>\r\n"), std::string("n<&>\",") + eAcute},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<RavelpakSettings><General>" + element.substr(2) +
+             "\xc3\xa9</File-to-keep></General></RavelpakSettings>",
+         std::string("n<&>\",") + eAcute},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LoadWithSettingsFileText(&c.file), std::string(kDefaults) + c.keep) << c.file;
+}
+
+// With an ini file suggested, the settings file beside the module wins when it exists, then
+// the one beside the ini file; with neither, the file is created beside the module, whose
+// folder is writable here.
+TEST(SettingsAttach, LocationWithASuggestedIniFile)
+{
+    const std::string besideFile = SettingsFileText("\t\t<Check-CRC>1</Check-CRC>\r\n");
+    const std::string iniFile = SettingsFileText("\t\t<Delete-sfv>1</Delete-sfv>\r\n");
+    const char beside[] =
+        "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=1 deleteSfv=0 keep=";
+    const char fromIni[] =
+        "deleteTemp=0 keepOverwritten=1 deleteSrcDuring=0 keepSrcNoSfv=1 checkCrc=0 deleteSfv=1 keep=";
+    const struct {
+        bool suggest, besideExists, iniExists;
+        const char* settings;
+        bool besideAfter, iniAfter;
+    } cases[] = {
+        {false, false, true, kDefaults, true, true}, {true, false, false, kDefaults, true, false},
+        {true, true, false, beside, true, false},    {true, false, true, fromIni, false, true},
+        {true, true, true, beside, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.suggest << c.besideExists << c.iniExists);
+        TempDir dir;
+        MakeDirectories(dir / "ini");
+        if (c.besideExists)
+            WriteFileBytes(dir / "ravelpak.xml", besideFile);
+        if (c.iniExists)
+            WriteFileBytes(dir / "ini\\ravelpak.xml", iniFile);
+        ModuleCopy module(dir);
+        module.Load();
+        if (c.suggest)
+            module.SuggestIni(dir / "ini\\wincmd.ini");
+        EXPECT_EQ(module.Settings(), c.settings);
+        EXPECT_EQ(FileExists(dir / "ravelpak.xml"), c.besideAfter);
+        EXPECT_EQ(FileExists(dir / "ini\\ravelpak.xml"), c.iniAfter);
+        if (c.iniExists) {
+            EXPECT_EQ(ReadFileBytes(dir / "ini\\ravelpak.xml"), iniFile);
+        }
+    }
+}
+
+// The module in a folder that nobody can write (a read-only bind mount, which even root
+// cannot write): wcxhost suggests an ini file, as the file manager does, and the settings file
+// is created beside it, in a folder that did not exist yet; what it holds steers `pack`.
+TEST(SettingsAttach, ReadOnlyModuleFolderKeepsSettingsBesideTheHostsIniFile)
+{
+    TempDir dir;
+    MakeDirectories(dir / "plugin");
+    MakeDirectories(dir / "src");
+    ASSERT_TRUE(
+        CopyFileA((BinaryDirectory() + "ravelpak.wcx64").c_str(), (dir / "plugin\\ravelpak.wcx64").c_str(), FALSE));
+    ReadOnlyMount mount(dir / "plugin");
+    if (!mount.mounted())
+        GTEST_SKIP() << "skipped: needs root (a read-only bind mount)";
+    ASSERT_FALSE(CreateDirectoryA((dir / "plugin\\probe").c_str(), nullptr));
+
+    const std::string emptyZip = BuildZip({});
+    WriteFileBytes(dir / "src\\a.zip", emptyZip);
+    WriteFileBytes(dir / "src\\a.sfv", "a.zip " + CrcHex(emptyZip) + "\r\n");
+    const std::string pack = "\"" + BinaryDirectory() + "wcxhost.exe\" pack --trace --ini \"" +
+                             dir / "ini\\wincmd.ini" + "\" \"" + dir / "plugin\\ravelpak.wcx64" + "\" \"" +
+                             dir / "out\\x.zip" + "\" \"" + dir / "src\\\\" + "\" a.sfv a.zip";
+    const std::vector<std::string> first = Lines(RunProcess(pack).output);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first.back(), "result 0");
+    EXPECT_EQ(ReadFileBytes(dir / "ini\\ravelpak.xml"), kDefaultFile);
+    EXPECT_TRUE(FileExists(dir / "src\\a.sfv"));
+
+    WriteFileBytes(dir / "ini\\ravelpak.xml",
+                   SettingsFileText("\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"));
+    const std::vector<std::string> second = Lines(RunProcess(pack).output);
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(second.front(), "cb 0 Verifying a.zip...");
+    EXPECT_EQ(second.back(), "result 0");
+    EXPECT_FALSE(FileExists(dir / "src\\a.sfv"));
+    EXPECT_FALSE(FileExists(dir / "plugin\\ravelpak.xml"));
 }
 
 TEST(SettingsAttach, LanguageModuleBesideTheModuleSuppliesResourcesUntilUnload)

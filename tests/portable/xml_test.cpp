@@ -71,7 +71,7 @@ std::string readBytes(const std::string& file)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-const char kHeader[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n";
+const char kHeader[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
 
 }  // namespace
 
@@ -141,7 +141,7 @@ TEST(XmlTree, BuiltFromDocument)
         {"<n><v>1</v><?pi?><w>2</w></n><", "n(v=1)[]"},
         // A nested level that runs to the end of its range does not end this one.
         {"<r><n><a/></n><b>1</b><m><!--c--></m><c>2</c></r>", "r(b=1,c=2)[n(a=)[]m()[]]"},
-        {"<n x=1><a y=2> 5 </a><b>&amp;</b></n>", "n|x=1(a|y=2= 5 ,b=&amp;)[]"},
+        {"<n x=1><a y=2> 5 </a><b>&amp;&lt;</b></n>", "n|x=1(a|y=2= 5 ,b=&<)[]"},
         {"t<n>t<b>1</b>u</n>u", "n(b=1)[]"},
         {"<n><a\t>1</a\t><b\n>2</b></n>", "n(a\t=1)[]"},
         {"<n><><v>1</v></></n>", "n(v=1)[]"},  // a nameless node's content is still read
@@ -309,11 +309,11 @@ TEST(XmlDocument, SavesExactBytesAndLoadsThemBack)
     EXPECT_EQ(expected, written(loaded));
     std::remove(file.c_str());
 
-    // Entries before children, attributes dropped, values unescaped.
+    // Entries before children, attributes dropped, values escaped.
     XmlParamDocument mixed;
     parseInto(mixed.params, "<r a=1><n><v>1</v></n><e x=2>3</e></r>");
-    mixed.params.setParam(path("r:s"), " a<b ");
-    EXPECT_EQ(std::string(kHeader) + "<r>\r\n\t<e>3</e>\r\n\t<s> a<b </s>\r\n"
+    mixed.params.setParam(path("r:s"), " a<b&\"c\"> ");
+    EXPECT_EQ(std::string(kHeader) + "<r>\r\n\t<e>3</e>\r\n\t<s> a&lt;b&amp;&quot;c&quot;&gt; </s>\r\n"
                                      "\t<n>\r\n\t\t<v>1</v>\r\n\t</n>\r\n</r>\r\n",
               written(mixed));
 }
@@ -337,4 +337,53 @@ TEST(XmlDocument, CrLfReadsAsLf)
         EXPECT_EQ(c.value, out) << c.bytes;
     }
     std::remove(file.c_str());
+}
+
+// References are decoded where they are complete and known; any other '&' is text.
+TEST(XmlText, ReferencesAreDecoded)
+{
+    const struct {
+        const char *raw, *plain;
+    } cases[] = {
+        {"&amp;&lt;&gt;&quot;&apos;", "&<>\"'"},
+        {"*.&lt;x&gt;,a&amp;b", "*.<x>,a&b"},
+        {"&#65;&#x42;&#xe9;&#x20AC;", "AB\xc3\xa9\xe2\x82\xac"},
+        {"&amp;lt;", "&lt;"},
+        {"& &amp &unknown; &#; &#x; &#xD800; &#1114112; &#12a;", "& &amp &unknown; &#; &#x; &#xD800; &#1114112; &#12a;"},
+        {"a&b;c", "a&b;c"},
+        {"&", "&"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.plain, unescapeXmlText(c.raw)) << c.raw;
+}
+
+// Every byte string survives the writer and the reader, the markup characters included.
+TEST(XmlText, ValuesSurviveWriteAndLoad)
+{
+    const std::string values[] = {"*.<&>\"", "&amp;", "a < b > c", "\"quoted\"", "\xc3\xa9 \xe2\x82\xac", "&#65;", " "};
+    for (const std::string& value : values) {
+        XmlParamDocument document;
+        document.params.setParam(path("R:G:v"), value);
+        XmlParamDocument loaded;
+        loaded.loadText(written(document));
+        std::string out;
+        EXPECT_TRUE(loaded.getParamString("R:G:v", out, "")) << value;
+        EXPECT_EQ(value, out);
+    }
+}
+
+TEST(XmlText, DeclaredEncoding)
+{
+    const struct {
+        const char *bytes, *encoding;
+    } cases[] = {
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>", "UTF-8"},
+        {"<?xml version='1.0' encoding = 'ISO-8859-1' ?>", "ISO-8859-1"},
+        {"<?xml version=\"1.0\"?><r encoding=\"x\"/>", ""},
+        {"<r/><?xml version=\"1.0\" encoding=\"UTF-8\"?>", ""},
+        {"<?xml encoding=\"UTF-8", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.encoding, declaredXmlEncoding(c.bytes)) << c.bytes;
 }

@@ -1,11 +1,13 @@
 // The settings dialog as the host opens it: through ConfigurePacker of the test build of the
 // module, loaded from a fresh directory, on a thread of its own; driven with real input. What
-// it leaves behind is read from the settings file and from the module's UnpackSettings.
+// it leaves behind is read from the settings file and from the settings that the engine uses.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "host/wcx.h"
@@ -21,6 +23,7 @@ typedef std::vector<std::string> Texts;
 typedef int(__stdcall* TextQueryFn)(char* buffer, int size);
 
 const char kPlaceholder[] = "< Click here to add item >";
+const char kDefaults[] = "010-00";
 const int kBoxes[] = {IDC_DELETE_TEMP,    IDC_KEEP_OVERWRITTEN, IDC_DELETE_SRC_DURING,
                       IDC_KEEP_SRC_NOSFV, IDC_CHECK_CRC,        IDC_DELETE_SFV};
 
@@ -33,6 +36,24 @@ std::string SettingsFile(const char* flags, const std::string& fileToKeep)
     for (int i = 0; i < 6; ++i)
         elements += std::string("\t\t<") + names[i] + ">" + flags[i] + "</" + names[i] + ">\r\n";
     return SettingsFileText(elements + "\t\t<File-to-keep>" + fileToKeep + "</File-to-keep>\r\n");
+}
+
+// The same as the module writes it: UTF-8, values escaped.
+std::string WrittenFile(const char* flags, const std::string& fileToKeep)
+{
+    std::string file = SettingsFile(flags, fileToKeep);
+    const std::string old = "encoding=\"ISO-8859-1\"";
+    return file.replace(file.find(old), old.size(), "encoding=\"UTF-8\"");
+}
+
+// The UTF-8 form of text in the ANSI code page.
+std::string Utf8OfAnsi(const std::string& text)
+{
+    wchar_t wide[512];
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 512);
+    char utf8[1024];
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
 }
 
 std::string Settings(const char* flags, const std::string& keys)
@@ -77,9 +98,10 @@ protected:
             CopyFileA((BinaryDirectory() + "ravelpak_test.wcx64").c_str(), (dir_ / "ravelpak.wcx64").c_str(), FALSE));
         if (settings)
             WriteFileBytes(SettingsPath(), *settings);
-        if (language)
+        if (language) {
             ASSERT_TRUE(CopyFileA((BinaryDirectory() + "lang\\ravelpak_chs.dll").c_str(),
                                   (dir_ / "ravelpak_chs.dll").c_str(), FALSE));
+        }
         module_ = LoadLibraryA((dir_ / "ravelpak.wcx64").c_str());
         ASSERT_NE(module_, nullptr);
     }
@@ -96,32 +118,40 @@ protected:
         return buffer;
     }
 
-    // Opens the dialog the way the host does and waits until it shows.
-    void Open()
+    // A visible dialog window of the dialog's thread other than `except`, or null.
+    HWND ThreadDialog(HWND except)
+    {
+        struct Search {
+            HWND except, found;
+        } search = {except, nullptr};
+        EnumThreadWindows(
+            threadId_,
+            [](HWND window, LPARAM context) {
+                auto* search = reinterpret_cast<Search*>(context);
+                char name[16] = "";
+                GetClassNameA(window, name, sizeof name);
+                if (std::string(name) == "#32770" && IsWindowVisible(window) && window != search->except)
+                    search->found = window;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    // Opens the dialog the way the host does, over `parent`, and waits until it shows.
+    void Open(HWND parent = nullptr)
     {
         auto configure = Export<ConfigurePackerFn>("ConfigurePacker");
         ASSERT_NE(configure, nullptr);
         finished_ = false;
         dialog_ = nullptr;
-        std::atomic<DWORD> threadId{0};
-        thread_ = std::thread([&, configure] {
-            threadId = GetCurrentThreadId();
-            configure(nullptr, nullptr);
+        threadId_ = 0;
+        thread_ = std::thread([this, configure, parent] {
+            threadId_ = GetCurrentThreadId();
+            configure(parent, nullptr);
             finished_ = true;
         });
-        ASSERT_TRUE(WaitUntil([&] {
-            EnumThreadWindows(
-                threadId,
-                [](HWND window, LPARAM found) {
-                    char name[16] = "";
-                    GetClassNameA(window, name, sizeof name);
-                    if (std::string(name) == "#32770" && IsWindowVisible(window))
-                        *reinterpret_cast<HWND*>(found) = window;
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&dialog_));
-            return dialog_ != nullptr;
-        }));
+        ASSERT_TRUE(WaitUntil([&] { return threadId_ != 0 && (dialog_ = ThreadDialog(nullptr)) != nullptr; }));
         frame_ = GetDlgItem(dialog_, IDC_KEEP_LIST);
         list_ = FindWindowExA(frame_, nullptr, "ListBox", nullptr);
     }
@@ -148,6 +178,60 @@ protected:
         return states;
     }
     Texts Rows() { return ListRows(list_); }
+    int Selected() { return static_cast<int>(SendMessageA(list_, LB_GETCURSEL, 0, 0)); }
+    HWND Focus()
+    {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        GetGUIThreadInfo(threadId_, &info);
+        return info.hwndFocus;
+    }
+
+    // The texts that do not fit their controls at the dialog's own font: check boxes after the
+    // box, group captions between the frame's corners, push buttons inside their edges, and the
+    // list's caption beside its buttons (drawn with the GUI font).
+    Texts ClippedTexts()
+    {
+        Texts clipped;
+        HDC dc = GetDC(dialog_);
+        const auto measure = [&](HWND control, HFONT font, const std::wstring& text) {
+            HGDIOBJ previous = SelectObject(dc, font);
+            SIZE size = {};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            SIZE digit = {};
+            GetTextExtentPoint32W(dc, L"0", 1, &digit);
+            SelectObject(dc, previous);
+            RECT client;
+            GetClientRect(control, &client);
+            return std::make_pair(static_cast<int>(size.cx), std::make_pair(static_cast<int>(digit.cx),
+                                                                            static_cast<int>(client.right)));
+        };
+        for (HWND control = GetWindow(dialog_, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT)) {
+            const std::wstring text = WindowTextW(control);
+            if (text.empty())
+                continue;
+            const HFONT dialogFont = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+            int needed = 0, width = 0;
+            if (control == frame_) {
+                const auto m = measure(control, static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)), text);
+                needed = m.first + 4 + 2 * 22;
+                width = m.second.second;
+            } else {
+                const auto m = measure(control, dialogFont, text);
+                const LONG_PTR type = GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK;
+                const int box = std::max(13, GetSystemMetrics(SM_CXMENUCHECK));
+                needed = m.first + (type == BS_AUTOCHECKBOX ? box + m.second.first : 2 * m.second.first);
+                width = m.second.second;
+            }
+            if (needed > width) {
+                char line[160];
+                std::snprintf(line, sizeof line, "control %d needs %d, has %d", GetDlgCtrlID(control), needed, width);
+                clipped.push_back(line);
+            }
+        }
+        ReleaseDC(dialog_, dc);
+        return clipped;
+    }
     void AddRow(const std::string& text)
     {
         HWND button = GetDlgItem(frame_, kEditListNew);
@@ -160,6 +244,7 @@ protected:
     HMODULE module_ = nullptr;
     std::thread thread_;
     std::atomic<bool> finished_{true};
+    std::atomic<DWORD> threadId_{0};
     HWND dialog_ = nullptr;
     HWND frame_ = nullptr;
     HWND list_ = nullptr;
@@ -174,6 +259,7 @@ TEST_F(ConfigDialogTest, ShowsTheFileAndTheEnablingRule)
     EXPECT_EVENTUALLY_EQ(Boxes(), "010-11");
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
     EXPECT_EQ(WindowText(frame_), "Keep files of following types (i.e. *.txt)");
+    EXPECT_EQ(ClippedTexts(), Texts{});
     // The banner is painted beside the options, and only there.
     HBITMAP banner = LoadBitmapA(module_, MAKEINTRESOURCEA(IDB_BANNER));
     ASSERT_NE(banner, nullptr);
@@ -195,7 +281,7 @@ TEST_F(ConfigDialogTest, ShowsTheFileAndTheEnablingRule)
     ClickItem(IDC_DELETE_SRC_DURING);
     EXPECT_EVENTUALLY_EQ(Boxes(), "010-11");
     Close(IDOK);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), file);
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), WrittenFile("010111", "*.nfo,*.txt"));
     EXPECT_EQ(EngineSettings(), Settings("010111", "nfo,txt"));
 }
 
@@ -215,40 +301,131 @@ TEST_F(ConfigDialogTest, OkWritesTheFileAndSetsTheEngine)
     AddRow("a.nfo");
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", " *.txt", "x", "a.nfo", kPlaceholder}));
     Close(IDOK);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("110111", "*.nfo, *.txt,x,a.nfo"));
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), WrittenFile("110111", "*.nfo, *.txt,x,a.nfo"));
     EXPECT_EQ(EngineSettings(), Settings("110111", "nfo,txt"));
 }
 
-// With the file gone, the dialog writes one with its defaults and shows what it wrote, the
-// enabled source deletion included: what the user sees is what the engine does after its
-// next load.
-TEST_F(ConfigDialogTest, MissingFileIsCreatedAndShownAsWritten)
+// On a first run the dialog shows the defaults that the engine runs with, nothing destructive
+// among them. Cancel writes nothing, whatever was clicked and typed: the file that the first
+// load created with the defaults stays, and a file deleted meanwhile stays away.
+TEST_F(ConfigDialogTest, FirstRunShowsWhatTheEngineUsesAndCancelWritesNothing)
 {
     Load(nullptr);
-    ASSERT_TRUE(DeleteFileA(SettingsPath().c_str()));
-    const std::string before = EngineSettings();
     Open();
-    const std::string written =
-        SettingsFileText("\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n"
-                         "\t\t<File-to-keep>*.nfo</File-to-keep>\r\n\t\t<Delete-src-during>1</Delete-src-during>\r\n"
-                         "\t\t<Keep-src-nosfv>1</Keep-src-nosfv>\r\n\t\t<Check-CRC>0</Check-CRC>\r\n"
-                         "\t\t<Delete-sfv>1</Delete-sfv>\r\n");
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), written);
-    EXPECT_EVENTUALLY_EQ(Boxes(), "011101");
-    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
-    // Cancel changes nothing, whatever was clicked and typed.
+    EXPECT_EVENTUALLY_EQ(Boxes(), kDefaults);
+    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
+    EXPECT_EQ(EngineSettings(), Settings("010100", ""));
+    const std::string created = ReadFileBytes(SettingsPath());
+    EXPECT_EQ(created, WrittenFile("010100", ""));
     for (int id : kBoxes)
         ClickItem(id);
     AddRow("*.txt");
-    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.txt", kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.txt", kPlaceholder}));
     Close(IDCANCEL);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), written);
-    EXPECT_EQ(EngineSettings(), before);
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), created);
+    EXPECT_EQ(EngineSettings(), Settings("010100", ""));
 
+    ASSERT_TRUE(DeleteFileA(SettingsPath().c_str()));
     Open();
+    EXPECT_EVENTUALLY_EQ(Boxes(), kDefaults);
+    ClickItem(IDC_DELETE_SRC_DURING);
+    Close(IDCANCEL);
+    EXPECT_FALSE(FileExists(SettingsPath()));
+    EXPECT_EQ(EngineSettings(), Settings("010100", ""));
+}
+
+// The dialog is owned by the window that the host hands over. A save that fails (here the
+// file is held open without sharing) names the file and the system's reason; the dialog stays
+// open with what the user chose, and OK saves once the cause is gone.
+TEST_F(ConfigDialogTest, FailedSaveNamesTheFileAndKeepsTheDialogOpen)
+{
+    const std::string file = SettingsFile("010100", "*.nfo");
+    Load(&file);
+    UiThread owner;
+    Open(owner.host());
+    EXPECT_EQ(GetWindow(dialog_, GW_OWNER), owner.host());
+    EXPECT_FALSE(IsWindowEnabled(owner.host()));
+    ClickItem(IDC_CHECK_CRC);
+
+    HANDLE lock = CreateFileA(SettingsPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    ClickItem(IDOK);
+    HWND message = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (message = ThreadDialog(dialog_)) != nullptr; }));
+    std::string text;
+    for (HWND child = GetWindow(message, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        text += WindowText(child) + "\n";
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_SHARING_VIOLATION, 0,
+                   reason, sizeof reason, nullptr);
+    std::string reasonLine(reason);
+    reasonLine.erase(reasonLine.find_last_not_of("\r\n ") + 1);
+    EXPECT_NE(text.find(SettingsPath()), std::string::npos) << text;
+    EXPECT_NE(text.find(reasonLine), std::string::npos) << text;
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return ThreadDialog(dialog_) == nullptr; }));
+    EXPECT_TRUE(IsWindowVisible(dialog_));
+    EXPECT_FALSE(finished_);
+    EXPECT_EVENTUALLY_EQ(Boxes(), "010-10");
+    CloseHandle(lock);
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), file);
+    EXPECT_EQ(EngineSettings(), Settings("010100", "nfo"));
+
     Close(IDOK);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("011101", "*.nfo"));
-    EXPECT_EQ(EngineSettings(), Settings("011101", "nfo"));
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), WrittenFile("010110", "*.nfo"));
+    EXPECT_EQ(EngineSettings(), Settings("010110", "nfo"));
+    EXPECT_TRUE(IsWindowEnabled(owner.host()));
+}
+
+// Only the keyboard: Tab reaches the rows, the arrows move between them, Delete, Insert, F2,
+// Escape and Enter edit them, and Enter on the list accepts the dialog. A pattern with the
+// markup characters and a non-ASCII letter is saved escaped in UTF-8 and shown again as typed
+// after the module is loaded anew.
+TEST_F(ConfigDialogTest, KeepListIsEditedFromTheKeyboardAlone)
+{
+    const std::string file = SettingsFile("010100", "*.nfo,*.txt,*.sub");
+    Load(&file);
+    Open();
+    PressKey(VK_TAB);
+    PressKey(VK_TAB);
+    EXPECT_EVENTUALLY_EQ(Focus(), list_);
+    PressKey(VK_DOWN);
+    EXPECT_EVENTUALLY_EQ(Selected(), 1);
+    PressKey(VK_DELETE);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.sub", kPlaceholder}));
+    PressKey(VK_DELETE);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", kPlaceholder}));
+
+    const std::string typed = "*.<&>\"\xe9";
+    PressKey(VK_INSERT);
+    TypeText(typed);
+    PressKey(VK_RETURN);
+    char ansi[16] = "";
+    WideCharToMultiByte(CP_ACP, 0, L"*.<&>\"\u00e9", -1, ansi, sizeof ansi, nullptr, nullptr);
+    const std::string pattern = ansi;
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", pattern, kPlaceholder}));
+    EXPECT_EVENTUALLY_EQ(Focus(), list_);
+
+    PressKey(VK_UP);
+    PressKey(VK_F2);
+    EXPECT_EVENTUALLY_EQ(Focus() == list_, false);
+    TypeText("*.zip");
+    PressKey(VK_ESCAPE);
+    EXPECT_EVENTUALLY_EQ(Focus(), list_);
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", pattern, kPlaceholder}));
+    EXPECT_FALSE(finished_);
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return finished_.load(); }));
+    thread_.join();
+    const std::string escaped = Utf8OfAnsi(pattern).replace(2, 4, "&lt;&amp;&gt;&quot;");
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), WrittenFile("010100", "*.nfo," + escaped));
+
+    FreeLibrary(module_);
+    module_ = LoadLibraryA((dir_ / "ravelpak.wcx64").c_str());
+    ASSERT_NE(module_, nullptr);
+    Open();
+    EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", pattern, kPlaceholder}));
+    Close(IDCANCEL);
 }
 
 // Rows are read into buffers of 260 characters and a terminator: a row of 260 characters is
@@ -262,7 +439,7 @@ TEST_F(ConfigDialogTest, RowsOfUpTo260CharactersAreSaved)
     Open();
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{longest, tooLong, "*.nfo", kPlaceholder}));
     Close(IDOK);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("010100", longest + ",,*.nfo"));
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), WrittenFile("010100", longest + ",,*.nfo"));
     EXPECT_EQ(EngineSettings(), Settings("010100", std::string(258, 'a') + ",nfo"));
 }
 
@@ -281,7 +458,7 @@ TEST_F(ConfigDialogTest, NextPackFilesUsesTheAcceptedSettings)
     Click(remove, CenterOf(remove));
     EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
     Close(IDOK);
-    EXPECT_EQ(ReadFileBytes(SettingsPath()), SettingsFile("010111", ""));
+    EXPECT_EQ(ReadFileBytes(SettingsPath()), WrittenFile("010111", ""));
     EXPECT_EQ(EngineSettings(), Settings("010111", ""));
 
     MakeDirectories(dir_ / "src");
@@ -299,8 +476,9 @@ TEST_F(ConfigDialogTest, NextPackFilesUsesTheAcceptedSettings)
     EXPECT_FALSE(FileExists(dir_ / "src\\a.sfv"));
 }
 
-// Run with a Chinese locale, so that the texts survive the narrow-character calls. The file
-// lacks Delete-sfv, which shows checked, and File-to-keep.
+// Run with a Chinese locale, so that the texts survive the narrow-character calls. Every
+// visible text comes from the language module, the placeholder row included, and fits. The
+// file lacks Delete-sfv and File-to-keep, which keep their defaults.
 TEST_F(ConfigDialogTest, LanguageModuleSuppliesTheChineseDialog)
 {
     const std::string file =
@@ -311,8 +489,12 @@ TEST_F(ConfigDialogTest, LanguageModuleSuppliesTheChineseDialog)
     EXPECT_EQ(WindowTextW(Item(IDOK)), L"\u786e\u5b9a");
     EXPECT_EQ(WindowTextW(frame_),
               L"\u4fdd\u7559\u4ee5\u4e0b\u7c7b\u578b\u7684\u6587\u4ef6\uff08\u4f8b\u5982 *.txt\uff09");
-    EXPECT_EVENTUALLY_EQ(Boxes(), "010-01");
-    EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
+    EXPECT_EVENTUALLY_EQ(Boxes(), kDefaults);
+    wchar_t row[64] = L"";
+    EXPECT_EVENTUALLY_EQ(SendMessageW(list_, LB_GETCOUNT, 0, 0), 1);
+    SendMessageW(list_, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(row));
+    EXPECT_EQ(std::wstring(row), L"< \u5355\u51fb\u6b64\u5904\u6dfb\u52a0\u9879\u76ee >");
+    EXPECT_EQ(ClippedTexts(), Texts{});
     Close(IDCANCEL);
 }
 

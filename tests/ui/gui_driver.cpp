@@ -263,11 +263,11 @@ LRESULT CALLBACK UiThread::HostProc(HWND window, UINT message, WPARAM wParam, LP
 
 namespace {
 
-// The controls load their images from the resource source; in this program that is the
-// program itself, which carries the module's resources.
+// The controls load their images and texts from the resource source; in this program that is
+// the program itself, which carries the module's resources.
 class ResourcesOfThisProgram : public ::testing::Environment {
 public:
-    void SetUp() override { LoadUnpackSettings(GetModuleHandleA(nullptr)); }
+    void SetUp() override { KeepModuleInstance(GetModuleHandleA(nullptr)); }
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ResourcesOfThisProgram);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <psapi.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -45,10 +46,13 @@ std::string FromWide(const std::wstring& wide, UINT codePage = CP_UTF8)
 void PrintUsage()
 {
     std::fprintf(stderr, "usage:\n"
-                         "  wcxhost caps PLUGIN\n"
-                         "  wcxhost open PLUGIN ARCHIVE\n"
+                         "  wcxhost caps [--ini PATH] PLUGIN\n"
+                         "  wcxhost open [--ini PATH] PLUGIN ARCHIVE\n"
                          "  wcxhost pack [options] PLUGIN PACKED_FILE SRC_PATH [NAME...]\n"
-                         "  wcxhost configure PLUGIN\n"
+                         "  wcxhost configure [--ini PATH] PLUGIN\n"
+                         "every command:\n"
+                         "  --ini PATH            the ini file suggested to the plugin for its settings\n"
+                         "                        (default: wcxhost\\pkplugin.ini in the application-data folder)\n"
                          "pack options:\n"
                          "  --addlist FILE        the selection, one entry per line, instead of NAMEs\n"
                          "  --no-callback         hand no progress callback to the plugin\n"
@@ -62,13 +66,40 @@ void PrintUsage()
                          "The last line is \"result N\", with the code's name when N is not 0.\n");
 }
 
+// The ini file that the host suggests to the plugin, as given by --ini.
+std::string g_iniFile;
+
+// Where the file manager would suggest: its own folder in the user's application data.
+std::string DefaultIniFile()
+{
+    wchar_t folder[MAX_PATH] = L"";
+    if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK)
+        return "wcxhost\\pkplugin.ini";
+    return FromWide(folder) + "\\wcxhost\\pkplugin.ini";
+}
+
 class Plugin {
 public:
+    // Loads the plugin and, when it exports PackSetDefaultParams, calls it first, as the file
+    // manager does right after loading a packer plugin.
     explicit Plugin(const std::string& path) : path_(path)
     {
         module_ = LoadLibraryW(ToWide(path).c_str());
-        if (!module_)
+        if (!module_) {
             std::fprintf(stderr, "wcxhost: cannot load plugin %s (error %lu)\n", path.c_str(), GetLastError());
+            return;
+        }
+        auto setDefaults = reinterpret_cast<PackSetDefaultParamsFn>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "PackSetDefaultParams")));
+        if (setDefaults) {
+            PackDefaultParamStruct params = {};
+            params.size = sizeof params;
+            params.PluginInterfaceVersionLow = PLUGIN_INTERFACE_VERSION_LOW;
+            params.PluginInterfaceVersionHi = PLUGIN_INTERFACE_VERSION_HI;
+            const std::string ini = g_iniFile.empty() ? DefaultIniFile() : g_iniFile;
+            lstrcpynA(params.DefaultIniName, FromWide(ToWide(ini), CP_ACP).c_str(), MAX_PATH);
+            setDefaults(&params);
+        }
     }
     ~Plugin()
     {
@@ -371,9 +402,26 @@ bool ReadAddListFile(const std::string& path, std::vector<std::string>& entries)
     return true;
 }
 
-int Caps(const std::vector<std::string>& args)
+// The arguments after the leading options that every command takes (--ini PATH); false when
+// an unknown option leads.
+bool TakeCommonOptions(const std::vector<std::string>& args, std::vector<std::string>& rest)
 {
-    if (args.size() != 1)
+    size_t i = 0;
+    for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
+        if (args[i] != "--ini" || i + 1 >= args.size()) {
+            std::fprintf(stderr, "wcxhost: unknown or incomplete option %s\n", args[i].c_str());
+            return false;
+        }
+        g_iniFile = args[++i];
+    }
+    rest.assign(args.begin() + static_cast<long>(i), args.end());
+    return true;
+}
+
+int Caps(const std::vector<std::string>& options)
+{
+    std::vector<std::string> args;
+    if (!TakeCommonOptions(options, args) || args.size() != 1)
         return PrintUsage(), kExitUsage;
     Plugin plugin(args[0]);
     if (!plugin.loaded())
@@ -386,9 +434,10 @@ int Caps(const std::vector<std::string>& args)
     return kExitOk;
 }
 
-int Open(const std::vector<std::string>& args)
+int Open(const std::vector<std::string>& options)
 {
-    if (args.size() != 2)
+    std::vector<std::string> args;
+    if (!TakeCommonOptions(options, args) || args.size() != 2)
         return PrintUsage(), kExitUsage;
     Plugin plugin(args[0]);
     if (!plugin.loaded())
@@ -453,6 +502,8 @@ int Pack(const std::vector<std::string>& args)
         else if (option == "--progress" || option == "--quiet") {
             quiet = option == "--quiet";
             forceLive = !quiet;
+        } else if (option == "--ini" && hasValue) {
+            g_iniFile = args[++i];
         } else if (option == "--addlist" && hasValue)
             addListFile = args[++i];
         else if (option == "--cancel-at" && hasValue) {
@@ -555,9 +606,10 @@ int Pack(const std::vector<std::string>& args)
     return result == 0 ? kExitOk : kExitFailed;
 }
 
-int Configure(const std::vector<std::string>& args)
+int Configure(const std::vector<std::string>& options)
 {
-    if (args.size() != 1)
+    std::vector<std::string> args;
+    if (!TakeCommonOptions(options, args) || args.size() != 1)
         return PrintUsage(), kExitUsage;
     Plugin plugin(args[0]);
     if (!plugin.loaded())
