@@ -133,7 +133,8 @@ for share in 2 10 25 40 55 70 85; do
   output=$( (ours --trace --cancel-after-ms "$at" 2>&1 || true) | tr -d "\r")
   first=$(echo "$output" | sed -n 's/.*from call \([0-9]*\)$/\1/p')
   latency=$(echo "$output" | sed -n 's/.*returned \([0-9]*\) ms after the first stop$/\1/p')
-  text=$(echo "$output" | grep '^cb ' | sed -n "${first:-0}p")
+  [ -n "$first" ] || { printf '  at %3d%% (%5d ms): the run had ended\n' "$share" "$at"; continue; }
+  text=$(echo "$output" | grep '^cb ' | sed -n "${first}p")
   case "$text" in
     *Verifying*) phase="verification" ;;
     *Finishing*) phase="RAR set under deletion (finished first)" ;;

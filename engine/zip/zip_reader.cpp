@@ -106,7 +106,7 @@ public:
     // zero bytes unless the error query says otherwise.
     bool lastReadShort() const { return lastReadShort_; }
 
-private:
+    // Reads at an offset, past the buffer: the data of an entry goes in large blocks.
     DWORD readAt(uint64_t offset, void* destination, size_t size)
     {
         LARGE_INTEGER position;
@@ -118,6 +118,7 @@ private:
         return got;
     }
 
+private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     uint64_t size_ = 0;
     uint64_t position_ = 0;
@@ -221,14 +222,15 @@ private:
     uint32_t keys_[3] = {0x12345678u, 0x23456789u, 0x34567890u};
 };
 
-// The data of the current entry as it goes to disk: read raw through minizip, decrypted with
-// the empty password when the entry is encrypted, inflated for method 8, and ended at the size
-// that the central directory gives. Keeps its own CRC-32, which minizip does not compute for
-// raw reads. The entry stays open in minizip for the object's lifetime.
+// The data of the current entry as it goes to disk: opened through minizip, which checks the
+// local header, then read from the archive in large blocks (minizip reads 16 KiB at a time),
+// decrypted with the empty password when the entry is encrypted, inflated for method 8, and
+// ended at the sizes that the central directory gives. Keeps its own CRC-32. The entry stays
+// open in minizip for the object's lifetime.
 class EntryData {
 public:
-    EntryData(unzFile archive, const EntryRecord& record, unsigned char* input)
-        : archive_(archive), record_(record), input_(input)
+    EntryData(unzFile archive, ArchiveFile& file, const EntryRecord& record, unsigned char* input)
+        : archive_(archive), file_(file), record_(record), input_(input)
     {
     }
 
@@ -248,12 +250,13 @@ public:
         opened_ = unzOpenCurrentFile2(archive_, nullptr, nullptr, 1) == UNZ_OK;
         if (!opened_)
             return ZipStatus::InflateFailed;
+        position_ = unzGetCurrentFileZStreamPos64(archive_);
+        unread_ = record_.item.compressedSize;
         if (record_.flags & kEncryptedFlag) {
             cipher_.reset(new TraditionalCipher(""));
             unsigned char header[kEncryptionHeaderSize];
-            if (unzReadCurrentFile(archive_, header, kEncryptionHeaderSize) != static_cast<int>(kEncryptionHeaderSize))
+            if (readRaw(header, kEncryptionHeaderSize) != kEncryptionHeaderSize)
                 return ZipStatus::InflateFailed;
-            cipher_->decrypt(header, kEncryptionHeaderSize);
             const uint32_t check = (record_.flags & kDataDescriptorFlag) ? record_.dosDateTime >> 8 : record_.crc >> 24;
             if (header[kEncryptionHeaderSize - 1] != (check & 0xFF))
                 return ZipStatus::BadPassword;
@@ -288,30 +291,34 @@ public:
     bool matchesStoredCrc() const { return produced_ == record_.item.uncompressedSize && crc_ == record_.crc; }
 
 private:
-    // Takes the next raw block when the previous one is used up. False on a read error.
-    bool refill()
+    // The next raw bytes of the entry, at most its compressed size; decrypted when it is
+    // encrypted. Fewer than asked only where the archive ends.
+    size_t readRaw(unsigned char* out, size_t wanted)
     {
-        if (stream_.avail_in > 0 || sourceEnded_)
-            return true;
-        const int got = unzReadCurrentFile(archive_, input_, kTransferSize);
-        if (got < 0)
-            return false;
-        sourceEnded_ = got == 0;
+        const size_t asked = static_cast<size_t>(std::min<uint64_t>(wanted, unread_));
+        const size_t got = asked ? file_.readAt(position_, out, asked) : 0;
+        position_ += got;
+        unread_ -= got;
         if (cipher_)
-            cipher_->decrypt(input_, static_cast<size_t>(got));
-        stream_.next_in = input_;
-        stream_.avail_in = static_cast<uInt>(got);
-        return true;
+            cipher_->decrypt(out, got);
+        return got;
     }
 
+    // Takes the next raw block when the previous one is used up.
+    void refill()
+    {
+        if (stream_.avail_in > 0 || sourceEnded_)
+            return;
+        const size_t got = readRaw(input_, kTransferSize);
+        sourceEnded_ = got == 0;
+        stream_.next_in = input_;
+        stream_.avail_in = static_cast<uInt>(got);
+    }
+
+    // Stored data goes straight into the caller's block.
     ZipStatus copyInto(unsigned char* out, uInt wanted, size_t& count)
     {
-        if (!refill())
-            return ZipStatus::InflateFailed;
-        count = std::min(wanted, stream_.avail_in);
-        std::memcpy(out, stream_.next_in, count);
-        stream_.next_in += count;
-        stream_.avail_in -= static_cast<uInt>(count);
+        count = readRaw(out, wanted);
         return ZipStatus::Ok;
     }
 
@@ -320,8 +327,7 @@ private:
         stream_.next_out = out;
         stream_.avail_out = wanted;
         while (stream_.avail_out == wanted && !streamEnded_) {
-            if (!refill())
-                return ZipStatus::InflateFailed;
+            refill();
             const int result = inflate(&stream_, Z_NO_FLUSH);
             if (result == Z_STREAM_END)
                 streamEnded_ = true;
@@ -335,8 +341,11 @@ private:
     }
 
     unzFile archive_;
+    ArchiveFile& file_;
     const EntryRecord& record_;
     unsigned char* input_;
+    uint64_t position_ = 0;  // of the next raw byte in the archive
+    uint64_t unread_ = 0;    // raw bytes of the entry not read yet
     bool opened_ = false;
     bool inflating_ = false;
     std::unique_ptr<TraditionalCipher> cipher_;
@@ -568,7 +577,7 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
         reader.input.resize(kTransferSize);
     }
 
-    EntryData data(reader.archive, record, reader.input.data());
+    EntryData data(reader.archive, reader.file, record, reader.input.data());
     ZipStatus status = data.open();
     while (status == ZipStatus::Ok) {
         size_t count = 0;
