@@ -148,8 +148,8 @@ private:
     {
         const std::string next = ExpectedNext();
         if (next.empty() || !Exists(next)) {
-            volumeFailure_ = {Outcome::CannotRead, (next.empty() ? std::string("the next volume") : NameOf(next)) +
-                                                       " is missing"};
+            volumeFailure_ = {Outcome::CannotRead,
+                              (next.empty() ? std::string("the next volume") : NameOf(next)) + " is missing"};
             return -1;
         }
         if (next == lastGiven_) {
@@ -293,8 +293,8 @@ public:
         handle_ = unrar_.RAROpenArchiveEx(&data);
         flags_ = data.Flags;
         const int result = data.OpenResult != ERAR_SUCCESS ? static_cast<int>(data.OpenResult)
-                           : handle_                      ? ERAR_SUCCESS
-                                                          : ERAR_EOPEN;
+                           : handle_                       ? ERAR_SUCCESS
+                                                           : ERAR_EOPEN;
         if (handle_ && result != ERAR_SUCCESS)
             Close();
         return result;
@@ -487,13 +487,12 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
     const uint64_t freeBytes = FreeSpace(destination);
     const uint64_t needPlain = unpacked + RoomMargin(unpacked);
     const bool deletionFreesRoom = SameDrive(DirectoryOf(archivePath), destination);
-    const uint64_t needDeleting = deletionFreesRoom
-                                      ? (unpacked > volumeBytes ? unpacked - volumeBytes : 0) + largestVolume +
-                                            RoomMargin(unpacked)
-                                      : needPlain;
+    const uint64_t needDeleting =
+        deletionFreesRoom ? (unpacked > volumeBytes ? unpacked - volumeBytes : 0) + largestVolume + RoomMargin(unpacked)
+                          : needPlain;
     const bool mayDelete = SourcesMayBeDeleted(context) && survey.volumes.size() > 1;
-    const Failure noRoom = {Outcome::NoRoom, "not room enough for " + archiveName + " (" +
-                                                 std::to_string(needPlain >> 20) + " MiB)"};
+    const Failure noRoom = {Outcome::NoRoom,
+                            "not room enough for " + archiveName + " (" + std::to_string(needPlain >> 20) + " MiB)"};
     if (freeBytes < needDeleting || (freeBytes < needPlain && !mayDelete))
         return noRoom;
 

@@ -77,9 +77,9 @@ bool ReadVint(const unsigned char*& p, const unsigned char* end, uint64_t& value
 
 bool StandardInfo(const std::wstring& path, FILE_STANDARD_INFO& info)
 {
-    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     const bool read = GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
@@ -197,9 +197,11 @@ bool SameDrive(const std::string& a, const std::string& b)
     wchar_t rootA[MAX_PATH], rootB[MAX_PATH];
     ULARGE_INTEGER totalA, totalB;
     return GetVolumePathNameW(PlatformPath(a).c_str(), rootA, MAX_PATH) &&
-           GetVolumePathNameW(PlatformPath(b).c_str(), rootB, MAX_PATH) && FileIdentity(std::wstring(rootA)) == FileIdentity(std::wstring(rootB)) &&
+           GetVolumePathNameW(PlatformPath(b).c_str(), rootB, MAX_PATH) &&
+           FileIdentity(std::wstring(rootA)) == FileIdentity(std::wstring(rootB)) &&
            GetDiskFreeSpaceExW(PlatformPath(a).c_str(), nullptr, &totalA, nullptr) &&
-           GetDiskFreeSpaceExW(PlatformPath(b).c_str(), nullptr, &totalB, nullptr) && totalA.QuadPart == totalB.QuadPart;
+           GetDiskFreeSpaceExW(PlatformPath(b).c_str(), nullptr, &totalB, nullptr) &&
+           totalA.QuadPart == totalB.QuadPart;
 }
 
 uint64_t RoomMargin(uint64_t bytes)

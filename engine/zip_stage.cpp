@@ -12,7 +12,8 @@ namespace {
 
 bool Readable(const std::string& path)
 {
-    HANDLE file = CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
@@ -81,9 +82,10 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
         const auto onBlock = [&](uint64_t bytes) {
             written += bytes;
             // In 128 bits: both sizes of an entry over 4 GiB multiply past 64 bits.
-            const uint64_t due = item.uncompressedSize ? static_cast<uint64_t>(static_cast<unsigned __int128>(
-                                                             item.compressedSize) * written / item.uncompressedSize)
-                                                       : item.compressedSize;
+            const uint64_t due = item.uncompressedSize
+                                     ? static_cast<uint64_t>(static_cast<unsigned __int128>(item.compressedSize) *
+                                                             written / item.uncompressedSize)
+                                     : item.compressedSize;
             progress.Consumed(archivePath, due - reported);
             reported = due;
             return !progress.stopped();

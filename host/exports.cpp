@@ -94,7 +94,8 @@ int Pack(const Char* packedFile, const Char* srcPath, const Char* addList, ToUtf
         for (const auto& name : SelectedNames(addList))
             names.push_back(toUtf8(name));
         HostProgressSink storage(nullptr, nullptr);
-        return WcxResultOf(RunPackFiles(toUtf8(packedFile), toUtf8(srcPath), names, HostProgressSink::Current(storage)));
+        return WcxResultOf(
+            RunPackFiles(toUtf8(packedFile), toUtf8(srcPath), names, HostProgressSink::Current(storage)));
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     } catch (...) {
@@ -110,8 +111,7 @@ __declspec(dllexport) int __stdcall PackFiles(char* PackedFile, char* SubPath, c
 {
     (void)SubPath;
     (void)Flags;
-    return Pack(PackedFile, SrcPath, AddList,
-                [](const std::string& ansi) { return Utf8FromCodePage(ansi, CP_ACP); });
+    return Pack(PackedFile, SrcPath, AddList, [](const std::string& ansi) { return Utf8FromCodePage(ansi, CP_ACP); });
 }
 
 __declspec(dllexport) int __stdcall PackFilesW(wchar_t* PackedFile, wchar_t* SubPath, wchar_t* SrcPath,

@@ -501,14 +501,13 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
     if (unzGetCurrentFileInfo64(reader.archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
         return ZipStatus::ReadFailed;
     std::string storedName(info.size_filename, '\0');
-    if (!storedName.empty() && unzGetCurrentFileInfo64(reader.archive, nullptr, &storedName[0],
-                                                       static_cast<uLong>(storedName.size()), nullptr, 0, nullptr,
-                                                       0) != UNZ_OK)
+    if (!storedName.empty() &&
+        unzGetCurrentFileInfo64(reader.archive, nullptr, &storedName[0], static_cast<uLong>(storedName.size()), nullptr,
+                                0, nullptr, 0) != UNZ_OK)
         return ZipStatus::ReadFailed;
     std::vector<unsigned char> centralExtra(info.size_file_extra);
-    if (!centralExtra.empty() &&
-        unzGetCurrentFileInfo64(reader.archive, nullptr, nullptr, 0, centralExtra.data(),
-                                static_cast<uLong>(centralExtra.size()), nullptr, 0) != UNZ_OK)
+    if (!centralExtra.empty() && unzGetCurrentFileInfo64(reader.archive, nullptr, nullptr, 0, centralExtra.data(),
+                                                         static_cast<uLong>(centralExtra.size()), nullptr, 0) != UNZ_OK)
         return ZipStatus::ReadFailed;
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
         return ZipStatus::CorruptEntry;
@@ -569,7 +568,8 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     if (IsReadOnlyFile(outputPath))
         return ZipStatus::CannotOpen;
     const DWORD attributes = record.item.attributes ? record.item.attributes : FILE_ATTRIBUTE_NORMAL;
-    HANDLE output = CreateFileW(PlatformPath(outputPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    HANDLE output =
+        CreateFileW(PlatformPath(outputPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
     if (output == INVALID_HANDLE_VALUE)
         return ZipStatus::CannotOpen;
     if (reader.transfer.empty()) {
