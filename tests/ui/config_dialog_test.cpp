@@ -386,6 +386,8 @@ TEST_F(ConfigDialogTest, KeepListIsEditedFromTheKeyboardAlone)
     const std::string file = SettingsFile("010100", "*.nfo,*.txt,*.sub");
     Load(&file);
     Open();
+    // Keys go to the dialog only once it has the focus.
+    ASSERT_TRUE(WaitUntil([&] { return Focus() != nullptr && IsChild(dialog_, Focus()); }));
     PressKey(VK_TAB);
     PressKey(VK_TAB);
     EXPECT_EVENTUALLY_EQ(Focus(), list_);
