@@ -24,9 +24,9 @@ trap '"$top/tools/wine-session.sh" stop' EXIT
 echo "== wcxhost pack --trace (progress texts the file manager would show)"
 "$top/tools/wine-run.sh" "$bin/wcxhost.exe" pack --trace "$(winpath "$demo/plugin/ravelpak.wcx64")" \
   "$(winpath "$demo/out/show.zip")" "$(winpath "$demo/download")\\" Show | tr -d '\r' | awk '
-    /^cb [1-9]/ { reads[$3]++; next }     # fold the progress reads of one file into one line
+    /^cb [1-9]/ { reads[$3]++; next }     # fold the byte reports of one file into one line
     { print }
-    END { for (f in reads) printf "(%d progress reads of %s)\n", reads[f], f }'
+    END { for (f in reads) printf "(%d reports of bytes consumed from %s)\n", reads[f], f }'
 echo "== the download afterwards"
 (cd "$demo/download" && find . | sort)
 echo "== the destination"
