@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "host/progress.h"
@@ -94,16 +95,24 @@ TEST_F(PackDriver, SecondJobWaitsWithItsOwnCallback)
         return RunPackFiles(out() + "x.zip", src(), {name}, &host);
     };
     Outcome firstResult = Outcome::NoMemory, secondResult = Outcome::NoMemory, impatientResult = Outcome::Ok;
-    std::thread one([&] { firstResult = job("a.zip", first); });
+    std::atomic<bool> firstDone{false}, impatientFirst{false};
+    std::thread one([&] {
+        firstResult = job("a.zip", first);
+        firstDone = true;
+    });
     Sleep(50);
     std::thread two([&] { secondResult = job("b.zip", second); });
-    std::thread three([&] { impatientResult = job("b.zip", impatient); });
+    std::thread three([&] {
+        impatientResult = job("b.zip", impatient);
+        impatientFirst = !firstDone;
+    });
     one.join();
     two.join();
     three.join();
     EXPECT_EQ(firstResult, Outcome::Ok);
     EXPECT_EQ(secondResult, Outcome::Ok);
     EXPECT_EQ(impatientResult, Outcome::Stopped);
+    EXPECT_TRUE(impatientFirst) << "the stopped job waited for the lock all the same";
     EXPECT_EQ(impatient.calls, (Names{"0 Waiting for another unpacking to finish..."}));
     EXPECT_EQ(second.calls.front(), "0 Waiting for another unpacking to finish...");
     for (const std::string& call : first.calls)

@@ -15,12 +15,6 @@ class SfvVerification : public ::testing::Test {
 protected:
     void SetUp() override { WriteFileBytes(dir_ / "a.rar", "123456789"); }
 
-    Outcome Verify(const std::string& sfvText)
-    {
-        WriteFileBytes(dir_ / "x.sfv", sfvText);
-        return VerifyFile(dir_ / "x.sfv");
-    }
-
     Outcome VerifyFile(const std::string& sfvPath)
     {
         JobProgress progress(&host_);
@@ -54,7 +48,8 @@ TEST_F(SfvVerification, StopIsHeardInsideOneLargeFile)
     WriteFileBytes(dir_ / "big.rar", big);
     host_.onCall = [](const std::string&, int) { Sleep(300); };
     host_.stopAt = 2;
-    EXPECT_EQ(Verify("big.rar " + CrcHex(big) + "\r\n"), Outcome::Stopped);
+    WriteFileBytes(dir_ / "x.sfv", "big.rar " + CrcHex(big) + "\r\n");
+    EXPECT_EQ(VerifyFile(dir_ / "x.sfv"), Outcome::Stopped);
     EXPECT_EQ(host_.calls.size(), 2u);
     EXPECT_EQ(host_.calls[1], "0 Verifying big.rar...");
 }

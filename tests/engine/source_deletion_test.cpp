@@ -1,10 +1,13 @@
-// Source deletion: the rule that allows it, and the set's own volume names that it walks.
+// Source deletion: the rule that allows it and the set's own volume names that it walks; and
+// the clean-up's rule for files that the second pass wrote again.
 #include "engine/source_deletion.h"
+#include "engine/temp_file_cleanup.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -44,6 +47,26 @@ TEST(VolumeNames, EachSchemeCountsItsOwnNumberOnly)
     };
     for (const auto& c : cases)
         EXPECT_EQ(VolumeNames(c.first).Next(c.volume), c.next) << c.volume;
+}
+
+// The clean-up deletes the archives of the first pass, but with KeepOverWritten on not one that
+// the second pass wrote again.
+TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
+{
+    for (int keepOverwritten : {0, 1}) {
+        TempDir dir;
+        FileList first, second;
+        for (const char* name : {"a.zip", "b.zip"}) {
+            WriteFileBytes(dir / name, "x");
+            first.Append(dir / name);
+        }
+        second.Append(dir / "a.zip");
+        UnpackContext context;
+        context.settings.keepOverwritten = keepOverwritten;
+        TempFileCleanup(context, first, second);
+        EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);
+        EXPECT_FALSE(FileExists(dir / "b.zip"));
+    }
 }
 
 }  // namespace

@@ -33,19 +33,20 @@ std::string LoadedSettings(const TempDir& dir)
     return buffer;
 }
 
-// The patterns are parsed into keys; a file that holds every key is not rewritten.
+// Only 1 turns a flag on; the patterns are parsed into keys; a file that holds every key is
+// not rewritten.
 TEST(SettingsAttach, CompleteFileIsReadAndLeftUnchanged)
 {
     const std::string content =
         SettingsFileText("\t\t<DeleteTemp>1</DeleteTemp>\r\n\t\t<KeepOverWritten>0</KeepOverWritten>\r\n"
                          "\t\t<Delete-src-during>1</Delete-src-during>\r\n\t\t<Keep-src-nosfv>0</Keep-src-nosfv>\r\n"
-                         "\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"
+                         "\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>2</Delete-sfv>\r\n"
                          "\t\t<File-to-keep>*.nfo, *.txt,x,*.NFO</File-to-keep>\r\n");
     TempDir dir;
     WriteFileBytes(dir / "ravelpak.xml", content);
     EXPECT_EQ(
         LoadedSettings(dir),
-        "deleteTemp=1 keepOverwritten=0 deleteSrcDuring=1 keepSrcNoSfv=0 checkCrc=1 deleteSfv=1 keep=NFO,nfo,txt");
+        "deleteTemp=1 keepOverwritten=0 deleteSrcDuring=1 keepSrcNoSfv=0 checkCrc=1 deleteSfv=0 keep=NFO,nfo,txt");
     EXPECT_EQ(ReadFileBytes(dir / "ravelpak.xml"), content);
 }
 

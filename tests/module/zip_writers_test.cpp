@@ -138,11 +138,6 @@ struct Profile {
     uint64_t nfoWrite, nfoAccess;
 };
 
-std::string Tool(const char* name)
-{
-    return ReadFileBytes(ZipFixtureDirectory() + name);
-}
-
 TEST(ZipWriters, EachProfileUnpacksCompletelyAndCleansUp)
 {
     ASSERT_TRUE(FileExists(ZipFixtureDirectory() + "stamp")) << "no archives in " << ZipFixtureDirectory();
@@ -151,9 +146,9 @@ TEST(ZipWriters, EachProfileUnpacksCompletelyAndCleansUp)
     ASSERT_EQ(zone.Bias, -540) << "run with TZ=JST-9, as ctest does";
     const DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
     const Profile profiles[] = {
-        {"Info-ZIP zip", [] { return Tool("writer-infozip.zip"); }, kReadOnly, kToolTime, kToolAccess},
-        {"7-Zip", [] { return Tool("writer-7zip.zip"); }, kReadOnly, kToolTime, kToolTime},
-        {"Python zipfile", [] { return Tool("writer-python.zip"); }, kReadOnly, kToolTime, kToolTime},
+        {"Info-ZIP zip", [] { return Source("..\\writer-infozip.zip"); }, kReadOnly, kToolTime, kToolAccess},
+        {"7-Zip", [] { return Source("..\\writer-7zip.zip"); }, kReadOnly, kToolTime, kToolTime},
+        {"Python zipfile", [] { return Source("..\\writer-python.zip"); }, kReadOnly, kToolTime, kToolTime},
         {"Windows compressed folder", WindowsFolder, kReadOnly, kNtfsWrite, kNtfsAccess},
         {"macOS Finder", Finder, kReadOnly, kUnixWriteTime, kUnixAccessTime},
         {"ZIP64", Zip64, kReadOnly, kDosUtc, kDosUtc},
@@ -161,7 +156,7 @@ TEST(ZipWriters, EachProfileUnpacksCompletelyAndCleansUp)
     for (const Profile& p : profiles) {
         TempDir dir;
         InstallModuleCopy(dir / "plugin", "<DeleteTemp>1</DeleteTemp><Delete-src-during>1</Delete-src-during>"
-                                          "<Keep-src-nosfv>0</Keep-src-nosfv>");
+                                          "<Keep-src-nosfv>0</Keep-src-nosfv><File-to-keep>*.nfo</File-to-keep>");
         MakeDirectories(dir / "src\\Rel");
         WriteFileBytes(dir / "src\\Rel\\release.zip", p.archive());
         const ProcessResult result =

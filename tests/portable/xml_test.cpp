@@ -11,13 +11,6 @@
 
 namespace {
 
-std::vector<std::string> path(const char* key)
-{
-    std::vector<std::string> components{"stale"};
-    splitParamPath(key, components);
-    return components;
-}
-
 std::string written(const XmlParamDocument& document)
 {
     std::ostringstream out;
@@ -33,7 +26,7 @@ TEST(XmlText, ValuesSurviveWriteAndLoad)
     const std::string values[] = {"*.<&>\"", "&amp;", "a < b > c", "\"quoted\"", "\xc3\xa9 \xe2\x82\xac", "&#65;", " "};
     for (const std::string& value : values) {
         XmlParamDocument document;
-        document.params.setParam(path("R:G:v"), value);
+        document.params.setParam({"R", "G", "v"}, value);
         XmlParamDocument loaded;
         loaded.loadText(written(document));
         std::string out;

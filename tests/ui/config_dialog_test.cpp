@@ -43,16 +43,6 @@ std::string WrittenFile(const char* flags, const std::string& fileToKeep)
     return file.replace(file.find(old), old.size(), "encoding=\"UTF-8\"");
 }
 
-// The UTF-8 form of text in the ANSI code page.
-std::string Utf8OfAnsi(const std::string& text)
-{
-    wchar_t wide[512];
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 512);
-    char utf8[1024];
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8, sizeof utf8, nullptr, nullptr);
-    return utf8;
-}
-
 std::string Settings(const char* flags, const std::string& keys)
 {
     const char* names[] = {"deleteTemp", "keepOverwritten", "deleteSrcDuring", "keepSrcNoSfv", "checkCrc", "deleteSfv"};
@@ -139,6 +129,7 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return threadId_ != 0 && (dialog_ = ThreadDialog(nullptr)) != nullptr; }));
         frame_ = GetDlgItem(dialog_, IDC_KEEP_LIST);
         list_ = FindWindowExA(frame_, nullptr, "ListBox", nullptr);
+        WaitUntil([&] { return Focus() != nullptr; });  // keys pressed before then would be lost
     }
 
     // Closes the dialog with OK or Cancel and waits until ConfigurePacker has returned.
@@ -163,7 +154,6 @@ protected:
         return states;
     }
     Texts Rows() { return ListRows(list_); }
-    int Selected() { return static_cast<int>(SendMessageA(list_, LB_GETCURSEL, 0, 0)); }
     HWND Focus()
     {
         GUITHREADINFO info = {};
@@ -275,7 +265,7 @@ TEST_F(ConfigDialogTest, KeepListIsEditedFromTheKeyboardAlone)
     PressKey(VK_TAB);
     EXPECT_EVENTUALLY_EQ(Focus(), list_);
     PressKey(VK_DOWN);
-    EXPECT_EVENTUALLY_EQ(Selected(), 1);
+    EXPECT_EVENTUALLY_EQ(SendMessageA(list_, LB_GETCURSEL, 0, 0), 1);
     PressKey(VK_DELETE);
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.nfo", "*.sub", kPlaceholder}));
     PressKey(VK_DELETE);
@@ -302,7 +292,7 @@ TEST_F(ConfigDialogTest, KeepListIsEditedFromTheKeyboardAlone)
     PressKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return finished_.load(); }));
     thread_.join();
-    const std::string escaped = Utf8OfAnsi(pattern).replace(2, 4, "&lt;&amp;&gt;&quot;");
+    const std::string escaped = "*.&lt;&amp;&gt;&quot;\xc3\xa9";
     EXPECT_EQ(ReadFileBytes(SettingsPath()), WrittenFile("010100", "*.nfo," + escaped));
 
     FreeLibrary(module_);

@@ -39,11 +39,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
-void Settle()
-{
-    Sleep(50);
-}
-
 void MovePointer(HWND window, POINT client)
 {
     ClientToScreen(window, &client);
@@ -56,23 +51,23 @@ void MovePointer(HWND window, POINT client)
         GetCursorPos(&cursor);
         return cursor.x == client.x && cursor.y == client.y;
     });
-    Settle();
+    Sleep(50);  // lets the windows of other threads handle what is queued for them
 }
 
 void Click(HWND window, POINT client)
 {
     MovePointer(window, client);
     SendMouse(MOUSEEVENTF_LEFTDOWN);
-    Settle();
+    Sleep(50);
     SendMouse(MOUSEEVENTF_LEFTUP);
-    Settle();
+    Sleep(50);
 }
 
 void PressKey(WORD key)
 {
     SendKey(key, 0, false);
     SendKey(key, 0, true);
-    Settle();
+    Sleep(50);
 }
 
 void TypeText(const std::string& text)
@@ -81,7 +76,7 @@ void TypeText(const std::string& text)
         SendKey(0, static_cast<unsigned char>(c), false);
         SendKey(0, static_cast<unsigned char>(c), true);
     }
-    Settle();
+    Sleep(50);
 }
 
 POINT CenterOf(HWND window)

@@ -16,9 +16,6 @@
 // Polls `condition` until it holds or `timeoutMs` has passed; returns its last value.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 3000);
 
-// Lets the windows of other threads handle what is queued for them.
-void Settle();
-
 // Whether `get` gives `expected` before the wait's timeout; the failure shows the last value.
 // Input is handled when the UI thread gets to it, so checks after input wait for their state.
 template <typename Get, typename T>::testing::AssertionResult Eventually(Get get, const T& expected)
