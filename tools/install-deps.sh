@@ -7,38 +7,85 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 deps="${RAVELPAK_DEPS_DIR:-$top/build/deps}"
 
+# Everything the build, the fixture scripts, `make test`, the demo, the benchmarks and the
+# screenshots run: compilers and build tools, GoogleTest (sources for the Windows build, the
+# library and its CMake files for the native one), Wine, the display for the dialog tests, the
+# archive and checksum tools, Python for the zipfile fixtures, git for tools/test-ratio.sh,
+# and mount/mountpoint for the read-only and full-disk fixtures.
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
-  mingw-w64 libz-mingw-w64-dev googletest
+  mingw-w64 libz-mingw-w64-dev googletest libgtest-dev
   wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei
   dpkg-dev zip unzip p7zip-full cksfv rhash rar unrar time
+  python3 git mount util-linux
 )
 
-# Debian's non-free component and source entries, derived from the machine's own apt
-# configuration so that no mirror address is written into the project.
-nonfree_list=/etc/apt/sources.list.d/ravelpak-nonfree.sources
-add_nonfree_sources() {
-  [ -f "$nonfree_list" ] && return 0
-  local src=/etc/apt/sources.list.d/debian.sources
-  if [ -f "$src" ]; then
-    # One binary stanza for non-free and one source stanza for main and non-free, copied from
-    # each stanza of the main archive (the security archive carries no source packages).
-    awk -v RS= -v ORS='\n\n' '
-      /URIs:[^\n]*security/ { next }
+# Debian's non-free component (rar, unrar) and the source entries of main (zlib) and non-free
+# (unrar-nonfree), derived from the machine's own apt configuration so that no mirror address is
+# written into the project. Only what the machine's own entries lack is added: an entry that
+# is already there would make apt warn that it is configured twice.
+apt_etc=${RAVELPAK_APT_ETC:-/etc/apt}  # another root only to try the script out
+nonfree_list=$apt_etc/sources.list.d/ravelpak-nonfree.sources
+old_nonfree_list=$apt_etc/sources.list.d/ravelpak-nonfree.list
+
+# has_entry TYPE COMPONENT: whether an enabled entry of the main archive (not the security
+# archive) other than ours, of TYPE (deb or deb-src), carries COMPONENT.
+has_entry() {
+  local type=$1 component=$2 file
+  for file in $apt_etc/sources.list $apt_etc/sources.list.d/*.list; do
+    [ -f "$file" ] && [ "$file" != "$old_nonfree_list" ] || continue
+    awk -v t="$type" -v c="$component" '
+      $1 == t && $0 !~ /security/ { for (i = 2; i <= NF; i++) if ($i == c) found = 1 }
+      END { exit !found }' "$file" && return 0
+  done
+  for file in $apt_etc/sources.list.d/*.sources; do
+    [ -f "$file" ] && [ "$file" != "$nonfree_list" ] || continue
+    awk -v RS= -v t="$type" -v c="$component" '
       {
-        bin = $0; gsub(/Types:[^\n]*/, "Types: deb", bin); gsub(/Components:[^\n]*/, "Components: non-free", bin)
-        src = $0; gsub(/Types:[^\n]*/, "Types: deb-src", src); gsub(/Components:[^\n]*/, "Components: main non-free", src)
-        print bin; print src
+        types = comps = uris = ""; enabled = 1
+        n = split($0, lines, "\n")
+        for (i = 1; i <= n; i++) {
+          if (lines[i] ~ /^Types:/) types = " " substr(lines[i], 7) " "
+          if (lines[i] ~ /^Components:/) comps = " " substr(lines[i], 12) " "
+          if (lines[i] ~ /^URIs:/) uris = lines[i]
+          if (lines[i] ~ /^Enabled:[ \t]*[Nn][Oo]/) enabled = 0
+        }
+        gsub(/[ \t]+/, " ", types); gsub(/[ \t]+/, " ", comps)
+        if (enabled && uris !~ /security/ && index(types, " " t " ") && index(comps, " " c " ")) found = 1
+      }
+      END { exit !found }' "$file" && return 0
+  done
+  return 1
+}
+
+add_nonfree_sources() {
+  local binary="" sources=""
+  has_entry deb non-free || binary="non-free"
+  has_entry deb-src main || sources="main"
+  has_entry deb-src non-free || sources="${sources:+$sources }non-free"
+  rm -f "$nonfree_list" "$old_nonfree_list"
+  [ -z "$binary$sources" ] && return 0
+  local src=$apt_etc/sources.list.d/debian.sources
+  if [ -f "$src" ]; then
+    # A stanza for each missing part, copied from each stanza of the main archive.
+    awk -v RS= -v ORS='\n\n' -v bin="$binary" -v srcs="$sources" '
+      /URIs:[^\n]*security/ { next }
+      /Types:[^\n]*deb/ {
+        if (bin != "") {
+          b = $0; gsub(/Types:[^\n]*/, "Types: deb", b); gsub(/Components:[^\n]*/, "Components: " bin, b); print b
+        }
+        if (srcs != "") {
+          d = $0; gsub(/Types:[^\n]*/, "Types: deb-src", d); gsub(/Components:[^\n]*/, "Components: " srcs, d); print d
+        }
       }
     ' "$src" > "$nonfree_list"
-  elif [ -f /etc/apt/sources.list ]; then
+  elif [ -f $apt_etc/sources.list ]; then
     # The one-line format: the same entries, from each "deb URI SUITE ..." line of the main archive.
-    nonfree_list=/etc/apt/sources.list.d/ravelpak-nonfree.list
-    awk '$1 == "deb" && $0 !~ /security/ {
+    awk -v bin="$binary" -v srcs="$sources" '$1 == "deb" && $0 !~ /security/ {
       options = ""; i = 2
       if ($2 ~ /^\[/) { options = $2 " "; i = 3 }
-      print "deb " options $i " " $(i + 1) " non-free"
-      print "deb-src " options $i " " $(i + 1) " main non-free" }' /etc/apt/sources.list > "$nonfree_list"
+      if (bin != "") print "deb " options $i " " $(i + 1) " " bin
+      if (srcs != "") print "deb-src " options $i " " $(i + 1) " " srcs }' $apt_etc/sources.list > "$old_nonfree_list"
   else
     echo "install-deps: no apt sources found; add Debian's non-free and deb-src entries by hand" >&2
     exit 1

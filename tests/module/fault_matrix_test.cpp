@@ -16,7 +16,6 @@
 #include <map>
 
 #include "tests/support/archive_fixtures.h"
-#include "tests/support/rar4_writer.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
 
@@ -55,20 +54,6 @@ Release Built(const std::vector<std::pair<std::string, Names>>& sets)
         for (const std::string& volume : set.second)
             release.volumes[volume] = release.files[volume] = ReadFileBytes(FixturePath(volume));
     }
-    return release;
-}
-
-// An old-style RAR 4 set first.rar, first.r00, ... of a film named after it.
-Release Rar4(const std::string& first, size_t filmSize, size_t volumeSize)
-{
-    TempDir scratch;
-    Release release;
-    FilmSet set{first.substr(0, first.rfind('.')) + ".mkv", PatternBytes(filmSize, 7), {}};
-    for (const std::string& path : WriteRar4(scratch / first, {{set.film, set.content}}, volumeSize)) {
-        set.volumes.push_back(path.substr(scratch.path().size()));
-        release.volumes[set.volumes.back()] = release.files[set.volumes.back()] = ReadFileBytes(path);
-    }
-    release.sets.push_back(set);
     return release;
 }
 
@@ -117,20 +102,16 @@ Release SixDamagedInZip()
     return Zipped(release, "rel.zip", Parts("six", 6));
 }
 
-Release Episodes()
+// The four old-style volume names of a set that the fixture script made.
+Names OldNames(const std::string& stem)
 {
-    return Built({kEpisode1, kEpisode2});
+    return {stem + ".rar", stem + ".r00", stem + ".r01", stem + ".r02"};
 }
 
-Release EpisodeAlone()
-{
-    return Built({kEpisode1});
-}
-
-// 4 MiB in four volumes of 1 MiB: more than the small disk holds.
+// 4 MiB in four volumes of 1.1 MB: more than the small disk holds.
 Release Big()
 {
-    return Rar4("big.rar", 4 << 20, 1 << 20);
+    return Built({{"big.mkv", OldNames("big")}});
 }
 
 Release BigInTwoZips()
@@ -143,11 +124,6 @@ Release FiveInTwoZips()
     const Release five = Built({{"five.mkv", Parts("five", 5)}});
     return Zipped(Zipped(five, "rel1.zip", {"five.part1.rar", "five.part2.rar", "five.part3.rar"}), "rel2.zip",
                   {"five.part4.rar", "five.part5.rar"});
-}
-
-Release OldStyle()
-{
-    return Rar4("old.rar", 200000, 50000);
 }
 
 enum class Fault {
@@ -361,9 +337,9 @@ const Row kRows[] = {
     {"ReadOnlyFilmInTheWay", Six, Fault::ReadOnlyFilm, "", true, true, 19, false},
     {"FullDiskFilmBiggerThanTheDisk", Big, Fault::None, "", true, true, 19, false},
     {"FullDiskSecondZipDoesNotFit", BigInTwoZips, Fault::None, "", true, true, 19, false},
-    {"TwoOldStyleSetsUnderDeletion", Episodes, Fault::None, "", true, true, 0, false},
-    {"TwoOldStyleSetsKept", Episodes, Fault::None, "", true, false, 0, false},
-    {"OneOldStyleSetWithDigits", EpisodeAlone, Fault::None, "", true, true, 0, false},
+    {"TwoOldStyleSetsUnderDeletion", [] { return Built({kEpisode1, kEpisode2}); }, Fault::None, "", true, true, 0, false},
+    {"TwoOldStyleSetsKept", [] { return Built({kEpisode1, kEpisode2}); }, Fault::None, "", true, false, 0, false},
+    {"OneOldStyleSetWithDigits", [] { return Built({kEpisode1}); }, Fault::None, "", true, true, 0, false},
     {"ZipNamedLikeAnSfv", Six, Fault::ExtrasSfvZip, "", true, true, 0, false},
     {"SfvLineUpTheTree", Six, Fault::SfvLine, "..\\..\\somewhere\\file", true, true, 12, true},
     {"SfvLineWithADrive", Six, Fault::SfvLine, "{dir}somewhere\\file", true, true, 12, true},
@@ -483,7 +459,7 @@ TEST_P(StopSweep, EveryStopKeepsTheDownload)
 
 const Row kSweptReleases[] = {
     {"TwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "", true, true, 21, false},
-    {"OldStyleRar4Set", OldStyle, Fault::None, "", true, true, 21, false},
+    {"OldStyleSet", [] { return Built({{"old.mkv", OldNames("old")}}); }, Fault::None, "", true, true, 21, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Releases, StopSweep, ::testing::ValuesIn(kSweptReleases), RowName);

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "settings/settings_file.h"
 #include "settings/unpack_settings.h"
 
 namespace {
+
 int CopyOut(const std::string& text, char* buffer, int size)
 {
     if (!buffer || size <= 0)
@@ -32,13 +32,5 @@ extern "C" __declspec(dllexport) int __stdcall RavelpakTestSettings(char* buffer
         text += (first ? "" : ",") + entry.first;
         first = false;
     }
-    return CopyOut(text, buffer, size);
-}
-
-// String `id` from the resource source, or an empty text.
-extern "C" __declspec(dllexport) int __stdcall RavelpakTestResourceString(int id, char* buffer, int size)
-{
-    char text[256] = "";
-    LoadStringA(ResourceModule(), static_cast<UINT>(id), text, sizeof text);
     return CopyOut(text, buffer, size);
 }

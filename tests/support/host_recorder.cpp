@@ -30,14 +30,3 @@ int HostRecorder::Report(const std::string& text, int size)
         onCall(text, size);
     return stopAt != 0 && static_cast<long>(calls.size()) >= stopAt ? 0 : 1;
 }
-
-std::vector<std::string> HostRecorder::Names() const
-{
-    std::vector<std::string> folded;
-    for (const std::string& call : calls) {
-        std::string name = call.substr(call.find(' ') + 1);
-        if (folded.empty() || folded.back() != name)
-            folded.push_back(name);
-    }
-    return folded;
-}

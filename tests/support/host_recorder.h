@@ -21,9 +21,5 @@ public:
     // Runs inside each call, before it is answered.
     std::function<void(const std::string& name, int size)> onCall;
 
-    // The calls with consecutive calls for the same name folded into one entry holding the
-    // name: a file read for progress shows up once.
-    std::vector<std::string> Names() const;
-
     int Report(const std::string& text, int size) override;
 };

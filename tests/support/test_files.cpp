@@ -196,7 +196,7 @@ std::string BinaryDirectory()
     return full.substr(0, full.rfind('\\') + 1);
 }
 
-ProcessResult RunProcess(const std::string& commandLine)
+ProcessResult RunProcess(const std::string& commandLine, const std::string& errorsTo)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
@@ -205,6 +205,11 @@ ProcessResult RunProcess(const std::string& commandLine)
     CreatePipe(&errRead, &errWrite, &inherit, kPipeSize);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    if (!errorsTo.empty()) {
+        CloseHandle(errWrite);
+        errWrite = CreateFileW(PlatformPath(errorsTo).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inherit, errorsTo == "NUL" ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
+    }
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

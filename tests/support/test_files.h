@@ -49,8 +49,9 @@ struct ProcessResult {
     std::string errors;  // standard error
 };
 
-// Runs a command line and waits for it, capturing both output streams.
-ProcessResult RunProcess(const std::string& commandLine);
+// Runs a command line and waits for it, capturing both output streams, or standard output
+// only when standard error goes to the file (or device) `errorsTo`.
+ProcessResult RunProcess(const std::string& commandLine, const std::string& errorsTo = "");
 
 // Quotes a command-line argument; a trailing backslash is doubled so that it does not escape
 // the closing quote.

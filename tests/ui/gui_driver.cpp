@@ -1,17 +1,10 @@
 #include "tests/ui/gui_driver.h"
 
-#include <commctrl.h>
-
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
-#include "settings/settings_file.h"
-#include "ui/edit_list_box.h"
-
 namespace {
-
-const UINT kCallMessage = WM_APP + 1;
 
 void SendMouse(DWORD flags, LONG x = 0, LONG y = 0)
 {
@@ -46,11 +39,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
-void Settle()
-{
-    Sleep(50);
-}
-
 void MovePointer(HWND window, POINT client)
 {
     ClientToScreen(window, &client);
@@ -63,55 +51,23 @@ void MovePointer(HWND window, POINT client)
         GetCursorPos(&cursor);
         return cursor.x == client.x && cursor.y == client.y;
     });
-    Settle();
-}
-
-void PressLeft()
-{
-    SendMouse(MOUSEEVENTF_LEFTDOWN);
-    Settle();
-}
-
-void ReleaseLeft()
-{
-    SendMouse(MOUSEEVENTF_LEFTUP);
-    Settle();
+    Sleep(50);  // lets the windows of other threads handle what is queued for them
 }
 
 void Click(HWND window, POINT client)
 {
     MovePointer(window, client);
-    PressLeft();
-    ReleaseLeft();
-}
-
-void DoubleClick(HWND window, POINT client)
-{
-    MovePointer(window, client);
     SendMouse(MOUSEEVENTF_LEFTDOWN);
+    Sleep(50);
     SendMouse(MOUSEEVENTF_LEFTUP);
-    SendMouse(MOUSEEVENTF_LEFTDOWN);
-    SendMouse(MOUSEEVENTF_LEFTUP);
-    Settle();
-}
-
-void KeyDown(WORD key)
-{
-    SendKey(key, 0, false);
-    Settle();
-}
-
-void KeyUp(WORD key)
-{
-    SendKey(key, 0, true);
-    Settle();
+    Sleep(50);
 }
 
 void PressKey(WORD key)
 {
     SendKey(key, 0, false);
     SendKey(key, 0, true);
-    Settle();
+    Sleep(50);
 }
 
 void TypeText(const std::string& text)
@@ -120,7 +76,7 @@ void TypeText(const std::string& text)
         SendKey(0, static_cast<unsigned char>(c), false);
         SendKey(0, static_cast<unsigned char>(c), true);
     }
-    Settle();
+    Sleep(50);
 }
 
 POINT CenterOf(HWND window)
@@ -130,24 +86,10 @@ POINT CenterOf(HWND window)
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-POINT RowPoint(HWND list, int row)
-{
-    RECT rect = {};
-    SendMessageA(list, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rect));
-    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-}
-
 std::string WindowText(HWND window)
 {
     char text[1024] = "";
     GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-std::wstring WindowTextW(HWND window)
-{
-    wchar_t text[1024] = L"";
-    GetWindowTextW(window, text, 1024);
     return text;
 }
 
@@ -180,29 +122,6 @@ UiThread::~UiThread()
     thread_.join();
 }
 
-void UiThread::Call(const std::function<void()>& work)
-{
-    SendMessageA(host_, kCallMessage, 0, reinterpret_cast<LPARAM>(&work));
-}
-
-std::vector<std::string> UiThread::Events()
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return events_;
-}
-
-void UiThread::ClearEvents()
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    events_.clear();
-}
-
-void UiThread::Answer(int code, LRESULT answer)
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    answers_[code] = answer;
-}
-
 void UiThread::Run()
 {
     WNDCLASSA windowClass = {};
@@ -230,27 +149,7 @@ void UiThread::Run()
 
 LRESULT CALLBACK UiThread::HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE)
-        SetWindowLongPtrA(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
-    auto* self = reinterpret_cast<UiThread*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     switch (message) {
-    case kCallMessage:
-        (*reinterpret_cast<const std::function<void()>*>(lParam))();
-        return 0;
-    case WM_COMMAND: {
-        std::lock_guard<std::mutex> guard(self->lock_);
-        self->events_.push_back("command " + std::to_string(LOWORD(wParam)) + " " + std::to_string(HIWORD(wParam)));
-        return 0;
-    }
-    case WM_NOTIFY: {
-        const auto* record = reinterpret_cast<const NMEDITLIST*>(lParam);
-        const int code = static_cast<int>(record->hdr.code);
-        std::lock_guard<std::mutex> guard(self->lock_);
-        self->events_.push_back("notify " + std::to_string(code) + " " + std::to_string(record->iIndex));
-        auto answer = self->answers_.find(code);
-        return answer == self->answers_.end() ? 0 : answer->second;
-    }
     case WM_CLOSE:
         DestroyWindow(window);
         return 0;
@@ -260,16 +159,3 @@ LRESULT CALLBACK UiThread::HostProc(HWND window, UINT message, WPARAM wParam, LP
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
-
-namespace {
-
-// The controls load their images and texts from the resource source; in this program that is
-// the program itself, which carries the module's resources.
-class ResourcesOfThisProgram : public ::testing::Environment {
-public:
-    void SetUp() override { KeepModuleInstance(GetModuleHandleA(nullptr)); }
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ResourcesOfThisProgram);
-
-}  // namespace

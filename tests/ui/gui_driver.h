@@ -9,17 +9,12 @@
 
 #include <atomic>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 // Polls `condition` until it holds or `timeoutMs` has passed; returns its last value.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 3000);
-
-// Lets the windows of other threads handle what is queued for them.
-void Settle();
 
 // Whether `get` gives `expected` before the wait's timeout; the failure shows the last value.
 // Input is handled when the UI thread gets to it, so checks after input wait for their state.
@@ -37,26 +32,17 @@ template <typename Get, typename T>::testing::AssertionResult Eventually(Get get
 #define EXPECT_EVENTUALLY_EQ(expression, expected) EXPECT_TRUE(Eventually([&] { return expression; }, expected))
 
 void MovePointer(HWND window, POINT client);
-void PressLeft();
-void ReleaseLeft();
 void Click(HWND window, POINT client);
-void DoubleClick(HWND window, POINT client);
-void KeyDown(WORD key);
-void KeyUp(WORD key);
 void PressKey(WORD key);
 void TypeText(const std::string& text);
 
 POINT CenterOf(HWND window);
-// The middle of row `row` of a list box, in its client coordinates.
-POINT RowPoint(HWND list, int row);
 
 std::string WindowText(HWND window);
-std::wstring WindowTextW(HWND window);
 std::vector<std::string> ListRows(HWND list);
 
-// A thread with a message loop and one top-level window, which hosts the controls under
-// test and records what they send to their parent: "command ID CODE" for WM_COMMAND and
-// "notify CODE ROW" for WM_NOTIFY from the edit list box.
+// A thread with a message loop and one top-level window, which stands for the host's main
+// window when a dialog needs an owner.
 class UiThread {
 public:
     UiThread();
@@ -65,13 +51,6 @@ public:
     UiThread& operator=(const UiThread&) = delete;
 
     HWND host() const { return host_; }
-    // Runs `work` on the UI thread and waits for it.
-    void Call(const std::function<void()>& work);
-    // What the controls sent since the last ClearEvents.
-    std::vector<std::string> Events();
-    void ClearEvents();
-    // The answer that the host gives to WM_NOTIFY with `code` (0 unless set).
-    void Answer(int code, LRESULT answer);
 
 private:
     static LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -80,7 +59,4 @@ private:
     std::thread thread_;
     std::atomic<HWND> host_{nullptr};
     std::atomic<bool> started_{false};
-    std::mutex lock_;
-    std::vector<std::string> events_;
-    std::map<int, LRESULT> answers_;
 };

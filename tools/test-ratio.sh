@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Prints the product's and the tests' C++ line counts and their ratio. A line counts when it is
+# not blank and not a // comment; files are the tracked .cpp and .h files.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+count() {  # count PATH...: counted lines of the tracked C++ files under PATH
+  git ls-files -- "$@" | grep -E '\.(cpp|h)$' | xargs -r cat | grep -vE '^[[:space:]]*($|//)' | wc -l
+}
+product=$(count host engine settings ui tools/wcxhost)
+tests=$(count tests)
+echo "product: $product lines (host/ engine/ settings/ ui/ tools/wcxhost/)"
+echo "tests:   $tests lines (tests/)"
+awk -v t="$tests" -v p="$product" 'BEGIN { printf "ratio:   %.3f (tests / product)\n", t / p }'
