@@ -207,6 +207,20 @@ bool IsCalendarDosDateTime(uint32_t dosDateTime)
     return day <= days && (time >> 11) < 24 && ((time >> 5) & 63) < 60 && (time & 31) * 2 < 60;
 }
 
+namespace {
+
+// The times of a "UT" block, each a signed count of seconds since 1970-01-01 UTC.
+struct ExtendedTimes {
+    bool hasWrite = false;
+    bool hasAccess = false;
+    bool hasCreation = false;
+    int32_t write = 0;
+    int32_t access = 0;
+    int32_t creation = 0;
+};
+
+// Reads the first "UT" block of an extra field. A time that its flags announce but that the
+// block (or the field) does not hold is left out; nothing outside the field is read.
 ExtendedTimes ReadExtendedTimes(const unsigned char* field, size_t length)
 {
     ExtendedTimes times;
@@ -229,6 +243,8 @@ ExtendedTimes ReadExtendedTimes(const unsigned char* field, size_t length)
     }
     return times;
 }
+
+}  // namespace
 
 uint64_t UnixSecondsToFileTime(int32_t seconds)
 {

@@ -36,20 +36,6 @@ bool IsFinderMetadata(const std::string& name);
 // month 1 to 12, a day that the month has, hour below 24, minute and second below 60.
 bool IsCalendarDosDateTime(uint32_t dosDateTime);
 
-// The times of a "UT" block, each a signed count of seconds since 1970-01-01 UTC.
-struct ExtendedTimes {
-    bool hasWrite = false;
-    bool hasAccess = false;
-    bool hasCreation = false;
-    int32_t write = 0;
-    int32_t access = 0;
-    int32_t creation = 0;
-};
-
-// Reads the first "UT" block of a local extra field. A time that its flags announce but that
-// the block (or the field) does not hold is left out; nothing outside the field is read.
-ExtendedTimes ReadExtendedTimes(const unsigned char* field, size_t length);
-
 // Seconds since 1970-01-01 UTC as a Win32 FILETIME count (100 ns units since 1601-01-01).
 uint64_t UnixSecondsToFileTime(int32_t seconds);
 

@@ -263,9 +263,14 @@ TEST_F(ConfigDialogTest, KeepListIsEditedFromTheKeyboardAlone)
     Open();
     // Keys go to the dialog only once it has the focus.
     ASSERT_TRUE(WaitUntil([&] { return Focus() != nullptr && IsChild(dialog_, Focus()); }));
-    PressKey(VK_TAB);
-    PressKey(VK_TAB);
-    EXPECT_EVENTUALLY_EQ(Focus(), list_);
+    // Tab walks the controls until it reaches the rows; a key the window manager hands on late
+    // is waited for rather than counted.
+    for (int presses = 0; presses < 8 && Focus() != list_; ++presses) {
+        const HWND before = Focus();
+        PressKey(VK_TAB);
+        WaitUntil([&] { return Focus() != before; });
+    }
+    ASSERT_EQ(Focus(), list_);
     PressKey(VK_DOWN);
     EXPECT_EVENTUALLY_EQ(SendMessageA(list_, LB_GETCURSEL, 0, 0), 1);
     PressKey(VK_DELETE);
