@@ -122,20 +122,27 @@ calls=$(ours --trace | grep -c '^cb ')
 check_result "$rel512"
 echo "host calls of one run: $calls"
 
-# The time from a stop to the return of PackFiles, with the stop answered at points spread over
-# the run; the phase is told by the text of the call that was first answered stop.
-fresh_copy "$rel512"
-total_ms=$(ours_ms=$(date +%s%N); ours > /dev/null; echo $(( ($(date +%s%N) - ours_ms) / 1000000 )))
-echo "stop to return (run of ${total_ms} ms):"
-for share in 2 10 25 40 55 70 85; do
-  fresh_copy "$rel512"
-  at=$(( total_ms * share / 100 ))
+# The time from a stop to the return of PackFiles, as the user sees it: from the moment the
+# stop was asked to the return. The stop is asked at points spread over the time spent inside
+# PackFiles (the run less Wine's start of wcxhost and the module, timed with `caps`), on the
+# 1 GiB release so that each phase lasts long enough to be hit. The phase is the one of the
+# last call answered before the stop.
+millis() { local s; s=$(date +%s%N); "$@" > /dev/null; echo $(( ($(date +%s%N) - s) / 1000000 )); }
+rel1024=$(release 1024)
+fresh_copy "$rel1024"
+run_ms=$(millis ours)
+start_ms=$(millis "$top/tools/wine-run.sh" "$bin/wcxhost.exe" caps "$(winpath "$data/plugin/ravelpak.wcx64")")
+inside_ms=$(( run_ms - start_ms ))
+echo "stop to return (1 GiB release: ${run_ms} ms, of which ${inside_ms} ms inside PackFiles):"
+for share in 3 10 25 40 55 70 85 95; do
+  fresh_copy "$rel1024"
+  at=$(( inside_ms * share / 100 ))
   output=$( (ours --trace --cancel-after-ms "$at" 2>&1 || true) | tr -d "\r")
   first=$(echo "$output" | sed -n 's/.*from call \([0-9]*\)$/\1/p')
-  latency=$(echo "$output" | sed -n 's/.*returned \([0-9]*\) ms after the first stop$/\1/p')
+  latency=$(echo "$output" | sed -n 's/.*returned \([0-9]*\) ms after the stop was asked$/\1/p')
   [ -n "$first" ] || { printf '  at %3d%% (%5d ms): the run had ended\n' "$share" "$at"; continue; }
-  text=$(echo "$output" | grep '^cb ' | sed -n "${first}p")
-  case "$text" in
+  before=$(echo "$output" | grep '^cb ' | sed -n "$(( first > 1 ? first - 1 : 1 ))p")
+  case "$before" in
     *Verifying*) phase="verification" ;;
     *Finishing*) phase="RAR set under deletion (finished first)" ;;
     *Testing*) phase="RAR test pass" ;;

@@ -58,8 +58,10 @@ void JobProgress::ConsumeRest(const std::string& path)
 
 void JobProgress::Percent(const std::string& item, int percent)
 {
-    if (!Due())
+    // A new item is shown at once, so that the host names what is being worked on.
+    if (item == percentItem_ && !Due())
         return;
+    percentItem_ = item;
     Flush();
     Call(item, -(percent < 1 ? 1 : percent > 100 ? 100 : percent));
 }

@@ -33,7 +33,7 @@ public:
     void ConsumeRest(const std::string& path);
 
     // The percentage done of an item that is no selected file (an archive of the second pass):
-    // the host's first bar, -1 to -100.
+    // the host's first bar, -1 to -100. A new item is reported at once.
     void Percent(const std::string& item, int percent);
 
     // A text for the host's display, sent at once (with size 0).
@@ -56,6 +56,7 @@ private:
     bool stopped_ = false;
     std::unordered_map<std::wstring, uint64_t> unreported_;  // by file identity
     std::string pendingName_;
+    std::string percentItem_;  // the item of the last percentage
     uint64_t pendingBytes_ = 0;
     uint64_t lastCall_ = 0;  // tick count of the last call
 };

@@ -594,8 +594,12 @@ int Pack(const std::vector<std::string>& args)
     if (progress.stops > 0) {
         std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n", progress.stops,
                      progress.calls, progress.firstStop);
-        std::fprintf(stderr, "wcxhost: PackFiles returned %lld ms after the first stop\n",
-                     NowMs() - progress.firstStopMs);
+        // As the user sees it: from the moment Cancel was pressed, which with --cancel-after-ms
+        // may come before the plugin's next call.
+        long long asked = progress.firstStopMs;
+        if (progress.cancelAfterMs >= 0)
+            asked = std::min(asked, progress.start + progress.cancelAfterMs);
+        std::fprintf(stderr, "wcxhost: PackFiles returned %lld ms after the stop was asked\n", NowMs() - asked);
     }
     if (const char* name = result != 0 ? ResultName(result) : nullptr)
         std::printf("result %d %s\n", result, name);
