@@ -569,8 +569,11 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         if (SourcesMayBeDeleted(context)) {
             // The volumes that were not deleted as the library went: all of them, or the last.
             const std::vector<std::string>& volumes = pass.volumes();
-            for (size_t i = pass.deleted(); i < volumes.size(); ++i)
+            for (size_t i = pass.deleted(); i < volumes.size(); ++i) {
+                // Deleting a large file takes a while on some file systems: the host stays called.
+                context.progress->Working(volumes[i]);
                 DeleteFileW(PlatformPath(i == 0 ? first.onDisk() : volumes[i]).c_str());
+            }
         }
         if (context.progress->stopped())
             return {Outcome::Stopped, "stopped after " + archiveName};

@@ -58,6 +58,8 @@ void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const F
         RemoveOverwritten(firstLevel, secondLevel);
     if (!context.settings.keepExtensions.empty())
         RemoveKeptFiles(firstLevel, context.settings.keepExtensions);
-    for (const std::string& path : firstLevel)
+    for (const std::string& path : firstLevel) {
+        context.progress->Working(path);
         DeleteFileW(PlatformPath(path).c_str());
+    }
 }

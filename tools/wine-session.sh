@@ -14,6 +14,9 @@ case "${1:-}" in
     # No window manager runs on the test display: a window handed to one would wait for it
     # (two seconds) each time it is hidden. Wine then draws the window frames itself.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+    # A crashing program ends at once with its backtrace on standard error, instead of waiting
+    # on the test display for somebody to close Wine's crash dialog until the test times out.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
     ;;
   stop)
     wineserver -k >/dev/null 2>&1 </dev/null || true

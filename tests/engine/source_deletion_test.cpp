@@ -61,7 +61,9 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
             first.Append(dir / name);
         }
         second.Append(dir / "a.zip");
+        JobProgress progress(nullptr);
         UnpackContext context;
+        context.progress = &progress;
         context.settings.keepOverwritten = keepOverwritten;
         TempFileCleanup(context, first, second);
         EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);

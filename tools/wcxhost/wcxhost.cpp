@@ -62,6 +62,8 @@ void PrintUsage()
                          "  --progress            draw the live line even when stderr is not a console\n"
                          "  --quiet               never draw the live line (the later of the two wins)\n"
                          "  --peak-memory         print the peak working set to stderr at the end\n"
+                         "  --timing              print to stderr how long PackFiles ran and the longest\n"
+                         "                        time the host went without a call\n"
                          "  --ansi                call the ANSI entry points even when the plugin has wide ones\n"
                          "The last line is \"result N\", with the code's name when N is not 0.\n");
 }
@@ -154,6 +156,9 @@ struct Progress {
     long cancelAfterMs = -1;  // -1: never
     long long start = 0;      // when PackFiles was entered
     long calls = 0;
+    long long lastCallMs = 0;     // when the plugin last called, or PackFiles was entered
+    long long longestSilence = 0;  // the longest time without a call, and the call it ended
+    std::string silenceEndedBy;
     long firstStop = 0;  // the first call answered stop, 0: none yet
     long long firstStopMs = 0;
     long stops = 0;
@@ -240,6 +245,12 @@ int Progressed(const std::string& name, int size)
 {
     Progress& p = g_progress;
     ++p.calls;
+    const long long now = NowMs();
+    if (now - p.lastCallMs > p.longestSilence) {
+        p.longestSilence = now - p.lastCallMs;
+        p.silenceEndedBy = std::to_string(size) + " " + name;
+    }
+    p.lastCallMs = now;
     if (p.name != name) {
         p.name = name;
         p.itemPercent = -1;
@@ -252,7 +263,6 @@ int Progressed(const std::string& name, int size)
         p.wholePercent = -size - 1000;
 
     // Once the user has pressed Cancel, a file manager answers stop to every later call.
-    const long long now = NowMs();
     const bool stop = p.firstStop != 0 || (p.cancelAt > 0 && p.calls >= p.cancelAt) ||
                       (p.cancelAfterMs >= 0 && now - p.start >= p.cancelAfterMs);
     if (stop) {
@@ -485,6 +495,7 @@ int Pack(const std::vector<std::string>& args)
     std::string addListFile;
     bool useCallback = true;
     bool peakMemory = false;
+    bool timing = false;
     // --progress and --quiet: the later one given wins.
     bool forceLive = false, quiet = false;
     size_t i = 0;
@@ -499,6 +510,8 @@ int Pack(const std::vector<std::string>& args)
             useCallback = false;
         else if (option == "--peak-memory")
             peakMemory = true;
+        else if (option == "--timing")
+            timing = true;
         else if (option == "--progress" || option == "--quiet") {
             quiet = option == "--quiet";
             forceLive = !quiet;
@@ -569,7 +582,7 @@ int Pack(const std::vector<std::string>& args)
             setProcessDataProc(INVALID_HANDLE_VALUE, ProcessData);
     }
 
-    progress.start = NowMs();
+    progress.start = progress.lastCallMs = NowMs();
     int result;
     if (packFilesW) {
         std::vector<std::wstring> wideEntries;
@@ -585,6 +598,15 @@ int Pack(const std::vector<std::string>& args)
         std::vector<char> addList = BuildAddList(ansiEntries);
         std::string packed = FromWide(ToWide(packedFile), CP_ACP), source = FromWide(ToWide(srcPath), CP_ACP);
         result = packFiles(&packed[0], nullptr, &source[0], addList.data(), 0);
+    }
+    const long long returned = NowMs();
+    if (timing) {
+        if (returned - progress.lastCallMs > progress.longestSilence) {
+            progress.longestSilence = returned - progress.lastCallMs;
+            progress.silenceEndedBy = "the return of PackFiles";
+        }
+        std::fprintf(stderr, "wcxhost: PackFiles ran %lld ms; the longest time without a call was %lld ms, up to %s\n",
+                     returned - progress.start, progress.longestSilence, progress.silenceEndedBy.c_str());
     }
     if (progress.drawn) {
         DrawLine(NowMs());
