@@ -14,6 +14,8 @@ enum class Outcome {
     NoRoom,       // the destination's drive has not room enough: nothing was started
     Encrypted,    // the archive needs a password; there is none to give
     NoLibrary,    // no UnRAR library to read RAR archives with
+    NewerFormat,  // made by a newer RAR (a newer compression, which large dictionaries need)
+                  // than the UnRAR library can unpack
     NoMemory,
 };
 

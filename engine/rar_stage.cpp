@@ -335,6 +335,8 @@ Failure LibraryFailure(int code, const SetPass& pass, const std::string& entry)
     case ERAR_EWRITE:
     case ERAR_ECLOSE:
         return {Outcome::CannotWrite, "cannot write " + entry};
+    case ERAR_UNKNOWN_FORMAT:
+        return {Outcome::NewerFormat, volume + " needs a newer UnRAR library (a newer compression or a larger dictionary)"};
     default:
         if (pass.encrypted())
             return {Outcome::Encrypted, volume + " is encrypted"};

@@ -53,6 +53,8 @@ int WcxResultOf(Outcome outcome)
     case Outcome::Encrypted:
     case Outcome::NoLibrary:
         return E_NOT_SUPPORTED;
+    case Outcome::NewerFormat:
+        return E_UNKNOWN_FORMAT;
     case Outcome::NoMemory:
         return E_NO_MEMORY;
     }

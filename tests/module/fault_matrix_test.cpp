@@ -347,6 +347,7 @@ const Row kRows[] = {
     {"SfvLineNamingADevice", Six, Fault::SfvLine, "\\\\.\\NUL", true, true, 12, true},
     {"SecondSfvWrong", Six, Fault::SecondSfv, "zz.sfv", true, true, 12, true},
     {"FirstSfvWrong", Six, Fault::SecondSfv, "aa.sfv", true, true, 12, true},
+    {"SetOfANewerRar", [] { return Built({{"newer.mkv", Parts("newer", 3)}}); }, Fault::None, "", true, true, 14, true},
 };
 
 void PrintTo(const Row& row, std::ostream* out)
