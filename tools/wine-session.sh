@@ -9,7 +9,10 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 case "${1:-}" in
   start)
     mkdir -p "$WINEPREFIX"
-    setsid wineserver -p >/dev/null 2>&1 </dev/null &
+    # In the foreground: the server puts itself in the background once it listens. Started with
+    # "&", it raced the boot below, which then could start a server of its own that quits as soon
+    # as no program runs, so that a test's program could start while it was going away.
+    setsid wineserver -p >/dev/null 2>&1 </dev/null
     setsid wine wineboot >/dev/null 2>&1 </dev/null
     # No window manager runs on the test display: a window handed to one would wait for it
     # (two seconds) each time it is hidden. Wine then draws the window frames itself.

@@ -267,7 +267,12 @@ protected:
         if (output)
             *output = run.output;
         const Names lines = Lines(run.output);
-        return !lines.empty() && lines.back().compare(0, 7, "result ") == 0 ? std::atoi(lines.back().c_str() + 7) : -1;
+        if (lines.empty() || lines.back().compare(0, 7, "result ") != 0) {
+            ADD_FAILURE() << "wcxhost ended without a result, exit code " << run.exitCode << "\n"
+                          << run.output << run.errors;
+            return -1;
+        }
+        return std::atoi(lines.back().c_str() + 7);
     }
 
     // What the rule finds lost after a run; `held` is the content that a film of the

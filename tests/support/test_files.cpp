@@ -222,6 +222,7 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& erro
     ProcessResult result;
     BOOL started =
         CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    const DWORD startError = GetLastError();
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (started) {
@@ -241,6 +242,8 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& erro
         result.exitCode = static_cast<int>(code);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
+    } else {
+        result.errors = "cannot start " + commandLine + ": error " + std::to_string(startError);
     }
     CloseHandle(outRead);
     CloseHandle(errRead);
