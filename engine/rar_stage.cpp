@@ -279,13 +279,16 @@ public:
     RarArchive(const RarArchive&) = delete;
     RarArchive& operator=(const RarArchive&) = delete;
 
-    // The library's open result (ERAR_SUCCESS when open).
+    // The library's open result (ERAR_SUCCESS when open). The library never deletes an output
+    // that failed: what goes is decided here, since after volumes were deleted that output may
+    // hold the only copy of their data.
     int Open(const std::string& path, unsigned mode, SetPass* pass)
     {
         std::wstring widePath = PlatformPath(path);
         RAROpenArchiveDataEx data = {};
         data.ArcNameW = &widePath[0];
         data.OpenMode = mode;
+        data.OpFlags = ROADOF_KEEPBROKEN;
         if (pass) {
             data.Callback = SetPass::Callback;
             data.UserData = reinterpret_cast<LPARAM>(pass);
@@ -521,6 +524,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
 
     std::wstring extractionPath = PlatformPath(destination);
     std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
+    std::string keptPartial;  // what came out of deleted volumes, kept after a failure
     int status;
     while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
         if (context.progress->stopped() && !pass.deletionBegun()) {
@@ -548,9 +552,18 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
             output.Append(destination + Utf8(name));
             continue;
         }
-        // What did not come out completely never stays under its real name.
-        if (!directory && delivered > 0)
-            DeleteFileW(target.c_str());
+        // What did not come out completely never stays under its real name. Once volumes were
+        // deleted it holds the only copy of their data: it is kept under a name that says so,
+        // or, should that fail, under its own.
+        if (!directory && delivered > 0) {
+            const std::string partial = destination + Utf8(name) + ".incomplete";
+            if (!pass.deletionBegun())
+                DeleteFileW(target.c_str());
+            else if (MoveFileW(target.c_str(), PlatformPath(partial).c_str()))
+                keptPartial = NameOf(partial);
+            else
+                keptPartial = Utf8(name);
+        }
         if (context.progress->stopped() && !pass.deletionBegun()) {
             failure = {Outcome::Stopped, "stopped in " + archiveName};
             break;
@@ -581,9 +594,11 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
             return {Outcome::Stopped, "stopped after " + archiveName};
         return failure;
     }
-    if (pass.deletionBegun())
+    if (pass.deletionBegun()) {
         failure.detail += "; its first " + std::to_string(pass.deleted()) + " volumes were deleted, the rest kept";
-    else
+        if (!keptPartial.empty())
+            failure.detail += ", what came out of them is in " + keptPartial;
+    } else
         failure.detail += "; the set was kept";
     return failure;
 }

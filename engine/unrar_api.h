@@ -37,6 +37,9 @@ const unsigned ROADF_NEWNUMBERING = 0x0010;
 const unsigned ROADF_ENCHEADERS = 0x0080;
 const unsigned ROADF_FIRSTVOLUME = 0x0100;
 
+// Open flags: the library leaves an output that failed where it is (the caller decides).
+const unsigned ROADOF_KEEPBROKEN = 0x0001;
+
 // Callback messages, and the two meanings of P2 for the volume-change messages.
 enum UNRARCALLBACK_MESSAGES {
     UCM_CHANGEVOLUME,

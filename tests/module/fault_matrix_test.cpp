@@ -3,10 +3,12 @@
 // it through wcxhost and a copy of the module, and checks the result code and the rule: each
 // film came out complete, or every volume of its set is still there byte for byte (as a file
 // under its own name in the download folder or the destination, or inside a ZIP archive that
-// is still there); nothing is left under the temporary "xxx" name; a film never lies under its
+// is still there), or the volumes that went are covered by the film's beginning kept as
+// FILM.incomplete; nothing is left under the temporary "xxx" name; a film never lies under its
 // real name incomplete; an SFV file goes only with a group that was delivered completely; the
-// intact group Zed after it is unpacked whatever happened before. The stop sweep answers
-// "stop" from every progress call of a run in turn and checks the same.
+// intact group Zed after it is unpacked whatever happened before. The fault sweep strikes at
+// every progress call of a run in turn (a stop, or a disk that another program fills) and
+// checks the same.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -175,6 +177,20 @@ protected:
             RemoveTree(outRoot_);
     }
 
+    // Puts the destination on the 3 MiB tmpfs that tests/small_disk.sh mounts around the
+    // full-disk cases; false when it is not mounted.
+    bool OnSmallDisk()
+    {
+        char disk[MAX_PATH];
+        GetFullPathNameA((BinaryDirectory() + "..\\small-disk\\").c_str(), MAX_PATH, disk, nullptr);
+        if (!FileExists(std::string(disk) + "mounted"))
+            return false;
+        smallDisk_ = disk;
+        outRoot_ = smallDisk_ + "out\\";
+        RemoveTree(outRoot_);
+        return true;
+    }
+
     std::string src() const { return dir_ / "src\\"; }
     std::string out() const { return outRoot_; }
     std::string group() const { return src() + kGroup; }
@@ -292,6 +308,19 @@ protected:
             delivered = false;
             if (FileExists(film) && !Holds(film, held))
                 losses.push_back(set.film + " is incomplete");
+            // Once volumes were deleted, what came out of them is kept as FILM.incomplete: the
+            // film's beginning, which with the volumes still there covers the whole film.
+            size_t covered = 0;
+            const std::string partial = film + ".incomplete";
+            if (FileExists(partial)) {
+                const std::string part = ReadFileBytes(partial);
+                if (set.content.compare(0, part.size(), part) == 0)
+                    covered = part.size();
+                else
+                    losses.push_back(set.film + ".incomplete is not the film's beginning");
+            }
+            size_t keptBytes = 0;
+            Names gone;
             for (const std::string& volume : set.volumes) {
                 const auto downloaded = before.find(volume);
                 const std::string& original =
@@ -303,9 +332,14 @@ protected:
                         arrived = true;
                         kept = kept || Holds(group() + zip.first, before.at(zip.first));
                     }
-                if (arrived && !kept)
-                    losses.push_back(volume + " is lost");
+                if (kept)
+                    keptBytes += original.size();
+                else if (arrived)
+                    gone.push_back(volume);
             }
+            if (!gone.empty() && (covered == 0 || covered + keptBytes < set.content.size()))
+                for (const std::string& volume : gone)
+                    losses.push_back(volume + " is lost");
         }
         for (const auto& file : before)
             if (IsSfvName(file.first) && !delivered && !Holds(group() + file.first, file.second))
@@ -325,6 +359,7 @@ protected:
     }
 
     TempDir dir_;
+    std::string smallDisk_;
     std::string outRoot_ = dir_ / "out\\";
     HANDLE held_ = INVALID_HANDLE_VALUE;
 };
@@ -371,16 +406,8 @@ TEST_P(FaultMatrix, NothingIsLost)
 {
     const Row& row = GetParam();
     const bool smallDisk = std::string(row.name).compare(0, 8, "FullDisk") == 0;
-    if (smallDisk) {
-        // The 3 MiB tmpfs that tests/small_disk.sh mounts around these rows, which make their
-        // archives themselves.
-        char disk[MAX_PATH];
-        GetFullPathNameA((BinaryDirectory() + "..\\small-disk\\").c_str(), MAX_PATH, disk, nullptr);
-        if (!FileExists(std::string(disk) + "mounted"))
-            GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
-        outRoot_ = std::string(disk) + "out\\";
-        RemoveTree(outRoot_);
-    }
+    if (smallDisk && !OnSmallDisk())
+        GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
     UseSettings(row);
     const Release release = row.release();
     const Files before = Prepare(release, row.fault, row.text);
@@ -420,13 +447,18 @@ TEST_P(FaultMatrix, NothingIsLost)
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(kRows), RowName);
 
-class StopSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
+class FaultSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
 
-// A stop at any progress call, answered "stop" from there on as the host does once the user
-// cancelled, ends the run with the row's result (E_EABORTED) and loses nothing.
-TEST_P(StopSweep, EveryStopKeepsTheDownload)
+// The row's fault struck at each progress call in turn (the row's text names the wcxhost option:
+// a stop, answered from there on as the host does once the user cancelled, or another program
+// filling the disk) ends the run with the row's result and loses nothing. A disk that fills
+// when everything is out costs nothing: those runs may succeed.
+TEST_P(FaultSweep, FaultAtEveryCallKeepsTheDownload)
 {
     const Row& row = GetParam();
+    const bool fillsDisk = std::string(row.text) == "--fill-disk-at";
+    if (fillsDisk && !OnSmallDisk())
+        GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
     UseSettings(row);
     const Release release = row.release();
     Prepare(release);
@@ -446,11 +478,14 @@ TEST_P(StopSweep, EveryStopKeepsTheDownload)
         RemoveTree(src());
         RemoveTree(out());
         const Files before = Prepare(release);
-        const int result = Pack("--cancel-at " + std::to_string(at));
-        if (result != row.result)
+        const std::string hog = smallDisk_ + "hog";
+        const int result = Pack(row.text + (" " + std::to_string(at)) + (fillsDisk ? " " + Quote(hog) : ""));
+        if (fillsDisk)
+            DeleteFileA(hog.c_str());
+        if (result != row.result && !(fillsDisk && result == 0))
             wrongResults[result].push_back(at);
         for (const std::string& loss : Losses(release, before))
-            losses.push_back("stop at call " + std::to_string(at) + ": " + loss);
+            losses.push_back("at call " + std::to_string(at) + ": " + loss);
     }
     std::string report;
     for (const auto& wrong : wrongResults)
@@ -460,14 +495,17 @@ TEST_P(StopSweep, EveryStopKeepsTheDownload)
     for (size_t i = 0; i < losses.size() && i < 12; ++i)
         report += "\n  " + losses[i];
     EXPECT_TRUE(wrongResults.empty() && losses.empty())
-        << stops << " stops in " << calls << " progress calls, " << losses.size() << " losses:" << report;
+        << stops << " runs over " << calls << " progress calls, " << losses.size() << " losses:" << report;
 }
 
 const Row kSweptReleases[] = {
-    {"TwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "", true, true, 21, false},
-    {"OldStyleSet", [] { return Built({{"old.mkv", OldNames("old")}}); }, Fault::None, "", true, true, 21, false},
+    {"StopInTwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "--cancel-at", true, true, 21, false},
+    {"StopInAnOldStyleSet", [] { return Built({{"old.mkv", OldNames("old")}}); }, Fault::None, "--cancel-at", true,
+     true, 21, false},
+    // The SFV file vouches for the volumes: they go as the library finishes them.
+    {"FullDiskInASetUnderDeletion", Six, Fault::None, "--fill-disk-at", true, true, 19, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Releases, StopSweep, ::testing::ValuesIn(kSweptReleases), RowName);
+INSTANTIATE_TEST_SUITE_P(Releases, FaultSweep, ::testing::ValuesIn(kSweptReleases), RowName);
 
 }  // namespace

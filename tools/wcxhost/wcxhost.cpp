@@ -58,6 +58,8 @@ void PrintUsage()
                          "  --no-callback         hand no progress callback to the plugin\n"
                          "  --cancel-at N         answer stop to the N-th progress call and all later ones\n"
                          "  --cancel-after-ms MS  answer stop to every call from MS ms after the start\n"
+                         "  --fill-disk-at N FILE at the N-th progress call, write FILE until its disk is full,\n"
+                         "                        as another program would\n"
                          "  --trace               print each progress call as \"cb SIZE NAME\"\n"
                          "  --progress            draw the live line even when stderr is not a console\n"
                          "  --quiet               never draw the live line (the later of the two wins)\n"
@@ -154,6 +156,8 @@ struct Progress {
     bool live = false;
     long cancelAt = 0;        // 0: never
     long cancelAfterMs = -1;  // -1: never
+    long fillDiskAt = 0;      // 0: never
+    std::string fillFile;
     long long start = 0;      // when PackFiles was entered
     long calls = 0;
     long long lastCallMs = 0;     // when the plugin last called, or PackFiles was entered
@@ -241,6 +245,19 @@ int __stdcall ProcessDataW(wchar_t* fileName, int size)
     return Progressed(FromWide(fileName ? fileName : L""), size);
 }
 
+// Writes `path` until its disk takes no more.
+void FillDisk(const std::string& path)
+{
+    HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    const std::vector<char> block(1 << 16, 'f');
+    DWORD written = 0;
+    while (WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &written, nullptr) && written > 0) {
+    }
+    CloseHandle(file);
+}
+
 int Progressed(const std::string& name, int size)
 {
     Progress& p = g_progress;
@@ -251,6 +268,8 @@ int Progressed(const std::string& name, int size)
         p.silenceEndedBy = std::to_string(size) + " " + name;
     }
     p.lastCallMs = now;
+    if (p.calls == p.fillDiskAt)
+        FillDisk(p.fillFile);
     if (p.name != name) {
         p.name = name;
         p.itemPercent = -1;
@@ -524,6 +543,12 @@ int Pack(const std::vector<std::string>& args)
                 std::fprintf(stderr, "wcxhost: --cancel-at needs a call number from 1\n");
                 return kExitUsage;
             }
+        } else if (option == "--fill-disk-at" && i + 2 < args.size()) {
+            if (!ParseNumber(args[++i], 1, progress.fillDiskAt)) {
+                std::fprintf(stderr, "wcxhost: --fill-disk-at needs a call number from 1\n");
+                return kExitUsage;
+            }
+            progress.fillFile = args[++i];
         } else if (option == "--cancel-after-ms" && hasValue) {
             if (!ParseNumber(args[++i], 0, progress.cancelAfterMs)) {
                 std::fprintf(stderr, "wcxhost: --cancel-after-ms needs milliseconds from 0\n");
