@@ -504,6 +504,8 @@ const Row kSweptReleases[] = {
      true, 21, false},
     // The SFV file vouches for the volumes: they go as the library finishes them.
     {"FullDiskInASetUnderDeletion", Six, Fault::None, "--fill-disk-at", true, true, 19, false},
+    // The ZIP archives go as they come out; the volumes they held go after the whole set.
+    {"FullDiskInTwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "--fill-disk-at", true, true, 19, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Releases, FaultSweep, ::testing::ValuesIn(kSweptReleases), RowName);
