@@ -9,6 +9,7 @@
 #include "engine/file_list.h"
 #include "engine/paths.h"
 #include "engine/sfv.h"
+#include "engine/source_deletion.h"
 #include "engine/text.h"
 #include "engine/unpack_group.h"
 #include "engine/unrar_library.h"
@@ -136,7 +137,7 @@ private:
         }
         progress_.BeginGroup();
         for (const std::string& source : sources_)
-            progress_.AddSource(source, FileSizeOf(source));
+            progress_.AddSource(source, FileSize(source));
         if (!sources_.Empty() && !currentDestination_.empty()) {
             CreateDestination(currentDestination_);
             if (!IsDirectory(currentDestination_))
@@ -148,14 +149,6 @@ private:
             for (const std::string& sfv : sfvPaths_)
                 DeleteFileW(PlatformPath(sfv).c_str());
         return failure;
-    }
-
-    static uint64_t FileSizeOf(const std::string& path)
-    {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data))
-            return 0;
-        return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
 
     UnrarModule unrar_;

@@ -47,14 +47,6 @@ bool IsLaterVolumeOfNewNamingSet(const std::string& archivePath, unsigned flags)
     return rarExtension && (flags & ROADF_VOLUME) && (flags & ROADF_NEWNUMBERING) && !(flags & ROADF_FIRSTVOLUME);
 }
 
-uint64_t FileSize(const std::string& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 bool Exists(const std::string& path)
 {
     return GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -178,6 +178,14 @@ bool WrittenSoFar(const std::wstring& path, uint64_t size)
            static_cast<uint64_t>(info.AllocationSize.QuadPart) + kAllocationSlack >= size;
 }
 
+uint64_t FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 uint64_t FreeSpace(const std::string& directory)
 {
     // A destination that does not exist yet lies on the drive of its nearest existing parent.

@@ -46,6 +46,9 @@ bool LandedOnDisk(const std::wstring& path, uint64_t size);
 // True when at least `size` bytes of a file being written are on disk.
 bool WrittenSoFar(const std::wstring& path, uint64_t size);
 
+// The size of a file; 0 when it cannot be read.
+uint64_t FileSize(const std::string& path);
+
 // Free bytes for the user on the drive of `directory`; as good as unlimited when unknown.
 uint64_t FreeSpace(const std::string& directory);
 // True when both directories lie on one file system, so that deleting in one frees room in

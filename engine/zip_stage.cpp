@@ -81,11 +81,12 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
         uint64_t written = 0, reported = 0;
         const auto onBlock = [&](uint64_t bytes) {
             written += bytes;
-            // In 128 bits: both sizes of an entry over 4 GiB multiply past 64 bits.
-            const uint64_t due = item.uncompressedSize
-                                     ? static_cast<uint64_t>(static_cast<unsigned __int128>(item.compressedSize) *
-                                                             written / item.uncompressedSize)
-                                     : item.compressedSize;
+            // As a share: the product of two sizes over 4 GiB would not fit 64 bits.
+            const uint64_t due =
+                written >= item.uncompressedSize
+                    ? item.compressedSize
+                    : static_cast<uint64_t>(static_cast<double>(item.compressedSize) *
+                                            (static_cast<double>(written) / static_cast<double>(item.uncompressedSize)));
             progress.Consumed(archivePath, due - reported);
             reported = due;
             return !progress.stopped();

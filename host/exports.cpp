@@ -93,9 +93,9 @@ int Pack(const Char* packedFile, const Char* srcPath, const Char* addList, ToUtf
         std::vector<std::string> names;
         for (const auto& name : SelectedNames(addList))
             names.push_back(toUtf8(name));
-        HostProgressSink storage(nullptr, nullptr);
+        HostProgressSink sink;
         return WcxResultOf(
-            RunPackFiles(toUtf8(packedFile), toUtf8(srcPath), names, HostProgressSink::Current(storage)));
+            RunPackFiles(toUtf8(packedFile), toUtf8(srcPath), names, sink.Connected() ? &sink : nullptr));
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     } catch (...) {

@@ -20,12 +20,6 @@ template <typename Char> Char* InBuffer(const std::basic_string<Char>& text, Cha
 
 }  // namespace
 
-HostProgressSink* HostProgressSink::Current(HostProgressSink& storage)
-{
-    storage = HostProgressSink(ProcessDataProc.load(), ProcessDataProcW.load());
-    return storage.proc_ || storage.procW_ ? &storage : nullptr;
-}
-
 int HostProgressSink::Report(const std::string& text, int size)
 {
     if (procW_) {

@@ -20,9 +20,9 @@ extern std::atomic<tProcessDataProcW> ProcessDataProcW;
 // buffer of our own (the host may write to it), cut when it does not fit.
 class HostProgressSink : public ProgressSink {
 public:
-    HostProgressSink(tProcessDataProc proc, tProcessDataProcW procW) : proc_(proc), procW_(procW) {}
-    // The callbacks set now; null when the host set none.
-    static HostProgressSink* Current(HostProgressSink& storage);
+    // The callbacks that the host has set now.
+    HostProgressSink() : proc_(ProcessDataProc.load()), procW_(ProcessDataProcW.load()) {}
+    bool Connected() const { return proc_ || procW_; }
     int Report(const std::string& text, int size) override;
 
 private:

@@ -7,8 +7,12 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/text.h"
 #include "settings/xml/xml_param.h"
 
+namespace {
+
+// The keys of the settings file.
 const char kKeyDeleteTemp[] = "RavelpakSettings:General:DeleteTemp";
 const char kKeyKeepOverwritten[] = "RavelpakSettings:General:KeepOverWritten";
 const char kKeyFileToKeep[] = "RavelpakSettings:General:File-to-keep";
@@ -16,8 +20,6 @@ const char kKeyDeleteSrcDuring[] = "RavelpakSettings:General:Delete-src-during";
 const char kKeyKeepSrcNoSfv[] = "RavelpakSettings:General:Keep-src-nosfv";
 const char kKeyCheckCrc[] = "RavelpakSettings:General:Check-CRC";
 const char kKeyDeleteSfv[] = "RavelpakSettings:General:Delete-sfv";
-
-namespace {
 
 const char kSettingsName[] = "ravelpak.xml";
 const char kLanguageName[] = "ravelpak_chs.dll";
@@ -35,7 +37,6 @@ bool g_located = false;
 std::mutex g_resourceLock;
 bool g_resourceResolved = false;
 HMODULE g_languageModule = nullptr;
-std::atomic<HINSTANCE> g_resourceModule{nullptr};
 
 // The flags in the file's order, with their place in the record.
 const struct {
@@ -77,6 +78,17 @@ bool FolderWritable(const std::string& folder)
     return true;
 }
 
+// True when something (a file, or anything else) stands at the path.
+bool SettingsFileExists(const std::string& path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
 std::string ChooseSettingsPath(const std::string& moduleFolder, const std::string& iniFolder)
 {
     const std::string beside = moduleFolder + kSettingsName;
@@ -86,26 +98,6 @@ std::string ChooseSettingsPath(const std::string& moduleFolder, const std::strin
     if (SettingsFileExists(suggested))
         return suggested;
     return FolderWritable(moduleFolder) ? beside : suggested;
-}
-
-// Converts between code pages through UTF-16; false when `text` is not valid in `from`.
-bool Recode(const std::string& text, UINT from, UINT to, std::string& out)
-{
-    out.clear();
-    if (text.empty())
-        return true;
-    const DWORD strict = from == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-    const int wide = MultiByteToWideChar(from, strict, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wide <= 0)
-        return false;
-    std::vector<wchar_t> buffer(static_cast<size_t>(wide));
-    MultiByteToWideChar(from, strict, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
-    const int narrow = WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (narrow <= 0)
-        return false;
-    out.resize(static_cast<size_t>(narrow));
-    WideCharToMultiByte(to, 0, buffer.data(), wide, &out[0], narrow, nullptr, nullptr);
-    return true;
 }
 
 bool NamesUtf8(const std::string& encoding)
@@ -140,6 +132,14 @@ SettingsFileResult Failure(const std::string& path, DWORD error)
     return result;
 }
 
+SettingsFileResult Success(const std::string& path)
+{
+    SettingsFileResult result;
+    result.ok = true;
+    result.path = path;
+    return result;
+}
+
 }  // namespace
 
 std::string SettingsFileResult::Reason() const
@@ -162,11 +162,6 @@ void KeepModuleInstance(HINSTANCE module)
     SetUnpackSettingsLoader(LoadModuleSettings);
 }
 
-HINSTANCE KeptModuleInstance()
-{
-    return g_module.load();
-}
-
 void SuggestSettingsIni(const char* iniFile)
 {
     std::lock_guard<std::mutex> guard(g_locationLock);
@@ -174,15 +169,6 @@ void SuggestSettingsIni(const char* iniFile)
         g_iniFolder = iniFile ? FolderOf(iniFile) : std::string();
 }
 
-bool SettingsFileExists(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
-}
 
 std::string SettingsFilePath()
 {
@@ -218,9 +204,10 @@ SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& rec
     if (error != ERROR_SUCCESS)
         return Failure(path, error);
 
-    std::string text;
-    if (!NamesUtf8(declaredXmlEncoding(bytes)) || !Recode(bytes, CP_UTF8, CP_ACP, text))
-        text = bytes;
+    // A file that says it is UTF-8 but is not is read as it stands, as files of earlier
+    // versions in the ANSI code page are.
+    std::string text =
+        NamesUtf8(declaredXmlEncoding(bytes)) && IsValidUtf8(bytes) ? CodePageFromUtf8(bytes, CP_ACP) : bytes;
     XmlParamDocument document;
     document.loadText(std::move(text));
     for (const auto& entry : kFlagKeys)
@@ -229,10 +216,7 @@ SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& rec
     if (document.getParamString(kKeyFileToKeep, patterns, std::string()))
         SetKeepPatternText(record, patterns);
 
-    SettingsFileResult result;
-    result.ok = true;
-    result.path = path;
-    return result;
+    return Success(path);
 }
 
 SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsRecord& record)
@@ -243,9 +227,7 @@ SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsReco
     SetValue(document, kKeyFileToKeep, record.fileToKeep);
     std::ostringstream out;
     document.write(out);
-    std::string bytes;
-    if (!Recode(out.str(), CP_ACP, CP_UTF8, bytes))
-        return Failure(path, ERROR_NO_UNICODE_TRANSLATION);
+    const std::string bytes = Utf8FromCodePage(out.str(), CP_ACP);
 
     const std::string folder = FolderOf(path);
     if (!folder.empty() && !MakeSureDirectoryPathExists(folder.c_str()))
@@ -264,10 +246,7 @@ SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsReco
         error = GetLastError();
     if (error != ERROR_SUCCESS)
         return Failure(path, error);
-    SettingsFileResult result;
-    result.ok = true;
-    result.path = path;
-    return result;
+    return Success(path);
 }
 
 void LoadModuleSettings()
@@ -294,14 +273,11 @@ HINSTANCE ResourceModule()
     std::lock_guard<std::mutex> guard(g_resourceLock);
     if (!g_resourceResolved) {
         g_resourceResolved = true;
-        g_resourceModule.store(g_module.load());
         // Resources only: mapped as data, so none of its code ever runs inside the host.
         const std::string language = ModuleDirectory() + kLanguageName;
         g_languageModule = LoadLibraryExA(language.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        if (g_languageModule)
-            g_resourceModule.store(g_languageModule);
     }
-    return g_resourceModule.load();
+    return g_languageModule ? g_languageModule : g_module.load();
 }
 
 std::string ResourceString(UINT id)
@@ -321,6 +297,5 @@ void ReleaseResourceModule(bool processEnding)
     if (g_languageModule)
         FreeLibrary(g_languageModule);
     g_languageModule = nullptr;
-    g_resourceModule.store(nullptr);
     g_resourceResolved = false;
 }

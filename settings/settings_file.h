@@ -1,7 +1,8 @@
 // The owner of the settings: where the settings file lives, reading and writing it, and the
-// resource source (the module or its language module). Nothing here runs while the host loads
-// the module: DllMain only keeps the module's handle, and the settings and the language
-// module are loaded by the first call that needs them.
+// resource source (the module or its language module). Nothing here reads a file or loads a
+// library while the host loads the module: DllMain only keeps the module's handle (and
+// releases the language module at detach); the settings and the language module are loaded by
+// the first call that needs them.
 #pragma once
 
 #include <windows.h>
@@ -9,15 +10,6 @@
 #include <string>
 
 #include "settings/unpack_settings.h"
-
-// The keys of the settings file.
-extern const char kKeyDeleteTemp[];
-extern const char kKeyKeepOverwritten[];
-extern const char kKeyFileToKeep[];
-extern const char kKeyDeleteSrcDuring[];
-extern const char kKeyKeepSrcNoSfv[];
-extern const char kKeyCheckCrc[];
-extern const char kKeyDeleteSfv[];
 
 // The outcome of reading or writing the settings file: the file, and on failure the system's
 // error code.
@@ -34,16 +26,10 @@ struct SettingsFileResult {
 // engine's settings. Touches no file and loads no library.
 void KeepModuleInstance(HINSTANCE module);
 
-// The handle that KeepModuleInstance kept.
-HINSTANCE KeptModuleInstance();
-
 // The ini file that the host suggests for plugin settings (PackSetDefaultParams). Its folder is
 // where the settings file goes when the module's own folder cannot take it. Counts only until
 // the settings are first loaded; later calls change nothing.
 void SuggestSettingsIni(const char* iniFile);
-
-// True when something (a file, or anything else) stands at the path.
-bool SettingsFileExists(const std::string& path);
 
 // Where the settings file lives, decided once, at the first load:
 // 1. "ravelpak.xml" beside the module, when it exists (a portable install carries its own);

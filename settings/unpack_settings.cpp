@@ -60,19 +60,6 @@ void SetKeepPatternText(SettingsRecord& record, const std::string& text)
     BuildKeepExtensions(record.keepPatterns, record.keepExtensions);
 }
 
-void ReplaceUnpackSettings(const SettingsFlags& flags, const KeepExtensionMap& keepExtensions)
-{
-    KeepExtensionMap copy(keepExtensions);
-    std::lock_guard<std::mutex> guard(SettingsLock());
-    UnpackSettings.deleteTemp = flags.deleteTemp;
-    UnpackSettings.keepOverwritten = flags.keepOverwritten;
-    UnpackSettings.deleteSrcDuring = flags.deleteSrcDuring;
-    UnpackSettings.keepSrcNoSfv = flags.keepSrcNoSfv;
-    UnpackSettings.checkCrc = flags.checkCrc;
-    UnpackSettings.deleteSfv = flags.deleteSfv;
-    UnpackSettings.keepExtensions.swap(copy);
-}
-
 void ParseKeepPatterns(const std::string& text, std::vector<std::string>& patterns)
 {
     patterns.clear();

@@ -25,18 +25,7 @@ struct SettingsRecord {
     KeepExtensionMap keepExtensions;
 };
 
-// The six flags in the order of the dialog's check boxes.
-struct SettingsFlags {
-    int32_t deleteTemp;
-    int32_t keepOverwritten;
-    int32_t deleteSrcDuring;
-    int32_t keepSrcNoSfv;
-    int32_t checkCrc;
-    int32_t deleteSfv;
-};
-
-// The one record of the process. Written only through ReplaceUnpackSettings and
-// InstallUnpackSettings, because a background PackFiles may be copying it at that moment.
+// The one record of the process. Written only through InstallUnpackSettings, because a background PackFiles may be copying it at that moment.
 extern SettingsRecord UnpackSettings;
 
 // Fills the record from where the settings are kept. Called once, by the first
@@ -50,9 +39,6 @@ void SetUnpackSettingsLoader(UnpackSettingsLoader loader);
 // on other threads meanwhile wait for it. Each PackFiles runs on its own copy, so settings
 // accepted meanwhile apply from the next call.
 SettingsRecord SnapshotUnpackSettings();
-
-// Installs the flags and the keep map, under the settings lock.
-void ReplaceUnpackSettings(const SettingsFlags& flags, const KeepExtensionMap& keepExtensions);
 
 // Installs a whole record, under the settings lock.
 void InstallUnpackSettings(const SettingsRecord& record);

@@ -160,7 +160,6 @@ LRESULT CConfigDlg::OnOk(WPARAM, LPARAM)
         ReportSaveFailure(saved);
         return 0;
     }
-    settings_ = accepted;
     EndDialog(IDOK);
     return 0;
 }

@@ -22,9 +22,6 @@ public:
     // Runs the dialog over `parent`; IDOK when the user accepted it and it was saved.
     INT_PTR Run(HWND parent);
 
-    // The settings shown at open, or those that OK saved.
-    const SettingsRecord& settings() const { return settings_; }
-
 private:
     bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     void ShowSettings();

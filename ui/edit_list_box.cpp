@@ -30,7 +30,6 @@ int CaptionHeight()
 }  // namespace
 
 const MessageEntry<CEditListBox> CEditListBox::kFrameMap[] = {
-    {WM_CREATE, nullptr, &CEditListBox::OnCreate},
     {WM_PAINT, nullptr, &CEditListBox::OnPaint},
     {WM_PRINTCLIENT, nullptr, &CEditListBox::OnPrintClient},
     {WM_SIZE, NotMinimized, &CEditListBox::OnSize},
@@ -69,13 +68,6 @@ bool CEditListBox::Subclass(HWND frame)
         return false;
     Initialize();
     return true;
-}
-
-HWND CEditListBox::Create(HWND parent, const RECT& rect, const char* caption, DWORD style, UINT id)
-{
-    return CreateWindowOfClass("Ravelpak_EditListBox", nullptr, parent, rect, caption,
-                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | style, WS_EX_CONTROLPARENT,
-                               id);
 }
 
 int CEditListBox::ItemCount() const
@@ -315,13 +307,6 @@ void CEditListBox::EditRow(int row)
     SendMessageA(editor, EM_SETSEL, 0, -1);
     SendMessageA(editor, EM_SCROLLCARET, 0, 0);
     SetFocus(editor);
-}
-
-LRESULT CEditListBox::OnCreate(WPARAM wParam, LPARAM lParam)
-{
-    const LRESULT result = DefaultProc(WM_CREATE, wParam, lParam);
-    Initialize();
-    return result;
 }
 
 LRESULT CEditListBox::OnPaint(WPARAM wParam, LPARAM)

@@ -52,8 +52,6 @@ public:
 
     // Takes over an existing window as the frame and builds the control in it.
     bool Subclass(HWND frame);
-    // Creates the frame as a window of its own; the options are the ELS_ bits of `style`.
-    HWND Create(HWND parent, const RECT& rect, const char* caption, DWORD style, UINT id);
 
     // The list that holds the rows; its last row is the placeholder.
     HWND ListWindow() const { return list_; }
@@ -80,7 +78,6 @@ private:
     void MoveSelectedRow(int step);
     void EditRow(int row);
 
-    LRESULT OnCreate(WPARAM wParam, LPARAM lParam);
     LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
     LRESULT OnPrintClient(WPARAM wParam, LPARAM lParam);
     LRESULT OnSize(WPARAM wParam, LPARAM lParam);

@@ -1,5 +1,7 @@
 #include "engine/zip/zip_entry_fields.h"
 
+#include "engine/crc32.h"
+
 #include <cstring>
 
 namespace {
@@ -209,42 +211,45 @@ bool IsCalendarDosDateTime(uint32_t dosDateTime)
 
 namespace {
 
-// The times of a "UT" block, each a signed count of seconds since 1970-01-01 UTC.
-struct ExtendedTimes {
-    bool hasWrite = false;
-    bool hasAccess = false;
-    bool hasCreation = false;
-    int32_t write = 0;
-    int32_t access = 0;
-    int32_t creation = 0;
-};
-
-// Reads the first "UT" block of an extra field. A time that its flags announce but that the
-// block (or the field) does not hold is left out; nothing outside the field is read.
-ExtendedTimes ReadExtendedTimes(const unsigned char* field, size_t length)
+// Reads the first "UT" block of an extra field into `times`: signed counts of seconds since
+// 1970-01-01 UTC. A time that its flags announce but that the block (or the field) does not
+// hold is left out; nothing outside the field is read. True when the block held a time.
+bool ReadExtendedTimes(const unsigned char* field, size_t length, EntryTimes& times)
 {
-    ExtendedTimes times;
     size_t held = 0;
     const unsigned char* data = FindBlock(field, length, 'U', 'T', held);
     if (!data || held == 0)
-        return times;
+        return false;
     const unsigned flags = data[0];
     size_t offset = 1;
+    bool found = false;
     bool* const present[] = {&times.hasWrite, &times.hasAccess, &times.hasCreation};
-    int32_t* const values[] = {&times.write, &times.access, &times.creation};
+    uint64_t* const values[] = {&times.write, &times.access, &times.creation};
     for (int i = 0; i < 3; ++i) {
         if (!(flags & (1u << i)))
             continue;
         if (offset + 4 > held)
             break;
-        *values[i] = static_cast<int32_t>(ReadLittleEndian(data + offset, 4));
-        *present[i] = true;
+        *values[i] = UnixSecondsToFileTime(static_cast<int32_t>(ReadLittleEndian(data + offset, 4)));
+        *present[i] = found = true;
         offset += 4;
     }
-    return times;
+    return found;
 }
 
 }  // namespace
+
+std::string UnicodePathField(const unsigned char* central, size_t length, const std::string& storedName)
+{
+    size_t held = 0;
+    const unsigned char* data = FindBlock(central, length, 'u', 'p', held);
+    const size_t kHeader = 5;  // version 1, CRC-32 of the stored name
+    // A block that the field cuts short holds no whole name.
+    if (!data || held <= kHeader || ReadLittleEndian(data - 2, 2) != held || data[0] != 1 ||
+        ReadLittleEndian(data + 1, 4) != Crc32Update(0, storedName.data(), storedName.size()))
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(data + kHeader), held - kHeader);
+}
 
 uint64_t UnixSecondsToFileTime(int32_t seconds)
 {
@@ -265,19 +270,8 @@ EntryTimes ReadEntryTimes(const unsigned char* local, size_t localLength, const 
         times.hasAccess = times.hasWrite = true;
     }
     // The central "UT" block holds the write time only: the local one is preferred whole.
-    ExtendedTimes extended = ReadExtendedTimes(local, localLength);
-    if (!extended.hasWrite && !extended.hasAccess && !extended.hasCreation)
-        extended = ReadExtendedTimes(central, centralLength);
-    const bool present[] = {extended.hasWrite, extended.hasAccess, extended.hasCreation};
-    const int32_t seconds[] = {extended.write, extended.access, extended.creation};
-    bool* const has[] = {&times.hasWrite, &times.hasAccess, &times.hasCreation};
-    uint64_t* const values[] = {&times.write, &times.access, &times.creation};
-    for (int i = 0; i < 3; ++i) {
-        if (present[i]) {
-            *values[i] = UnixSecondsToFileTime(seconds[i]);
-            *has[i] = true;
-        }
-    }
+    if (!ReadExtendedTimes(local, localLength, times))
+        ReadExtendedTimes(central, centralLength, times);
     ReadNtfsTimes(fields, times);
     return times;
 }

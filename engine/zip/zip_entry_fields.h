@@ -36,6 +36,11 @@ bool IsFinderMetadata(const std::string& name);
 // month 1 to 12, a day that the month has, hour below 24, minute and second below 60.
 bool IsCalendarDosDateTime(uint32_t dosDateTime);
 
+// The name in an entry's Info-ZIP Unicode path block (tag 0x7075 of its central extra field),
+// as the block stores it (UTF-8), when the block's CRC-32 of the stored name still matches: a
+// tool that renamed the entry without knowing the block leaves it stale. Empty otherwise.
+std::string UnicodePathField(const unsigned char* central, size_t length, const std::string& storedName);
+
 // Seconds since 1970-01-01 UTC as a Win32 FILETIME count (100 ns units since 1601-01-01).
 uint64_t UnixSecondsToFileTime(int32_t seconds);
 

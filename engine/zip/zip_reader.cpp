@@ -473,23 +473,9 @@ std::string DecodedName(std::string stored, uint32_t flags, const std::vector<un
     const uint32_t kUtf8Flag = 0x0800;
     if ((flags & kUtf8Flag) && IsValidUtf8(stored))
         return stored;
-    const unsigned char* field = centralExtra.data();
-    for (size_t at = 0; at + 4 <= centralExtra.size();) {
-        const unsigned tag = field[at] | field[at + 1] << 8;
-        const size_t size = field[at + 2] | field[at + 3] << 8;
-        const size_t data = at + 4;
-        if (data + size > centralExtra.size())
-            break;
-        const size_t kHeader = 5;  // version, CRC-32 of the stored name
-        if (tag == 0x7075 && size > kHeader && field[data] == 1) {
-            const uint32_t crc = field[data + 1] | field[data + 2] << 8 | field[data + 3] << 16 |
-                                 static_cast<uint32_t>(field[data + 4]) << 24;
-            const std::string unicode(reinterpret_cast<const char*>(field + data + kHeader), size - kHeader);
-            if (crc == Crc32Update(0, stored.data(), stored.size()) && IsValidUtf8(unicode))
-                return unicode;
-        }
-        at = data + size;
-    }
+    const std::string unicode = UnicodePathField(centralExtra.data(), centralExtra.size(), stored);
+    if (!unicode.empty() && IsValidUtf8(unicode))
+        return unicode;
     return Utf8FromCodePage(stored, CP_OEMCP);
 }
 

@@ -1,8 +1,6 @@
 #include "settings/xml/xml_param.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <limits>
 #include <locale>
 #include <ostream>
 #include <sstream>
@@ -319,29 +317,6 @@ bool XML_Param_Notify::setParam(const std::vector<std::string>& path, const std:
     return true;
 }
 
-bool XmlParamDocument::load(const char* fileName)
-{
-    if (fileName == nullptr)
-        return false;
-    std::FILE* file = std::fopen(fileName, "rb");
-    if (file == nullptr)
-        return false;
-    // Offsets of the parse are 32-bit; a larger file is read up to that limit.
-    const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-    std::string bytes;
-    char buffer[4096];
-    std::size_t got = 0;
-    while (bytes.size() < limit && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        bytes.append(buffer, std::min(got, limit - bytes.size()));
-    }
-    const bool failed = std::ferror(file) != 0;  // e.g. a directory on POSIX
-    std::fclose(file);
-    if (failed)
-        return false;
-    loadText(std::move(bytes));
-    return true;
-}
-
 void XmlParamDocument::loadText(std::string bytes)
 {
     // CR LF reads as LF, as the text mode of the Windows runtime does; a lone
@@ -375,17 +350,3 @@ void XmlParamDocument::write(std::ostream& out) const
     writeNode(out, params.getRoot(), 0);
 }
 
-bool XmlParamDocument::save(const char* fileName) const
-{
-    if (fileName == nullptr)
-        return false;
-    std::ostringstream text;
-    write(text);
-    const std::string bytes = text.str();
-    // Binary mode: the CR LF line ends are already in the text.
-    std::FILE* file = std::fopen(fileName, "wb");
-    if (file == nullptr)
-        return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}

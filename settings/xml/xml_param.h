@@ -92,7 +92,7 @@ private:
     ParamNode* current = nullptr;  // open node during a parse, not owned
 };
 
-// A settings document: parser and tree side by side, with the file operations.
+// A settings document: parser and tree side by side.
 class XmlParamDocument {
 public:
     XmlStream stream;
@@ -101,10 +101,6 @@ public:
     // Replaces the tree by the document in `bytes`. A CR LF pair reads as one
     // line feed, so a file reads the same on every platform.
     void loadText(std::string bytes);
-
-    // loadText() of the file's bytes. A file that cannot be opened or read
-    // leaves the tree as it was and gives false.
-    bool load(const char* fileName);
 
     // The value of the entry the key names; otherwise `out` = defaultValue and
     // false.
@@ -116,8 +112,4 @@ public:
     // attributes are not written. The values must be UTF-8 to match the
     // declaration.
     void write(std::ostream& out) const;
-
-    // write() into the file, created or truncated; false when the file cannot
-    // be opened or not every byte was written.
-    bool save(const char* fileName) const;
 };

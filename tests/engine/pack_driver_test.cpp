@@ -33,8 +33,8 @@ protected:
 
     int Pack(const std::vector<std::string>& names)
     {
-        HostProgressSink storage(nullptr, nullptr);
-        return WcxResultOf(RunPackFiles(out() + "new.zip", src(), names, HostProgressSink::Current(storage)));
+        HostProgressSink sink;
+        return WcxResultOf(RunPackFiles(out() + "new.zip", src(), names, sink.Connected() ? &sink : nullptr));
     }
 
     void File(const std::string& relative, const std::string& content = "data")
