@@ -24,7 +24,7 @@ packages=(
 # (unrar-nonfree), derived from the machine's own apt configuration so that no mirror address is
 # written into the project. Only what the machine's own entries lack is added: an entry that
 # is already there would make apt warn that it is configured twice.
-apt_etc=${RAVELPAK_APT_ETC:-/etc/apt}  # another root only to try the script out
+apt_etc=/etc/apt
 nonfree_list=$apt_etc/sources.list.d/ravelpak-nonfree.sources
 old_nonfree_list=$apt_etc/sources.list.d/ravelpak-nonfree.list
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count() {  # count PATH...: counted lines of the tracked C++ files under PATH
-  git ls-files -- "$@" | grep -E '\.(cpp|h)$' | xargs -r cat | grep -vE '^[[:space:]]*($|//)' | wc -l
+  git ls-files -z -- "$@" | grep -zE '\.(cpp|h)$' | xargs -0r cat | grep -vE '^[[:space:]]*($|//)' | wc -l
 }
 product=$(count host engine settings ui tools/wcxhost)
 tests=$(count tests)

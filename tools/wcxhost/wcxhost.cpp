@@ -93,9 +93,7 @@ public:
             std::fprintf(stderr, "wcxhost: cannot load plugin %s (error %lu)\n", path.c_str(), GetLastError());
             return;
         }
-        auto setDefaults = reinterpret_cast<PackSetDefaultParamsFn>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "PackSetDefaultParams")));
-        if (setDefaults) {
+        if (auto setDefaults = Find<PackSetDefaultParamsFn>("PackSetDefaultParams")) {
             PackDefaultParamStruct params = {};
             params.size = sizeof params;
             params.PluginInterfaceVersionLow = PLUGIN_INTERFACE_VERSION_LOW;
@@ -118,12 +116,13 @@ public:
         return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
     }
 
+    // An export that the plugin must have; its absence is reported.
     template <typename Function> Function Export(const char* name)
     {
-        FARPROC address = GetProcAddress(module_, name);
-        if (!address)
+        const Function function = Find<Function>(name);
+        if (!function)
             std::fprintf(stderr, "wcxhost: plugin %s does not export %s\n", path_.c_str(), name);
-        return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+        return function;
     }
 
 private:
@@ -165,7 +164,6 @@ struct Progress {
     std::string silenceEndedBy;
     long firstStop = 0;  // the first call answered stop, 0: none yet
     long long firstStopMs = 0;
-    long stops = 0;
     long long bytes = 0;   // the positive sizes reported so far
     long long total = 0;   // the selected files' sizes, SFV files left out
     int itemPercent = -1;  // the bars the plugin set directly, -1: not set
@@ -284,12 +282,9 @@ int Progressed(const std::string& name, int size)
     // Once the user has pressed Cancel, a file manager answers stop to every later call.
     const bool stop = p.firstStop != 0 || (p.cancelAt > 0 && p.calls >= p.cancelAt) ||
                       (p.cancelAfterMs >= 0 && now - p.start >= p.cancelAfterMs);
-    if (stop) {
-        if (p.firstStop == 0) {
-            p.firstStop = p.calls;
-            p.firstStopMs = now;
-        }
-        ++p.stops;
+    if (stop && p.firstStop == 0) {
+        p.firstStop = p.calls;
+        p.firstStopMs = now;
     }
     if (p.trace) {
         std::printf("cb %d %s\n", size, name.c_str());
@@ -638,9 +633,10 @@ int Pack(const std::vector<std::string>& args)
         DWORD written;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
     }
-    if (progress.stops > 0) {
-        std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n", progress.stops,
-                     progress.calls, progress.firstStop);
+    if (progress.firstStop > 0) {
+        // Every call from the first stop on was answered stop.
+        std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n",
+                     progress.calls - progress.firstStop + 1, progress.calls, progress.firstStop);
         // As the user sees it: from the moment Cancel was pressed, which with --cancel-after-ms
         // may come before the plugin's next call.
         long long asked = progress.firstStopMs;
