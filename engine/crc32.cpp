@@ -59,11 +59,6 @@ bool Crc32ClmulSupported()
     return supported;
 }
 
-uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t length)
-{
-    return ~UpdateState(~crc, static_cast<const unsigned char*>(data), length);
-}
-
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t length)
 {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);

@@ -8,9 +8,6 @@
 // data so far and can be passed to the next call.
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t length);
 
-// The byte-at-a-time table method, kept as the reference that the fast path is tested against.
-uint32_t Crc32UpdateBytewise(uint32_t crc, const void* data, size_t length);
-
 // Carry-less multiplication folding: processes whole 16-byte blocks of at least 64 bytes.
 // `state` is the inverted running value. Callable only when Crc32ClmulSupported() is true.
 uint32_t Crc32ClmulBlocks(uint32_t state, const unsigned char* data, size_t length);

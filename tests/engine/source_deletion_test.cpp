@@ -1,5 +1,5 @@
-// Source deletion: the rule that allows it and the set's own volume names that it walks; and
-// the clean-up's rule for files that the second pass wrote again.
+// Source deletion: the set's own volume names that it walks; and the clean-up's rule for files
+// that the second pass wrote again.
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
 
@@ -10,23 +10,6 @@
 #include "tests/support/test_files.h"
 
 namespace {
-
-TEST(SourcesMayBeDeleted, NeedsTheSettingAnSfvFileUnlessSourcesWithoutOneNeedNotBeKeptAndSafety)
-{
-    const struct {
-        int deleteSrcDuring, keepSrcNoSfv;
-        bool sfvPresent, safe, expected;
-    } cases[] = {{0, 0, true, true, false}, {0, 1, true, true, false}, {1, 1, false, true, false},
-                 {1, 1, true, true, true},  {1, 0, false, true, true},  {1, 0, true, false, false}};
-    for (const auto& c : cases) {
-        UnpackContext context;
-        context.settings.deleteSrcDuring = c.deleteSrcDuring;
-        context.settings.keepSrcNoSfv = c.keepSrcNoSfv;
-        context.sfvPresent = c.sfvPresent;
-        context.deletionSafe = c.safe;
-        EXPECT_EQ(SourcesMayBeDeleted(context), c.expected) << c.deleteSrcDuring << c.keepSrcNoSfv << c.sfvPresent;
-    }
-}
 
 TEST(VolumeNames, EachSchemeCountsItsOwnNumberOnly)
 {

@@ -140,6 +140,7 @@ enum class Fault {
     SfvLine,           // the SFV file also lists the row's text, a file outside the group
     SecondSfv,         // a second SFV file, named by the row's text, lists a wrong CRC-32
     SfvName,           // the SFV file is named by the row's text
+    NoSfv,             // the group has no SFV file (sources without one are kept)
 };
 
 struct Row {
@@ -181,11 +182,9 @@ protected:
     // full-disk cases; false when it is not mounted.
     bool OnSmallDisk()
     {
-        char disk[MAX_PATH];
-        GetFullPathNameA((BinaryDirectory() + "..\\small-disk\\").c_str(), MAX_PATH, disk, nullptr);
-        if (!FileExists(std::string(disk) + "mounted"))
+        smallDisk_ = MountedFolder("small-disk");
+        if (smallDisk_.empty())
             return false;
-        smallDisk_ = disk;
         outRoot_ = smallDisk_ + "out\\";
         RemoveTree(outRoot_);
         return true;
@@ -213,7 +212,8 @@ protected:
         std::vector<std::pair<std::string, std::string>> listed;
         for (const std::string& name : ListTree(group()))
             listed.emplace_back(name, CrcHex(ReadFileBytes(group() + name)));
-        WriteFileBytes(group() + (fault == Fault::SfvName ? text : kSfv), SfvBody(listed));
+        if (fault != Fault::NoSfv)
+            WriteFileBytes(group() + (fault == Fault::SfvName ? text : kSfv), SfvBody(listed));
         WriteFileBytes(group() + kNfo, "release notes\r\n");
         const std::string film = destination() + "six.mkv";
         switch (fault) {
@@ -276,9 +276,8 @@ protected:
     // Runs the pack command on the group; returns the result code, -1 without one.
     int Pack(const std::string& options, std::string* output = nullptr)
     {
-        const ProcessResult run = RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " pack " + options + " " +
-                                             Quote(dir_ / "plugin\\ravelpak.wcx64") + " " + Quote(out() + "new.zip") +
-                                             " " + Quote(src()) + " Rel Zed");
+        const ProcessResult run =
+            RunWcxhostPack(options, dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(), "Rel Zed");
         LetGo();
         if (output)
             *output = run.output;
@@ -306,7 +305,7 @@ protected:
             if (Holds(film, set.content))
                 continue;
             delivered = false;
-            if (FileExists(film) && !Holds(film, held))
+            if (FileExists(film) && (held.empty() || !Holds(film, held)))
                 losses.push_back(set.film + " is incomplete");
             // Once volumes were deleted, what came out of them is kept as FILM.incomplete: the
             // film's beginning, which with the volumes still there covers the whole film.
@@ -367,6 +366,7 @@ protected:
 const Row kRows[] = {
     {"Intact", Six, Fault::None, "", true, true, 0, false},
     {"SfvNameInCapitals", Six, Fault::SfvName, "REL.SFV", true, true, 0, false},
+    {"NoSfvKeepsTheSources", Six, Fault::NoSfv, "", true, true, 0, false},
     {"DamagedVolumeFoundBySfv", Six, Fault::DamagedVolume, "", true, true, 12, true},
     {"DamagedVolumeWithoutCrcCheck", Six, Fault::DamagedVolume, "", false, true, 12, false},
     {"DamagedVolumesInAMatchingZip", SixDamagedInZip, Fault::None, "", true, true, 12, false},
@@ -419,9 +419,11 @@ TEST_P(FaultMatrix, NothingIsLost)
     if (row.result == 0) {
         for (const FilmSet& set : release.sets)
             EXPECT_TRUE(Holds(destination() + set.film, set.content)) << set.film;
+        // The settings keep sources that no SFV file vouched for.
+        const bool sourcesGo = row.deleteDuring && row.fault != Fault::NoSfv;
         Names kept;
         for (const auto& file : before)
-            if (!IsSfvName(file.first) && (!row.deleteDuring || file.first == kNfo))
+            if (!IsSfvName(file.first) && (!sourcesGo || file.first == kNfo))
                 kept.push_back(file.first);
         EXPECT_EQ(left, kept);
     } else if (row.untouched) {

@@ -55,11 +55,10 @@ TEST(SettingsAttach, CompleteFileIsReadAndLeftUnchanged)
 // in a folder that did not exist yet; what it holds steers `pack`.
 TEST(SettingsAttach, ReadOnlyModuleFolderKeepsSettingsBesideTheHostsIniFile)
 {
-    char mount[MAX_PATH];
-    GetFullPathNameA((BinaryDirectory() + "..\\read-only\\").c_str(), MAX_PATH, mount, nullptr);
-    const std::string plugin = std::string(mount) + "plugin\\";
-    if (!FileExists(std::string(mount) + "mounted"))
+    const std::string mount = MountedFolder("read-only");
+    if (mount.empty())
         GTEST_SKIP() << "skipped: needs root (a read-only bind mount)";
+    const std::string plugin = mount + "plugin\\";
     ASSERT_FALSE(CreateDirectoryA((plugin + "probe").c_str(), nullptr));
     TempDir dir;
     MakeDirectories(dir / "src");
@@ -67,18 +66,18 @@ TEST(SettingsAttach, ReadOnlyModuleFolderKeepsSettingsBesideTheHostsIniFile)
     const std::string emptyZip = BuildZip({});
     WriteFileBytes(dir / "src\\a.zip", emptyZip);
     WriteFileBytes(dir / "src\\a.sfv", "a.zip " + CrcHex(emptyZip) + "\r\n");
-    const std::string pack = Quote(BinaryDirectory() + "wcxhost.exe") + " pack --trace --ini " +
-                             Quote(dir / "ini\\wincmd.ini") + " " + Quote(plugin + "ravelpak.wcx64") + " " +
-                             Quote(dir / "out\\x.zip") + " " + Quote(dir / "src\\") + " a.sfv a.zip";
-    const std::vector<std::string> first = Lines(RunProcess(pack).output);
-    ASSERT_FALSE(first.empty());
-    EXPECT_EQ(first.back(), "result 0");
+    const auto pack = [&] {
+        return RunWcxhostPack("--trace --ini " + Quote(dir / "ini\\wincmd.ini"), plugin + "ravelpak.wcx64",
+                              dir / "out\\x.zip", dir / "src\\", "a.sfv a.zip")
+            .output;
+    };
+    EXPECT_EQ(LastLine(pack()), "result 0");
     EXPECT_EQ(ReadFileBytes(dir / "ini\\ravelpak.xml"), kDefaultFile);
     EXPECT_TRUE(FileExists(dir / "src\\a.sfv"));
 
     WriteFileBytes(dir / "ini\\ravelpak.xml",
                    SettingsFileText("\t\t<Check-CRC>1</Check-CRC>\r\n\t\t<Delete-sfv>1</Delete-sfv>\r\n"));
-    const std::vector<std::string> second = Lines(RunProcess(pack).output);
+    const std::vector<std::string> second = Lines(pack());
     ASSERT_FALSE(second.empty());
     EXPECT_EQ(second.front(), "cb 0 Verifying a.zip...");
     EXPECT_EQ(second.back(), "result 0");

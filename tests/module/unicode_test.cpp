@@ -24,8 +24,7 @@ protected:
 
     ProcessResult Pack(const std::string& options, const std::string& destination, const std::string& names)
     {
-        return RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " pack " + options + " " + Quote(plugin_) + " " +
-                          Quote(destination + "new.zip") + " " + Quote(src()) + " " + names);
+        return RunWcxhostPack(options, plugin_, destination + "new.zip", src(), names);
     }
 
     // A release in src\FOLDER\: a RAR set named BASE.partN.rar, a ZIP named BASE.zip whose

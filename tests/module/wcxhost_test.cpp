@@ -26,12 +26,9 @@ protected:
     }
     ProcessResult Pack(const std::string& options, const std::string& names, const std::string& errorsTo = "")
     {
-        return RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " pack " + options + " " + plugin_ + " " +
-                              Quote(out() + "new.zip") + " " + Quote(src()) + " " + names,
-                          errorsTo);
+        return RunWcxhostPack(options, BinaryDirectory() + "ravelpak.wcx64", out() + "new.zip", src(), names, errorsTo);
     }
     TempDir dir_;
-    std::string plugin_ = Quote(BinaryDirectory() + "ravelpak.wcx64");
 };
 
 size_t CallCount(const std::string& output)

@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "engine/crc32.h"
+#include <zlib.h>
+
 #include "engine/text.h"
 
 namespace {
@@ -176,7 +177,9 @@ std::string PatternBytes(size_t size, uint32_t seed)
 std::string CrcHex(const std::string& content)
 {
     char text[16];
-    std::snprintf(text, sizeof text, "%08X", Crc32UpdateBytewise(0, content.data(), content.size()));
+    // zlib's, not the engine's: the SFV files that the tests write check the engine's CRC-32.
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+    std::snprintf(text, sizeof text, "%08lX", crc);
     return text;
 }
 
@@ -194,6 +197,21 @@ std::string BinaryDirectory()
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string full(path, length);
     return full.substr(0, full.rfind('\\') + 1);
+}
+
+std::string MountedFolder(const std::string& name)
+{
+    char full[MAX_PATH];
+    GetFullPathNameA((BinaryDirectory() + "..\\" + name + "\\").c_str(), MAX_PATH, full, nullptr);
+    return FileExists(std::string(full) + "mounted") ? std::string(full) : std::string();
+}
+
+ProcessResult RunWcxhostPack(const std::string& options, const std::string& plugin, const std::string& packedFile,
+                             const std::string& srcPath, const std::string& names, const std::string& errorsTo)
+{
+    return RunProcess(Quote(BinaryDirectory() + "wcxhost.exe") + " pack " + options + " " + Quote(plugin) + " " +
+                          Quote(packedFile) + " " + Quote(srcPath) + " " + names,
+                      errorsTo);
 }
 
 ProcessResult RunProcess(const std::string& commandLine, const std::string& errorsTo)
@@ -262,11 +280,11 @@ std::string SettingsFileText(const std::string& elements)
            "\t</General>\r\n</RavelpakSettings>\r\n";
 }
 
-std::string InstallModuleCopy(const std::string& directory, const std::string& elements, const std::string& moduleFile)
+std::string InstallModuleCopy(const std::string& directory, const std::string& elements)
 {
     MakeDirectories(directory);
     const std::string module = directory + "\\ravelpak.wcx64";
-    CopyFileW(PlatformPath(BinaryDirectory() + moduleFile).c_str(), PlatformPath(module).c_str(), FALSE);
+    CopyFileW(PlatformPath(BinaryDirectory() + "ravelpak.wcx64").c_str(), PlatformPath(module).c_str(), FALSE);
     WriteFileBytes(directory + "\\ravelpak.xml", SettingsFileText(elements));
     return module;
 }

@@ -43,6 +43,10 @@ std::string CrcHex(const std::string& content);
 // The directory that holds the test programs and the built binaries (ends with a backslash).
 std::string BinaryDirectory();
 
+// The folder NAME beside that directory when a ctest fixture script has mounted it (it holds
+// the file "mounted"), ending with a backslash; empty otherwise.
+std::string MountedFolder(const std::string& name);
+
 struct ProcessResult {
     int exitCode = -1;
     std::string output;  // standard output
@@ -53,6 +57,11 @@ struct ProcessResult {
 // only when standard error goes to the file (or device) `errorsTo`.
 ProcessResult RunProcess(const std::string& commandLine, const std::string& errorsTo = "");
 
+// Runs wcxhost's pack command with these options on the plugin, the packed file (whose folder
+// is the destination), the source folder and the names (as they stand on a command line).
+ProcessResult RunWcxhostPack(const std::string& options, const std::string& plugin, const std::string& packedFile,
+                             const std::string& srcPath, const std::string& names, const std::string& errorsTo = "");
+
 // Quotes a command-line argument; a trailing backslash is doubled so that it does not escape
 // the closing quote.
 std::string Quote(const std::string& text);
@@ -60,10 +69,9 @@ std::string Quote(const std::string& text);
 // A settings file whose General element holds these value elements.
 std::string SettingsFileText(const std::string& elements);
 
-// Copies the built module (or its test build, `moduleFile`) into `directory` with a settings
-// file holding these value elements; returns the copy's path.
-std::string InstallModuleCopy(const std::string& directory, const std::string& elements,
-                              const std::string& moduleFile = "ravelpak.wcx64");
+// Copies the built module into `directory` with a settings file holding these value elements;
+// returns the copy's path.
+std::string InstallModuleCopy(const std::string& directory, const std::string& elements);
 
 // Splits text into lines, dropping CR characters.
 std::vector<std::string> Lines(const std::string& text);

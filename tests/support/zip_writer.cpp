@@ -118,8 +118,7 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, const ZipArchiveOptio
         archive += LocalHeader(entry, p) + p.stored;
         if (entry.dataDescriptor) {
             const int sizeBytes = entry.zip64 ? 8 : 4;
-            archive += (entry.descriptorSignature ? std::string("PK\x07\x08", 4) : std::string()) +
-                       LittleEndian(p.crc, 4) + LittleEndian(p.storedSize, sizeBytes) + LittleEndian(p.size, sizeBytes);
+            archive += std::string("PK\x07\x08", 4) + LittleEndian(p.crc, 4) + LittleEndian(p.storedSize, sizeBytes) + LittleEndian(p.size, sizeBytes);
         }
         directory += CentralRecord(entry, p, offset);
     }

@@ -25,8 +25,7 @@ struct ZipEntry {
     std::string centralExtra;
     // Flag bit 3: the local header carries zero CRC and sizes, a data descriptor follows the
     // data.
-    bool dataDescriptor = false;
-    bool descriptorSignature = true;  // the descriptor's optional "PK\7\8"
+    bool dataDescriptor = false;  // written with its optional signature "PK\7\8"
     // Sizes and offset only in ZIP64 extra fields: the headers hold 0xFFFFFFFF (the local one 0
     // with a data descriptor, whose sizes then take 8 bytes each).
     bool zip64 = false;

@@ -39,7 +39,8 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
-void MovePointer(HWND window, POINT client)
+// Moves the pointer onto a point of the window's client area and waits until it is there.
+static void MovePointer(HWND window, POINT client)
 {
     ClientToScreen(window, &client);
     const int width = GetSystemMetrics(SM_CXSCREEN);

@@ -31,7 +31,6 @@ template <typename Get, typename T>::testing::AssertionResult Eventually(Get get
 
 #define EXPECT_EVENTUALLY_EQ(expression, expected) EXPECT_TRUE(Eventually([&] { return expression; }, expected))
 
-void MovePointer(HWND window, POINT client);
 void Click(HWND window, POINT client);
 void PressKey(WORD key);
 void TypeText(const std::string& text);
