@@ -204,17 +204,17 @@ SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& rec
     if (error != ERROR_SUCCESS)
         return Failure(path, error);
 
-    // A file that says it is UTF-8 but is not is read as it stands, as files of earlier
-    // versions in the ANSI code page are.
-    std::string text =
-        NamesUtf8(declaredXmlEncoding(bytes)) && IsValidUtf8(bytes) ? CodePageFromUtf8(bytes, CP_ACP) : bytes;
+    // The values of a UTF-8 file come out of the document in UTF-8, its character references
+    // too; the record keeps them in the ANSI code page. A file that says it is UTF-8 but is not
+    // is read as it stands, as files of earlier versions in the ANSI code page are.
+    const bool utf8 = NamesUtf8(declaredXmlEncoding(bytes)) && IsValidUtf8(bytes);
     XmlParamDocument document;
-    document.loadText(std::move(text));
+    document.loadText(std::move(bytes));
     for (const auto& entry : kFlagKeys)
         ReadFlag(document, entry.key, record.*entry.flag);
     std::string patterns;
     if (document.getParamString(kKeyFileToKeep, patterns, std::string()))
-        SetKeepPatternText(record, patterns);
+        SetKeepPatternText(record, utf8 ? CodePageFromUtf8(patterns, CP_ACP) : patterns);
 
     return Success(path);
 }

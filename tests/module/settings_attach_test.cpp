@@ -48,6 +48,15 @@ TEST(SettingsAttach, CompleteFileIsReadAndLeftUnchanged)
         LoadedSettings(dir),
         "deleteTemp=1 keepOverwritten=0 deleteSrcDuring=1 keepSrcNoSfv=0 checkCrc=1 deleteSfv=0 keep=NFO,nfo,txt");
     EXPECT_EQ(ReadFileBytes(dir / "ravelpak.xml"), content);
+
+    // A UTF-8 file: its characters and its character references reach the engine in the ANSI
+    // code page (1252 here).
+    TempDir utf8;
+    WriteFileBytes(utf8 / "ravelpak.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<RavelpakSettings><General>"
+                                          "<File-to-keep>*.d\xC3\xA4t,*.t&#252;t</File-to-keep>"
+                                          "</General></RavelpakSettings>\r\n");
+    const std::string loaded = LoadedSettings(utf8);
+    EXPECT_EQ(loaded.substr(loaded.find("keep=")), "keep=d\xE4t,t\xFCt");
 }
 
 // The module in a folder that nobody can write (tests/read_only_plugin.sh makes it): wcxhost
