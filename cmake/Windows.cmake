@@ -22,7 +22,11 @@ include(cmake/ThirdParty.cmake)
 add_library(ravelpak_core STATIC
     engine/text.cpp
     engine/job_progress.cpp
+    engine/journal.cpp
+    engine/output_file.cpp
     engine/pack_driver.cpp
+    engine/rar5_layout.cpp
+    engine/rar_deleting_copy.cpp
     engine/rar_stage.cpp
     engine/sfv.cpp
     engine/source_deletion.cpp

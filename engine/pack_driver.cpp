@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/file_list.h"
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/sfv.h"
 #include "engine/source_deletion.h"
@@ -34,6 +35,12 @@ bool IsSfvEntry(const std::string& name)
     const size_t dot = name.rfind('.');
     return dot != std::string::npos && name.find('\\', dot) == std::string::npos &&
            _stricmp(name.c_str() + dot, ".sfv") == 0;
+}
+
+bool IsFile(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(PlatformPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsDirectory(const std::string& path)
@@ -121,20 +128,47 @@ private:
     }
 
     // Verifies and unpacks the gathered group; the SFV files go only with a group that was
-    // delivered completely, since they still check whatever is left of one that was not.
+    // delivered completely, since they still check whatever is left of one that was not. The
+    // group's journal tells what a dead run of this job did already, and goes with a delivered
+    // group.
     Failure Deliver()
     {
         if (progress_.stopped())
             return {Outcome::Stopped, "stopped, nothing unpacked"};
-        if (context_.settings.checkCrc) {
-            for (const std::string& sfv : sfvPaths_) {
-                Failure failure = VerifySfv(sfv, progress_, context_.verified);
-                if (!failure.ok()) {
-                    failure.detail += ", nothing unpacked";
-                    return failure;
-                }
+        Journal journal(currentDestination_);
+        if (journal.Load() == Journal::LoadResult::Unusable)
+            progress_.Text(journal.path() + " is no journal this version can read; it is not used");
+        context_.journal = &journal;
+        Failure failure = VerifyGroup(journal);
+        if (failure.ok())
+            failure = UnpackVerified();
+        if (failure.ok() && context_.settings.deleteSfv && !ConsumeSources(context_, sfvPaths_, {}))
+            failure = {Outcome::CannotWrite, "cannot write " + journal.path()};
+        if (failure.ok())
+            journal.Remove();
+        context_.journal = nullptr;
+        return failure;
+    }
+
+    Failure VerifyGroup(Journal& journal)
+    {
+        if (!context_.settings.checkCrc)
+            return Failure();
+        for (const std::string& sfv : sfvPaths_) {
+            // A run of this job that died after it deleted the SFV file had delivered the group.
+            if (journal.IsConsumed(sfv) && !IsFile(sfv))
+                continue;
+            Failure failure = VerifySfv(sfv, progress_, context_.verified, journal);
+            if (!failure.ok()) {
+                failure.detail += ", nothing unpacked";
+                return failure;
             }
         }
+        return Failure();
+    }
+
+    Failure UnpackVerified()
+    {
         progress_.BeginGroup();
         for (const std::string& source : sources_)
             progress_.AddSource(source, FileSize(source));
@@ -145,9 +179,6 @@ private:
         }
         const Failure failure = UnpackGroup(context_, sources_, currentDestination_);
         progress_.Flush();
-        if (failure.ok() && context_.settings.deleteSfv)
-            for (const std::string& sfv : sfvPaths_)
-                DeleteFileW(PlatformPath(sfv).c_str());
         return failure;
     }
 

@@ -7,10 +7,14 @@
 #include <memory>
 #include <vector>
 
-#include "engine/text.h"
+#include "engine/crc32.h"
+#include "engine/output_file.h"
 #include "engine/paths.h"
+#include "engine/rar_deleting_copy.h"
 #include "engine/source_deletion.h"
+#include "engine/text.h"
 #include "engine/unrar_library.h"
+#include "engine/zip/zip_reader.h"
 
 namespace {
 
@@ -52,10 +56,29 @@ bool Exists(const std::string& path)
     return GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-enum class Pass { Survey, Test, Extract };
+// True when both names lead to one file: a hard link of the other.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::string* paths[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE file = CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        const bool read = GetFileInformationByHandle(file, &info[i]) != 0;
+        CloseHandle(file);
+        if (!read)
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+enum class Pass { Survey, Extract };
 
 // One pass of the library over the set, and everything the library's callback decides: which
-// file is the next volume, when a finished volume may be deleted, the host's progress and stop.
+// file is the next volume, where the unpacked data goes, the host's progress and stop.
 class SetPass {
 public:
     SetPass(const UnpackContext& context, const VolumeNames& names, const std::string& firstVolume,
@@ -71,12 +94,8 @@ public:
     const std::string& onDisk() const { return onDisk_; }
     const Failure& volumeFailure() const { return volumeFailure_; }
     bool encrypted() const { return encrypted_; }
-    bool deletionBegun() const { return deleted_ > 0; }
-    size_t deleted() const { return deleted_; }
-    bool deletionEnded() const { return deletionEnded_; }
 
-    // Deletion of finished volumes during this pass; the sizes tell how far the library got.
-    void DeleteAsItGoes(bool on) { deleting_ = on; }
+    // The sizes tell how far the library got, for the host's progress.
     void MeasureAgainst(const std::vector<std::string>& volumeNames, std::vector<uint64_t> volumeSizes,
                         uint64_t unpackedTotal)
     {
@@ -86,20 +105,16 @@ public:
         reported_.assign(volumeSizes_.size(), 0);
     }
 
-    // The entry being written now (empty between entries), and the end of an entry.
-    void BeginEntry(const std::wstring& outputPath)
+    // The entry's data goes to `output` while the library tests it; the library checks its CRC.
+    void BeginEntry(OutputFile* output)
     {
-        currentOutput_ = outputPath;
-        delivered_ = 0;
+        output_ = output;
+        crc_ = 0;
+        writeFailed_ = false;
     }
-    uint64_t EndEntry(bool failed)
-    {
-        currentOutput_.clear();
-        if (failed)
-            EndDeletion();
-        return delivered_;
-    }
-    void EndDeletion() { deletionEnded_ = true; }
+    void EndEntry() { output_ = nullptr; }
+    uint32_t crc() const { return crc_; }
+    bool writeFailed() const { return writeFailed_; }
 
     static int CALLBACK Callback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
     {
@@ -121,7 +136,7 @@ private:
             return p2 == RAR_VOL_ASK ? GiveNextVolume(reinterpret_cast<wchar_t*>(p1))
                                      : AcceptVolume(reinterpret_cast<const wchar_t*>(p1));
         case UCM_PROCESSDATA:
-            return Processed(static_cast<uint64_t>(p2));
+            return Processed(reinterpret_cast<const unsigned char*>(p1), static_cast<size_t>(p2));
         case UCM_NEEDPASSWORD:
         case UCM_NEEDPASSWORDW:
             encrypted_ = true;
@@ -159,8 +174,7 @@ private:
         return 1;
     }
 
-    // The library has opened the next volume (and closed the finished one): it must be the
-    // set's own next volume; then the finished one may go.
+    // The library has opened the next volume: it must be the set's own next volume.
     int AcceptVolume(const wchar_t* opened)
     {
         const std::string next = ExpectedNext();
@@ -171,54 +185,33 @@ private:
             volumeFailure_ = {Outcome::BadData, NameOf(Utf8(opened)) + " does not belong to the set"};
             return -1;
         }
-        const std::string finished = onDisk_;
         volumes_.push_back(next);
         onDisk_ = next;
         ReportProgress();
-        if (deleting_ && !deletionEnded_) {
-            if (CurrentEntryLanding() && DeleteFileW(PlatformPath(finished).c_str()))
-                ++deleted_;
-            else
-                EndDeletion();
-        }
         return 0;
     }
 
-    // Everything written so far is on disk: no entry failed, and the one being written has all
-    // the bytes the library gave it.
-    bool CurrentEntryLanding() const
+    int Processed(const unsigned char* data, size_t bytes)
     {
-        return currentOutput_.empty() || delivered_ == 0 || WrittenSoFar(currentOutput_, delivered_);
-    }
-
-    int Processed(uint64_t bytes)
-    {
-        delivered_ += bytes;
+        if (output_) {
+            if (!output_->Write(data, bytes)) {
+                writeFailed_ = true;
+                return -1;
+            }
+            crc_ = Crc32Update(crc_, data, bytes);
+        }
         unpackedDone_ += bytes;
         ReportProgress();
-        if (!context_.progress->stopped())
-            return 0;
-        if (!deletionBegun())
-            return -1;
-        if (!finishingAnnounced_) {
-            context_.progress->Text("Finishing " + NameOf(volumes_.front()) +
-                                    " before stopping: its first volumes are already deleted");
-            finishingAnnounced_ = true;
-        }
-        return 0;
+        return context_.progress->stopped() ? -1 : 0;
     }
 
     // The host learns how far the set got: as bytes of its volumes when they are selected
     // files, estimated from the unpacked bytes; as a percentage otherwise.
     void ReportProgress()
     {
-        JobProgress& progress = *context_.progress;
-        if (pass_ == Pass::Test) {
-            progress.Working("Testing " + NameOf(volumes_.front()) + "...");
-            return;
-        }
         if (pass_ != Pass::Extract || volumeSizes_.empty())
             return;
+        JobProgress& progress = *context_.progress;
         uint64_t total = 0, finished = 0;
         for (size_t i = 0; i < volumeSizes_.size(); ++i) {
             total += volumeSizes_[i];
@@ -250,12 +243,9 @@ private:
     std::string lastGiven_;
     Failure volumeFailure_;
     bool encrypted_ = false;
-    bool deleting_ = false;
-    bool deletionEnded_ = false;
-    size_t deleted_ = 0;
-    bool finishingAnnounced_ = false;
-    std::wstring currentOutput_;
-    uint64_t delivered_ = 0;
+    OutputFile* output_ = nullptr;
+    uint32_t crc_ = 0;
+    bool writeFailed_ = false;
     uint64_t unpackedDone_ = 0;
     uint64_t unpackedTotal_ = 0;
     std::vector<std::string> volumeNames_;
@@ -271,16 +261,13 @@ public:
     RarArchive(const RarArchive&) = delete;
     RarArchive& operator=(const RarArchive&) = delete;
 
-    // The library's open result (ERAR_SUCCESS when open). The library never deletes an output
-    // that failed: what goes is decided here, since after volumes were deleted that output may
-    // hold the only copy of their data.
+    // The library's open result (ERAR_SUCCESS when open).
     int Open(const std::string& path, unsigned mode, SetPass* pass)
     {
         std::wstring widePath = PlatformPath(path);
         RAROpenArchiveDataEx data = {};
         data.ArcNameW = &widePath[0];
         data.OpenMode = mode;
-        data.OpFlags = ROADOF_KEEPBROKEN;
         if (pass) {
             data.Callback = SetPass::Callback;
             data.UserData = reinterpret_cast<LPARAM>(pass);
@@ -372,27 +359,6 @@ Failure Survey(const UnrarLibrary& unrar, const UnpackContext& context, const Vo
     return status == ERAR_END_ARCHIVE ? Failure() : LibraryFailure(status, pass, std::string());
 }
 
-// Reads the whole set through the library's test mode: its data is intact when it succeeds.
-Failure TestSet(const UnrarLibrary& unrar, const UnpackContext& context, const VolumeNames& names,
-                const std::string& archivePath, const std::string& openedAs)
-{
-    SetPass pass(context, names, archivePath, openedAs, Pass::Test);
-    RarArchive archive(unrar);
-    const int opened = archive.Open(openedAs, RAR_OM_EXTRACT, &pass);
-    if (opened != ERAR_SUCCESS)
-        return LibraryFailure(opened, pass, std::string());
-    std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
-    int status;
-    while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
-        const int tested = unrar.RARProcessFileW(archive.handle(), RAR_TEST, nullptr, nullptr);
-        if (context.progress->stopped())
-            return {Outcome::Stopped, "stopped while testing " + NameOf(archivePath)};
-        if (tested != ERAR_SUCCESS)
-            return LibraryFailure(tested, pass, std::string());
-    }
-    return status == ERAR_END_ARCHIVE ? Failure() : LibraryFailure(status, pass, std::string());
-}
-
 // An output that the library must not replace: a read-only file, or one that another program
 // holds open. The library would fail it only after reading past its data.
 bool TargetRefused(const std::wstring& wide)
@@ -409,38 +375,175 @@ bool TargetRefused(const std::wstring& wide)
     return false;
 }
 
-// The first volume under the name the library reads it by, given back its own name unless it
-// was deleted.
-class FirstVolumeName {
+// The first volume under another name that the library reads the set by, so that it asks for
+// every next volume instead of opening a name it derived itself: a hard link "xxx" + its name
+// beside it, which leaves the download's own names as they are whenever the process dies. A
+// link that a dead run left is taken away first. Where the file system has no hard links, the
+// volume itself is renamed and given its name back at the end; should the process die
+// meanwhile, the next run renames it back before anything else (RestorePrefixedVolume).
+class VolumeAlias {
 public:
-    explicit FirstVolumeName(const std::string& own) : own_(own), onDisk_(own) {}
-    ~FirstVolumeName()
-    {
-        if (onDisk_ != own_ && Exists(onDisk_))
-            MoveFileW(PlatformPath(onDisk_).c_str(), PlatformPath(own_).c_str());
-    }
-    FirstVolumeName(const FirstVolumeName&) = delete;
-    FirstVolumeName& operator=(const FirstVolumeName&) = delete;
+    explicit VolumeAlias(const std::string& own) : own_(own), onDisk_(own) {}
+    ~VolumeAlias() { Undo(); }
+    VolumeAlias(const VolumeAlias&) = delete;
+    VolumeAlias& operator=(const VolumeAlias&) = delete;
 
-    // Reads the set under the prefixed name, so that the library asks for every next volume
-    // instead of opening a name it derived itself. Nothing is renamed when a file has that name.
-    void Prefix()
+    void Make()
     {
         const std::string prefixed = PrefixedVolumeName(own_);
-        if (!Exists(prefixed) && MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
+        if (Exists(prefixed) && SameFile(prefixed, own_))
+            DeleteFileW(PlatformPath(prefixed).c_str());
+        if (Exists(prefixed))
+            return;
+        linked_ = CreateHardLinkW(PlatformPath(prefixed).c_str(), PlatformPath(own_).c_str(), nullptr) != 0;
+        if (linked_ || MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
             onDisk_ = prefixed;
+    }
+    // The volume has its own name only again: a link would keep its data on the disk after
+    // the volume is deleted.
+    void Undo()
+    {
+        if (linked_)
+            DeleteFileW(PlatformPath(onDisk_).c_str());
+        else if (onDisk_ != own_ && Exists(onDisk_))
+            MoveFileW(PlatformPath(onDisk_).c_str(), PlatformPath(own_).c_str());
+        linked_ = false;
+        onDisk_ = own_;
     }
     const std::string& onDisk() const { return onDisk_; }
 
 private:
     std::string own_;
     std::string onDisk_;
+    bool linked_ = false;
 };
+
+// What the library's header says of an entry, as the output takes it.
+struct EntryFacts {
+    std::wstring name;
+    bool directory = false;
+    uint64_t size = 0;
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    FILETIME times[3] = {};  // creation, access, write; zero when the set does not carry them
+};
+
+EntryFacts FactsOf(const RARHeaderDataEx& header)
+{
+    EntryFacts facts;
+    const size_t capacity = sizeof header.FileNameW / sizeof header.FileNameW[0];
+    facts.name.assign(header.FileNameW, wcsnlen(header.FileNameW, capacity));
+    facts.directory = (header.Flags & RHDF_DIRECTORY) != 0;
+    facts.size = (static_cast<uint64_t>(header.UnpSizeHigh) << 32) | header.UnpSize;
+    const unsigned kHostWindows = 2;
+    const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    if (header.HostOS == kHostWindows && (header.FileAttr & kKept))
+        facts.attributes = header.FileAttr & kKept;
+    facts.times[0] = {header.CtimeLow, header.CtimeHigh};
+    facts.times[1] = {header.AtimeLow, header.AtimeHigh};
+    facts.times[2] = {header.MtimeLow, header.MtimeHigh};
+    return facts;
+}
+
+const FILETIME* TimeOrNull(const FILETIME& time)
+{
+    return time.dwLowDateTime || time.dwHighDateTime ? &time : nullptr;
+}
+
+// The room a set needs and has: all of its output, or, with its volumes deleted as it is
+// unpacked, what the output outgrows them by.
+struct Room {
+    uint64_t free = 0;
+    uint64_t plain = 0;
+    uint64_t deleting = 0;
+};
+
+Room RoomFor(const SetSurvey& survey, const std::vector<uint64_t>& volumeSizes, const std::string& archivePath,
+             const std::string& destination)
+{
+    uint64_t volumeBytes = 0, largestVolume = 0;
+    for (uint64_t size : volumeSizes) {
+        volumeBytes += size;
+        largestVolume = std::max(largestVolume, size);
+    }
+    const uint64_t unpacked = survey.unpackedSize;
+    Room room;
+    room.free = FreeSpace(destination);
+    room.plain = unpacked + RoomMargin(unpacked);
+    room.deleting = SameDrive(DirectoryOf(archivePath), destination)
+                        ? (unpacked > volumeBytes ? unpacked - volumeBytes : 0) + largestVolume + RoomMargin(unpacked)
+                        : room.plain;
+    return room;
+}
+
+// Unpacks the set through the library, each entry into its output under a temporary name: the
+// library reads and checks the data, the engine writes it. Nothing of the set is deleted here.
+Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& names, const std::string& archivePath,
+                             const std::string& openedAs, const SetSurvey& survey,
+                             const std::vector<uint64_t>& volumeSizes, const std::string& destination,
+                             std::vector<JournalFile>& landed, std::vector<std::string>& volumes)
+{
+    const UnrarLibrary& unrar = *context.unrar;
+    const std::string archiveName = NameOf(archivePath);
+    SetPass pass(context, names, archivePath, openedAs, Pass::Extract);
+    pass.MeasureAgainst(survey.volumes, volumeSizes, survey.unpackedSize);
+    RarArchive archive(unrar);
+    const int opened = archive.Open(openedAs, RAR_OM_EXTRACT, &pass);
+    if (opened != ERAR_SUCCESS)
+        return LibraryFailure(opened, pass, std::string());
+
+    std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
+    Failure failure;
+    int status;
+    while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
+        if (context.progress->stopped())
+            return {Outcome::Stopped, "stopped in " + archiveName};
+        const EntryFacts entry = FactsOf(*header);
+        const std::string name = Utf8(entry.name);
+        const std::string target = destination + name;
+        const bool safe = StaysBelowDestination(entry.name);
+        if (safe && entry.directory) {
+            ensureDirectory(destination, name);
+            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+            continue;
+        }
+        const size_t slash = name.find_last_of("\\/");
+        if (safe)
+            ensureDirectory(destination, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
+        OutputFile out(target);
+        if (!safe || TargetRefused(PlatformPath(target)) || !out.Create(entry.attributes)) {
+            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+            if (failure.ok())
+                failure = {Outcome::CannotWrite, "cannot write " + name};
+            continue;
+        }
+        pass.BeginEntry(&out);
+        const int processed = unrar.RARProcessFileW(archive.handle(), RAR_TEST, nullptr, nullptr);
+        pass.EndEntry();
+        if (context.progress->stopped())
+            return {Outcome::Stopped, "stopped in " + archiveName};
+        if (processed == ERAR_SUCCESS && !pass.writeFailed() && out.written() == entry.size &&
+            out.Commit(TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]), TimeOrNull(entry.times[2]))) {
+            landed.push_back({target, entry.size, pass.crc()});
+            continue;
+        }
+        if (failure.ok())
+            failure = processed == ERAR_SUCCESS || pass.writeFailed() ? Failure{Outcome::CannotWrite, "cannot write " + name}
+                                                                      : LibraryFailure(processed, pass, name);
+        if (!pass.volumeFailure().ok())
+            break;
+    }
+    if (failure.ok() && status != ERAR_END_ARCHIVE)
+        failure = LibraryFailure(status, pass, std::string());
+    if (failure.ok())
+        pass.ReportAllConsumed();
+    volumes = pass.volumes();
+    return failure;
+}
 
 }  // namespace
 
 Failure ExtractRar(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   FileList& output)
+                   std::vector<JournalFile>& landed)
 {
     const std::string archiveName = NameOf(archivePath);
     if (!context.unrar)
@@ -462,135 +565,40 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         return Failure();
 
     const VolumeNames names(archivePath);
-    const bool volumeSet = (flags & ROADF_VOLUME) != 0;
-    FirstVolumeName first(archivePath);
-    if (volumeSet && (flags & ROADF_NEWNUMBERING) && names.oldStyle())
-        first.Prefix();
+    VolumeAlias first(archivePath);
+    if ((flags & ROADF_VOLUME) && (flags & ROADF_NEWNUMBERING) && names.oldStyle())
+        first.Make();
 
     SetSurvey survey;
     Failure failure = Survey(unrar, context, names, archivePath, first.onDisk(), survey);
     if (!failure.ok())
         return failure;
-
-    // Room: the whole set's output, or with deletion as it goes, what it outgrows its volumes by.
     std::vector<uint64_t> volumeSizes;
-    uint64_t volumeBytes = 0, largestVolume = 0;
-    for (size_t i = 0; i < survey.volumes.size(); ++i) {
-        volumeSizes.push_back(FileSize(i == 0 ? first.onDisk() : survey.volumes[i]));
-        volumeBytes += volumeSizes.back();
-        largestVolume = std::max(largestVolume, volumeSizes.back());
-    }
-    const uint64_t unpacked = survey.unpackedSize;
-    const uint64_t freeBytes = FreeSpace(destination);
-    const uint64_t needPlain = unpacked + RoomMargin(unpacked);
-    const bool deletionFreesRoom = SameDrive(DirectoryOf(archivePath), destination);
-    const uint64_t needDeleting =
-        deletionFreesRoom ? (unpacked > volumeBytes ? unpacked - volumeBytes : 0) + largestVolume + RoomMargin(unpacked)
-                          : needPlain;
-    const bool mayDelete = SourcesMayBeDeleted(context) && survey.volumes.size() > 1;
-    const Failure noRoom = {Outcome::NoRoom,
-                            "not room enough for " + archiveName + " (" + std::to_string(needPlain >> 20) + " MiB)"};
-    if (freeBytes < needDeleting || (freeBytes < needPlain && !mayDelete))
-        return noRoom;
-
-    // Volumes go as the library finishes them when that costs nothing (the SFV file vouched for
-    // every one) or when the set fits no other way; then its data must be known intact before
-    // the first volume goes, by a test pass if need be. Otherwise they go after the whole set.
-    bool verified = true;
     for (const std::string& volume : survey.volumes)
-        verified = verified && context.verified.count(FileIdentity(volume)) != 0;
-    const bool deleteAsItGoes = mayDelete && (verified || freeBytes < needPlain);
-    if (deleteAsItGoes && !verified) {
-        failure = TestSet(unrar, context, names, archivePath, first.onDisk());
-        if (!failure.ok())
-            return failure;
+        volumeSizes.push_back(FileSize(volume));
+    const Room room = RoomFor(survey, volumeSizes, archivePath, destination);
+    const bool mayDelete = SourcesMayBeDeleted(context) && survey.volumes.size() > 1;
+    const std::string need = std::to_string(room.plain >> 20) + " MiB";
+    if (room.free < room.plain) {
+        // Volumes go while the set is unpacked only when it fits no other way, and only when
+        // what came out of them can be continued by the next run should this one die.
+        if (!mayDelete || room.free < room.deleting)
+            return {Outcome::NoRoom, "not room enough for " + archiveName + " (" + need + ")"};
+        first.Undo();
+        std::vector<JournalFile> volumes;
+        for (size_t i = 0; i < survey.volumes.size(); ++i)
+            volumes.push_back({survey.volumes[i], volumeSizes[i], 0});
+        return UnpackDeletingVolumes(context, volumes, destination, landed);
     }
 
-    SetPass pass(context, names, archivePath, first.onDisk(), Pass::Extract);
-    pass.DeleteAsItGoes(deleteAsItGoes);
-    pass.MeasureAgainst(survey.volumes, volumeSizes, unpacked);
-    RarArchive archive(unrar);
-    const int opened = archive.Open(first.onDisk(), RAR_OM_EXTRACT, &pass);
-    if (opened != ERAR_SUCCESS)
-        return LibraryFailure(opened, pass, std::string());
-
-    std::wstring extractionPath = PlatformPath(destination);
-    std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
-    std::string keptPartial;  // what came out of deleted volumes, kept after a failure
-    int status;
-    while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
-        if (context.progress->stopped() && !pass.deletionBegun()) {
-            failure = {Outcome::Stopped, "stopped in " + archiveName};
-            break;
-        }
-        const size_t capacity = sizeof header->FileNameW / sizeof header->FileNameW[0];
-        const std::wstring name(header->FileNameW, wcsnlen(header->FileNameW, capacity));
-        const bool directory = (header->Flags & RHDF_DIRECTORY) != 0;
-        const std::wstring target = PlatformPath(destination + Utf8(name));
-        if (!StaysBelowDestination(name) || (!directory && TargetRefused(target))) {
-            // Skipping reads past the entry's volumes too: none of them may go from here on.
-            pass.EndDeletion();
-            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
-            if (failure.ok())
-                failure = {Outcome::CannotWrite, "cannot write " + Utf8(name)};
-            continue;
-        }
-        pass.BeginEntry(directory ? std::wstring() : target);
-        const int processed = unrar.RARProcessFileW(archive.handle(), RAR_EXTRACT, &extractionPath[0], nullptr);
-        const uint64_t size = (static_cast<uint64_t>(header->UnpSizeHigh) << 32) | header->UnpSize;
-        bool landed = processed == ERAR_SUCCESS && (directory || LandedOnDisk(target, size));
-        const uint64_t delivered = pass.EndEntry(!landed);
-        if (landed) {
-            output.Append(destination + Utf8(name));
-            continue;
-        }
-        // What did not come out completely never stays under its real name. Once volumes were
-        // deleted it holds the only copy of their data: it is kept under a name that says so,
-        // or, should that fail, under its own.
-        if (!directory && delivered > 0) {
-            const std::string partial = destination + Utf8(name) + ".incomplete";
-            if (!pass.deletionBegun())
-                DeleteFileW(target.c_str());
-            else if (MoveFileW(target.c_str(), PlatformPath(partial).c_str()))
-                keptPartial = NameOf(partial);
-            else
-                keptPartial = Utf8(name);
-        }
-        if (context.progress->stopped() && !pass.deletionBegun()) {
-            failure = {Outcome::Stopped, "stopped in " + archiveName};
-            break;
-        }
-        const std::string entryName = Utf8(name);
-        if (failure.ok())
-            failure = processed == ERAR_SUCCESS ? Failure{Outcome::CannotWrite, "cannot write " + entryName}
-                                                : LibraryFailure(processed, pass, entryName);
-        if (!pass.volumeFailure().ok())
-            break;
-    }
-    if (failure.ok() && status != ERAR_END_ARCHIVE)
-        failure = LibraryFailure(status, pass, std::string());
-    archive.Close();
-
-    if (failure.ok()) {
-        pass.ReportAllConsumed();
-        if (SourcesMayBeDeleted(context)) {
-            // The volumes that were not deleted as the library went: all of them, or the last.
-            const std::vector<std::string>& volumes = pass.volumes();
-            for (size_t i = pass.deleted(); i < volumes.size(); ++i) {
-                // Deleting a large file takes a while on some file systems: the host stays called.
-                context.progress->Working(volumes[i]);
-                DeleteFileW(PlatformPath(i == 0 ? first.onDisk() : volumes[i]).c_str());
-            }
-        }
-        if (context.progress->stopped())
-            return {Outcome::Stopped, "stopped after " + archiveName};
+    std::vector<std::string> volumes;
+    failure = UnpackThroughLibrary(context, names, archivePath, first.onDisk(), survey, volumeSizes, destination,
+                                   landed, volumes);
+    if (!failure.ok()) {
+        failure.detail += "; the set was kept";
         return failure;
     }
-    if (pass.deletionBegun()) {
-        failure.detail += "; its first " + std::to_string(pass.deleted()) + " volumes were deleted, the rest kept";
-        if (!keptPartial.empty())
-            failure.detail += ", what came out of them is in " + keptPartial;
-    } else
-        failure.detail += "; the set was kept";
-    return failure;
+    if (SourcesMayBeDeleted(context) && !ConsumeSources(context, volumes, landed))
+        return {Outcome::CannotWrite, "cannot write the journal in " + destination + "; the set was kept"};
+    return context.progress->stopped() ? Failure{Outcome::Stopped, "stopped after " + archiveName} : failure;
 }

@@ -7,15 +7,19 @@
 #include <unordered_set>
 
 #include "engine/job_progress.h"
+#include "engine/journal.h"
 #include "engine/outcome.h"
 
 // Checks every file that the SFV file lists, announcing each one to the host before and after
 // its checksum is computed, and adds the identity (FileIdentity) of each file that matched to
 // `verified`. A listed name must stay inside the SFV file's directory; one that would reach
 // outside it (a "..", a drive, a UNC path, a device) is a mismatch, and nothing is read for it.
-// A listed file that cannot be read never counts as verified. The host's stop is heard between
-// blocks, also inside one large file.
-Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified);
+// A listed file that cannot be read never counts as verified, unless it is gone because an
+// earlier run of this job verified it and then consumed it (the journal says so). Each file that
+// matched is recorded in the journal too. The host's stop is heard between blocks, also inside
+// one large file.
+Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified,
+                  Journal& journal);
 
 // CRC-32 of a whole file, read in 1 MiB blocks; `onBlock` is called after each block and ends
 // the reading with false. False when the file cannot be opened or read, or reading was ended.

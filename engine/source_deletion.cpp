@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/sfv.h"
 #include "engine/text.h"
 #include "engine/paths.h"
 
@@ -74,21 +75,6 @@ bool ReadVint(const unsigned char*& p, const unsigned char* end, uint64_t& value
     }
     return false;
 }
-
-bool StandardInfo(const std::wstring& path, FILE_STANDARD_INFO& info)
-{
-    HANDLE file =
-        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool read = GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
-    CloseHandle(file);
-    return read && !info.Directory;
-}
-
-// Holes smaller than one page may be how a file system stores a file's tail.
-const uint64_t kAllocationSlack = 4096;
 
 }  // namespace
 
@@ -164,18 +150,38 @@ std::string PrefixedVolumeName(const std::string& path)
     return path.substr(0, start) + kVolumePrefix + path.substr(start);
 }
 
-bool LandedOnDisk(const std::wstring& path, uint64_t size)
+bool RestorePrefixedVolume(const std::string& path)
 {
-    FILE_STANDARD_INFO info;
-    return StandardInfo(path, info) && static_cast<uint64_t>(info.EndOfFile.QuadPart) == size &&
-           static_cast<uint64_t>(info.AllocationSize.QuadPart) + kAllocationSlack >= size;
+    const std::wstring own = PlatformPath(path);
+    const std::wstring prefixed = PlatformPath(PrefixedVolumeName(path));
+    return GetFileAttributesW(own.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           GetFileAttributesW(prefixed.c_str()) != INVALID_FILE_ATTRIBUTES && MoveFileW(prefixed.c_str(), own.c_str());
 }
 
-bool WrittenSoFar(const std::wstring& path, uint64_t size)
+bool ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
+                    const std::vector<JournalFile>& outputs)
 {
-    FILE_STANDARD_INFO info;
-    return StandardInfo(path, info) && static_cast<uint64_t>(info.EndOfFile.QuadPart) >= size &&
-           static_cast<uint64_t>(info.AllocationSize.QuadPart) + kAllocationSlack >= size;
+    context.journal->AddConsumed(sources, outputs);
+    if (!context.journal->Commit())
+        return false;
+    for (const std::string& source : sources) {
+        // Deleting a large file takes a while on some file systems: the host stays called.
+        context.progress->Working(source);
+        // A file that stays is only clutter: the journal says it was consumed, and the next run
+        // deletes it once it finds its outputs whole.
+        DeleteFileW(PlatformPath(source).c_str());
+    }
+    return true;
+}
+
+bool OutputsAreWhole(const std::vector<JournalFile>& outputs)
+{
+    for (const JournalFile& output : outputs) {
+        uint32_t crc = 0;
+        if (FileSize(output.path) != output.size || !FileCrc32(output.path, crc) || crc != output.crc)
+            return false;
+    }
+    return !outputs.empty();
 }
 
 uint64_t FileSize(const std::string& path)

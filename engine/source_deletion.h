@@ -1,11 +1,13 @@
 // What the engine needs to know before it deletes or reads past a downloaded archive: the rule
-// that allows deleting sources, the names of a RAR set's own volumes, and whether output has
-// really landed on disk.
+// that allows deleting sources, the names of a RAR set's own volumes, and the one way a source
+// is deleted, recorded in the group's journal first.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "engine/journal.h"
 #include "engine/unpack_context.h"
 
 // Sources may be deleted when the user asked for it, either the group has an SFV file
@@ -40,11 +42,19 @@ bool Rar5VolumeNumber(const std::string& path, uint64_t& number);
 // would derive wrongly: the prefix "xxx" before its file name, in its own directory.
 std::string PrefixedVolumeName(const std::string& path);
 
-// True when `path` is a file whose size is `size` and whose blocks are all on disk: a write
-// that the platform cut short on a full disk leaves the file shorter or with holes.
-bool LandedOnDisk(const std::wstring& path, uint64_t size);
-// True when at least `size` bytes of a file being written are on disk.
-bool WrittenSoFar(const std::wstring& path, uint64_t size);
+// A first volume that a run which died while reading it under the prefixed name (on a file
+// system without hard links) left renamed gets its own name back; true when it did.
+bool RestorePrefixedVolume(const std::string& path);
+
+// Consumes `sources`, whose data lives on in `outputs` (which are on the disk already): the
+// group's journal records it first, then they are deleted. False, deleting nothing, when the
+// journal cannot be written.
+bool ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
+                    const std::vector<JournalFile>& outputs);
+
+// True when every one of `outputs` is there with its size and CRC-32: what a consumed file
+// lives on in, checked before a leftover of it is deleted.
+bool OutputsAreWhole(const std::vector<JournalFile>& outputs);
 
 // The size of a file; 0 when it cannot be read.
 uint64_t FileSize(const std::string& path);

@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "engine/source_deletion.h"
 #include "engine/text.h"
 #include "engine/unpack_group.h"
 
@@ -51,15 +52,14 @@ void RemoveResults(FileList& firstLevel)
     firstLevel.RemoveIf([](const std::string& path) { return !IsArchiveOrVolume(path); });
 }
 
-void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel)
+bool TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,
+                     const std::vector<JournalFile>& results)
 {
     RemoveResults(firstLevel);
     if (context.settings.keepOverwritten)
         RemoveOverwritten(firstLevel, secondLevel);
     if (!context.settings.keepExtensions.empty())
         RemoveKeptFiles(firstLevel, context.settings.keepExtensions);
-    for (const std::string& path : firstLevel) {
-        context.progress->Working(path);
-        DeleteFileW(PlatformPath(path).c_str());
-    }
+    return firstLevel.Empty() ||
+           ConsumeSources(context, std::vector<std::string>(firstLevel.begin(), firstLevel.end()), results);
 }

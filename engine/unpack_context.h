@@ -8,6 +8,7 @@
 #include "engine/job_progress.h"
 #include "settings/unpack_settings.h"
 
+class Journal;
 struct UnrarLibrary;
 
 struct UnpackContext {
@@ -23,4 +24,7 @@ struct UnpackContext {
     std::unordered_set<std::wstring> verified;
     // The UnRAR library loaded for the call; null when it is not available.
     const UnrarLibrary* unrar = nullptr;
+    // What this job and a dead run of it did in the group's destination; never null while a
+    // group is unpacked.
+    Journal* journal = nullptr;
 };

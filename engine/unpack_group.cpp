@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <unordered_set>
+
+#include "engine/rar_deleting_copy.h"
 #include "engine/rar_stage.h"
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
@@ -27,16 +30,57 @@ bool ExtensionStartsWith(const std::string& extension, const char* start)
 
 // Extracts one archive of either pass. A file that is not an archive has nothing to extract.
 Failure Extract(const UnpackContext& context, ArchiveKind kind, const std::string& path, const std::string& destination,
-                FileList& output)
+                std::vector<JournalFile>& landed)
 {
     switch (kind) {
     case ArchiveKind::Zip:
-        return ExtractZip(context, path, destination, output);
+        return ExtractZip(context, path, destination, landed);
     case ArchiveKind::Rar:
-        return ExtractRar(context, path, destination, output);
+        return ExtractRar(context, path, destination, landed);
     default:
         return Failure();
     }
+}
+
+// The outputs of one pass, each listed once however many consumed files they came out of.
+class PassOutput {
+public:
+    explicit PassOutput(FileList& list) : list_(list) {}
+    void Add(const JournalFile& file)
+    {
+        if (seen_.insert(FileIdentity(file.path)).second) {
+            list_.Append(file.path);
+            landed_.push_back(file);
+        }
+    }
+    FileList& list() { return list_; }
+    std::vector<JournalFile>& landed() { return landed_; }
+
+private:
+    FileList& list_;
+    std::vector<JournalFile> landed_;
+    std::unordered_set<std::wstring> seen_;
+};
+
+// A file that an earlier run of this job consumed: gone, or left over because that run died
+// before it was deleted. Either way what came out of it counts as this pass's output, and a
+// leftover goes (when `mayDelete`) once those outputs are found whole. False when the journal
+// knows nothing of it, or its outputs are no longer whole: then it is unpacked as usual.
+bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOutput& output, bool mayDelete)
+{
+    if (!context.journal->IsConsumed(path))
+        return false;
+    const std::vector<JournalFile> outputs = context.journal->OutputsOf(path);
+    if (!IsGone(path)) {
+        if (!OutputsAreWhole(outputs))
+            return false;
+        if (mayDelete)
+            DeleteFileW(PlatformPath(path).c_str());
+    }
+    for (const JournalFile& file : outputs)
+        if (GetFileAttributesW(PlatformPath(file.path).c_str()) != INVALID_FILE_ATTRIBUTES)
+            output.Add(file);
+    return true;
 }
 
 }  // namespace
@@ -73,18 +117,33 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
     JobProgress& progress = *context.progress;
     Verdict firstPass;
     FileList firstLevel;
+    PassOutput first(firstLevel);
+    // A set that a dead run was unpacking while deleting its volumes comes first: its temporary
+    // output holds data that exists nowhere else.
+    {
+        std::vector<JournalFile> landed;
+        firstPass.Add(ResumeSetUnderDeletion(context, destination, landed));
+        for (const JournalFile& file : landed)
+            first.Add(file);
+    }
     for (const std::string& source : sources) {
         if (progress.stopped()) {
             firstPass.Add({Outcome::Stopped, "stopped"});
             break;
         }
+        RestorePrefixedVolume(source);
         const ArchiveKind kind = ClassifyArchive(source);
-        if (kind != ArchiveKind::None && !IsGone(source)) {
-            const Failure extracted = Extract(context, kind, source, destination, firstLevel);
-            // A ZIP source goes only when every entry came out; the RAR stage deletes the
+        if (!TakeConsumed(context, source, first, SourcesMayBeDeleted(context)) && kind != ArchiveKind::None &&
+            !IsGone(source)) {
+            std::vector<JournalFile> landed;
+            Failure extracted = Extract(context, kind, source, destination, landed);
+            for (const JournalFile& file : landed)
+                first.Add(file);
+            // A ZIP source goes only when every entry came out; the RAR stage consumes the
             // volumes of a set itself.
-            if (extracted.ok() && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context))
-                DeleteFileW(PlatformPath(source).c_str());
+            if (extracted.ok() && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context) &&
+                !ConsumeSources(context, {source}, landed))
+                extracted = {Outcome::CannotWrite, "cannot write " + context.journal->path()};
             firstPass.Add(extracted);
         }
         progress.ConsumeRest(source);
@@ -96,19 +155,29 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
     second.deletionSafe = context.deletionSafe && firstPass.ok();
     Verdict secondPass;
     FileList secondLevel;
-    for (const std::string& path : firstLevel) {
+    PassOutput results(secondLevel);
+    const bool mayDeleteIntermediate = SourcesMayBeDeleted(second) || context.settings.deleteTemp;
+    for (size_t i = 0; i < firstLevel.Size(); ++i) {
+        const std::string path = firstLevel[i];
         if (progress.stopped()) {
             secondPass.Add({Outcome::Stopped, "stopped"});
             break;
         }
+        RestorePrefixedVolume(path);
         const ArchiveKind kind = ClassifyArchive(path);
-        if (kind != ArchiveKind::None && !IsGone(path))
-            secondPass.Add(Extract(second, kind, path, destination, secondLevel));
+        if (!TakeConsumed(second, path, results, second.deletionSafe && mayDeleteIntermediate) &&
+            kind != ArchiveKind::None && !IsGone(path)) {
+            std::vector<JournalFile> landed;
+            secondPass.Add(Extract(second, kind, path, destination, landed));
+            for (const JournalFile& file : landed)
+                results.Add(file);
+        }
     }
     // Intermediate files go only when everything came out: otherwise they may be all that is
     // left of a download whose sources are already gone.
-    if (firstPass.ok() && secondPass.ok() && !secondLevel.Empty() && context.settings.deleteTemp)
-        TempFileCleanup(context, firstLevel, secondLevel);
+    if (firstPass.ok() && secondPass.ok() && !secondLevel.Empty() && context.settings.deleteTemp &&
+        !TempFileCleanup(context, firstLevel, secondLevel, results.landed()))
+        secondPass.Add({Outcome::CannotWrite, "cannot write " + context.journal->path()});
     Verdict group = firstPass;
     group.Add(secondPass.firstFailure());
     if (secondPass.stopped())

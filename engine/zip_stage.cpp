@@ -40,7 +40,7 @@ Failure EntryFailure(ZipStatus status, bool intact, const std::string& archiveNa
 }  // namespace
 
 Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   FileList& output)
+                   std::vector<JournalFile>& landed)
 {
     const std::string archiveDirectory = DirectoryOf(archivePath);
     const std::string archiveName = archivePath.substr(archiveDirectory.size());
@@ -98,8 +98,8 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
         if (!entry.ok()) {
             if (failure.ok() || entry.outcome == Outcome::Stopped)
                 failure = entry;
-        } else if (item.name[0] != '\0') {  // a name that comes down to the destination itself made nothing
-            output.Append(destination + item.name);
+        } else if (!item.name.empty() && !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            landed.push_back({destination + item.name, item.uncompressedSize, item.crc});
         }
         if (failure.outcome == Outcome::Stopped)
             break;

@@ -2,14 +2,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "engine/file_list.h"
+#include "engine/journal.h"
 #include "engine/outcome.h"
 #include "engine/unpack_context.h"
 
 // Extracts every entry of the archive below `destination` (ends with a backslash), in
-// central-directory order, and appends the destination path of every entry that came out
-// completely to `output`. Before each entry the host is told the archive's directory + the
+// central-directory order, and appends every file that came out completely, with its size and
+// CRC-32, to `landed`. Before each entry the host is told the archive's directory + the
 // entry's name; the archive's bytes are reported as its entries are written, and a stop is
 // heard between blocks. Nothing is started when the destination's drive has not room for the
 // whole archive. An entry that does not come out whole (damaged, short of room, stopped) is
@@ -17,4 +18,4 @@
 // IsFinderMetadata), and an entry that names the destination itself is not recorded. Ok when
 // every other entry was written and matched its stored CRC-32.
 Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   FileList& output);
+                   std::vector<JournalFile>& landed);

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "engine/crc32.h"
+#include "engine/output_file.h"
+#include "engine/sfv.h"
 #include "engine/text.h"
 #include "engine/paths.h"
 #include "engine/zip/zip_entry_fields.h"
@@ -398,12 +400,6 @@ bool IsReadOnlyFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-bool WriteAll(HANDLE file, const unsigned char* data, size_t length)
-{
-    DWORD written = 0;
-    return WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
-}
-
 }  // namespace
 
 struct ZipReader {
@@ -517,6 +513,7 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
         item.attributes |= FILE_ATTRIBUTE_DIRECTORY;
     item.compressedSize = info.compressed_size;
     item.uncompressedSize = info.uncompressed_size;
+    item.crc = static_cast<uint32_t>(info.crc);
     item.writeTime = item.accessTime = item.creationTime = DosDateTimeToFileTime(info.dosDate);
     const EntryTimes times =
         ReadEntryTimes(extraField.data(), extraField.size(), centralExtra.data(), centralExtra.size());
@@ -548,15 +545,32 @@ ZipStatus FindRecord(ZipReader& reader, int32_t index, const EntryRecord*& recor
     return ZipStatus::Ok;
 }
 
+// True when `path` already holds exactly the entry's data: a run that died after the entry came
+// out left it under its real name, which only a complete file carries.
+bool HoldsEntry(const std::string& path, const EntryRecord& record)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != record.item.uncompressedSize)
+        return false;
+    uint32_t crc = 0;
+    return FileCrc32(path, crc) && crc == record.crc;
+}
+
 ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::string& outputPath, bool& intact,
                      const std::function<bool(uint64_t)>& onBlock)
 {
     if (IsReadOnlyFile(outputPath))
         return ZipStatus::CannotOpen;
-    const DWORD attributes = record.item.attributes ? record.item.attributes : FILE_ATTRIBUTE_NORMAL;
-    HANDLE output =
-        CreateFileW(PlatformPath(outputPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-    if (output == INVALID_HANDLE_VALUE)
+    if (HoldsEntry(outputPath, record)) {
+        intact = true;
+        if (onBlock)
+            onBlock(record.item.uncompressedSize);
+        return ZipStatus::Ok;
+    }
+    OutputFile output(outputPath);
+    if (!output.Create(record.item.attributes ? record.item.attributes : FILE_ATTRIBUTE_NORMAL))
         return ZipStatus::CannotOpen;
     if (reader.transfer.empty()) {
         reader.transfer.resize(kTransferSize);
@@ -571,7 +585,7 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
         status = data.read(reader.transfer.data(), kTransferSize, count, end);
         if (status != ZipStatus::Ok)
             break;
-        if (count > 0 && !WriteAll(output, reader.transfer.data(), count)) {
+        if (count > 0 && !output.Write(reader.transfer.data(), count)) {
             status = ZipStatus::WriteFailed;
             break;
         }
@@ -580,17 +594,17 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
             break;
         }
         if (end) {
-            const ZipItem& item = record.item;
-            SetFileTime(output, &item.creationTime, &item.accessTime, &item.writeTime);
             intact = data.matchesStoredCrc();
             break;
         }
         if (count == 0)
             status = ZipStatus::InflateFailed;
     }
-    CloseHandle(output);
-    if (status != ZipStatus::Ok || !intact)
-        DeleteFileW(PlatformPath(outputPath).c_str());
+    if (status == ZipStatus::Ok && intact) {
+        const ZipItem& item = record.item;
+        if (!output.Commit(&item.creationTime, &item.accessTime, &item.writeTime))
+            status = ZipStatus::WriteFailed;
+    }
     return status;
 }
 

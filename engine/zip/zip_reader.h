@@ -47,6 +47,7 @@ struct ZipItem {
     FILETIME writeTime = {};
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;
+    uint32_t crc = 0;  // the CRC-32 of the entry's data, as stored
 };
 
 struct ZipReader;
@@ -69,10 +70,13 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item);
 // creation and its times once all data is written. When the entry's record cannot be read,
 // or the target name is unsafe or too long, nothing is written. `onBlock`, when given, is
 // told the bytes of each block written and stops the entry with false. A file that does not
-// come out whole (its data fails, a write fails or falls short, it is stopped) is deleted, so
-// that nothing incomplete stays under the entry's name. `dataIntact`, when given, tells whether
+// come out whole (its data fails, a write fails or falls short, it is stopped) is deleted, and
+// nothing incomplete ever stands under the entry's name. `dataIntact`, when given, tells whether
 // the written data has the entry's size and stored CRC-32; a file whose CRC does not match is
-// deleted too, and the call still returns Ok.
+// deleted too, and the call still returns Ok. The file is written under a temporary name and
+// renamed to its own only once it came out whole and is on the disk, so that a file under that
+// name is always complete; a file that holds the entry's data already (a run that died after
+// writing it) is left as it is.
 ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact = nullptr,
                       const std::function<bool(uint64_t)>& onBlock = nullptr);
 

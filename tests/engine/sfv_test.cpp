@@ -19,7 +19,8 @@ protected:
     {
         JobProgress progress(&host_);
         verified_.clear();
-        return VerifySfv(sfvPath, progress, verified_).outcome;
+        Journal journal(dir_ / "");
+        return VerifySfv(sfvPath, progress, verified_, journal).outcome;
     }
 
     TempDir dir_;

@@ -48,7 +48,9 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
         UnpackContext context;
         context.progress = &progress;
         context.settings.keepOverwritten = keepOverwritten;
-        TempFileCleanup(context, first, second);
+        Journal journal(dir / "");
+        context.journal = &journal;
+        EXPECT_TRUE(TempFileCleanup(context, first, second, {}));
         EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);
         EXPECT_FALSE(FileExists(dir / "b.zip"));
     }

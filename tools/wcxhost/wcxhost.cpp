@@ -19,6 +19,7 @@ namespace {
 const int kExitOk = 0;
 const int kExitFailed = 1;
 const int kExitUsage = 2;
+const int kExitKilled = 3;  // --exit-at ended the process
 
 // wcxhost's own text is UTF-8: its command line, the names it prints. The plugin gets UTF-16,
 // or the ANSI code page with --ansi, as the file manager hands them over.
@@ -60,6 +61,8 @@ void PrintUsage()
                          "  --cancel-after-ms MS  answer stop to every call from MS ms after the start\n"
                          "  --fill-disk-at N FILE at the N-th progress call, write FILE until its disk is full,\n"
                          "                        as another program would\n"
+                         "  --exit-at N           end the process at once at the N-th progress call, as a\n"
+                         "                        crash would (no clean-up, exit code 3)\n"
                          "  --trace               print each progress call as \"cb SIZE NAME\"\n"
                          "  --progress            draw the live line even when stderr is not a console\n"
                          "  --quiet               never draw the live line (the later of the two wins)\n"
@@ -156,6 +159,7 @@ struct Progress {
     long cancelAt = 0;        // 0: never
     long cancelAfterMs = -1;  // -1: never
     long fillDiskAt = 0;      // 0: never
+    long exitAt = 0;          // 0: never
     std::string fillFile;
     long long start = 0;      // when PackFiles was entered
     long calls = 0;
@@ -268,6 +272,9 @@ int Progressed(const std::string& name, int size)
     p.lastCallMs = now;
     if (p.calls == p.fillDiskAt)
         FillDisk(p.fillFile);
+    // A crash or Task Manager: nothing of the plugin or the host runs after this.
+    if (p.calls == p.exitAt)
+        TerminateProcess(GetCurrentProcess(), kExitKilled);
     if (p.name != name) {
         p.name = name;
         p.itemPercent = -1;
@@ -536,6 +543,11 @@ int Pack(const std::vector<std::string>& args)
         else if (option == "--cancel-at" && hasValue) {
             if (!ParseNumber(args[++i], 1, progress.cancelAt)) {
                 std::fprintf(stderr, "wcxhost: --cancel-at needs a call number from 1\n");
+                return kExitUsage;
+            }
+        } else if (option == "--exit-at" && hasValue) {
+            if (!ParseNumber(args[++i], 1, progress.exitAt)) {
+                std::fprintf(stderr, "wcxhost: --exit-at needs a call number from 1\n");
                 return kExitUsage;
             }
         } else if (option == "--fill-disk-at" && i + 2 < args.size()) {

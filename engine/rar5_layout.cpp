@@ -1,0 +1,294 @@
+#include "engine/rar5_layout.h"
+
+#include <cstring>
+#include <memory>
+
+#include "engine/crc32.h"
+#include "engine/text.h"
+
+namespace {
+
+const unsigned char kSignature[] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+
+enum HeaderType : uint64_t { kMain = 1, kFile = 2, kService = 3, kEncryption = 4, kEnd = 5 };
+enum HeaderFlags : uint64_t {
+    kExtraArea = 0x01,
+    kDataArea = 0x02,
+    kSplitBefore = 0x08,
+    kSplitAfter = 0x10,
+};
+enum FileFlags : uint64_t { kDirectory = 0x01, kUnixTime = 0x02, kCrcPresent = 0x04 };
+const uint64_t kExtraEncryption = 1;
+const uint64_t kExtraTime = 3;
+const uint64_t kHostWindows = 0;
+
+// Reads fields of one header from memory; every read fails past the end.
+class Fields {
+public:
+    Fields(const unsigned char* data, size_t size) : p_(data), end_(data + size) {}
+    bool Vint(uint64_t& value)
+    {
+        value = 0;
+        for (int shift = 0; p_ < end_ && shift < 64; shift += 7) {
+            const unsigned char byte = *p_++;
+            value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                return true;
+        }
+        return false;
+    }
+    bool Fixed(uint64_t& value, size_t bytes)
+    {
+        if (static_cast<size_t>(end_ - p_) < bytes)
+            return false;
+        value = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            value |= static_cast<uint64_t>(p_[i]) << (8 * i);
+        p_ += bytes;
+        return true;
+    }
+    bool Bytes(std::string& text, uint64_t size)
+    {
+        if (static_cast<uint64_t>(end_ - p_) < size)
+            return false;
+        text.assign(reinterpret_cast<const char*>(p_), static_cast<size_t>(size));
+        p_ += size;
+        return true;
+    }
+    bool Skip(uint64_t size)
+    {
+        if (static_cast<uint64_t>(end_ - p_) < size)
+            return false;
+        p_ += size;
+        return true;
+    }
+    size_t left() const { return static_cast<size_t>(end_ - p_); }
+    const unsigned char* at() const { return p_; }
+
+private:
+    const unsigned char* p_;
+    const unsigned char* end_;
+};
+
+class VolumeFile {
+public:
+    explicit VolumeFile(const std::string& path)
+        : handle_(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+    }
+    ~VolumeFile()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    bool open() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got)
+    {
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        DWORD read = 0;
+        if (!SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) ||
+            !ReadFile(handle_, buffer, static_cast<DWORD>(size), &read, nullptr))
+            return false;
+        got = read;
+        return true;
+    }
+    uint64_t Size() const
+    {
+        LARGE_INTEGER size;
+        return GetFileSizeEx(handle_, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// The extra area of a file header: its encryption record and its precise time.
+void ReadFileExtra(Fields extra, Rar5File& file)
+{
+    uint64_t size = 0, type = 0, flags = 0, value = 0;
+    while (extra.left() > 0 && extra.Vint(size) && size <= extra.left()) {
+        Fields record(extra.at(), static_cast<size_t>(size));
+        extra.Skip(size);
+        if (!record.Vint(type))
+            return;
+        if (type == kExtraEncryption)
+            file.encrypted = true;
+        if (type == kExtraTime && record.Vint(flags) && (flags & 0x02)) {
+            const bool unixFormat = (flags & 0x01) != 0;
+            if (record.Fixed(value, unixFormat ? 4 : 8)) {
+                if (unixFormat)
+                    value = value * 10000000ULL + 116444736000000000ULL;
+                file.writeTime.dwLowDateTime = static_cast<DWORD>(value);
+                file.writeTime.dwHighDateTime = static_cast<DWORD>(value >> 32);
+                file.hasTime = true;
+            }
+        }
+    }
+}
+
+// The fields of a file header after the common ones.
+bool ReadFileHeader(Fields& header, uint64_t extraSize, Rar5File& file, uint32_t& crc, bool& hasCrc)
+{
+    uint64_t fileFlags = 0, size = 0, attributes = 0, value = 0, compression = 0, host = 0, nameSize = 0;
+    if (!header.Vint(fileFlags) || !header.Vint(size) || !header.Vint(attributes))
+        return false;
+    if ((fileFlags & kUnixTime) && !header.Fixed(value, 4))
+        return false;
+    if (fileFlags & kUnixTime) {
+        const uint64_t time = value * 10000000ULL + 116444736000000000ULL;
+        file.writeTime.dwLowDateTime = static_cast<DWORD>(time);
+        file.writeTime.dwHighDateTime = static_cast<DWORD>(time >> 32);
+        file.hasTime = true;
+    }
+    hasCrc = (fileFlags & kCrcPresent) != 0;
+    if (hasCrc && !header.Fixed(value, 4))
+        return false;
+    crc = static_cast<uint32_t>(value);
+    if (!header.Vint(compression) || !header.Vint(host) || !header.Vint(nameSize) || !header.Bytes(file.name, nameSize))
+        return false;
+    file.directory = (fileFlags & kDirectory) != 0;
+    file.stored = ((compression >> 7) & 7) == 0;
+    file.size = size;
+    file.attributes = host == kHostWindows ? static_cast<uint32_t>(attributes) : 0;
+    if (extraSize > header.left())
+        return false;
+    ReadFileExtra(Fields(header.at() + header.left() - extraSize, static_cast<size_t>(extraSize)), file);
+    return true;
+}
+
+// Reads one volume's headers; `files` gets the files that start in it and the parts of those
+// that go on into it.
+bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& files, bool& continuing,
+                std::string& error)
+{
+    const std::string name = path.substr(path.find_last_of("\\/") + 1);
+    VolumeFile volume(path);
+    if (!volume.open()) {
+        error = "cannot read " + name;
+        return false;
+    }
+    const uint64_t volumeSize = volume.Size();
+    unsigned char start[sizeof kSignature];
+    size_t got = 0;
+    if (!volume.ReadAt(0, start, sizeof start, got) || got != sizeof start ||
+        std::memcmp(start, kSignature, sizeof start) != 0) {
+        error = name + " is no RAR 5 volume";
+        return false;
+    }
+    uint64_t offset = sizeof kSignature;
+    std::unique_ptr<unsigned char[]> buffer;
+    size_t capacity = 0;
+    for (;;) {
+        unsigned char head[16];  // the CRC and the size field: 7 bytes at most are read
+        if (!volume.ReadAt(offset, head, 7, got) || got < 5) {
+            error = name + " is damaged";
+            return false;
+        }
+        Fields sizeField(head + 4, got - 4);
+        uint64_t headerSize = 0;
+        if (!sizeField.Vint(headerSize) || headerSize == 0 || headerSize > (2u << 20)) {
+            error = name + " is damaged";
+            return false;
+        }
+        const size_t sizeLength = static_cast<size_t>(sizeField.at() - (head + 4));
+        const size_t whole = 4 + sizeLength + static_cast<size_t>(headerSize);
+        if (whole > capacity) {
+            buffer.reset(new unsigned char[whole]);
+            capacity = whole;
+        }
+        if (!volume.ReadAt(offset, buffer.get(), whole, got) || got != whole) {
+            error = name + " is damaged";
+            return false;
+        }
+        uint64_t storedCrc = 0;
+        Fields(buffer.get(), 4).Fixed(storedCrc, 4);
+        if (Crc32Update(0, buffer.get() + 4, whole - 4) != storedCrc) {
+            error = name + " is damaged";
+            return false;
+        }
+        Fields header(buffer.get() + 4 + sizeLength, static_cast<size_t>(headerSize));
+        uint64_t type = 0, flags = 0, extraSize = 0, dataSize = 0;
+        if (!header.Vint(type) || !header.Vint(flags) || ((flags & kExtraArea) && !header.Vint(extraSize)) ||
+            ((flags & kDataArea) && !header.Vint(dataSize))) {
+            error = name + " is damaged";
+            return false;
+        }
+        const uint64_t dataOffset = offset + whole;
+        if (dataOffset + dataSize > volumeSize) {
+            error = name + " is cut short";
+            return false;
+        }
+        if (type == kEncryption) {
+            error = name + " is encrypted";
+            return false;
+        }
+        if (type == kEnd)
+            return true;
+        if (type == kFile) {
+            Rar5File file;
+            uint32_t crc = 0;
+            bool hasCrc = false;
+            if (!ReadFileHeader(header, extraSize, file, crc, hasCrc)) {
+                error = name + " is damaged";
+                return false;
+            }
+            Rar5Part part;
+            part.volume = index;
+            part.offset = dataOffset;
+            part.size = dataSize;
+            part.crc = crc;
+            part.last = !(flags & kSplitAfter);
+            const bool before = (flags & kSplitBefore) != 0;
+            if (before && !continuing && index > 0) {
+                error = name + " does not follow the volume before it";
+                return false;
+            }
+            if (before && continuing) {
+                Rar5File& open = files.back();
+                if (open.name != file.name) {
+                    error = name + " does not follow the volume before it";
+                    return false;
+                }
+                open.hasCrc = open.hasCrc && hasCrc;
+                open.parts.push_back(part);
+            } else {
+                if (continuing) {
+                    error = name + " does not follow the volume before it";
+                    return false;
+                }
+                file.startsBefore = before;
+                file.hasCrc = hasCrc;
+                file.parts.push_back(part);
+                files.push_back(file);
+            }
+            continuing = !part.last;
+        }
+        offset = dataOffset + dataSize;
+    }
+}
+
+}  // namespace
+
+bool ReadRar5Layout(const std::vector<std::string>& volumes, std::vector<Rar5File>& files, std::string& error)
+{
+    files.clear();
+    bool continuing = false;
+    for (size_t i = 0; i < volumes.size(); ++i)
+        if (!ReadVolume(volumes[i], i, files, continuing, error))
+            return false;
+    if (continuing) {
+        error = "the set ends inside " + (files.empty() ? std::string("a file") : files.back().name);
+        return false;
+    }
+    return true;
+}
+
+bool IsResumable(const std::vector<Rar5File>& files)
+{
+    for (const Rar5File& file : files)
+        if (!file.directory && (!file.stored || file.encrypted || !file.hasCrc))
+            return false;
+    return !files.empty();
+}

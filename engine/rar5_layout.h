@@ -1,0 +1,46 @@
+// Where the data of each file of a RAR 5 volume set lies, read from the volumes' own headers
+// without the UnRAR library, which can start a file only at its first volume. A stored file's
+// data is its content, so with this layout a file can be continued from any volume on: what
+// the deletion of volumes during unpacking relies on when a run dies halfway.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One volume's share of a file's data.
+struct Rar5Part {
+    size_t volume = 0;    // index into the volumes that were read
+    uint64_t offset = 0;  // of the data in that volume
+    uint64_t size = 0;
+    // CRC-32 of this part's data while the file goes on in a later volume; of the whole file in
+    // its last part.
+    uint32_t crc = 0;
+    bool last = false;
+};
+
+struct Rar5File {
+    std::string name;  // UTF-8 as stored
+    bool directory = false;
+    bool stored = false;  // no compression: the data is the content
+    bool encrypted = false;
+    bool hasCrc = false;  // every part carries a CRC-32 (not only a BLAKE2 hash)
+    bool startsBefore = false;  // its first part lies in a volume before the first one read
+    uint64_t size = 0;
+    uint32_t attributes = 0;  // Windows attributes (0 when the set was made elsewhere)
+    bool hasTime = false;
+    FILETIME writeTime = {};
+    std::vector<Rar5Part> parts;
+};
+
+// Reads the headers of `volumes`, consecutive volumes of one set in order, and lists their
+// files with the parts of each. False, with the reason in `error`, when a volume is no RAR 5
+// volume, a header fails its CRC, the headers are encrypted, or a file that goes on after a
+// volume does not go on at the start of the next.
+bool ReadRar5Layout(const std::vector<std::string>& volumes, std::vector<Rar5File>& files, std::string& error);
+
+// True when every file of the layout can be copied out of the volumes and checked part by part:
+// stored, not encrypted, with CRC-32s.
+bool IsResumable(const std::vector<Rar5File>& files);

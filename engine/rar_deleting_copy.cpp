@@ -1,0 +1,297 @@
+#include "engine/rar_deleting_copy.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "engine/crc32.h"
+#include "engine/output_file.h"
+#include "engine/rar5_layout.h"
+#include "engine/source_deletion.h"
+#include "engine/text.h"
+#include "engine/zip/zip_entry_fields.h"
+#include "engine/zip/zip_reader.h"
+
+namespace {
+
+const size_t kBlockSize = 1 << 20;
+
+std::string NameOf(const std::string& path)
+{
+    return path.substr(path.find_last_of("\\/") + 1);
+}
+
+// A stored name as a path below the destination: RAR 5 separates folders with "/".
+std::string LocalName(std::string name)
+{
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+class ReadHandle {
+public:
+    explicit ReadHandle(const std::string& path)
+        : handle_(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
+    {
+    }
+    ~ReadHandle()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    ReadHandle(const ReadHandle&) = delete;
+    ReadHandle& operator=(const ReadHandle&) = delete;
+    bool Seek(uint64_t offset)
+    {
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        return handle_ != INVALID_HANDLE_VALUE && SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN);
+    }
+    // Reads exactly `size` bytes.
+    bool Read(unsigned char* data, size_t size)
+    {
+        DWORD got = 0;
+        return ReadFile(handle_, data, static_cast<DWORD>(size), &got, nullptr) && got == size;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// True when the first `bytes` of `path` have the CRC-32 `crc`.
+bool PrefixMatches(const std::string& path, uint64_t bytes, uint32_t crc, std::vector<unsigned char>& buffer)
+{
+    ReadHandle file(path);
+    uint32_t value = 0;
+    if (!file.Seek(0))
+        return false;
+    while (bytes > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bytes, buffer.size()));
+        if (!file.Read(buffer.data(), chunk))
+            return false;
+        value = Crc32Update(value, buffer.data(), chunk);
+        bytes -= chunk;
+    }
+    return value == crc;
+}
+
+class DeletingCopy {
+public:
+    DeletingCopy(const UnpackContext& context, const std::string& destination, const SetUnderDeletion& state,
+                 std::vector<JournalFile>& landed)
+        : context_(context), journal_(*context.journal), destination_(destination), state_(state), base_(state.deleted),
+          landed_(landed), buffer_(kBlockSize)
+    {
+        for (size_t i = base_; i < state_.volumes.size(); ++i)
+            total_ += state_.volumes[i].size;
+    }
+
+    // Copies `files`, the layout of the volumes from the first one not deleted yet.
+    Failure Run(const std::vector<Rar5File>& files)
+    {
+        for (const Rar5File& file : files) {
+            if (context_.progress->stopped())
+                return Ended({Outcome::Stopped, "stopped in " + SetName()});
+            const Failure copied = CopyFile(file);
+            if (!copied.ok())
+                return copied;
+        }
+        // Everything is out: the volumes left go as after any set.
+        std::vector<std::string> all;
+        for (const JournalFile& volume : state_.volumes)
+            all.push_back(volume.path);
+        const std::vector<JournalFile> outputs = state_.outputs;
+        journal_.EndSet();
+        if (!ConsumeSources(context_, all, outputs))
+            return {Outcome::CannotWrite, "cannot write the journal in " + destination_};
+        return Failure();
+    }
+
+private:
+    std::string SetName() const { return NameOf(state_.volumes.front().path); }
+
+    Failure CopyFile(const Rar5File& file)
+    {
+        const std::string name = LocalName(file.name);
+        const std::string target = destination_ + name;
+        if (file.directory) {
+            ensureDirectory(destination_, name);
+            return Failure();
+        }
+        const size_t slash = name.rfind('\\');
+        ensureDirectory(destination_, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
+        OutputFile out(target);
+        uint32_t crc = 0;
+        if (file.startsBefore) {
+            crc = state_.entryCrc;
+            if (FileIdentity(state_.entry) != FileIdentity(target) ||
+                !PrefixMatches(out.temporary(), state_.entryBytes, crc, buffer_) || !out.Resume(state_.entryBytes))
+                return {Outcome::CannotRead, out.temporary() + " does not hold what the journal says; everything was kept"};
+        } else if (!out.Create(file.attributes ? file.attributes : FILE_ATTRIBUTE_NORMAL)) {
+            return Ended({Outcome::CannotWrite, "cannot write " + name});
+        }
+        const size_t firstVolume = file.startsBefore ? 0 : base_ + file.parts.front().volume;
+        state_.entry = target;
+        for (const Rar5Part& part : file.parts) {
+            const size_t volume = base_ + part.volume;
+            if (!DeleteVolumesBefore(volume, out, crc))
+                return Ended({Outcome::CannotWrite, "cannot write the journal in " + destination_}, &out, firstVolume);
+            uint32_t partCrc = 0;
+            const Failure copied = CopyPart(volume, part, out, crc, partCrc);
+            if (!copied.ok())
+                return Ended(copied, &out, firstVolume);
+            if ((part.last ? crc : partCrc) != part.crc)
+                return Ended({Outcome::BadData, NameOf(state_.volumes[volume].path) + " is damaged"}, &out, firstVolume);
+        }
+        if (out.written() != file.size || !out.Commit(nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
+            return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
+        landed_.push_back({target, file.size, crc});
+        state_.outputs.push_back(landed_.back());
+        state_.entry.clear();
+        state_.entryBytes = 0;
+        state_.entryCrc = 0;
+        return Failure();
+    }
+
+    // The volumes before `volume` are done with: what came out of them is put on the disk, the
+    // journal says so, and then they go.
+    bool DeleteVolumesBefore(size_t volume, OutputFile& out, uint32_t crc)
+    {
+        if (volume <= state_.deleted)
+            return true;
+        if (!out.Flush())
+            return false;
+        SetUnderDeletion next = state_;
+        next.deleted = volume;
+        next.entryBytes = out.written();
+        next.entryCrc = crc;
+        journal_.SetProgress(next);
+        if (!journal_.Commit())
+            return false;
+        for (size_t i = state_.deleted; i < volume; ++i) {
+            context_.progress->Working(state_.volumes[i].path);
+            DeleteFileW(PlatformPath(state_.volumes[i].path).c_str());
+        }
+        state_ = next;
+        return true;
+    }
+
+    Failure CopyPart(size_t volume, const Rar5Part& part, OutputFile& out, uint32_t& crc, uint32_t& partCrc)
+    {
+        const std::string& path = state_.volumes[volume].path;
+        ReadHandle in(path);
+        if (!in.Seek(part.offset))
+            return {Outcome::CannotRead, "cannot read " + NameOf(path)};
+        JobProgress& progress = *context_.progress;
+        for (uint64_t left = part.size; left > 0;) {
+            const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()));
+            if (!in.Read(buffer_.data(), chunk))
+                return {Outcome::CannotRead, "cannot read " + NameOf(path)};
+            if (!out.Write(buffer_.data(), chunk))
+                return {Outcome::CannotWrite, "cannot write " + NameOf(out.target())};
+            crc = Crc32Update(crc, buffer_.data(), chunk);
+            partCrc = Crc32Update(partCrc, buffer_.data(), chunk);
+            left -= chunk;
+            done_ += chunk;
+            if (progress.IsSource(path))
+                progress.Consumed(path, chunk);
+            else
+                progress.Percent(state_.volumes.front().path, static_cast<int>(total_ ? 100 * done_ / total_ : 0));
+            if (progress.stopped())
+                return {Outcome::Stopped, "stopped in " + SetName()};
+        }
+        return Failure();
+    }
+
+    // The set ends with `failure`. An output that holds data of deleted volumes stays under its
+    // temporary name, where the next run continues it; the journal already says how much of it
+    // counts.
+    Failure Ended(Failure failure, OutputFile* out = nullptr, size_t firstVolume = 0)
+    {
+        const bool holdsDeleted = out && state_.deleted > firstVolume;
+        if (holdsDeleted) {
+            out->Flush();
+            out->Keep();
+        }
+        if (state_.deleted == 0) {
+            journal_.EndSet();
+            failure.detail += "; the set was kept";
+            return failure;
+        }
+        failure.detail += "; its first " + std::to_string(state_.deleted) + " volumes were deleted, the rest kept";
+        if (holdsDeleted)
+            failure.detail += ", what came out of them is in " + NameOf(out->temporary());
+        failure.detail += ": run the same job again to finish it";
+        return failure;
+    }
+
+    const UnpackContext& context_;
+    Journal& journal_;
+    std::string destination_;
+    SetUnderDeletion state_;
+    const size_t base_;  // the volume that the layout starts at
+    std::vector<JournalFile>& landed_;
+    std::vector<unsigned char> buffer_;
+    uint64_t total_ = 0;
+    uint64_t done_ = 0;
+};
+
+}  // namespace
+
+Failure UnpackDeletingVolumes(const UnpackContext& context, const std::vector<JournalFile>& volumes,
+                              const std::string& destination, std::vector<JournalFile>& landed)
+{
+    const std::string setName = NameOf(volumes.front().path);
+    std::vector<std::string> paths;
+    for (const JournalFile& volume : volumes)
+        paths.push_back(volume.path);
+    std::vector<Rar5File> files;
+    std::string error;
+    if (!ReadRar5Layout(paths, files, error))
+        return {Outcome::BadData, error + "; the set was kept"};
+    if (!IsResumable(files))
+        return {Outcome::NoRoom, "not room enough for " + setName +
+                                     ": only a stored set can be unpacked while its volumes are deleted; the set was kept"};
+    for (const Rar5File& file : files)
+        if (!IsContainedName(LocalName(file.name)))
+            return {Outcome::BadData, setName + " holds an unsafe name; the set was kept"};
+    SetUnderDeletion state;
+    state.volumes = volumes;
+    return DeletingCopy(context, destination, state, landed).Run(files);
+}
+
+Failure ResumeSetUnderDeletion(const UnpackContext& context, const std::string& destination,
+                               std::vector<JournalFile>& landed)
+{
+    Journal& journal = *context.journal;
+    if (!journal.set())
+        return Failure();
+    const SetUnderDeletion state = *journal.set();
+    if (state.deleted == 0) {
+        // Nothing was deleted: the set is unpacked anew from its first volume.
+        journal.EndSet();
+        return Failure();
+    }
+    const std::string setName = NameOf(state.volumes.front().path);
+    const Failure stale = {Outcome::CannotRead, "the volumes left of " + setName +
+                                                    " are not the ones the journal of an earlier run names; "
+                                                    "everything was kept"};
+    std::vector<std::string> left;
+    for (size_t i = state.deleted; i < state.volumes.size(); ++i) {
+        if (FileSize(state.volumes[i].path) != state.volumes[i].size)
+            return stale;
+        left.push_back(state.volumes[i].path);
+    }
+    std::vector<Rar5File> files;
+    std::string error;
+    if (left.empty() || !ReadRar5Layout(left, files, error) || !IsResumable(files) ||
+        files.front().startsBefore == state.entry.empty())
+        return stale;
+    for (const Rar5File& file : files)
+        if (!IsContainedName(LocalName(file.name)))
+            return stale;
+    context.progress->Text("Continuing " + setName + " where an earlier run stopped");
+    landed.insert(landed.end(), state.outputs.begin(), state.outputs.end());
+    return DeletingCopy(context, destination, state, landed).Run(files);
+}
