@@ -56,6 +56,8 @@ public:
     // once this is committed.
     void AddConsumed(const std::vector<std::string>& sources, const std::vector<JournalFile>& outputs);
     bool IsConsumed(const std::string& path) const;
+    // Every file recorded as consumed, in the order it was.
+    const std::vector<std::string>& consumed() const { return consumedOrder_; }
     // What a consumed file lives on in; empty when it was not consumed.
     std::vector<JournalFile> OutputsOf(const std::string& path) const;
 

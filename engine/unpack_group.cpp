@@ -126,6 +126,11 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
         for (const JournalFile& file : landed)
             first.Add(file);
     }
+    // What a dead run consumed is no longer selected (the host lists what is there): what came
+    // out of it counts all the same, and what is left of it goes.
+    const std::vector<std::string> consumed = context.journal->consumed();
+    for (const std::string& path : consumed)
+        TakeConsumed(context, path, first, true);
     for (const std::string& source : sources) {
         if (progress.stopped()) {
             firstPass.Add({Outcome::Stopped, "stopped"});

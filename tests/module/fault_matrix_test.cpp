@@ -176,21 +176,27 @@ protected:
         LetGo();
         if (outRoot_ != dir_ / "out\\")
             RemoveTree(outRoot_);
+        if (srcRoot_ != dir_ / "src\\")
+            RemoveTree(srcRoot_);
     }
 
-    // Puts the destination on the 3 MiB tmpfs that tests/small_disk.sh mounts around the
-    // full-disk cases; false when it is not mounted.
-    bool OnSmallDisk()
+    // Puts the destination, and the download folder too when `sourcesToo`, on the 3 MiB tmpfs
+    // that tests/small_disk.sh mounts around the full-disk cases; false when it is not mounted.
+    bool OnSmallDisk(bool sourcesToo = false)
     {
         smallDisk_ = MountedFolder("small-disk");
         if (smallDisk_.empty())
             return false;
         outRoot_ = smallDisk_ + "out\\";
         RemoveTree(outRoot_);
+        if (sourcesToo) {
+            srcRoot_ = smallDisk_ + "src\\";
+            RemoveTree(srcRoot_);
+        }
         return true;
     }
 
-    std::string src() const { return dir_ / "src\\"; }
+    std::string src() const { return srcRoot_; }
     std::string out() const { return outRoot_; }
     std::string group() const { return src() + kGroup; }
     std::string destination() const { return out() + kGroup; }
@@ -295,10 +301,14 @@ protected:
     Names Losses(const Release& release, const Files& before, const std::string& held = "") const
     {
         Names losses;
+        // A volume is read through a link "xxx" + its name; one left without its own name beside
+        // it would be a volume that the next run cannot find.
         for (const std::string& root : {src(), out()})
-            for (const std::string& entry : ListTree(root))
-                if (("\\" + entry).find("\\xxx") != std::string::npos)
+            for (const std::string& entry : ListTree(root)) {
+                const size_t name = entry.rfind('\\') + 1;
+                if (entry.compare(name, 3, "xxx") == 0 && !FileExists(root + entry.substr(0, name) + entry.substr(name + 3)))
                     losses.push_back("left under a temporary name: " + root + entry);
+            }
         bool delivered = true;
         for (const FilmSet& set : release.sets) {
             const std::string film = destination() + set.film;
@@ -326,6 +336,8 @@ protected:
                     downloaded != before.end() ? downloaded->second : release.volumes.at(volume);
                 bool arrived = downloaded != before.end();
                 bool kept = Holds(group() + volume, original) || Holds(destination() + volume, original);
+                if (FileExists(destination() + volume) && !Holds(destination() + volume, original))
+                    losses.push_back(volume + " in the destination is not what the archive holds");
                 for (const auto& zip : release.zips)
                     if (std::count(zip.second.begin(), zip.second.end(), volume) && before.count(zip.first)) {
                         arrived = true;
@@ -360,6 +372,7 @@ protected:
     TempDir dir_;
     std::string smallDisk_;
     std::string outRoot_ = dir_ / "out\\";
+    std::string srcRoot_ = dir_ / "src\\";
     HANDLE held_ = INVALID_HANDLE_VALUE;
 };
 
@@ -511,5 +524,96 @@ const Row kSweptReleases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Releases, FaultSweep, ::testing::ValuesIn(kSweptReleases), RowName);
+
+// The progress calls to kill a run at: every call of a short run; of a long one, every call
+// where the text changes (a new file, a deletion) and the calls beside it, and evenly spaced
+// calls in between.
+std::vector<long> KillPoints(const Names& calls, size_t most)
+{
+    std::vector<long> points;
+    const long count = static_cast<long>(calls.size());
+    for (long i = 0; i < count; ++i) {
+        const bool changes = i == 0 || calls[i] != calls[i - 1] || (i + 1 < count && calls[i + 1] != calls[i]);
+        if (count <= static_cast<long>(most) || changes || i % std::max<long>(1, count / static_cast<long>(most)) == 0)
+            points.push_back(i + 1);
+    }
+    return points;
+}
+
+class KillSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
+
+// The process killed at a progress call (as a crash, Task Manager or a closed file manager
+// ends it) leaves nothing lost and no file under a result's real name that is not what the
+// archive holds; the same job run again finishes it: the film whole, the sources, the SFV file
+// and the intermediate files gone as the settings say, nothing temporary left.
+TEST_P(KillSweep, RunAgainFinishesTheJob)
+{
+    const Row& row = GetParam();
+    const bool smallDisk = std::string(row.text) == "small disk";
+    if (smallDisk && !OnSmallDisk(true))
+        GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
+    UseSettings(row);
+    const Release release = row.release();
+    Prepare(release);
+    std::string trace;
+    ASSERT_EQ(Pack("--trace", &trace), 0) << trace;
+    Names calls;
+    for (const std::string& line : Lines(trace))
+        if (line.compare(0, 3, "cb ") == 0)
+            calls.push_back(line.substr(line.find(' ', 3) + 1));
+    ASSERT_GT(calls.size(), 0u);
+
+    Names problems;
+    const std::vector<long> points = KillPoints(calls, 40);
+    for (long at : points) {
+        RemoveTree(src());
+        RemoveTree(out());
+        const Files before = Prepare(release);
+        const ProcessResult killed = RunWcxhostPack("--exit-at " + std::to_string(at),
+                                                    dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(), "Rel Zed");
+        const std::string where = "killed at call " + std::to_string(at) + ": ";
+        if (killed.exitCode != 3)
+            problems.push_back(where + "wcxhost exit code " + std::to_string(killed.exitCode));
+        for (const std::string& loss : Losses(release, before))
+            problems.push_back(where + loss);
+        const int result = Pack("");
+        for (const std::string& loss : Losses(release, before))
+            problems.push_back(where + "after the rerun: " + loss);
+        Names expected;
+        for (const FilmSet& set : release.sets)
+            expected.push_back(set.film);
+        std::sort(expected.begin(), expected.end());
+        const bool sourcesGo = row.deleteDuring;
+        Names left;
+        for (const auto& file : before)
+            if (!IsSfvName(file.first) && (!sourcesGo || file.first == kNfo))
+                left.push_back(file.first);
+        if (result != 0 || ListTree(destination()) != expected || ListTree(group()) != left)
+            problems.push_back(where + "the rerun gave " + std::to_string(result) + ", the destination holds " +
+                               ::testing::PrintToString(ListTree(destination())) + ", the download folder " +
+                               ::testing::PrintToString(ListTree(group())));
+        if (!Holds(out() + "Zed\\zed.txt", kNext))
+            problems.push_back(where + "the next group was not unpacked by the rerun");
+    }
+    std::string report;
+    for (size_t i = 0; i < problems.size() && i < 12; ++i)
+        report += "\n  " + problems[i];
+    EXPECT_TRUE(problems.empty()) << points.size() << " kills over " << calls.size() << " progress calls, "
+                                  << problems.size() << " problems:" << report;
+}
+
+const Row kKilledReleases[] = {
+    {"SetNamedInParts", Six, Fault::None, "", true, true, 0, false},
+    {"OldStyleSet", [] { return Built({{"old.mkv", OldNames("old")}}); }, Fault::None, "", true, true, 0, false},
+    {"TwoZipsHoldingASet", FiveInTwoZips, Fault::None, "", true, true, 0, false},
+    {"CompressedSet", [] { return Built({{"packed.mkv", Parts("packed", 3)}}); }, Fault::None, "", true, true, 0,
+     false},
+    {"SetKeptByTheSettings", Six, Fault::None, "", true, false, 0, false},
+    // Both folders on the small disk: the set fits only when its volumes go as it is unpacked.
+    {"SmallDiskFitsTheSetOnlyUnderDeletion", [] { return Built({{"tight.mkv", Parts("tight", 8)}}); }, Fault::None,
+     "small disk", true, true, 0, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Releases, KillSweep, ::testing::ValuesIn(kKilledReleases), RowName);
 
 }  // namespace
