@@ -232,8 +232,11 @@ SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsReco
     const std::string folder = FolderOf(path);
     if (!folder.empty() && !MakeSureDirectoryPathExists(folder.c_str()))
         return Failure(path, GetLastError());
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The file is replaced as a whole: written beside it, put on the disk, then renamed over it,
+    // so that a crash or a power cut while saving leaves the old settings or the new ones.
+    const std::string temporary = path + ".new";
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Failure(path, GetLastError());
     DWORD written = 0;
@@ -242,10 +245,17 @@ SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsReco
         error = GetLastError();
     else if (written != bytes.size())
         error = ERROR_DISK_FULL;  // a full disk may report success with fewer bytes
+    else if (!FlushFileBuffers(file))
+        error = GetLastError();
     if (!CloseHandle(file) && error == ERROR_SUCCESS)
         error = GetLastError();
-    if (error != ERROR_SUCCESS)
+    if (error == ERROR_SUCCESS &&
+        !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
+    if (error != ERROR_SUCCESS) {
+        DeleteFileA(temporary.c_str());
         return Failure(path, error);
+    }
     return Success(path);
 }
 
