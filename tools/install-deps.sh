@@ -11,13 +11,14 @@ deps="${RAVELPAK_DEPS_DIR:-$top/build/deps}"
 # screenshots run: compilers and build tools, GoogleTest (sources for the Windows build, the
 # library and its CMake files for the native one), Wine, the display for the dialog tests, the
 # archive and checksum tools, Python for the zipfile fixtures, git for tools/test-ratio.sh,
-# and mount/mountpoint for the read-only and full-disk fixtures.
+# mount/mountpoint for the read-only and full-disk fixtures, and strace for the check that every
+# deletion follows the flushes it relies on.
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
   mingw-w64 libz-mingw-w64-dev googletest libgtest-dev
   wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei
   dpkg-dev zip unzip p7zip-full cksfv rhash rar unrar time
-  python3 git mount util-linux
+  python3 git mount util-linux strace
 )
 
 # Debian's non-free component (rar, unrar) and the source entries of main (zlib) and non-free

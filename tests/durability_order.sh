@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# What a power cut needs: every deletion comes after the data it relies on was put on the disk.
+# Unpacks a release of two ZIP files holding a five-volume set through wcxhost and traces, with
+# timestamps, the flushes that the module makes itself (FlushFileBuffers is an fsync of the
+# calling process) and the deletions and renames that the wineserver makes for it (a deleted
+# file is unlinked by the server when its last handle closes). Then checks, in time order:
+#   - each ZIP file goes after the fsync of every volume that came out of it;
+#   - each volume and the SFV file go after the fsync of the film;
+#   - each deletion comes after the journal was flushed and renamed into place.
+#
+#   durability_order.sh BIN FIXTURES WORK   (the Windows build's bin/ and fixtures/, a scratch folder)
+set -euo pipefail
+bin=${1:?usage: durability_order.sh BIN FIXTURES WORK}
+fixtures=${2:?}
+work=${3:?}
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tools/common.sh"
+export WINEPREFIX="${WINEPREFIX:-$top/build/wineprefix}"
+export WINEDEBUG=-all
+
+if ! command -v strace >/dev/null; then
+  echo "durability_order: strace is missing (tools/install-deps.sh installs it)" >&2
+  exit 1
+fi
+
+rm -rf "$work"
+mkdir -p "$work/plugin" "$work/src/Rel" "$work/out"
+work=$(cd "$work" && pwd)
+cp "$bin/ravelpak.wcx64" "$work/plugin/"
+write_settings "$work/plugin/ravelpak.xml"
+cp "$fixtures"/five.part{1,2,3,4,5}.rar "$work/src/Rel/"
+(cd "$work/src/Rel" && zip -q -0 rel1.zip five.part1.rar five.part2.rar five.part3.rar &&
+  zip -q -0 rel2.zip five.part4.rar five.part5.rar && rm five.part*.rar && cksfv -q rel1.zip rel2.zip > rel.sfv)
+
+# The prefix's persistent server: its folder is named after the prefix's device and inode.
+server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+server=
+for pid in $(pgrep -x wineserver64 || pgrep wineserver); do
+  case $(readlink "/proc/$pid/cwd") in *"/$server_dir") server=$pid ;; esac
+done
+if [ -z "$server" ]; then
+  echo "durability_order: no persistent wineserver for $WINEPREFIX (tools/wine-session.sh start)" >&2
+  exit 1
+fi
+
+calls=fsync,fdatasync,unlink,unlinkat,rename,renameat,renameat2
+strace -ttt -qq -y -e trace="$calls" -p "$server" -o "$work/server.trace" &
+tracer=$!
+sleep 0.5  # strace attaches before the job starts
+strace -ttt -qq -f -y -e trace="$calls" -o "$work/process.trace" \
+  wine "$bin/wcxhost.exe" pack "$(winpath "$work/plugin/ravelpak.wcx64")" "$(winpath "$work/out/new.zip")" \
+  "$(winpath "$work/src")\\" Rel > "$work/result.txt"
+sleep 0.5
+kill "$tracer"
+wait "$tracer" 2>/dev/null || true
+
+if ! grep -q '^result 0' "$work/result.txt" || ! cmp -s "$work/out/Rel/five.mkv" "$fixtures/src/five.mkv"; then
+  echo "durability_order: the job did not deliver the film:" >&2
+  cat "$work/result.txt" >&2
+  exit 1
+fi
+
+# One event a line: TIME KIND NAME, where NAME is the file's name (a flush names its descriptor's
+# file, a rename its new name too: "old>new").
+python3 - "$work/process.trace" "$work/server.trace" <<'PY'
+import os, re, sys
+
+events = []
+for path in sys.argv[1:]:
+    for line in open(path, encoding="utf-8", errors="replace"):
+        m = re.match(r"(?:\d+\s+)?(\d+\.\d+) (\w+)\((.*)\) += (-?\d+)", line)
+        if not m or int(m.group(4)) < 0:
+            continue
+        time, call, args = float(m.group(1)), m.group(2), m.group(3)
+        names = [os.path.basename(p) for p in re.findall(r'"([^"]+)"', args)]
+        if call in ("fsync", "fdatasync"):
+            fd = re.search(r"<([^>]+)>", args)
+            if fd:
+                events.append((time, "flush", os.path.basename(fd.group(1))))
+        elif call.startswith("unlink") and names:
+            events.append((time, "delete", names[-1]))
+        elif call.startswith("rename") and len(names) >= 2:
+            events.append((time, "rename", names[0] + ">" + names[-1]))
+events.sort()
+
+def first(kind, name):
+    return next((t for t, k, n in events if k == kind and n == name), None)
+
+relies = {
+    "rel1.zip": ["five.part1.rar.incomplete", "five.part2.rar.incomplete", "five.part3.rar.incomplete"],
+    "rel2.zip": ["five.part4.rar.incomplete", "five.part5.rar.incomplete"],
+    "rel.sfv": ["five.mkv.incomplete"],
+}
+for n in range(1, 6):
+    relies["five.part%d.rar" % n] = ["five.mkv.incomplete"]
+
+problems = []
+for deleted, needs in sorted(relies.items()):
+    gone = first("delete", deleted)
+    if gone is None:
+        problems.append("%s was not deleted" % deleted)
+        continue
+    for need in needs:
+        flushed = first("flush", need)
+        if flushed is None or flushed > gone:
+            problems.append("%s was deleted before %s was flushed" % (deleted, need))
+    journal = [t for t, k, n in events if k == "rename" and n.endswith(">.ravelpak-journal") and t < gone]
+    flushes = [t for t, k, n in events if k == "flush" and n == ".ravelpak-journal.new" and t < gone]
+    if not journal or not flushes:
+        problems.append("%s was deleted before the journal was flushed and put in place" % deleted)
+if problems:
+    print("durability_order: " + "\n  ".join(problems), file=sys.stderr)
+    for event in events:
+        print("  %.6f %s %s" % event, file=sys.stderr)
+    sys.exit(1)
+print("durability_order: %d deletions, each after the flushes it relies on" % len(relies))
+PY
