@@ -142,8 +142,8 @@ private:
         Failure failure = VerifyGroup(journal);
         if (failure.ok())
             failure = UnpackVerified();
-        if (failure.ok() && context_.settings.deleteSfv && !ConsumeSources(context_, sfvPaths_, {}))
-            failure = {Outcome::CannotWrite, "cannot write " + journal.path()};
+        if (failure.ok() && context_.settings.deleteSfv)
+            failure = ConsumeSources(context_, sfvPaths_, {});
         if (failure.ok())
             journal.Remove();
         context_.journal = nullptr;

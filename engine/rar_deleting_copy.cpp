@@ -103,9 +103,7 @@ public:
             all.push_back(volume.path);
         const std::vector<JournalFile> outputs = state_.outputs;
         journal_.EndSet();
-        if (!ConsumeSources(context_, all, outputs))
-            return {Outcome::CannotWrite, "cannot write the journal in " + destination_};
-        return Failure();
+        return ConsumeSources(context_, all, outputs);
     }
 
 private:
@@ -136,7 +134,7 @@ private:
         for (const Rar5Part& part : file.parts) {
             const size_t volume = base_ + part.volume;
             if (!DeleteVolumesBefore(volume, out, crc))
-                return Ended({Outcome::CannotWrite, "cannot write the journal in " + destination_}, &out, firstVolume);
+                return Ended({Outcome::CannotWrite, "cannot write " + journal_.path()}, &out, firstVolume);
             uint32_t partCrc = 0;
             const Failure copied = CopyPart(volume, part, out, crc, partCrc);
             if (!copied.ok())

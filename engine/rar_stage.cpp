@@ -598,7 +598,9 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         failure.detail += "; the set was kept";
         return failure;
     }
-    if (SourcesMayBeDeleted(context) && !ConsumeSources(context, volumes, landed))
-        return {Outcome::CannotWrite, "cannot write the journal in " + destination + "; the set was kept"};
-    return context.progress->stopped() ? Failure{Outcome::Stopped, "stopped after " + archiveName} : failure;
+    if (SourcesMayBeDeleted(context))
+        failure = ConsumeSources(context, volumes, landed);
+    if (failure.ok() && context.progress->stopped())
+        return {Outcome::Stopped, "stopped after " + archiveName};
+    return failure;
 }

@@ -4,13 +4,17 @@
 
 #include <cstring>
 
-#include "engine/sfv.h"
 #include "engine/text.h"
 #include "engine/paths.h"
 
 namespace {
 
 const char kVolumePrefix[] = "xxx";
+
+std::string NameOf(const std::string& path)
+{
+    return path.substr(path.find_last_of("\\/") + 1);
+}
 
 // Entries of ZIP archives keep their stored separators, so a path may use either.
 size_t NameStart(const std::string& path)
@@ -158,12 +162,20 @@ bool RestorePrefixedVolume(const std::string& path)
            GetFileAttributesW(prefixed.c_str()) != INVALID_FILE_ATTRIBUTES && MoveFileW(prefixed.c_str(), own.c_str());
 }
 
-bool ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
-                    const std::vector<JournalFile>& outputs)
+Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
+                       const std::vector<JournalFile>& outputs)
 {
+    if (sources.empty())
+        return Failure();
+    const std::string kept = sources.size() == 1 ? NameOf(sources.front()) + " was kept" : "the sources were kept";
+    // An output that another one replaced since it came out (two names that are one file) no
+    // longer holds what the source did.
+    for (const JournalFile& output : outputs)
+        if (FileSize(output.path) != output.size)
+            return {Outcome::CannotWrite, NameOf(output.path) + " changed after it came out; " + kept};
     context.journal->AddConsumed(sources, outputs);
     if (!context.journal->Commit())
-        return false;
+        return {Outcome::CannotWrite, "cannot write " + context.journal->path() + "; " + kept};
     for (const std::string& source : sources) {
         // Deleting a large file takes a while on some file systems: the host stays called.
         context.progress->Working(source);
@@ -171,17 +183,7 @@ bool ConsumeSources(const UnpackContext& context, const std::vector<std::string>
         // deletes it once it finds its outputs whole.
         DeleteFileW(PlatformPath(source).c_str());
     }
-    return true;
-}
-
-bool OutputsAreWhole(const std::vector<JournalFile>& outputs)
-{
-    for (const JournalFile& output : outputs) {
-        uint32_t crc = 0;
-        if (FileSize(output.path) != output.size || !FileCrc32(output.path, crc) || crc != output.crc)
-            return false;
-    }
-    return !outputs.empty();
+    return Failure();
 }
 
 uint64_t FileSize(const std::string& path)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/journal.h"
+#include "engine/outcome.h"
 #include "engine/unpack_context.h"
 
 // Sources may be deleted when the user asked for it, either the group has an SFV file
@@ -47,14 +48,10 @@ std::string PrefixedVolumeName(const std::string& path);
 bool RestorePrefixedVolume(const std::string& path);
 
 // Consumes `sources`, whose data lives on in `outputs` (which are on the disk already): the
-// group's journal records it first, then they are deleted. False, deleting nothing, when the
-// journal cannot be written.
-bool ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
-                    const std::vector<JournalFile>& outputs);
-
-// True when every one of `outputs` is there with its size and CRC-32: what a consumed file
-// lives on in, checked before a leftover of it is deleted.
-bool OutputsAreWhole(const std::vector<JournalFile>& outputs);
+// group's journal records it first, then they are deleted. A failure, deleting nothing, when
+// an output is no longer there with its size or the journal cannot be written.
+Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
+                       const std::vector<JournalFile>& outputs);
 
 // The size of a file; 0 when it cannot be read.
 uint64_t FileSize(const std::string& path);

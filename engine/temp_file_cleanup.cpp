@@ -52,14 +52,13 @@ void RemoveResults(FileList& firstLevel)
     firstLevel.RemoveIf([](const std::string& path) { return !IsArchiveOrVolume(path); });
 }
 
-bool TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,
-                     const std::vector<JournalFile>& results)
+Failure TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,
+                        const std::vector<JournalFile>& results)
 {
     RemoveResults(firstLevel);
     if (context.settings.keepOverwritten)
         RemoveOverwritten(firstLevel, secondLevel);
     if (!context.settings.keepExtensions.empty())
         RemoveKeptFiles(firstLevel, context.settings.keepExtensions);
-    return firstLevel.Empty() ||
-           ConsumeSources(context, std::vector<std::string>(firstLevel.begin(), firstLevel.end()), results);
+    return ConsumeSources(context, std::vector<std::string>(firstLevel.begin(), firstLevel.end()), results);
 }

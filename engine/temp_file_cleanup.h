@@ -6,16 +6,17 @@
 
 #include "engine/file_list.h"
 #include "engine/journal.h"
+#include "engine/outcome.h"
 #include "engine/unpack_context.h"
 
 // Deletes the intermediate archives and volumes of `firstLevel` that neither filter keeps:
 // RemoveOverwritten when keepOverwritten is on, RemoveKeptFiles when the keep map is not
 // empty. Results (RemoveResults) are never deleted. They are consumed as sources are: the
 // journal records first that their data lives on in `results`, the second pass's output.
-// `firstLevel` ends up holding the paths that were deleted (or failed to be). False, deleting
-// nothing, when the journal cannot be written.
-bool TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,
-                     const std::vector<JournalFile>& results);
+// `firstLevel` ends up holding the paths that were deleted (or failed to be). A failure,
+// deleting nothing, when the journal cannot be written.
+Failure TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,
+                        const std::vector<JournalFile>& results);
 
 // Takes out of `firstLevel` every path that is not an archive or a volume by its name: a film
 // that came out of a RAR set beside an archive of extras is what the user unpacked for, not a

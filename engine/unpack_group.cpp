@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <unordered_map>
 #include <unordered_set>
+
+#include "engine/sfv.h"
 
 #include "engine/rar_deleting_copy.h"
 #include "engine/rar_stage.h"
@@ -62,17 +65,41 @@ private:
     std::unordered_set<std::wstring> seen_;
 };
 
+// Whether what consumed files live on in is still there with its size and CRC-32, each file
+// read once however many consumed files (the volumes of one set) it came out of.
+class WholeOutputs {
+public:
+    bool Check(const std::vector<JournalFile>& outputs)
+    {
+        for (const JournalFile& output : outputs) {
+            const auto known = known_.emplace(FileIdentity(output.path), false);
+            if (known.second) {
+                uint32_t crc = 0;
+                known.first->second =
+                    FileSize(output.path) == output.size && FileCrc32(output.path, crc) && crc == output.crc;
+            }
+            if (!known.first->second)
+                return false;
+        }
+        return !outputs.empty();
+    }
+
+private:
+    std::unordered_map<std::wstring, bool> known_;
+};
+
 // A file that an earlier run of this job consumed: gone, or left over because that run died
 // before it was deleted. Either way what came out of it counts as this pass's output, and a
 // leftover goes (when `mayDelete`) once those outputs are found whole. False when the journal
 // knows nothing of it, or its outputs are no longer whole: then it is unpacked as usual.
-bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOutput& output, bool mayDelete)
+bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOutput& output, WholeOutputs& whole,
+                  bool mayDelete)
 {
     if (!context.journal->IsConsumed(path))
         return false;
     const std::vector<JournalFile> outputs = context.journal->OutputsOf(path);
     if (!IsGone(path)) {
-        if (!OutputsAreWhole(outputs))
+        if (!whole.Check(outputs))
             return false;
         if (mayDelete)
             DeleteFileW(PlatformPath(path).c_str());
@@ -129,8 +156,9 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
     // What a dead run consumed is no longer selected (the host lists what is there): what came
     // out of it counts all the same, and what is left of it goes.
     const std::vector<std::string> consumed = context.journal->consumed();
+    WholeOutputs whole;
     for (const std::string& path : consumed)
-        TakeConsumed(context, path, first, true);
+        TakeConsumed(context, path, first, whole, true);
     for (const std::string& source : sources) {
         if (progress.stopped()) {
             firstPass.Add({Outcome::Stopped, "stopped"});
@@ -138,7 +166,7 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
         }
         RestorePrefixedVolume(source);
         const ArchiveKind kind = ClassifyArchive(source);
-        if (!TakeConsumed(context, source, first, SourcesMayBeDeleted(context)) && kind != ArchiveKind::None &&
+        if (!TakeConsumed(context, source, first, whole, SourcesMayBeDeleted(context)) && kind != ArchiveKind::None &&
             !IsGone(source)) {
             std::vector<JournalFile> landed;
             Failure extracted = Extract(context, kind, source, destination, landed);
@@ -146,9 +174,8 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
                 first.Add(file);
             // A ZIP source goes only when every entry came out; the RAR stage consumes the
             // volumes of a set itself.
-            if (extracted.ok() && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context) &&
-                !ConsumeSources(context, {source}, landed))
-                extracted = {Outcome::CannotWrite, "cannot write " + context.journal->path()};
+            if (extracted.ok() && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context))
+                extracted = ConsumeSources(context, {source}, landed);
             firstPass.Add(extracted);
         }
         progress.ConsumeRest(source);
@@ -170,7 +197,7 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
         }
         RestorePrefixedVolume(path);
         const ArchiveKind kind = ClassifyArchive(path);
-        if (!TakeConsumed(second, path, results, second.deletionSafe && mayDeleteIntermediate) &&
+        if (!TakeConsumed(second, path, results, whole, second.deletionSafe && mayDeleteIntermediate) &&
             kind != ArchiveKind::None && !IsGone(path)) {
             std::vector<JournalFile> landed;
             secondPass.Add(Extract(second, kind, path, destination, landed));
@@ -180,9 +207,8 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
     }
     // Intermediate files go only when everything came out: otherwise they may be all that is
     // left of a download whose sources are already gone.
-    if (firstPass.ok() && secondPass.ok() && !secondLevel.Empty() && context.settings.deleteTemp &&
-        !TempFileCleanup(context, firstLevel, secondLevel, results.landed()))
-        secondPass.Add({Outcome::CannotWrite, "cannot write " + context.journal->path()});
+    if (firstPass.ok() && secondPass.ok() && !secondLevel.Empty() && context.settings.deleteTemp)
+        secondPass.Add(TempFileCleanup(context, firstLevel, secondLevel, results.landed()));
     Verdict group = firstPass;
     group.Add(secondPass.firstFailure());
     if (secondPass.stopped())

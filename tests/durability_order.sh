@@ -62,16 +62,20 @@ fi
 
 # One event a line: TIME KIND NAME, where NAME is the file's name (a flush names its descriptor's
 # file, a rename its new name too: "old>new").
-python3 - "$work/process.trace" "$work/server.trace" <<'PY'
+python3 - "$work" "$work/process.trace" "$work/server.trace" <<'PY'
 import os, re, sys
 
+# The server serves every program of the prefix: only this job's files count.
+work = sys.argv[1]
 events = []
-for path in sys.argv[1:]:
+for path in sys.argv[2:]:
     for line in open(path, encoding="utf-8", errors="replace"):
         m = re.match(r"(?:\d+\s+)?(\d+\.\d+) (\w+)\((.*)\) += (-?\d+)", line)
         if not m or int(m.group(4)) < 0:
             continue
         time, call, args = float(m.group(1)), m.group(2), m.group(3)
+        if work not in args:
+            continue
         names = [os.path.basename(p) for p in re.findall(r'"([^"]+)"', args)]
         if call in ("fsync", "fdatasync"):
             fd = re.search(r"<([^>]+)>", args)

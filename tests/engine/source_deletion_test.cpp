@@ -50,7 +50,7 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
         context.settings.keepOverwritten = keepOverwritten;
         Journal journal(dir / "");
         context.journal = &journal;
-        EXPECT_TRUE(TempFileCleanup(context, first, second, {}));
+        EXPECT_TRUE(TempFileCleanup(context, first, second, {}).ok());
         EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);
         EXPECT_FALSE(FileExists(dir / "b.zip"));
     }
