@@ -24,6 +24,7 @@ add_library(ravelpak_core STATIC
     engine/job_progress.cpp
     engine/pack_driver.cpp
     engine/rar_stage.cpp
+    engine/release_names.cpp
     engine/sfv.cpp
     engine/source_deletion.cpp
     engine/temp_file_cleanup.cpp

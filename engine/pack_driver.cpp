@@ -8,6 +8,7 @@
 
 #include "engine/file_list.h"
 #include "engine/paths.h"
+#include "engine/release_names.h"
 #include "engine/sfv.h"
 #include "engine/source_deletion.h"
 #include "engine/text.h"
@@ -25,15 +26,6 @@ std::timed_mutex& PackLock()
 bool IsDirectoryEntry(const std::string& name, bool firstName)
 {
     return (!name.empty() && name.back() == '\\') || (name.empty() && firstName);
-}
-
-// The group's checksum file: its extension is ".sfv" in any letter case. A name that merely
-// contains ".sfv" (extras.sfv.zip) is an ordinary file.
-bool IsSfvEntry(const std::string& name)
-{
-    const size_t dot = name.rfind('.');
-    return dot != std::string::npos && name.find('\\', dot) == std::string::npos &&
-           _stricmp(name.c_str() + dot, ".sfv") == 0;
 }
 
 bool IsDirectory(const std::string& path)
@@ -82,7 +74,7 @@ public:
                 CloseGroup(&next);
             currentDestination_ = next;
             groupName_ = name.empty() ? std::string() : name.substr(0, name.size() - 1);
-        } else if (IsSfvEntry(name)) {
+        } else if (ClassifyName(name).kind == NameKind::Sfv) {
             sfvPaths_.push_back(sourceDirectory_ + name);
             context_.sfvPresent = true;
         } else {

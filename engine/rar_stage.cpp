@@ -9,6 +9,7 @@
 
 #include "engine/text.h"
 #include "engine/paths.h"
+#include "engine/release_names.h"
 #include "engine/source_deletion.h"
 #include "engine/unrar_library.h"
 
@@ -37,13 +38,12 @@ bool StaysBelowDestination(const std::wstring& name)
 }
 
 // A volume after the first of a set named name.partN.rar: its set is extracted from the first.
+// Its name only says that it is a .rar file; the archive's flags say that it is a later volume.
 bool IsLaterVolumeOfNewNamingSet(const std::string& archivePath, unsigned flags)
 {
-    const size_t nameStart = archivePath.find_last_of("\\/") + 1;
-    const size_t dot = archivePath.rfind('.');
-    if (dot == std::string::npos || dot < nameStart || archivePath.size() - dot - 1 < 3)
-        return false;
-    const bool rarExtension = _strnicmp(archivePath.c_str() + dot + 1, "rar", 3) == 0;
+    const ReleaseName name = ClassifyName(archivePath);
+    const bool rarExtension = name.scheme == VolumeScheme::Parts ||
+                              (name.scheme == VolumeScheme::OldStyle && name.kind == NameKind::FirstVolume);
     return rarExtension && (flags & ROADF_VOLUME) && (flags & ROADF_NEWNUMBERING) && !(flags & ROADF_FIRSTVOLUME);
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "engine/release_names.h"
 #include "engine/text.h"
-#include "engine/unpack_group.h"
 
 namespace {
 
@@ -17,10 +17,11 @@ void RemoveFilesNamed(FileList& list, const std::unordered_set<std::wstring>& fi
         list.RemoveIf([&](const std::string& path) { return files.count(FileIdentity(path)) != 0; });
 }
 
+// What a file is looked up by in the keep map, whose pattern "*.nfo" became the key "nfo".
 std::string KeepKey(const std::string& path)
 {
-    const size_t dot = path.rfind('.');
-    return dot == std::string::npos ? path : path.substr(dot + 1);
+    const std::string extension = ExtensionOf(path);
+    return extension.empty() ? OwnName(path) : extension;
 }
 
 }  // namespace
@@ -48,7 +49,10 @@ void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtension
 
 void RemoveResults(FileList& firstLevel)
 {
-    firstLevel.RemoveIf([](const std::string& path) { return !IsArchiveOrVolume(path); });
+    firstLevel.RemoveIf([](const std::string& path) {
+        const ReleaseName name = ClassifyName(path);
+        return name.kind != NameKind::Zip && !name.IsVolume();
+    });
 }
 
 void TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel)

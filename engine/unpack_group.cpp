@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/rar_stage.h"
+#include "engine/release_names.h"
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
 #include "engine/zip_stage.h"
@@ -20,53 +21,22 @@ bool IsGone(const std::string& path)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool ExtensionStartsWith(const std::string& extension, const char* start)
+// Every .rar file is opened: whether a .partN.rar is a later volume, which the RAR stage passes
+// over, the archive's flags tell.
+bool IsOpened(const ReleaseName& name)
 {
-    return extension.size() >= 4 && _strnicmp(extension.c_str(), start, 4) == 0;
+    return name.kind == NameKind::Zip || name.kind == NameKind::FirstVolume || name.scheme == VolumeScheme::Parts;
 }
 
-// Extracts one archive of either pass. A file that is not an archive has nothing to extract.
-Failure Extract(const UnpackContext& context, ArchiveKind kind, const std::string& path, const std::string& destination,
-                FileList& output)
+// Extracts one archive of either pass, a file that IsOpened takes.
+Failure Extract(const UnpackContext& context, const ReleaseName& name, const std::string& path,
+                const std::string& destination, FileList& output)
 {
-    switch (kind) {
-    case ArchiveKind::Zip:
-        return ExtractZip(context, path, destination, output);
-    case ArchiveKind::Rar:
-        return ExtractRar(context, path, destination, output);
-    default:
-        return Failure();
-    }
+    return name.kind == NameKind::Zip ? ExtractZip(context, path, destination, output)
+                                      : ExtractRar(context, path, destination, output);
 }
 
 }  // namespace
-
-ArchiveKind ClassifyArchive(const std::string& path)
-{
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return ArchiveKind::None;
-    const std::string extension = path.substr(dot);
-    if (ExtensionStartsWith(extension, ".zip"))
-        return ArchiveKind::Zip;
-    if (ExtensionStartsWith(extension, ".rar") || extension == ".001")
-        return ArchiveKind::Rar;
-    return ArchiveKind::None;
-}
-
-bool IsArchiveOrVolume(const std::string& path)
-{
-    if (ClassifyArchive(path) != ArchiveKind::None)
-        return true;
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return false;
-    const std::string extension = path.substr(dot + 1);
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (extension.size() != 3 || !digit(extension[1]) || !digit(extension[2]))
-        return false;
-    return digit(extension[0]) || extension[0] == 'r' || extension[0] == 'R';
-}
 
 Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination)
 {
@@ -78,12 +48,12 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
             firstPass.Add({Outcome::Stopped, "stopped"});
             break;
         }
-        const ArchiveKind kind = ClassifyArchive(source);
-        if (kind != ArchiveKind::None && !IsGone(source)) {
-            const Failure extracted = Extract(context, kind, source, destination, firstLevel);
+        const ReleaseName name = ClassifyName(source);
+        if (IsOpened(name) && !IsGone(source)) {
+            const Failure extracted = Extract(context, name, source, destination, firstLevel);
             // A ZIP source goes only when every entry came out; the RAR stage deletes the
             // volumes of a set itself.
-            if (extracted.ok() && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context))
+            if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context))
                 DeleteFileW(PlatformPath(source).c_str());
             firstPass.Add(extracted);
         }
@@ -101,9 +71,9 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
             secondPass.Add({Outcome::Stopped, "stopped"});
             break;
         }
-        const ArchiveKind kind = ClassifyArchive(path);
-        if (kind != ArchiveKind::None && !IsGone(path))
-            secondPass.Add(Extract(second, kind, path, destination, secondLevel));
+        const ReleaseName name = ClassifyName(path);
+        if (IsOpened(name) && !IsGone(path))
+            secondPass.Add(Extract(second, name, path, destination, secondLevel));
     }
     // Intermediate files go only when everything came out: otherwise they may be all that is
     // left of a download whose sources are already gone.
