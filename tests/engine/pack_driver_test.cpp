@@ -58,7 +58,8 @@ protected:
 };
 
 // Every group is tried; the call reports the first failure, and each group says what became
-// of it. Only a group that was delivered loses its SFV files.
+// of it, an entry that needs a password too. Only a group that was delivered loses its SFV
+// files.
 TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
 {
     UnpackSettings.checkCrc = 1;
@@ -69,16 +70,20 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
     File("b\\y.zip", zip);
     File("b\\b.sfv", SfvBody({{"y.zip", CrcHex(zip)}}));
     File("b\\extras.sfv.zip", BuildZip({FileEntry("extras.txt", "extra")}));
-    // The last group fails otherwise: a program holds its archive open.
+    // Group c fails otherwise: a program holds its archive open.
     File("c\\z.zip", zip);
     HANDLE held = CreateFileA((src() + "c\\z.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ZipEntry locked = FileEntry("film.mkv", "0123456789ab: a film behind a password", 0);
+    locked.flags = 1;
+    File("f\\locked.zip", BuildZip({locked, FileEntry("f.nfo", "notes")}));
     HostRecorder host;
     EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\extras.sfv.zip", "b\\y.zip", "c\\",
-                    "c\\z.zip"}),
+                    "c\\z.zip", "f\\", "f\\locked.zip"}),
               E_BAD_DATA);
     CloseHandle(held);
-    EXPECT_EQ(Verdicts(host),
-              (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip"}));
+    EXPECT_EQ(Verdicts(host), (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip",
+                                     "f: film.mkv in locked.zip is encrypted"}));
+    EXPECT_EQ(ReadFileBytes(out() + "f\\f.nfo"), "notes");
     EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
     EXPECT_FALSE(FileExists(src() + "b\\b.sfv"));
     EXPECT_EQ(ReadFileBytes(out() + "b\\extras.txt"), "extra");

@@ -128,6 +128,16 @@ Release FiveInTwoZips()
                   {"five.part4.rar", "five.part5.rar"});
 }
 
+// A ZIP whose entry needs a password (its check byte does not match the empty one).
+Release EncryptedZip()
+{
+    ZipEntry entry = FileEntry("film.mkv", "0123456789ab: a film behind a password", 0);
+    entry.flags = 1;
+    Release release;
+    release.files["rel.zip"] = BuildZip({entry});
+    return release;
+}
+
 enum class Fault {
     None,
     DamagedVolume,     // a data byte of six.part4.rar changed after the SFV file was made
@@ -388,6 +398,7 @@ const Row kRows[] = {
     {"SecondSfvWrong", Six, Fault::SecondSfv, "zz.sfv", true, true, 12, true},
     {"FirstSfvWrong", Six, Fault::SecondSfv, "aa.sfv", true, true, 12, true},
     {"SetOfANewerRar", [] { return Built({{"newer.mkv", Parts("newer", 3)}}); }, Fault::None, "", true, true, 14, true},
+    {"EncryptedZip", EncryptedZip, Fault::None, "", true, true, 24, true},
 };
 
 void PrintTo(const Row& row, std::ostream* out)
