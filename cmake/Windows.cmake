@@ -28,6 +28,8 @@ add_library(ravelpak_core STATIC
     engine/rar5_layout.cpp
     engine/rar_deleting_copy.cpp
     engine/rar_stage.cpp
+    engine/volume_alias.cpp
+    engine/release_names.cpp
     engine/sfv.cpp
     engine/source_deletion.cpp
     engine/temp_file_cleanup.cpp

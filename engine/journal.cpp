@@ -84,11 +84,6 @@ bool ReadWhole(const std::wstring& path, std::string& text, bool& exists)
 
 Journal::Journal(const std::string& destination) : path_(destination + kName) {}
 
-bool Journal::empty() const
-{
-    return verified_.empty() && consumedBy_.empty() && set_.volumes.empty();
-}
-
 Journal::LoadResult Journal::Load()
 {
     std::string text;
@@ -145,6 +140,20 @@ std::vector<JournalFile> Journal::OutputsOf(const std::string& path) const
     return outputs == outputs_.end() ? std::vector<JournalFile>() : outputs->second;
 }
 
+void Journal::AddRenamed(const std::string& prefixed, const std::string& own)
+{
+    if (RenamedFrom(prefixed).empty())
+        renamed_.emplace_back(prefixed, own);
+}
+
+std::string Journal::RenamedFrom(const std::string& path) const
+{
+    for (const auto& renamed : renamed_)
+        if (FileIdentity(renamed.first) == FileIdentity(path))
+            return renamed.second;
+    return std::string();
+}
+
 std::string Journal::Serialise() const
 {
     std::string text = std::string(kFormat) + "\n";
@@ -155,6 +164,8 @@ std::string Journal::Serialise() const
     for (const auto& outputs : outputs_)
         for (const JournalFile& file : outputs.second)
             text += "O\t" + outputs.first + FileLine("", file);
+    for (const auto& renamed : renamed_)
+        text += "R\t" + renamed.first + "\t" + renamed.second + "\n";
     if (!set_.volumes.empty()) {
         text += "S\t" + std::to_string(set_.deleted) + "\t" + set_.entry + "\t" + std::to_string(set_.entryBytes) +
                 "\t" + Hex(set_.entryCrc) + "\n";
@@ -191,6 +202,8 @@ bool Journal::Parse(const std::string& text)
                 consumedOrder_.push_back(fields[2]);
         } else if (tag == "O" && fields.size() == 5 && FileFields(fields, 2, file))
             outputs_[fields[1]].push_back(file);
+        else if (tag == "R" && fields.size() == 3 && !fields[1].empty() && !fields[2].empty())
+            renamed_.emplace_back(fields[1], fields[2]);
         else if (tag == "S" && fields.size() == 5 && !setSeen && Number(fields[1], number) &&
                  Number(fields[3], bytes) && Number(fields[4], entryCrc, 16) && entryCrc <= 0xFFFFFFFFu) {
             setSeen = true;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A file and the size and CRC-32 of its content.
@@ -44,7 +45,6 @@ public:
     // build (damaged, cut, foreign): it is ignored and replaced by the next commit.
     LoadResult Load();
     const std::string& path() const { return path_; }
-    bool empty() const;
 
     // `file` matched the group's SFV file.
     void AddVerified(const JournalFile& file);
@@ -60,6 +60,12 @@ public:
     const std::vector<std::string>& consumed() const { return consumedOrder_; }
     // What a consumed file lives on in; empty when it was not consumed.
     std::vector<JournalFile> OutputsOf(const std::string& path) const;
+
+    // A first volume renamed to `prefixed` while the library reads it (see volume_alias.h).
+    void AddRenamed(const std::string& prefixed, const std::string& own);
+    const std::vector<std::pair<std::string, std::string>>& renamed() const { return renamed_; }
+    // The own name of a volume that stands renamed as `path`; empty for any other file.
+    std::string RenamedFrom(const std::string& path) const;
 
     // The set whose volumes are being deleted; null when there is none.
     const SetUnderDeletion* set() const { return set_.volumes.empty() ? nullptr : &set_; }
@@ -81,5 +87,6 @@ private:
     std::map<std::wstring, std::string> consumedBy_;       // a consumed file: the key of its outputs
     std::map<std::string, std::vector<JournalFile>> outputs_;  // by key: the first consumed file
     std::vector<std::string> consumedOrder_;
+    std::vector<std::pair<std::string, std::string>> renamed_;  // prefixed, own
     SetUnderDeletion set_;
 };

@@ -9,6 +9,7 @@
 #include "engine/file_list.h"
 #include "engine/journal.h"
 #include "engine/paths.h"
+#include "engine/release_names.h"
 #include "engine/sfv.h"
 #include "engine/source_deletion.h"
 #include "engine/text.h"
@@ -26,15 +27,6 @@ std::timed_mutex& PackLock()
 bool IsDirectoryEntry(const std::string& name, bool firstName)
 {
     return (!name.empty() && name.back() == '\\') || (name.empty() && firstName);
-}
-
-// The group's checksum file: its extension is ".sfv" in any letter case. A name that merely
-// contains ".sfv" (extras.sfv.zip) is an ordinary file.
-bool IsSfvEntry(const std::string& name)
-{
-    const size_t dot = name.rfind('.');
-    return dot != std::string::npos && name.find('\\', dot) == std::string::npos &&
-           _stricmp(name.c_str() + dot, ".sfv") == 0;
 }
 
 bool IsFile(const std::string& path)
@@ -89,7 +81,7 @@ public:
                 CloseGroup(&next);
             currentDestination_ = next;
             groupName_ = name.empty() ? std::string() : name.substr(0, name.size() - 1);
-        } else if (IsSfvEntry(name)) {
+        } else if (ClassifyName(name).kind == NameKind::Sfv) {
             sfvPaths_.push_back(sourceDirectory_ + name);
             context_.sfvPresent = true;
         } else {

@@ -11,9 +11,11 @@
 #include "engine/output_file.h"
 #include "engine/paths.h"
 #include "engine/rar_deleting_copy.h"
+#include "engine/release_names.h"
 #include "engine/source_deletion.h"
 #include "engine/text.h"
 #include "engine/unrar_library.h"
+#include "engine/volume_alias.h"
 #include "engine/zip/zip_reader.h"
 
 namespace {
@@ -41,38 +43,18 @@ bool StaysBelowDestination(const std::wstring& name)
 }
 
 // A volume after the first of a set named name.partN.rar: its set is extracted from the first.
+// Its name only says that it is a .rar file; the archive's flags say that it is a later volume.
 bool IsLaterVolumeOfNewNamingSet(const std::string& archivePath, unsigned flags)
 {
-    const size_t nameStart = archivePath.find_last_of("\\/") + 1;
-    const size_t dot = archivePath.rfind('.');
-    if (dot == std::string::npos || dot < nameStart || archivePath.size() - dot - 1 < 3)
-        return false;
-    const bool rarExtension = _strnicmp(archivePath.c_str() + dot + 1, "rar", 3) == 0;
+    const ReleaseName name = ClassifyName(archivePath);
+    const bool rarExtension = name.scheme == VolumeScheme::Parts ||
+                              (name.scheme == VolumeScheme::OldStyle && name.kind == NameKind::FirstVolume);
     return rarExtension && (flags & ROADF_VOLUME) && (flags & ROADF_NEWNUMBERING) && !(flags & ROADF_FIRSTVOLUME);
 }
 
 bool Exists(const std::string& path)
 {
     return GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// True when both names lead to one file: a hard link of the other.
-bool SameFile(const std::string& a, const std::string& b)
-{
-    BY_HANDLE_FILE_INFORMATION info[2];
-    const std::string* paths[2] = {&a, &b};
-    for (int i = 0; i < 2; ++i) {
-        HANDLE file = CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        const bool read = GetFileInformationByHandle(file, &info[i]) != 0;
-        CloseHandle(file);
-        if (!read)
-            return false;
-    }
-    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
 enum class Pass { Survey, Extract };
@@ -375,49 +357,6 @@ bool TargetRefused(const std::wstring& wide)
     return false;
 }
 
-// The first volume under another name that the library reads the set by, so that it asks for
-// every next volume instead of opening a name it derived itself: a hard link "xxx" + its name
-// beside it, which leaves the download's own names as they are whenever the process dies. A
-// link that a dead run left is taken away first. Where the file system has no hard links, the
-// volume itself is renamed and given its name back at the end; should the process die
-// meanwhile, the next run renames it back before anything else (RestorePrefixedVolume).
-class VolumeAlias {
-public:
-    explicit VolumeAlias(const std::string& own) : own_(own), onDisk_(own) {}
-    ~VolumeAlias() { Undo(); }
-    VolumeAlias(const VolumeAlias&) = delete;
-    VolumeAlias& operator=(const VolumeAlias&) = delete;
-
-    void Make()
-    {
-        const std::string prefixed = PrefixedVolumeName(own_);
-        if (Exists(prefixed) && SameFile(prefixed, own_))
-            DeleteFileW(PlatformPath(prefixed).c_str());
-        if (Exists(prefixed))
-            return;
-        linked_ = CreateHardLinkW(PlatformPath(prefixed).c_str(), PlatformPath(own_).c_str(), nullptr) != 0;
-        if (linked_ || MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
-            onDisk_ = prefixed;
-    }
-    // The volume has its own name only again: a link would keep its data on the disk after
-    // the volume is deleted.
-    void Undo()
-    {
-        if (linked_)
-            DeleteFileW(PlatformPath(onDisk_).c_str());
-        else if (onDisk_ != own_ && Exists(onDisk_))
-            MoveFileW(PlatformPath(onDisk_).c_str(), PlatformPath(own_).c_str());
-        linked_ = false;
-        onDisk_ = own_;
-    }
-    const std::string& onDisk() const { return onDisk_; }
-
-private:
-    std::string own_;
-    std::string onDisk_;
-    bool linked_ = false;
-};
-
 // What the library's header says of an entry, as the output takes it.
 struct EntryFacts {
     std::wstring name;
@@ -567,7 +506,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
     const VolumeNames names(archivePath);
     VolumeAlias first(archivePath);
     if ((flags & ROADF_VOLUME) && (flags & ROADF_NEWNUMBERING) && names.oldStyle())
-        first.Make();
+        first.Make(context);
 
     SetSurvey survey;
     Failure failure = Survey(unrar, context, names, archivePath, first.onDisk(), survey);
@@ -598,6 +537,8 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         failure.detail += "; the set was kept";
         return failure;
     }
+    // The link goes first: one left without its volume would be taken for a set of its own.
+    first.Undo();
     if (SourcesMayBeDeleted(context))
         failure = ConsumeSources(context, volumes, landed);
     if (failure.ok() && context.progress->stopped())

@@ -4,68 +4,11 @@
 
 #include <cstring>
 
-#include "engine/text.h"
 #include "engine/paths.h"
+#include "engine/release_names.h"
+#include "engine/text.h"
 
 namespace {
-
-const char kVolumePrefix[] = "xxx";
-
-std::string NameOf(const std::string& path)
-{
-    return path.substr(path.find_last_of("\\/") + 1);
-}
-
-// Entries of ZIP archives keep their stored separators, so a path may use either.
-size_t NameStart(const std::string& path)
-{
-    const size_t separator = path.find_last_of("\\/");
-    return separator == std::string::npos ? 0 : separator + 1;
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool EndsWithNoCase(const std::string& text, const char* end)
-{
-    const size_t length = std::strlen(end);
-    return text.size() >= length && _stricmp(text.c_str() + text.size() - length, end) == 0;
-}
-
-// The position of the volume number in name.partN.rar, or npos.
-size_t PartNumberStart(const std::string& path)
-{
-    if (!EndsWithNoCase(path, ".rar"))
-        return std::string::npos;
-    size_t start = path.size() - 4;
-    while (start > 0 && IsDigit(path[start - 1]))
-        --start;
-    const size_t nameStart = NameStart(path);
-    if (start == path.size() - 4 || start < nameStart + 5 || _strnicmp(path.c_str() + start - 5, ".part", 5) != 0)
-        return std::string::npos;
-    return start;
-}
-
-// Counts up the last characters of `text` from `end` backwards, as odometer digits; a letter
-// before them counts up once (r99 becomes s00).
-std::string CountUp(std::string text, size_t first, size_t end)
-{
-    for (size_t i = end; i-- > first;) {
-        if (!IsDigit(text[i])) {
-            ++text[i];
-            return text;
-        }
-        if (text[i] != '9') {
-            ++text[i];
-            return text;
-        }
-        text[i] = '0';
-    }
-    text.insert(first, 1, '1');  // part9 becomes part10, 999 becomes 1000
-    return text;
-}
 
 // A RAR 5 variable-length integer; false past the end of the data.
 bool ReadVint(const unsigned char*& p, const unsigned char* end, uint64_t& value)
@@ -86,38 +29,6 @@ bool SourcesMayBeDeleted(const UnpackContext& context)
 {
     return context.deletionSafe && context.settings.deleteSrcDuring &&
            (context.sfvPresent || !context.settings.keepSrcNoSfv);
-}
-
-VolumeNames::VolumeNames(const std::string& firstVolume)
-{
-    const size_t dot = firstVolume.rfind('.');
-    const std::string extension = dot == std::string::npos ? std::string() : firstVolume.substr(dot);
-    if (PartNumberStart(firstVolume) != std::string::npos)
-        scheme_ = Scheme::Parts;
-    else if (_stricmp(extension.c_str(), ".rar") == 0)
-        scheme_ = Scheme::OldStyle;
-    else if (extension.size() == 4 && IsDigit(extension[1]) && IsDigit(extension[2]) && IsDigit(extension[3]))
-        scheme_ = Scheme::Numbered;
-}
-
-std::string VolumeNames::Next(const std::string& volume) const
-{
-    switch (scheme_) {
-    case Scheme::Parts: {
-        const size_t start = PartNumberStart(volume);
-        return start == std::string::npos ? std::string() : CountUp(volume, start, volume.size() - 4);
-    }
-    case Scheme::OldStyle:
-        if (EndsWithNoCase(volume, ".rar")) {
-            const bool upper = volume[volume.size() - 3] == 'R';
-            return volume.substr(0, volume.size() - 3) + (upper ? "R00" : "r00");
-        }
-        return CountUp(volume, volume.size() - 3, volume.size());
-    case Scheme::Numbered:
-        return CountUp(volume, volume.rfind('.') + 1, volume.size());
-    default:
-        return std::string();
-    }
 }
 
 bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
@@ -148,31 +59,17 @@ bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
     return !(archiveFlags & 0x0002) || ReadVint(p, end, number);
 }
 
-std::string PrefixedVolumeName(const std::string& path)
-{
-    const size_t start = NameStart(path);
-    return path.substr(0, start) + kVolumePrefix + path.substr(start);
-}
-
-bool RestorePrefixedVolume(const std::string& path)
-{
-    const std::wstring own = PlatformPath(path);
-    const std::wstring prefixed = PlatformPath(PrefixedVolumeName(path));
-    return GetFileAttributesW(own.c_str()) == INVALID_FILE_ATTRIBUTES &&
-           GetFileAttributesW(prefixed.c_str()) != INVALID_FILE_ATTRIBUTES && MoveFileW(prefixed.c_str(), own.c_str());
-}
-
 Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
                        const std::vector<JournalFile>& outputs)
 {
     if (sources.empty())
         return Failure();
-    const std::string kept = sources.size() == 1 ? NameOf(sources.front()) + " was kept" : "the sources were kept";
+    const std::string kept = sources.size() == 1 ? OwnName(sources.front()) + " was kept" : "the sources were kept";
     // An output that another one replaced since it came out (two names that are one file) no
     // longer holds what the source did.
     for (const JournalFile& output : outputs)
         if (FileSize(output.path) != output.size)
-            return {Outcome::CannotWrite, NameOf(output.path) + " changed after it came out; " + kept};
+            return {Outcome::CannotWrite, OwnName(output.path) + " changed after it came out; " + kept};
     context.journal->AddConsumed(sources, outputs);
     if (!context.journal->Commit())
         return {Outcome::CannotWrite, "cannot write " + context.journal->path() + "; " + kept};

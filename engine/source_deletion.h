@@ -1,5 +1,5 @@
 // What the engine needs to know before it deletes or reads past a downloaded archive: the rule
-// that allows deleting sources, the names of a RAR set's own volumes, and the one way a source
+// that allows deleting sources, the number a RAR 5 volume carries, and the one way a source
 // is deleted, recorded in the group's journal first.
 #pragma once
 
@@ -16,36 +16,10 @@
 // would lose depends on them alone (UnpackContext::deletionSafe).
 bool SourcesMayBeDeleted(const UnpackContext& context);
 
-// The names of one RAR set's volumes, derived from its first volume by the set's own naming:
-// name.part1.rar, name.part2.rar, ... (the width of the number kept); name.rar, name.r00,
-// name.r01, ... name.r99, name.s00; name.001, name.002, ... A name in no such scheme has no
-// next volume here.
-class VolumeNames {
-public:
-    explicit VolumeNames(const std::string& firstVolume);
-    // The volume after `volume`, or empty when the naming is unknown.
-    std::string Next(const std::string& volume) const;
-    // True for old-style names (name.rar, name.r00), which the library does not derive
-    // correctly for a set made with the new numbering.
-    bool oldStyle() const { return scheme_ == Scheme::OldStyle; }
-
-private:
-    enum class Scheme { Unknown, Parts, OldStyle, Numbered };
-    Scheme scheme_ = Scheme::Unknown;
-};
-
 // The number that a RAR 5 volume carries in its main header, counted from 0 for the first
 // volume. False when the file is no RAR 5 volume or its header cannot be read (older volumes
 // carry no such number).
 bool Rar5VolumeNumber(const std::string& path, uint64_t& number);
-
-// The name that a first volume carries on disk while the library reads a set whose names it
-// would derive wrongly: the prefix "xxx" before its file name, in its own directory.
-std::string PrefixedVolumeName(const std::string& path);
-
-// A first volume that a run which died while reading it under the prefixed name (on a file
-// system without hard links) left renamed gets its own name back; true when it did.
-bool RestorePrefixedVolume(const std::string& path);
 
 // Consumes `sources`, whose data lives on in `outputs` (which are on the disk already): the
 // group's journal records it first, then they are deleted. A failure, deleting nothing, when

@@ -5,9 +5,9 @@
 #include <string>
 #include <unordered_set>
 
+#include "engine/release_names.h"
 #include "engine/source_deletion.h"
 #include "engine/text.h"
-#include "engine/unpack_group.h"
 
 namespace {
 
@@ -18,10 +18,11 @@ void RemoveFilesNamed(FileList& list, const std::unordered_set<std::wstring>& fi
         list.RemoveIf([&](const std::string& path) { return files.count(FileIdentity(path)) != 0; });
 }
 
+// What a file is looked up by in the keep map, whose pattern "*.nfo" became the key "nfo".
 std::string KeepKey(const std::string& path)
 {
-    const size_t dot = path.rfind('.');
-    return dot == std::string::npos ? path : path.substr(dot + 1);
+    const std::string extension = ExtensionOf(path);
+    return extension.empty() ? OwnName(path) : extension;
 }
 
 }  // namespace
@@ -49,7 +50,10 @@ void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtension
 
 void RemoveResults(FileList& firstLevel)
 {
-    firstLevel.RemoveIf([](const std::string& path) { return !IsArchiveOrVolume(path); });
+    firstLevel.RemoveIf([](const std::string& path) {
+        const ReleaseName name = ClassifyName(path);
+        return name.kind != NameKind::Zip && !name.IsVolume();
+    });
 }
 
 Failure TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,

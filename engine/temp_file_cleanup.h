@@ -18,9 +18,9 @@
 Failure TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,
                         const std::vector<JournalFile>& results);
 
-// Takes out of `firstLevel` every path that is not an archive or a volume by its name: a film
-// that came out of a RAR set beside an archive of extras is what the user unpacked for, not a
-// temporary file, and its sources may be gone already.
+// Takes out of `firstLevel` every path that is not a ZIP archive or a volume by its own name
+// (ClassifyName): a film that came out of a RAR set beside an archive of extras is what the
+// user unpacked for, not a temporary file, and its sources may be gone already.
 void RemoveResults(FileList& firstLevel);
 
 // Takes out of `firstLevel` every path that also stands in `secondLevel`: such a file now holds
@@ -29,6 +29,6 @@ void RemoveResults(FileList& firstLevel);
 void RemoveOverwritten(FileList& firstLevel, const FileList& secondLevel);
 
 // Takes out of `firstLevel` every path whose key is in the keep map: the text after the last
-// dot of the whole path, or the whole path without a dot, looked up case-sensitively. Other
+// dot of the file's own name, or the name without a dot, looked up case-sensitively. Other
 // spellings of a kept path go too.
 void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtensions);

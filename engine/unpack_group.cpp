@@ -5,19 +5,20 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "engine/sfv.h"
-
 #include "engine/rar_deleting_copy.h"
 #include "engine/rar_stage.h"
+#include "engine/release_names.h"
+#include "engine/sfv.h"
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
+#include "engine/volume_alias.h"
 #include "engine/zip_stage.h"
 #include "engine/text.h"
 
 namespace {
 
-// A file that is gone was consumed earlier in this run: the later volumes of a set whose
-// volumes were deleted while it was unpacked.
+// A file that is gone was taken away, or consumed earlier in this run: the later volumes of a
+// set whose volumes were deleted while it was unpacked.
 bool IsGone(const std::string& path)
 {
     if (GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -26,23 +27,35 @@ bool IsGone(const std::string& path)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool ExtensionStartsWith(const std::string& extension, const char* start)
+// Every .rar file is opened: whether a .partN.rar is a later volume, which the RAR stage passes
+// over, the archive's flags tell.
+bool IsOpened(const ReleaseName& name)
 {
-    return extension.size() >= 4 && _strnicmp(extension.c_str(), start, 4) == 0;
+    return name.kind == NameKind::Zip || name.kind == NameKind::FirstVolume || name.scheme == VolumeScheme::Parts;
 }
 
-// Extracts one archive of either pass. A file that is not an archive has nothing to extract.
-Failure Extract(const UnpackContext& context, ArchiveKind kind, const std::string& path, const std::string& destination,
-                std::vector<JournalFile>& landed)
+// Extracts one archive of either pass, a file that IsOpened takes.
+Failure Extract(const UnpackContext& context, const ReleaseName& name, const std::string& path,
+                const std::string& destination, std::vector<JournalFile>& landed)
 {
-    switch (kind) {
-    case ArchiveKind::Zip:
-        return ExtractZip(context, path, destination, landed);
-    case ArchiveKind::Rar:
-        return ExtractRar(context, path, destination, landed);
-    default:
+    return name.kind == NameKind::Zip ? ExtractZip(context, path, destination, landed)
+                                      : ExtractRar(context, path, destination, landed);
+}
+
+// Later volumes without their first volume fail the pass, naming what is missing; a first volume
+// that an earlier run of this job consumed is not missing.
+Failure OrphanedVolumes(const UnpackContext& context, const FileList& paths)
+{
+    std::string names;
+    size_t count = 0;
+    for (const std::string& first : MissingFirstVolumes(paths))
+        if (!context.journal->IsConsumed(first)) {
+            names += (names.empty() ? "" : ", ") + OwnName(first);
+            ++count;
+        }
+    if (count == 0)
         return Failure();
-    }
+    return {Outcome::CannotRead, names + (count == 1 ? " is missing" : " are missing")};
 }
 
 // The outputs of one pass, each listed once however many consumed files they came out of.
@@ -112,37 +125,38 @@ bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOut
 
 }  // namespace
 
-ArchiveKind ClassifyArchive(const std::string& path)
+std::vector<std::string> MissingFirstVolumes(const FileList& paths)
 {
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return ArchiveKind::None;
-    const std::string extension = path.substr(dot);
-    if (ExtensionStartsWith(extension, ".zip"))
-        return ArchiveKind::Zip;
-    if (ExtensionStartsWith(extension, ".rar") || extension == ".001")
-        return ArchiveKind::Rar;
-    return ArchiveKind::None;
+    std::unordered_set<std::wstring> sets;
+    for (const std::string& path : paths) {
+        const ReleaseName name = ClassifyName(path);
+        if (name.kind == NameKind::FirstVolume)
+            sets.insert(name.setKey);
+    }
+    std::vector<std::string> missing;
+    for (const std::string& path : paths) {
+        const ReleaseName name = ClassifyName(path);
+        // Each set is told once: its first volume now counts as present.
+        if (name.kind == NameKind::LaterVolume && sets.insert(name.setKey).second)
+            missing.push_back(FirstVolumeOf(path));
+    }
+    return missing;
 }
 
-bool IsArchiveOrVolume(const std::string& path)
-{
-    if (ClassifyArchive(path) != ArchiveKind::None)
-        return true;
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return false;
-    const std::string extension = path.substr(dot + 1);
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (extension.size() != 3 || !digit(extension[1]) || !digit(extension[2]))
-        return false;
-    return digit(extension[0]) || extension[0] == 'r' || extension[0] == 'R';
-}
-
-Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination)
+Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination)
 {
     JobProgress& progress = *context.progress;
+    const FileList sources = RestoreAliases(context, selection);
+    const Journal& journal = *context.journal;
     Verdict firstPass;
+    // Known before anything is unpacked: selected files that are not there (moved away since
+    // the selection, unless an earlier run of this job consumed them), and later volumes
+    // without their first.
+    std::vector<bool> missing(sources.Size());
+    for (size_t i = 0; i < sources.Size(); ++i)
+        if ((missing[i] = IsGone(sources[i]) && !journal.IsConsumed(sources[i])))
+            firstPass.Add({Outcome::CannotRead, OwnName(sources[i]) + " is missing"});
+    firstPass.Add(OrphanedVolumes(context, sources));
     FileList firstLevel;
     PassOutput first(firstLevel);
     // A set that a dead run was unpacking while deleting its volumes comes first: its temporary
@@ -155,26 +169,27 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
     }
     // What a dead run consumed is no longer selected (the host lists what is there): what came
     // out of it counts all the same, and what is left of it goes.
-    const std::vector<std::string> consumed = context.journal->consumed();
+    const std::vector<std::string> consumed = journal.consumed();
     WholeOutputs whole;
     for (const std::string& path : consumed)
         TakeConsumed(context, path, first, whole, true);
-    for (const std::string& source : sources) {
+    for (size_t i = 0; i < sources.Size(); ++i) {
+        const std::string& source = sources[i];
         if (progress.stopped()) {
             firstPass.Add({Outcome::Stopped, "stopped"});
             break;
         }
-        RestorePrefixedVolume(source);
-        const ArchiveKind kind = ClassifyArchive(source);
-        if (!TakeConsumed(context, source, first, whole, SourcesMayBeDeleted(context)) && kind != ArchiveKind::None &&
-            !IsGone(source)) {
+        const ReleaseName name = ClassifyName(source);
+        // A later volume that is gone now was consumed with its set.
+        if (!missing[i] && !TakeConsumed(context, source, first, whole, SourcesMayBeDeleted(context)) &&
+            IsOpened(name) && !(name.kind == NameKind::LaterVolume && IsGone(source))) {
             std::vector<JournalFile> landed;
-            Failure extracted = Extract(context, kind, source, destination, landed);
+            Failure extracted = Extract(context, name, source, destination, landed);
             for (const JournalFile& file : landed)
                 first.Add(file);
             // A ZIP source goes only when every entry came out; the RAR stage consumes the
             // volumes of a set itself.
-            if (extracted.ok() && kind == ArchiveKind::Zip && SourcesMayBeDeleted(context))
+            if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context))
                 extracted = ConsumeSources(context, {source}, landed);
             firstPass.Add(extracted);
         }
@@ -188,6 +203,7 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
     Verdict secondPass;
     FileList secondLevel;
     PassOutput results(secondLevel);
+    secondPass.Add(OrphanedVolumes(context, firstLevel));
     const bool mayDeleteIntermediate = SourcesMayBeDeleted(second) || context.settings.deleteTemp;
     for (size_t i = 0; i < firstLevel.Size(); ++i) {
         const std::string path = firstLevel[i];
@@ -195,12 +211,11 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const
             secondPass.Add({Outcome::Stopped, "stopped"});
             break;
         }
-        RestorePrefixedVolume(path);
-        const ArchiveKind kind = ClassifyArchive(path);
+        const ReleaseName name = ClassifyName(path);
         if (!TakeConsumed(second, path, results, whole, second.deletionSafe && mayDeleteIntermediate) &&
-            kind != ArchiveKind::None && !IsGone(path)) {
+            IsOpened(name) && !IsGone(path)) {
             std::vector<JournalFile> landed;
-            secondPass.Add(Extract(second, kind, path, destination, landed));
+            secondPass.Add(Extract(second, name, path, destination, landed));
             for (const JournalFile& file : landed)
                 results.Add(file);
         }

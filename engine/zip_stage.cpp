@@ -32,6 +32,8 @@ Failure EntryFailure(ZipStatus status, bool intact, const std::string& archiveNa
         return {Outcome::CannotWrite, "cannot write " + entry};
     case ZipStatus::UnsafeName:
         return {Outcome::BadData, archiveName + " holds an unsafe name"};
+    case ZipStatus::BadPassword:
+        return {Outcome::Encrypted, entry + " in " + archiveName + " is encrypted"};
     default:
         return {Outcome::BadData, archiveName + " is damaged"};
     }

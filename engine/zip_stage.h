@@ -16,6 +16,7 @@
 // whole archive. An entry that does not come out whole (damaged, short of room, stopped) is
 // not left under its name. The "__MACOSX" folder of the Finder of macOS is passed over (see
 // IsFinderMetadata), and an entry that names the destination itself is not recorded. Ok when
-// every other entry was written and matched its stored CRC-32.
+// every other entry was written and matched its stored CRC-32; an entry that needs a password
+// is Encrypted, as an encrypted RAR set is, and the archive stays.
 Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
                    std::vector<JournalFile>& landed);

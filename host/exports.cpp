@@ -87,8 +87,9 @@ template <typename Char> std::vector<std::basic_string<Char>> SelectedNames(cons
 template <typename Char, typename ToUtf8>
 int Pack(const Char* packedFile, const Char* srcPath, const Char* addList, ToUtf8 toUtf8)
 {
+    // Nothing to unpack or nowhere to: the host must not take that for a delivered selection.
     if (!packedFile || !srcPath || !addList)
-        return E_SUCCESS;
+        return E_NO_FILES;
     try {
         std::vector<std::string> names;
         for (const auto& name : SelectedNames(addList))

@@ -58,7 +58,8 @@ protected:
 };
 
 // Every group is tried; the call reports the first failure, and each group says what became
-// of it. Only a group that was delivered loses its SFV files.
+// of it: a selected file that is not there, later volumes without their first, an entry that
+// needs a password. Only a group that was delivered loses its SFV files.
 TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
 {
     UnpackSettings.checkCrc = 1;
@@ -69,16 +70,26 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
     File("b\\y.zip", zip);
     File("b\\b.sfv", SfvBody({{"y.zip", CrcHex(zip)}}));
     File("b\\extras.sfv.zip", BuildZip({FileEntry("extras.txt", "extra")}));
-    // The last group fails otherwise: a program holds its archive open.
+    // Group c fails otherwise: a program holds its archive open.
     File("c\\z.zip", zip);
     HANDLE held = CreateFileA((src() + "c\\z.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    File("d\\y.zip", zip);
+    File("e\\rel.part2.rar");
+    File("e\\rel.part3.rar");
+    ZipEntry locked = FileEntry("film.mkv", "0123456789ab: a film behind a password", 0);
+    locked.flags = 1;
+    File("f\\locked.zip", BuildZip({locked, FileEntry("f.nfo", "notes")}));
     HostRecorder host;
     EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\extras.sfv.zip", "b\\y.zip", "c\\",
-                    "c\\z.zip"}),
+                    "c\\z.zip", "d\\", "d\\gone.zip", "d\\y.zip", "e\\", "e\\rel.part2.rar", "e\\rel.part3.rar", "f\\",
+                    "f\\locked.zip"}),
               E_BAD_DATA);
     CloseHandle(held);
-    EXPECT_EQ(Verdicts(host),
-              (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip"}));
+    EXPECT_EQ(Verdicts(host), (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip",
+                                     "d: gone.zip is missing", "e: rel.part1.rar is missing",
+                                     "f: film.mkv in locked.zip is encrypted"}));
+    EXPECT_EQ(ReadFileBytes(out() + "d\\f.txt"), "film");
+    EXPECT_EQ(ReadFileBytes(out() + "f\\f.nfo"), "notes");
     EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
     EXPECT_FALSE(FileExists(src() + "b\\b.sfv"));
     EXPECT_EQ(ReadFileBytes(out() + "b\\extras.txt"), "extra");

@@ -26,7 +26,6 @@ namespace {
 typedef std::vector<std::string> Names;
 typedef std::map<std::string, std::string> Files;  // name in the group's directory: content
 
-const char kGroup[] = "Rel\\";
 const char kSfv[] = "rel.sfv";
 const char kNfo[] = "rel.nfo";
 const char kNext[] = "the group after the broken one\r\n";
@@ -59,10 +58,9 @@ Release Built(const std::vector<std::pair<std::string, Names>>& sets)
     return release;
 }
 
-// The release with these volumes moved into a ZIP archive of stored entries.
-Release Zipped(Release release, const std::string& zip, const Names& volumes)
+// The release with these volumes moved into a ZIP archive of stored entries, after `entries`.
+Release Zipped(Release release, const std::string& zip, const Names& volumes, std::vector<ZipEntry> entries = {})
 {
-    std::vector<ZipEntry> entries;
     for (const std::string& volume : volumes) {
         entries.push_back(FileEntry(volume, release.volumes[volume], 0));
         release.files.erase(volume);
@@ -128,6 +126,23 @@ Release FiveInTwoZips()
                   {"five.part4.rar", "five.part5.rar"});
 }
 
+// A scene release in a folder whose name has dots and an archive-like word: a ZIP of the set and
+// a folder of subtitles.
+Release SixWithSubs()
+{
+    return Zipped(Six(), "movie.zip", Parts("six", 6), {DirectoryEntry("Subs/"), FileEntry("Subs/eng.srt", "1\r\n")});
+}
+
+// A ZIP whose entry needs a password (its check byte does not match the empty one).
+Release EncryptedZip()
+{
+    ZipEntry entry = FileEntry("film.mkv", "0123456789ab: a film behind a password", 0);
+    entry.flags = 1;
+    Release release;
+    release.files["rel.zip"] = BuildZip({entry});
+    return release;
+}
+
 enum class Fault {
     None,
     DamagedVolume,     // a data byte of six.part4.rar changed after the SFV file was made
@@ -141,6 +156,9 @@ enum class Fault {
     SecondSfv,         // a second SFV file, named by the row's text, lists a wrong CRC-32
     SfvName,           // the SFV file is named by the row's text
     NoSfv,             // the group has no SFV file (sources without one are kept)
+    NoFirstVolume,     // six.part1.rar never arrived (the SFV file lists the others)
+    GoneFile,          // the selection also names gone.zip, which is not there
+    FolderName,        // the group's folder is named by the row's text
 };
 
 struct Row {
@@ -198,12 +216,16 @@ protected:
 
     std::string src() const { return srcRoot_; }
     std::string out() const { return outRoot_; }
-    std::string group() const { return src() + kGroup; }
-    std::string destination() const { return out() + kGroup; }
+    std::string group() const { return src() + group_ + "\\"; }
+    std::string destination() const { return out() + group_ + "\\"; }
 
     // Lays the release out, breaks it, and returns the download folder as the run finds it.
     Files Prepare(const Release& release, Fault fault = Fault::None, const std::string& text = "")
     {
+        if (fault == Fault::FolderName)
+            group_ = text;
+        if (fault == Fault::GoneFile)
+            selection_ = group_ + " " + group_ + "\\gone.zip Zed";
         MakeDirectories(src() + "Zed");
         const std::string next = BuildZip({FileEntry("zed.txt", kNext)});
         WriteFileBytes(src() + "Zed\\zed.zip", next);
@@ -211,8 +233,8 @@ protected:
         MakeDirectories(group());
         for (const auto& file : release.files)
             WriteFileBytes(group() + file.first, file.second);
-        if (fault == Fault::MissingVolume)
-            DeleteFileA((group() + "six.part5.rar").c_str());
+        if (fault == Fault::MissingVolume || fault == Fault::NoFirstVolume)
+            DeleteFileA((group() + (fault == Fault::MissingVolume ? "six.part5.rar" : "six.part1.rar")).c_str());
         if (fault == Fault::ExtrasSfvZip)
             WriteFileBytes(group() + "extras.sfv.zip", BuildZip({FileEntry("extras.txt", kExtras)}));
         std::vector<std::pair<std::string, std::string>> listed;
@@ -283,7 +305,8 @@ protected:
     int Pack(const std::string& options, std::string* output = nullptr)
     {
         const ProcessResult run =
-            RunWcxhostPack(options, dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(), "Rel Zed");
+            RunWcxhostPack(options, dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(),
+                           selection_.empty() ? group_ + " Zed" : selection_);
         LetGo();
         if (output)
             *output = run.output;
@@ -374,6 +397,8 @@ protected:
     std::string outRoot_ = dir_ / "out\\";
     std::string srcRoot_ = dir_ / "src\\";
     HANDLE held_ = INVALID_HANDLE_VALUE;
+    std::string group_ = "Rel";
+    std::string selection_;  // the names given to the pack command when not the group and Zed
 };
 
 const Row kRows[] = {
@@ -401,6 +426,10 @@ const Row kRows[] = {
     {"SecondSfvWrong", Six, Fault::SecondSfv, "zz.sfv", true, true, 12, true},
     {"FirstSfvWrong", Six, Fault::SecondSfv, "aa.sfv", true, true, 12, true},
     {"SetOfANewerRar", [] { return Built({{"newer.mkv", Parts("newer", 3)}}); }, Fault::None, "", true, true, 14, true},
+    {"LaterVolumesWithoutTheFirst", Six, Fault::NoFirstVolume, "", false, true, 15, true},
+    {"SelectedFileGone", Six, Fault::GoneFile, "", true, true, 15, false},
+    {"ReleaseFolderWithDots", SixWithSubs, Fault::FolderName, "Movie.2019.1080p.RARBG", true, true, 0, false},
+    {"EncryptedZip", EncryptedZip, Fault::None, "", true, true, 24, true},
 };
 
 void PrintTo(const Row& row, std::ostream* out)
@@ -457,6 +486,10 @@ TEST_P(FaultMatrix, NothingIsLost)
         EXPECT_TRUE(Holds(out() + "Rel", kHeld));
     } else if (row.fault == Fault::ExtrasSfvZip) {
         EXPECT_TRUE(Holds(destination() + "extras.txt", kExtras)) << "extras.sfv.zip was not extracted";
+    } else if (row.fault == Fault::GoneFile) {
+        EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content)) << "the rest was not unpacked";
+    } else if (row.fault == Fault::FolderName) {
+        EXPECT_TRUE(Holds(destination() + "Subs\\eng.srt", "1\r\n"));
     }
 }
 

@@ -1,0 +1,91 @@
+#include "engine/volume_alias.h"
+
+#include <windows.h>
+
+#include "engine/journal.h"
+#include "engine/release_names.h"
+#include "engine/text.h"
+
+namespace {
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// True when both names lead to one file: a hard link of the other.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::string* paths[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE file = CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        const bool read = GetFileInformationByHandle(file, &info[i]) != 0;
+        CloseHandle(file);
+        if (!read)
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+// `path` is a link to the volume of its name without the prefix.
+bool IsLeftoverLink(const std::string& path)
+{
+    const std::string name = OwnName(path);
+    if (name.size() <= 3 || _strnicmp(name.c_str(), "xxx", 3) != 0)
+        return false;
+    const std::string own = path.substr(0, path.size() - name.size()) + name.substr(3);
+    return PrefixedVolumeName(own) == path && SameFile(path, own);
+}
+
+}  // namespace
+
+void VolumeAlias::Make(const UnpackContext& context)
+{
+    const std::string prefixed = PrefixedVolumeName(own_);
+    if (Exists(prefixed) && SameFile(prefixed, own_))
+        DeleteFileW(PlatformPath(prefixed).c_str());
+    if (Exists(prefixed))
+        return;
+    linked_ = CreateHardLinkW(PlatformPath(prefixed).c_str(), PlatformPath(own_).c_str(), nullptr) != 0;
+    if (linked_) {
+        onDisk_ = prefixed;
+        return;
+    }
+    context.journal->AddRenamed(prefixed, own_);
+    if (context.journal->Commit() && MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
+        onDisk_ = prefixed;
+}
+
+void VolumeAlias::Undo()
+{
+    if (linked_)
+        DeleteFileW(PlatformPath(onDisk_).c_str());
+    else if (onDisk_ != own_ && Exists(onDisk_))
+        MoveFileW(PlatformPath(onDisk_).c_str(), PlatformPath(own_).c_str());
+    linked_ = false;
+    onDisk_ = own_;
+}
+
+FileList RestoreAliases(const UnpackContext& context, const FileList& sources)
+{
+    for (const auto& renamed : context.journal->renamed())
+        if (Exists(renamed.first) && !Exists(renamed.second))
+            MoveFileW(PlatformPath(renamed.first).c_str(), PlatformPath(renamed.second).c_str());
+    FileList restored;
+    for (const std::string& source : sources) {
+        const std::string own = context.journal->RenamedFrom(source);
+        if (!own.empty())
+            restored.Append(own);
+        else if (IsLeftoverLink(source))
+            DeleteFileW(PlatformPath(source).c_str());
+        else
+            restored.Append(source);
+    }
+    return restored;
+}
