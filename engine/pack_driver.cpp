@@ -107,9 +107,13 @@ private:
     {
         if (nextDirectory)
             CreateDestination(*nextDirectory);
+        keptBeside_.clear();
         Failure failure = Deliver();
         const std::string name = groupName_.empty() ? std::string("Selection") : groupName_;
-        progress_.Text(Shortened(name + ": " + (failure.ok() ? std::string("unpacked") : failure.detail)));
+        std::string text = name + ": " + (failure.ok() ? std::string("unpacked") : failure.detail);
+        for (size_t i = 0; i < keptBeside_.size(); ++i)
+            text += (i == 0 ? "; beside files of the same name: " : ", ") + keptBeside_[i];
+        progress_.Text(Shortened(text));
         verdict_.Add(failure);
         sources_.Clear();
         sourceCount_ = 0;
@@ -131,6 +135,7 @@ private:
         if (journal.Load() == Journal::LoadResult::Unusable)
             progress_.Text(journal.path() + " is no journal this version can read; it is not used");
         context_.journal = &journal;
+        context_.keptBeside = &keptBeside_;
         Failure failure = VerifyGroup(journal);
         if (failure.ok())
             failure = UnpackVerified();
@@ -183,6 +188,7 @@ private:
     FileList sources_;
     unsigned sourceCount_ = 0;
     std::vector<std::string> sfvPaths_;
+    std::vector<std::string> keptBeside_;  // outputs that came out under a numbered name
     JobProgress& progress_;
     Verdict verdict_;
 };

@@ -120,11 +120,10 @@ private:
         const size_t slash = name.rfind('\\');
         ensureDirectory(destination_, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
         OutputFile out(target);
-        uint32_t crc = 0;
         if (file.startsBefore) {
-            crc = state_.entryCrc;
             if (FileIdentity(state_.entry) != FileIdentity(target) ||
-                !PrefixMatches(out.temporary(), state_.entryBytes, crc, buffer_) || !out.Resume(state_.entryBytes))
+                !PrefixMatches(out.temporary(), state_.entryBytes, state_.entryCrc, buffer_) ||
+                !out.Resume(state_.entryBytes, state_.entryCrc))
                 return {Outcome::CannotRead, out.temporary() + " does not hold what the journal says; everything was kept"};
         } else if (!out.Create(file.attributes ? file.attributes : FILE_ATTRIBUTE_NORMAL)) {
             return Ended({Outcome::CannotWrite, "cannot write " + name});
@@ -133,18 +132,20 @@ private:
         state_.entry = target;
         for (const Rar5Part& part : file.parts) {
             const size_t volume = base_ + part.volume;
-            if (!DeleteVolumesBefore(volume, out, crc))
+            if (!DeleteVolumesBefore(volume, out))
                 return Ended({Outcome::CannotWrite, "cannot write " + journal_.path()}, &out, firstVolume);
             uint32_t partCrc = 0;
-            const Failure copied = CopyPart(volume, part, out, crc, partCrc);
+            const Failure copied = CopyPart(volume, part, out, partCrc);
             if (!copied.ok())
                 return Ended(copied, &out, firstVolume);
-            if ((part.last ? crc : partCrc) != part.crc)
+            if ((part.last ? out.crc() : partCrc) != part.crc)
                 return Ended({Outcome::BadData, NameOf(state_.volumes[volume].path) + " is damaged"}, &out, firstVolume);
         }
-        if (out.written() != file.size || !out.Commit(nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
+        if (out.written() != file.size ||
+            !out.Commit(context_.ExistingFor(target), nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
             return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
-        landed_.push_back({target, file.size, crc});
+        landed_.push_back({out.landed(), file.size, out.crc()});
+        context_.Landed(out);
         state_.outputs.push_back(landed_.back());
         state_.entry.clear();
         state_.entryBytes = 0;
@@ -154,7 +155,7 @@ private:
 
     // The volumes before `volume` are done with: what came out of them is put on the disk, the
     // journal says so, and then they go.
-    bool DeleteVolumesBefore(size_t volume, OutputFile& out, uint32_t crc)
+    bool DeleteVolumesBefore(size_t volume, OutputFile& out)
     {
         if (volume <= state_.deleted)
             return true;
@@ -163,7 +164,7 @@ private:
         SetUnderDeletion next = state_;
         next.deleted = volume;
         next.entryBytes = out.written();
-        next.entryCrc = crc;
+        next.entryCrc = out.crc();
         journal_.SetProgress(next);
         if (!journal_.Commit())
             return false;
@@ -175,7 +176,7 @@ private:
         return true;
     }
 
-    Failure CopyPart(size_t volume, const Rar5Part& part, OutputFile& out, uint32_t& crc, uint32_t& partCrc)
+    Failure CopyPart(size_t volume, const Rar5Part& part, OutputFile& out, uint32_t& partCrc)
     {
         const std::string& path = state_.volumes[volume].path;
         ReadHandle in(path);
@@ -188,7 +189,6 @@ private:
                 return {Outcome::CannotRead, "cannot read " + NameOf(path)};
             if (!out.Write(buffer_.data(), chunk))
                 return {Outcome::CannotWrite, "cannot write " + NameOf(out.target())};
-            crc = Crc32Update(crc, buffer_.data(), chunk);
             partCrc = Crc32Update(partCrc, buffer_.data(), chunk);
             left -= chunk;
             done_ += chunk;

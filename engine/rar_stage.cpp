@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "engine/crc32.h"
 #include "engine/output_file.h"
 #include "engine/paths.h"
 #include "engine/rar_deleting_copy.h"
@@ -91,11 +90,9 @@ public:
     void BeginEntry(OutputFile* output)
     {
         output_ = output;
-        crc_ = 0;
         writeFailed_ = false;
     }
     void EndEntry() { output_ = nullptr; }
-    uint32_t crc() const { return crc_; }
     bool writeFailed() const { return writeFailed_; }
 
     static int CALLBACK Callback(UINT message, LPARAM userData, LPARAM p1, LPARAM p2)
@@ -175,12 +172,9 @@ private:
 
     int Processed(const unsigned char* data, size_t bytes)
     {
-        if (output_) {
-            if (!output_->Write(data, bytes)) {
-                writeFailed_ = true;
-                return -1;
-            }
-            crc_ = Crc32Update(crc_, data, bytes);
+        if (output_ && !output_->Write(data, bytes)) {
+            writeFailed_ = true;
+            return -1;
         }
         unpackedDone_ += bytes;
         ReportProgress();
@@ -226,7 +220,6 @@ private:
     Failure volumeFailure_;
     bool encrypted_ = false;
     OutputFile* output_ = nullptr;
-    uint32_t crc_ = 0;
     bool writeFailed_ = false;
     uint64_t unpackedDone_ = 0;
     uint64_t unpackedTotal_ = 0;
@@ -341,22 +334,6 @@ Failure Survey(const UnrarLibrary& unrar, const UnpackContext& context, const Vo
     return status == ERAR_END_ARCHIVE ? Failure() : LibraryFailure(status, pass, std::string());
 }
 
-// An output that the library must not replace: a read-only file, or one that another program
-// holds open. The library would fail it only after reading past its data.
-bool TargetRefused(const std::wstring& wide)
-{
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return false;
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
-        return true;
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return true;
-    CloseHandle(file);
-    return false;
-}
-
 // What the library's header says of an entry, as the output takes it.
 struct EntryFacts {
     std::wstring name;
@@ -449,7 +426,7 @@ Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& na
         if (safe)
             ensureDirectory(destination, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
         OutputFile out(target);
-        if (!safe || TargetRefused(PlatformPath(target)) || !out.Create(entry.attributes)) {
+        if (!safe || !out.Create(entry.attributes)) {
             unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
             if (failure.ok())
                 failure = {Outcome::CannotWrite, "cannot write " + name};
@@ -461,8 +438,10 @@ Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& na
         if (context.progress->stopped())
             return {Outcome::Stopped, "stopped in " + archiveName};
         if (processed == ERAR_SUCCESS && !pass.writeFailed() && out.written() == entry.size &&
-            out.Commit(TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]), TimeOrNull(entry.times[2]))) {
-            landed.push_back({target, entry.size, pass.crc()});
+            out.Commit(context.ExistingFor(target), TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]),
+                       TimeOrNull(entry.times[2]))) {
+            landed.push_back({out.landed(), entry.size, out.crc()});
+            context.Landed(out);
             continue;
         }
         if (failure.ok())

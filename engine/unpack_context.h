@@ -4,8 +4,11 @@
 
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/job_progress.h"
+#include "engine/output_file.h"
+#include "engine/text.h"
 #include "settings/unpack_settings.h"
 
 class Journal;
@@ -27,4 +30,21 @@ struct UnpackContext {
     // What this job and a dead run of it did in the group's destination; never null while a
     // group is unpacked.
     Journal* journal = nullptr;
+    // The files of the first pass (by FileIdentity), which the second pass writes over: the one
+    // replacement that is meant. Empty in the first pass.
+    std::unordered_set<std::wstring> replaceable;
+    // The names of outputs that came out beside a file of their own name, for the group's text;
+    // null when nobody asks.
+    std::vector<std::string>* keptBeside = nullptr;
+
+    Existing ExistingFor(const std::string& target) const
+    {
+        return replaceable.count(FileIdentity(target)) != 0 ? Existing::Replace : Existing::KeepBoth;
+    }
+    // Tells the group's text about an output that landed beside a file of its real name.
+    void Landed(const OutputFile& output) const
+    {
+        if (keptBeside && output.landed() != output.target())
+            keptBeside->push_back(output.landed().substr(output.landed().find_last_of("\\/") + 1));
+    }
 };

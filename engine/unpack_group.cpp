@@ -200,6 +200,8 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& selection, con
 
     UnpackContext second = context;
     second.deletionSafe = context.deletionSafe && firstPass.ok();
+    for (const std::string& path : firstLevel)
+        second.replaceable.insert(FileIdentity(path));
     Verdict secondPass;
     FileList secondLevel;
     PassOutput results(secondLevel);

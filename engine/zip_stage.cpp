@@ -6,6 +6,7 @@
 #include "engine/source_deletion.h"
 #include "engine/zip/zip_entry_fields.h"
 #include "engine/zip/zip_reader.h"
+#include "engine/release_names.h"
 #include "engine/text.h"
 
 namespace {
@@ -94,14 +95,18 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
             return !progress.stopped();
         };
         bool intact = false;
+        ZipPlacement placement;
+        placement.existing = context.ExistingFor(destination + item.name);
         if (status == ZipStatus::Ok)
-            status = extractItem(reader, index, item.name, &intact, onBlock);
+            status = extractItem(reader, index, item.name, &intact, onBlock, &placement);
         const Failure entry = EntryFailure(status, intact, archiveName, item.name);
         if (!entry.ok()) {
             if (failure.ok() || entry.outcome == Outcome::Stopped)
                 failure = entry;
         } else if (!item.name.empty() && !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            landed.push_back({destination + item.name, item.uncompressedSize, item.crc});
+            landed.push_back({placement.landed, item.uncompressedSize, item.crc});
+            if (context.keptBeside && FileIdentity(placement.landed) != FileIdentity(destination + item.name))
+                context.keptBeside->push_back(OwnName(placement.landed));
         }
         if (failure.outcome == Outcome::Stopped)
             break;

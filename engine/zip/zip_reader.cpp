@@ -394,12 +394,6 @@ std::string WithSeparator(const std::string& directory)
     return last == '\\' || last == '/' ? directory : directory + '\\';
 }
 
-bool IsReadOnlyFile(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesW(PlatformPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
 }  // namespace
 
 struct ZipReader {
@@ -559,10 +553,9 @@ bool HoldsEntry(const std::string& path, const EntryRecord& record)
 }
 
 ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::string& outputPath, bool& intact,
-                     const std::function<bool(uint64_t)>& onBlock)
+                     const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement)
 {
-    if (IsReadOnlyFile(outputPath))
-        return ZipStatus::CannotOpen;
+    placement.landed = outputPath;
     if (HoldsEntry(outputPath, record)) {
         intact = true;
         if (onBlock)
@@ -602,8 +595,9 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     }
     if (status == ZipStatus::Ok && intact) {
         const ZipItem& item = record.item;
-        if (!output.Commit(&item.creationTime, &item.accessTime, &item.writeTime))
+        if (!output.Commit(placement.existing, &item.creationTime, &item.accessTime, &item.writeTime))
             status = ZipStatus::WriteFailed;
+        placement.landed = output.landed();
     }
     return status;
 }
@@ -620,7 +614,7 @@ void CreateLevels(const std::string& root, const std::string& path)
 }
 
 ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact,
-                       const std::function<bool(uint64_t)>& onBlock)
+                       const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement)
 {
     const EntryRecord* record = nullptr;
     const ZipStatus found = FindRecord(reader, index, record);
@@ -638,7 +632,7 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
         return ZipStatus::ReadFailed;
     const size_t slash = targetName.find_last_of("\\/");
     ensureDirectory(reader.baseDirectory, slash == std::string::npos ? "" : targetName.substr(0, slash + 1));
-    return WriteEntry(reader, *record, outputPath, intact, onBlock);
+    return WriteEntry(reader, *record, outputPath, intact, onBlock, placement);
 }
 
 }  // namespace
@@ -698,11 +692,14 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item)
 }
 
 ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact,
-                      const std::function<bool(uint64_t)>& onBlock)
+                      const std::function<bool(uint64_t)>& onBlock, ZipPlacement* placement)
 {
     bool intact = false;
+    ZipPlacement keepBoth;
     const bool known = reader && index >= 0 && index < reader->entryCount;
-    const ZipStatus status = known ? ExtractEntry(*reader, index, targetName, intact, onBlock) : ZipStatus::BadArgument;
+    const ZipStatus status = known ? ExtractEntry(*reader, index, targetName, intact, onBlock,
+                                                  placement ? *placement : keepBoth)
+                                   : ZipStatus::BadArgument;
     if (dataIntact)
         *dataIntact = intact;
     return status;

@@ -9,11 +9,13 @@
 #include <functional>
 #include <string>
 
+#include "engine/output_file.h"
+
 enum class ZipStatus : uint32_t {
     Ok = 0,
     // The archive cannot be opened or is no readable ZIP archive (also a multi-disk one, or
     // one whose central directory holds fewer records than it announces); or the output file
-    // cannot be created (an existing read-only file is never replaced).
+    // cannot be created.
     CannotOpen = 0x200,
     WriteFailed = 0x400,  // writing the output file failed
     // The entry's local header disagrees with its central-directory record, or its data is
@@ -52,6 +54,13 @@ struct ZipItem {
 
 struct ZipReader;
 
+// How an entry's file meets a file that stands under its name (see Existing), and where it
+// landed: its name, or a numbered one beside a file of other content.
+struct ZipPlacement {
+    Existing existing = Existing::KeepBoth;
+    std::string landed;
+};
+
 // Opens the archive (read sharing only) and checks that its central directory holds every
 // record that it announces. Null when that fails. The base directory starts as the process's
 // current directory.
@@ -75,10 +84,12 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item);
 // the written data has the entry's size and stored CRC-32; a file whose CRC does not match is
 // deleted too, and the call still returns Ok. The file is written under a temporary name and
 // renamed to its own only once it came out whole and is on the disk, so that a file under that
-// name is always complete; a file that holds the entry's data already (a run that died after
-// writing it) is left as it is.
+// name is always complete. A file that holds the entry's data already (a run that died after
+// writing it) is left as it is; one of other content is kept, or replaced, as `placement`
+// says (by default kept: the entry lands under a numbered name beside it), and `placement`
+// tells where the entry landed.
 ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact = nullptr,
-                      const std::function<bool(uint64_t)>& onBlock = nullptr);
+                      const std::function<bool(uint64_t)>& onBlock = nullptr, ZipPlacement* placement = nullptr);
 
 // The sum of the entries' uncompressed sizes (entries of ZIP64 archives may exceed 4 GiB);
 // UINT64_MAX when the sum does not fit.

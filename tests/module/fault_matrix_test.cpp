@@ -180,6 +180,13 @@ bool Holds(const std::string& path, const std::string& content)
     return FileExists(path) && ReadFileBytes(path) == content;
 }
 
+// Where an output lands when a file of other content stands under its name: beside it.
+std::string Beside(const std::string& name)
+{
+    const size_t dot = name.rfind('.');
+    return name.substr(0, dot) + " (2)" + name.substr(dot);
+}
+
 bool IsSfvName(const std::string& name)
 {
     return name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".sfv") == 0;
@@ -335,7 +342,7 @@ protected:
         bool delivered = true;
         for (const FilmSet& set : release.sets) {
             const std::string film = destination() + set.film;
-            if (Holds(film, set.content))
+            if (Holds(film, set.content) || (!held.empty() && Holds(destination() + Beside(set.film), set.content)))
                 continue;
             delivered = false;
             if (FileExists(film) && (held.empty() || !Holds(film, held)))
@@ -410,9 +417,9 @@ const Row kRows[] = {
     {"DamagedVolumesInAMatchingZip", SixDamagedInZip, Fault::None, "", true, true, 12, false},
     {"MissingVolume", Six, Fault::MissingVolume, "", true, true, 15, false},
     {"LockedVolume", Six, Fault::LockedVolume, "", true, true, 15, false},
-    {"FilmHeldByAPlayer", Six, Fault::PlayerHoldsFilm, "", true, true, 19, false},
+    {"FilmHeldByAPlayer", Six, Fault::PlayerHoldsFilm, "", true, true, 0, false},
     {"FileWhereTheDirectoryGoes", Six, Fault::FileForDirectory, "", true, true, 19, false},
-    {"ReadOnlyFilmInTheWay", Six, Fault::ReadOnlyFilm, "", true, true, 19, false},
+    {"ReadOnlyFilmInTheWay", Six, Fault::ReadOnlyFilm, "", true, true, 0, false},
     {"FullDiskFilmBiggerThanTheDisk", Big, Fault::None, "", true, true, 19, false},
     {"FullDiskSecondZipDoesNotFit", BigInTwoZips, Fault::None, "", true, true, 19, false},
     {"TwoOldStyleSetsUnderDeletion", [] { return Built({kEpisode1, kEpisode2}); }, Fault::None, "", true, true, 0, false},
@@ -460,7 +467,7 @@ TEST_P(FaultMatrix, NothingIsLost)
     const Names left = ListTree(group());
     if (row.result == 0) {
         for (const FilmSet& set : release.sets)
-            EXPECT_TRUE(Holds(destination() + set.film, set.content)) << set.film;
+            EXPECT_TRUE(Holds(destination() + (heldFilm ? Beside(set.film) : set.film), set.content)) << set.film;
         // The settings keep sources that no SFV file vouched for.
         const bool sourcesGo = row.deleteDuring && row.fault != Fault::NoSfv;
         Names kept;
@@ -494,6 +501,39 @@ TEST_P(FaultMatrix, NothingIsLost)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(kRows), RowName);
+
+// Two archives of one group hold a file of one name, and one archive holds two names that are
+// one file on Windows: each comes out, the later beside the earlier under a numbered name, and
+// the group's text says so. The sources still go: nothing of them is lost.
+TEST_F(DownloadRun, SameNamesComeOutBesideEachOther)
+{
+    UseSettings(kRows[0]);
+    Release release = Built({{"five.mkv", Parts("five", 5)}});
+    const std::pair<const char*, std::vector<ZipEntry>> zips[] = {
+        {"rel1.zip", {FileEntry("readme.txt", "first"), FileEntry("notes.txt", "lower"), FileEntry("NOTES.TXT", "upper")}},
+        {"rel2.zip", {FileEntry("readme.txt", "second")}},
+    };
+    const Names held[] = {{"five.part1.rar", "five.part2.rar", "five.part3.rar"}, {"five.part4.rar", "five.part5.rar"}};
+    for (int i = 0; i < 2; ++i) {
+        std::vector<ZipEntry> entries = zips[i].second;
+        for (const std::string& volume : held[i]) {
+            entries.push_back(FileEntry(volume, release.volumes[volume], 0));
+            release.files.erase(volume);
+        }
+        release.files[zips[i].first] = BuildZip(entries);
+        release.zips[zips[i].first] = held[i];
+    }
+    const Files before = Prepare(release);
+    std::string output;
+    EXPECT_EQ(Pack("--trace", &output), 0) << output;
+    EXPECT_EQ(Losses(release, before), Names{});
+    EXPECT_TRUE(Holds(destination() + "readme.txt", "first"));
+    EXPECT_TRUE(Holds(destination() + "readme (2).txt", "second"));
+    EXPECT_TRUE(Holds(destination() + "notes.txt", "lower"));
+    EXPECT_TRUE(Holds(destination() + "NOTES (2).TXT", "upper"));
+    EXPECT_NE(output.find("Rel: unpacked; beside files of the same name: "), std::string::npos) << output;
+    EXPECT_EQ(ListTree(group()), Names{kNfo});
+}
 
 class FaultSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
 
