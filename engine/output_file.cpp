@@ -1,6 +1,8 @@
 #include "engine/output_file.h"
 
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "engine/crc32.h"
 #include "engine/release_names.h"
@@ -38,9 +40,11 @@ bool OutputFile::Create(DWORD attributes)
 {
     Close();
     const std::wstring path = PlatformPath(temporary_);
-    // A read-only leftover of a dead run would refuse to be replaced on Windows.
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    // A read-only leftover of a dead run refuses to be replaced on Windows.
+    if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
+        file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
     written_ = 0;
     crc_ = 0;
     open_ = file_ != INVALID_HANDLE_VALUE;
@@ -90,13 +94,23 @@ bool OutputFile::Flush()
 
 bool OutputFile::Commit(Existing existing, const FILETIME* creation, const FILETIME* access, const FILETIME* write)
 {
+    return Finish(creation, access, write) && Place(existing);
+}
+
+bool OutputFile::Finish(const FILETIME* creation, const FILETIME* access, const FILETIME* write)
+{
     if (file_ == INVALID_HANDLE_VALUE)
         return false;
     if (creation || access || write)
         SetFileTime(file_, creation, access, write);
-    const bool flushed = FlushFileBuffers(file_) != 0;
+    finished_ = FlushFileBuffers(file_) != 0;
     Close();
-    if (!flushed)
+    return finished_;
+}
+
+bool OutputFile::Place(Existing existing)
+{
+    if (!finished_)
         return false;
     if (existing == Existing::Replace)
         return Rename(target_, MOVEFILE_REPLACE_EXISTING);
@@ -155,13 +169,49 @@ void OutputFile::Close()
     file_ = INVALID_HANDLE_VALUE;
 }
 
-bool FlushExistingFile(const std::string& path)
+void CommitBatch::Add(std::unique_ptr<OutputFile> output, Existing existing, const FILETIME* creation,
+                      const FILETIME* access, const FILETIME* write)
 {
-    HANDLE file = CreateFileW(PlatformPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool flushed = FlushFileBuffers(file) != 0;
-    CloseHandle(file);
-    return flushed;
+    Item item;
+    item.output = std::move(output);
+    item.existing = existing;
+    const FILETIME* times[3] = {creation, access, write};
+    for (int i = 0; i < 3; ++i) {
+        item.hasTime[i] = times[i] != nullptr;
+        if (times[i])
+            item.times[i] = *times[i];
+    }
+    bytes_ += item.output->written();
+    items_.push_back(std::move(item));
+}
+
+bool CommitBatch::full() const
+{
+    const size_t kMostOutputs = 256;
+    const uint64_t kMostBytes = 64u << 20;
+    return items_.size() - committed_ >= kMostOutputs || bytes_ >= kMostBytes;
+}
+
+void CommitBatch::Commit()
+{
+    const size_t first = committed_;
+    const size_t count = items_.size() - first;
+    const size_t kFlushers = 8;
+    const auto finish = [this, first, count, kFlushers](size_t lane) {
+        for (size_t i = lane; i < count; i += kFlushers) {
+            Item& item = items_[first + i];
+            item.output->Finish(item.hasTime[0] ? &item.times[0] : nullptr, item.hasTime[1] ? &item.times[1] : nullptr,
+                                item.hasTime[2] ? &item.times[2] : nullptr);
+        }
+    };
+    std::vector<std::thread> flushers;
+    for (size_t lane = 1; lane < kFlushers && lane < count; ++lane)
+        flushers.emplace_back(finish, lane);
+    finish(0);
+    for (std::thread& flusher : flushers)
+        flusher.join();
+    for (size_t i = first; i < items_.size(); ++i)
+        items_[i].committed = items_[i].output->Place(items_[i].existing);
+    committed_ = items_.size();
+    bytes_ = 0;
 }

@@ -8,7 +8,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 // What an output does with a file that stands under its real name already.
 enum class Existing {
@@ -52,6 +54,10 @@ public:
     // the temporary file goes with this object unless it is kept.
     bool Commit(Existing existing, const FILETIME* creation = nullptr, const FILETIME* access = nullptr,
                 const FILETIME* write = nullptr);
+    // Commit in two steps, so that the flushes of many outputs can run at the same time: the
+    // times and the flush, then the rename.
+    bool Finish(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
+    bool Place(Existing existing);
     // Where the output landed: its real name, or the numbered one beside a file of that name.
     const std::string& landed() const { return landed_; }
     // Closes the output and leaves it under its temporary name: it holds data that exists
@@ -76,7 +82,38 @@ private:
     uint64_t written_ = 0;
     uint32_t crc_ = 0;
     bool open_ = false;  // created or resumed, and neither committed, kept nor discarded
+    bool finished_ = false;
 };
 
-// Puts a file that was written earlier on the disk; false when it cannot be opened or flushed.
-bool FlushExistingFile(const std::string& path);
+// Outputs committed together. One after another, each flush of a small file costs about a
+// millisecond (the file system commits its journal for each), so a ZIP archive of thousands of
+// small files would spend seconds on them; flushes that run at the same time share one. The
+// renames follow in the order the outputs were added, so that a later output still lands
+// beside an earlier one of its name.
+class CommitBatch {
+public:
+    // An output that came out whole, with its times; committed by the next Commit.
+    void Add(std::unique_ptr<OutputFile> output, Existing existing, const FILETIME* creation, const FILETIME* access,
+             const FILETIME* write);
+    // True when enough waits that it should be committed now.
+    bool full() const;
+    // Commits every output added since the last call: all flushed at once, then renamed in order.
+    void Commit();
+
+    size_t size() const { return items_.size(); }
+    // Whether output `index` (in the order added) was committed, and where it landed.
+    bool committed(size_t index) const { return items_[index].committed; }
+    const OutputFile& operator[](size_t index) const { return *items_[index].output; }
+
+private:
+    struct Item {
+        std::unique_ptr<OutputFile> output;
+        Existing existing = Existing::KeepBoth;
+        FILETIME times[3] = {};
+        bool hasTime[3] = {};
+        bool committed = false;
+    };
+    std::vector<Item> items_;
+    size_t committed_ = 0;  // the outputs before this one are committed
+    uint64_t bytes_ = 0;    // written by the outputs that wait
+};

@@ -1,6 +1,7 @@
 #include "engine/zip_stage.h"
 
 #include <cstdint>
+#include <unordered_set>
 
 #include "engine/paths.h"
 #include "engine/source_deletion.h"
@@ -40,6 +41,76 @@ Failure EntryFailure(ZipStatus status, bool intact, const std::string& archiveNa
     }
 }
 
+// The entries that came out whole: committed in batches (see CommitBatch), then recorded where
+// they landed.
+class Landing {
+public:
+    Landing(const UnpackContext& context, const std::string& destination, std::vector<JournalFile>& landed)
+        : context_(context), destination_(destination), landed_(landed)
+    {
+    }
+    // Commits what waits: an archive's files are all on the disk before it may go.
+    ~Landing() { Commit(); }
+
+    // Where the next entry goes and how it meets a file of its name. An entry of a name that
+    // waits already (twice in the archive, or in other letter case) waits for that one to land.
+    ZipPlacement PlacementFor(const std::string& name)
+    {
+        if (waitingNames_.count(FileIdentity(destination_ + name)) != 0)
+            Commit();
+        ZipPlacement placement;
+        placement.existing = context_.ExistingFor(destination_ + name);
+        placement.batch = &batch_;
+        return placement;
+    }
+
+    void Add(const ZipPlacement& placement, const ZipItem& item)
+    {
+        if (!placement.queued)
+            return Record(placement.landed, item);
+        waiting_.push_back({placement.ticket, item});
+        waitingNames_.insert(FileIdentity(destination_ + item.name));
+        if (batch_.full())
+            Commit();
+    }
+
+    // The first entry that came out but could not be committed.
+    const Failure& Commit()
+    {
+        batch_.Commit();
+        for (const Waiting& entry : waiting_) {
+            if (batch_.committed(entry.ticket))
+                Record(batch_[entry.ticket].landed(), entry.item);
+            else if (failure_.ok())
+                failure_ = {Outcome::CannotWrite, "cannot write " + entry.item.name};
+        }
+        waiting_.clear();
+        waitingNames_.clear();
+        return failure_;
+    }
+
+private:
+    struct Waiting {
+        size_t ticket;
+        ZipItem item;
+    };
+
+    void Record(const std::string& path, const ZipItem& item)
+    {
+        landed_.push_back({path, item.uncompressedSize, item.crc});
+        if (context_.keptBeside && FileIdentity(path) != FileIdentity(destination_ + item.name))
+            context_.keptBeside->push_back(OwnName(path));
+    }
+
+    const UnpackContext& context_;
+    const std::string& destination_;
+    std::vector<JournalFile>& landed_;
+    CommitBatch batch_;
+    std::vector<Waiting> waiting_;
+    std::unordered_set<std::wstring> waitingNames_;
+    Failure failure_;
+};
+
 }  // namespace
 
 Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
@@ -64,6 +135,7 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
     ZipItem summary;
     getItem(reader, -1, summary);
     const int32_t count = failure.ok() ? summary.index : 0;
+    Landing landing(context, destination, landed);
     for (int32_t index = 0; index < count; ++index) {
         ZipItem item;
         ZipStatus status = getItem(reader, index, item);
@@ -95,8 +167,7 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
             return !progress.stopped();
         };
         bool intact = false;
-        ZipPlacement placement;
-        placement.existing = context.ExistingFor(destination + item.name);
+        ZipPlacement placement = landing.PlacementFor(item.name);
         if (status == ZipStatus::Ok)
             status = extractItem(reader, index, item.name, &intact, onBlock, &placement);
         const Failure entry = EntryFailure(status, intact, archiveName, item.name);
@@ -104,13 +175,12 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
             if (failure.ok() || entry.outcome == Outcome::Stopped)
                 failure = entry;
         } else if (!item.name.empty() && !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            landed.push_back({placement.landed, item.uncompressedSize, item.crc});
-            if (context.keptBeside && FileIdentity(placement.landed) != FileIdentity(destination + item.name))
-                context.keptBeside->push_back(OwnName(placement.landed));
+            landing.Add(placement, item);
         }
         if (failure.outcome == Outcome::Stopped)
             break;
     }
     closeReader(reader);
-    return failure;
+    const Failure& committed = landing.Commit();
+    return failure.ok() ? committed : failure;
 }

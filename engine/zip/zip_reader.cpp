@@ -556,13 +556,15 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
                      const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement)
 {
     placement.landed = outputPath;
+    placement.queued = false;
     if (HoldsEntry(outputPath, record)) {
         intact = true;
         if (onBlock)
             onBlock(record.item.uncompressedSize);
         return ZipStatus::Ok;
     }
-    OutputFile output(outputPath);
+    std::unique_ptr<OutputFile> file(new OutputFile(outputPath));
+    OutputFile& output = *file;
     if (!output.Create(record.item.attributes ? record.item.attributes : FILE_ATTRIBUTE_NORMAL))
         return ZipStatus::CannotOpen;
     if (reader.transfer.empty()) {
@@ -595,9 +597,16 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     }
     if (status == ZipStatus::Ok && intact) {
         const ZipItem& item = record.item;
-        if (!output.Commit(placement.existing, &item.creationTime, &item.accessTime, &item.writeTime))
+        if (placement.batch) {
+            placement.batch->Add(std::move(file), placement.existing, &item.creationTime, &item.accessTime,
+                                 &item.writeTime);
+            placement.queued = true;
+            placement.ticket = placement.batch->size() - 1;
+        } else if (output.Commit(placement.existing, &item.creationTime, &item.accessTime, &item.writeTime)) {
+            placement.landed = output.landed();
+        } else {
             status = ZipStatus::WriteFailed;
-        placement.landed = output.landed();
+        }
     }
     return status;
 }

@@ -55,10 +55,15 @@ struct ZipItem {
 struct ZipReader;
 
 // How an entry's file meets a file that stands under its name (see Existing), and where it
-// landed: its name, or a numbered one beside a file of other content.
+// landed: its name, or a numbered one beside a file of other content. With a batch, a file that
+// came out whole is committed by the batch (`queued`, as its output number `ticket`), and
+// where it lands is known once the batch was committed.
 struct ZipPlacement {
     Existing existing = Existing::KeepBoth;
+    CommitBatch* batch = nullptr;
     std::string landed;
+    bool queued = false;
+    size_t ticket = 0;
 };
 
 // Opens the archive (read sharing only) and checks that its central directory holds every
