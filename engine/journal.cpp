@@ -73,8 +73,8 @@ bool ReadWhole(const std::wstring& path, std::string& text, bool& exists)
     if (read) {
         text.resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
-        read = text.empty() || (::ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) &&
-                                got == text.size());
+        read = text.empty() ||
+               (::ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) && got == text.size());
     }
     CloseHandle(file);
     return read;
@@ -225,8 +225,8 @@ bool Journal::Commit()
 {
     const std::string text = Serialise();
     const std::wstring temporary = PlatformPath(path_ + ".new");
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;

@@ -29,9 +29,9 @@ struct JournalFile {
 struct SetUnderDeletion {
     std::vector<JournalFile> volumes;  // the CRC is unused: the volume headers carry the data's
     size_t deleted = 0;
-    std::string entry;      // the entry's real path in the destination; empty between entries
-    uint64_t entryBytes = 0;  // of the entry, on the disk under its temporary name
-    uint32_t entryCrc = 0;    // CRC-32 of those bytes
+    std::string entry;                 // the entry's real path in the destination; empty between entries
+    uint64_t entryBytes = 0;           // of the entry, on the disk under its temporary name
+    uint32_t entryCrc = 0;             // CRC-32 of those bytes
     std::vector<JournalFile> outputs;  // the entries that came out completely so far
 };
 
@@ -83,8 +83,8 @@ private:
     bool Parse(const std::string& text);
 
     std::string path_;
-    std::map<std::wstring, JournalFile> verified_;         // by file identity
-    std::map<std::wstring, std::string> consumedBy_;       // a consumed file: the key of its outputs
+    std::map<std::wstring, JournalFile> verified_;             // by file identity
+    std::map<std::wstring, std::string> consumedBy_;           // a consumed file: the key of its outputs
     std::map<std::string, std::vector<JournalFile>> outputs_;  // by key: the first consumed file
     std::vector<std::string> consumedOrder_;
     std::vector<std::pair<std::string, std::string>> renamed_;  // prefixed, own

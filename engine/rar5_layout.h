@@ -26,7 +26,7 @@ struct Rar5File {
     bool directory = false;
     bool stored = false;  // no compression: the data is the content
     bool encrypted = false;
-    bool hasCrc = false;  // every part carries a CRC-32 (not only a BLAKE2 hash)
+    bool hasCrc = false;        // every part carries a CRC-32 (not only a BLAKE2 hash)
     bool startsBefore = false;  // its first part lies in a volume before the first one read
     uint64_t size = 0;
     uint32_t attributes = 0;  // Windows attributes (0 when the set was made elsewhere)

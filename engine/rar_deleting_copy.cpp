@@ -25,7 +25,7 @@ std::string NameOf(const std::string& path)
 std::string LocalName(std::string name)
 {
     std::replace(name.begin(), name.end(), '/', '\\');
-    return name;
+    return WindowsName(name);
 }
 
 class ReadHandle {
@@ -124,7 +124,8 @@ private:
             if (FileIdentity(state_.entry) != FileIdentity(target) ||
                 !PrefixMatches(out.temporary(), state_.entryBytes, state_.entryCrc, buffer_) ||
                 !out.Resume(state_.entryBytes, state_.entryCrc))
-                return {Outcome::CannotRead, out.temporary() + " does not hold what the journal says; everything was kept"};
+                return {Outcome::CannotRead,
+                        out.temporary() + " does not hold what the journal says; everything was kept"};
         } else if (!out.Create(file.attributes ? file.attributes : FILE_ATTRIBUTE_NORMAL)) {
             return Ended({Outcome::CannotWrite, "cannot write " + name});
         }
@@ -139,7 +140,8 @@ private:
             if (!copied.ok())
                 return Ended(copied, &out, firstVolume);
             if ((part.last ? out.crc() : partCrc) != part.crc)
-                return Ended({Outcome::BadData, NameOf(state_.volumes[volume].path) + " is damaged"}, &out, firstVolume);
+                return Ended({Outcome::BadData, NameOf(state_.volumes[volume].path) + " is damaged"}, &out,
+                             firstVolume);
         }
         if (out.written() != file.size ||
             !out.Commit(context_.ExistingFor(target), nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
@@ -249,8 +251,9 @@ Failure UnpackDeletingVolumes(const UnpackContext& context, const std::vector<Jo
     if (!ReadRar5Layout(paths, files, error))
         return {Outcome::BadData, error + "; the set was kept"};
     if (!IsResumable(files))
-        return {Outcome::NoRoom, "not room enough for " + setName +
-                                     ": only a stored set can be unpacked while its volumes are deleted; the set was kept"};
+        return {Outcome::NoRoom,
+                "not room enough for " + setName +
+                    ": only a stored set can be unpacked while its volumes are deleted; the set was kept"};
     for (const Rar5File& file : files)
         if (!IsContainedName(LocalName(file.name)))
             return {Outcome::BadData, setName + " holds an unsafe name; the set was kept"};

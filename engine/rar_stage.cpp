@@ -15,6 +15,7 @@
 #include "engine/text.h"
 #include "engine/unrar_library.h"
 #include "engine/volume_alias.h"
+#include "engine/zip/zip_entry_fields.h"
 #include "engine/zip/zip_reader.h"
 
 namespace {
@@ -22,23 +23,6 @@ namespace {
 std::string NameOf(const std::string& path)
 {
     return path.substr(path.find_last_of("\\/") + 1);
-}
-
-// A stored name that stays below the extraction directory: relative, without a drive, a
-// stream or a ".." part.
-bool StaysBelowDestination(const std::wstring& name)
-{
-    if (name.empty() || name[0] == L'\\' || name[0] == L'/' || name.find(L':') != std::wstring::npos)
-        return false;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = name.find_first_of(L"\\/", start);
-        if (name.compare(start, end == std::wstring::npos ? std::wstring::npos : end - start, L"..") == 0)
-            return false;
-        if (end == std::wstring::npos)
-            return true;
-        start = end + 1;
-    }
 }
 
 // A volume after the first of a set named name.partN.rar: its set is extracted from the first.
@@ -293,7 +277,8 @@ Failure LibraryFailure(int code, const SetPass& pass, const std::string& entry)
     case ERAR_ECLOSE:
         return {Outcome::CannotWrite, "cannot write " + entry};
     case ERAR_UNKNOWN_FORMAT:
-        return {Outcome::NewerFormat, volume + " needs a newer UnRAR library (a newer compression or a larger dictionary)"};
+        return {Outcome::NewerFormat,
+                volume + " needs a newer UnRAR library (a newer compression or a larger dictionary)"};
     default:
         if (pass.encrypted())
             return {Outcome::Encrypted, volume + " is encrypted"};
@@ -351,7 +336,8 @@ EntryFacts FactsOf(const RARHeaderDataEx& header)
     facts.directory = (header.Flags & RHDF_DIRECTORY) != 0;
     facts.size = (static_cast<uint64_t>(header.UnpSizeHigh) << 32) | header.UnpSize;
     const unsigned kHostWindows = 2;
-    const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD kKept =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     if (header.HostOS == kHostWindows && (header.FileAttr & kKept))
         facts.attributes = header.FileAttr & kKept;
     facts.times[0] = {header.CtimeLow, header.CtimeHigh};
@@ -414,9 +400,10 @@ Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& na
         if (context.progress->stopped())
             return {Outcome::Stopped, "stopped in " + archiveName};
         const EntryFacts entry = FactsOf(*header);
-        const std::string name = Utf8(entry.name);
+        const std::string stored = Utf8(entry.name);
+        const bool safe = !stored.empty() && IsContainedName(stored);
+        const std::string name = WindowsName(stored);
         const std::string target = destination + name;
-        const bool safe = StaysBelowDestination(entry.name);
         if (safe && entry.directory) {
             ensureDirectory(destination, name);
             unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
@@ -445,8 +432,9 @@ Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& na
             continue;
         }
         if (failure.ok())
-            failure = processed == ERAR_SUCCESS || pass.writeFailed() ? Failure{Outcome::CannotWrite, "cannot write " + name}
-                                                                      : LibraryFailure(processed, pass, name);
+            failure = processed == ERAR_SUCCESS || pass.writeFailed()
+                          ? Failure{Outcome::CannotWrite, "cannot write " + name}
+                          : LibraryFailure(processed, pass, name);
         if (!pass.volumeFailure().ok())
             break;
     }

@@ -19,9 +19,9 @@ bool SameFile(const std::string& a, const std::string& b)
     BY_HANDLE_FILE_INFORMATION info[2];
     const std::string* paths[2] = {&a, &b};
     for (int i = 0; i < 2; ++i) {
-        HANDLE file = CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
+        HANDLE file =
+            CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return false;
         const bool read = GetFileInformationByHandle(file, &info[i]) != 0;

@@ -157,11 +157,11 @@ Failure ExtractZip(const UnpackContext& context, const std::string& archivePath,
         const auto onBlock = [&](uint64_t bytes) {
             written += bytes;
             // As a share: the product of two sizes over 4 GiB would not fit 64 bits.
-            const uint64_t due =
-                written >= item.uncompressedSize
-                    ? item.compressedSize
-                    : static_cast<uint64_t>(static_cast<double>(item.compressedSize) *
-                                            (static_cast<double>(written) / static_cast<double>(item.uncompressedSize)));
+            const uint64_t due = written >= item.uncompressedSize
+                                     ? item.compressedSize
+                                     : static_cast<uint64_t>(
+                                           static_cast<double>(item.compressedSize) *
+                                           (static_cast<double>(written) / static_cast<double>(item.uncompressedSize)));
             progress.Consumed(archivePath, due - reported);
             reported = due;
             return !progress.stopped();

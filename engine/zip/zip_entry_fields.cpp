@@ -146,6 +146,23 @@ const char* SanitizeStoredName(const char* name)
     }
 }
 
+std::string WindowsName(const std::string& name)
+{
+    std::string result;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find_first_of("\\/", start);
+        std::string component = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (component != "." && component != "..")
+            component.erase(component.find_last_not_of(". ") + 1);
+        result += component;
+        if (end == std::string::npos)
+            return result;
+        result += name[end];
+        start = end + 1;
+    }
+}
+
 bool IsContainedName(const std::string& name)
 {
     if (!name.empty() && IsSeparator(name[0]))

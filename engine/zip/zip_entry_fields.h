@@ -19,6 +19,11 @@ const char* SanitizeStoredName(const char* name);
 // for the directory itself.
 bool IsContainedName(const std::string& name);
 
+// A contained name as Windows keeps it: each component without its trailing dots and spaces,
+// which a path of the plain form drops and one of the long form ("\\?\") would keep. So a name
+// comes out alike at every length of the destination, and "notes." meets "notes" as one file.
+std::string WindowsName(const std::string& name);
+
 // Win32 attribute bits (read-only, hidden, system, directory, archive) from the entry's
 // "version made by" field, whose high byte names the host system, and its external
 // attributes: DOS bits for MS-DOS-like hosts; for the others the Unix mode in the high 16 bits,

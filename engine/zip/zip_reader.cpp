@@ -492,9 +492,10 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
     if (extra != ZipStatus::Ok)
         return extra;
     const std::string decoded = DecodedName(storedName, info.flag, centralExtra);
-    const std::string name = SanitizeStoredName(decoded.c_str());
-    if (!IsContainedName(name))
+    const std::string sanitized = SanitizeStoredName(decoded.c_str());
+    if (!IsContainedName(sanitized))
         return ZipStatus::UnsafeName;
+    const std::string name = WindowsName(sanitized);
 
     ZipItem& item = record.item;
     item = ZipItem();
@@ -706,9 +707,9 @@ ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targe
     bool intact = false;
     ZipPlacement keepBoth;
     const bool known = reader && index >= 0 && index < reader->entryCount;
-    const ZipStatus status = known ? ExtractEntry(*reader, index, targetName, intact, onBlock,
-                                                  placement ? *placement : keepBoth)
-                                   : ZipStatus::BadArgument;
+    const ZipStatus status =
+        known ? ExtractEntry(*reader, index, targetName, intact, onBlock, placement ? *placement : keepBoth)
+              : ZipStatus::BadArgument;
     if (dataIntact)
         *dataIntact = intact;
     return status;

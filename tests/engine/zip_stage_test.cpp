@@ -43,35 +43,39 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
                                {"x/../escaped.txt", "escaped.txt"},
                                {"../../escaped.txt", "escaped.txt"},  // "/../" inside: skipped past
                                {"../../escaped/", "escaped/"},
+                               {"dots. /name.txt. ", "dots/name.txt"},  // as Windows keeps them
                                {std::string("safe\0/../../escaped.txt", 24), "safe"}});
-    for (const auto& c : cases) {
-        TempDir dir;
-        const std::string destination = dir / "a\\b\\dest\\";
-        MakeDirectories(destination);
-        const bool directory = c.first.back() == '/' || c.first.back() == '\\';
-        const ZipEntry hostile = directory ? DirectoryEntry(c.first) : FileEntry(c.first, "payload");
-        WriteFileBytes(dir / "x.zip", BuildZip({hostile, FileEntry("ok.txt", "fine")}));
-        Names output;
-        const bool refused = c.second == "-";
-        EXPECT_EQ(ExtractWith(dir / "x.zip", destination, output) == Outcome::Ok, !refused) << c.first;
+    // A destination of the plain form, and one that needs the long form.
+    for (const auto& c : cases)
+        for (const std::string& leaf : {std::string("dest"), std::string(250, 'd')}) {
+            TempDir dir;
+            const std::string inside = "a\\b\\" + leaf + "\\";
+            const std::string destination = dir / inside;
+            MakeDirectories(destination);
+            const bool directory = c.first.back() == '/' || c.first.back() == '\\';
+            const ZipEntry hostile = directory ? DirectoryEntry(c.first) : FileEntry(c.first, "payload");
+            WriteFileBytes(dir / "x.zip", BuildZip({hostile, FileEntry("ok.txt", "fine")}));
+            Names output;
+            const bool refused = c.second == "-";
+            EXPECT_EQ(ExtractWith(dir / "x.zip", destination, output) == Outcome::Ok, !refused) << c.first;
 
-        Names beyond;
-        for (const std::string& entry : ListTree(dir.path()))
-            if (entry.compare(0, 9, "a\\b\\dest\\") != 0 || entry.size() == 9)
-                beyond.push_back(entry);
-        EXPECT_EQ(beyond, (Names{"a\\", "a\\b\\", "a\\b\\dest\\", "x.zip"})) << c.first;
-        const std::string temp = dir.path().substr(0, dir.path().rfind('\\', dir.path().size() - 2) + 1);
-        EXPECT_FALSE(FileExists(temp + "escaped.txt") || DirectoryExists(temp + "escaped")) << c.first;
-        // Only files are recorded: not a directory, nor an entry that comes down to the
-        // destination itself, which made nothing.
-        const std::string recorded = destination + c.second;
-        EXPECT_EQ(output, refused || directory || c.second.empty() ? Names{destination + "ok.txt"}
-                                                                   : (Names{recorded, destination + "ok.txt"}))
-            << c.first;
-        if (!refused && !directory) {
-            EXPECT_EQ(ReadFileBytes(recorded), "payload") << c.first;
+            Names beyond;
+            for (const std::string& entry : ListTree(dir.path()))
+                if (entry.compare(0, inside.size(), inside) != 0 || entry.size() == inside.size())
+                    beyond.push_back(entry);
+            EXPECT_EQ(beyond, (Names{"a\\", "a\\b\\", inside, "x.zip"})) << c.first;
+            const std::string temp = dir.path().substr(0, dir.path().rfind('\\', dir.path().size() - 2) + 1);
+            EXPECT_FALSE(FileExists(temp + "escaped.txt") || DirectoryExists(temp + "escaped")) << c.first;
+            // Only files are recorded: not a directory, nor an entry that comes down to the
+            // destination itself, which made nothing.
+            const std::string recorded = destination + c.second;
+            EXPECT_EQ(output, refused || directory || c.second.empty() ? Names{destination + "ok.txt"}
+                                                                       : (Names{recorded, destination + "ok.txt"}))
+                << c.first;
+            if (!refused && !directory) {
+                EXPECT_EQ(ReadFileBytes(recorded), "payload") << c.first;
+            }
         }
-    }
 }
 
 }  // namespace
