@@ -449,7 +449,7 @@ Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& na
 }  // namespace
 
 Failure ExtractRar(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   std::vector<JournalFile>& landed)
+                   std::vector<JournalFile>& landed, std::vector<std::string>& read)
 {
     const std::string archiveName = NameOf(archivePath);
     if (!context.unrar)
@@ -480,8 +480,8 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
     if (!failure.ok())
         return failure;
     std::vector<uint64_t> volumeSizes;
-    for (const std::string& volume : survey.volumes)
-        volumeSizes.push_back(FileSize(volume));
+    for (size_t i = 0; i < survey.volumes.size(); ++i)
+        volumeSizes.push_back(FileSize(i == 0 ? first.onDisk() : survey.volumes[i]));
     const Room room = RoomFor(survey, volumeSizes, archivePath, destination);
     const bool mayDelete = SourcesMayBeDeleted(context) && survey.volumes.size() > 1;
     const std::string need = std::to_string(room.plain >> 20) + " MiB";
@@ -494,7 +494,10 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         std::vector<JournalFile> volumes;
         for (size_t i = 0; i < survey.volumes.size(); ++i)
             volumes.push_back({survey.volumes[i], volumeSizes[i], 0});
-        return UnpackDeletingVolumes(context, volumes, destination, landed);
+        failure = UnpackDeletingVolumes(context, volumes, destination, landed);
+        if (failure.ok())
+            read = survey.volumes;
+        return failure;
     }
 
     std::vector<std::string> volumes;
@@ -504,6 +507,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
         failure.detail += "; the set was kept";
         return failure;
     }
+    read = volumes;
     // The link goes first: one left without its volume would be taken for a set of its own.
     first.Undo();
     if (SourcesMayBeDeleted(context))

@@ -10,7 +10,7 @@
 
 // Extracts a RAR archive, or a volume set from its first volume, into `destination` (ends with
 // a backslash) and appends every file that came out completely, with its size and CRC-32, to
-// `landed`. Each entry is written under a temporary name and takes its real name
+// `landed`; once the whole set came out, `read` holds its volumes, which the set consumed. Each entry is written under a temporary name and takes its real name
 // once it came out whole and is on the disk.
 //
 // The set is read first for its headers: a missing, locked or foreign volume, an encrypted set
@@ -27,4 +27,4 @@
 // A later volume of a set named name.partN.rar is passed over (its set is extracted from the
 // first volume) and counts as delivered.
 Failure ExtractRar(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   std::vector<JournalFile>& landed);
+                   std::vector<JournalFile>& landed, std::vector<std::string>& read);

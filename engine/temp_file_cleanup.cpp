@@ -48,21 +48,12 @@ void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtension
     RemoveFilesNamed(firstLevel, kept);
 }
 
-void RemoveResults(FileList& firstLevel)
-{
-    firstLevel.RemoveIf([](const std::string& path) {
-        const ReleaseName name = ClassifyName(path);
-        return name.kind != NameKind::Zip && !name.IsVolume();
-    });
-}
-
-Failure TempFileCleanup(const UnpackContext& context, FileList& firstLevel, const FileList& secondLevel,
+Failure TempFileCleanup(const UnpackContext& context, FileList& intermediates, const FileList& secondLevel,
                         const std::vector<JournalFile>& results)
 {
-    RemoveResults(firstLevel);
     if (context.settings.keepOverwritten)
-        RemoveOverwritten(firstLevel, secondLevel);
+        RemoveOverwritten(intermediates, secondLevel);
     if (!context.settings.keepExtensions.empty())
-        RemoveKeptFiles(firstLevel, context.settings.keepExtensions);
-    return ConsumeSources(context, std::vector<std::string>(firstLevel.begin(), firstLevel.end()), results);
+        RemoveKeptFiles(intermediates, context.settings.keepExtensions);
+    return ConsumeSources(context, std::vector<std::string>(intermediates.begin(), intermediates.end()), results);
 }

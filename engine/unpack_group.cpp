@@ -34,12 +34,19 @@ bool IsOpened(const ReleaseName& name)
     return name.kind == NameKind::Zip || name.kind == NameKind::FirstVolume || name.scheme == VolumeScheme::Parts;
 }
 
-// Extracts one archive of either pass, a file that IsOpened takes.
+// Extracts one archive of either pass, a file that IsOpened takes; `read` gets the files that
+// it consumed once it came out whole: the ZIP archive, or the volumes of the set.
 Failure Extract(const UnpackContext& context, const ReleaseName& name, const std::string& path,
-                const std::string& destination, std::vector<JournalFile>& landed)
+                const std::string& destination, std::vector<JournalFile>& landed, FileList& read)
 {
-    return name.kind == NameKind::Zip ? ExtractZip(context, path, destination, landed)
-                                      : ExtractRar(context, path, destination, landed);
+    std::vector<std::string> volumes;
+    const Failure failure = name.kind == NameKind::Zip ? ExtractZip(context, path, destination, landed)
+                                                       : ExtractRar(context, path, destination, landed, volumes);
+    if (failure.ok() && name.kind == NameKind::Zip)
+        read.Append(path);
+    for (const std::string& volume : volumes)
+        read.Append(volume);
+    return failure;
 }
 
 // Later volumes without their first volume fail the pass, naming what is missing; a first volume
@@ -184,7 +191,8 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& selection, con
         if (!missing[i] && !TakeConsumed(context, source, first, whole, SourcesMayBeDeleted(context)) &&
             IsOpened(name) && !(name.kind == NameKind::LaterVolume && IsGone(source))) {
             std::vector<JournalFile> landed;
-            Failure extracted = Extract(context, name, source, destination, landed);
+            FileList read;
+            Failure extracted = Extract(context, name, source, destination, landed, read);
             for (const JournalFile& file : landed)
                 first.Add(file);
             // A ZIP source goes only when every entry came out; the RAR stage consumes the
@@ -205,6 +213,7 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& selection, con
     Verdict secondPass;
     FileList secondLevel;
     PassOutput results(secondLevel);
+    FileList intermediates;  // what the second pass consumed
     secondPass.Add(OrphanedVolumes(context, firstLevel));
     const bool mayDeleteIntermediate = SourcesMayBeDeleted(second) || context.settings.deleteTemp;
     for (size_t i = 0; i < firstLevel.Size(); ++i) {
@@ -214,18 +223,20 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& selection, con
             break;
         }
         const ReleaseName name = ClassifyName(path);
-        if (!TakeConsumed(second, path, results, whole, second.deletionSafe && mayDeleteIntermediate) &&
-            IsOpened(name) && !IsGone(path)) {
+        if (TakeConsumed(second, path, results, whole, second.deletionSafe && mayDeleteIntermediate)) {
+            intermediates.Append(path);
+        } else if (IsOpened(name) && !IsGone(path)) {
             std::vector<JournalFile> landed;
-            secondPass.Add(Extract(second, name, path, destination, landed));
+            secondPass.Add(Extract(second, name, path, destination, landed, intermediates));
             for (const JournalFile& file : landed)
                 results.Add(file);
         }
     }
     // Intermediate files go only when everything came out: otherwise they may be all that is
-    // left of a download whose sources are already gone.
+    // left of a download whose sources are already gone. Only what the second pass consumed
+    // goes, never a file only because of its name.
     if (firstPass.ok() && secondPass.ok() && !secondLevel.Empty() && context.settings.deleteTemp)
-        secondPass.Add(TempFileCleanup(context, firstLevel, secondLevel, results.landed()));
+        secondPass.Add(TempFileCleanup(context, intermediates, secondLevel, results.landed()));
     Verdict group = firstPass;
     group.Add(secondPass.firstFailure());
     if (secondPass.stopped())

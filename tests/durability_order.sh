@@ -69,7 +69,16 @@ import os, re, sys
 work = sys.argv[1]
 events = []
 for path in sys.argv[2:]:
+    unfinished = {}  # by thread: the start of a call that another thread's line interrupted
     for line in open(path, encoding="utf-8", errors="replace"):
+        start = re.match(r"(\d+)\s+\d+\.\d+ (\w+\(.*) <unfinished \.\.\.>$", line)
+        if start:
+            unfinished[start.group(1)] = start.group(2)
+            continue
+        resumed = re.match(r"(\d+)\s+(\d+\.\d+) <\.\.\. \w+ resumed>(.*)$", line)
+        if resumed and resumed.group(1) in unfinished:
+            line = "%s %s %s%s" % (resumed.group(1), resumed.group(2), unfinished.pop(resumed.group(1)),
+                                   resumed.group(3))
         m = re.match(r"(?:\d+\s+)?(\d+\.\d+) (\w+)\((.*)\) += (-?\d+)", line)
         if not m or int(m.group(4)) < 0:
             continue
