@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/sfv.h"
+#include "base/files.h"
 
 int main(int argc, char** argv)
 {

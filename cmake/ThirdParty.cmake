@@ -41,7 +41,8 @@ add_library(unrar64 SHARED ${UNRAR_NAMES} ${CMAKE_SOURCE_DIR}/tools/unrar/bstr_c
     ${CMAKE_SOURCE_DIR}/tools/unrar/folding_crc32.cpp ${UNRAR_SOURCE_DIR}/dll.def)
 # The library's CRC32 gives way to the folding one of tools/unrar/folding_crc32.cpp.
 set_source_files_properties(${UNRAR_SOURCE_DIR}/crc.cpp PROPERTIES COMPILE_DEFINITIONS CRC32=TableCrc32)
-target_link_libraries(unrar64 PRIVATE ravelpak_portable)
+target_link_libraries(unrar64 PRIVATE ravelpak_base_portable)
+ravelpak_layer(unrar64 base/crc32.h)
 set_target_properties(unrar64 PROPERTIES PREFIX "" OUTPUT_NAME unrar64 CXX_STANDARD 11 CXX_EXTENSIONS ON)
 target_include_directories(unrar64 PRIVATE ${UNRAR_HEADER_ALIASES})
 target_compile_definitions(unrar64 PRIVATE RARDLL SILENT UNRAR _WIN_ALL _WIN_64 _WIN32_WINNT=0x0601)

@@ -18,30 +18,36 @@ endfunction()
 
 include(cmake/ThirdParty.cmake)
 
-# Everything behind the exports, linked by the module and by the tests.
-add_library(ravelpak_core STATIC
-    engine/text.cpp
+# The layers of the module (see cmake/Layers.cmake), each a library of its own folder.
+add_library(ravelpak_base STATIC base/text.cpp base/files.cpp base/output_file.cpp)
+ravelpak_layer(ravelpak_base base)
+target_link_libraries(ravelpak_base PUBLIC ravelpak_base_portable)
+
+add_library(ravelpak_zip STATIC engine/zip/zip_entry_fields.cpp engine/zip/zip_reader.cpp)
+ravelpak_layer(ravelpak_zip base engine/zip)
+target_link_libraries(ravelpak_zip PUBLIC ravelpak_base minizip)
+
+add_library(ravelpak_settings STATIC settings/unpack_settings.cpp settings/settings_file.cpp)
+ravelpak_layer(ravelpak_settings base settings)
+target_link_libraries(ravelpak_settings PUBLIC ravelpak_base ravelpak_xml imagehlp)
+
+add_library(ravelpak_engine STATIC
     engine/job_progress.cpp
     engine/journal.cpp
-    engine/output_file.cpp
     engine/pack_driver.cpp
     engine/rar5_layout.cpp
     engine/rar_deleting_copy.cpp
     engine/rar_stage.cpp
-    engine/volume_alias.cpp
     engine/release_names.cpp
     engine/sfv.cpp
     engine/source_deletion.cpp
     engine/temp_file_cleanup.cpp
     engine/unpack_group.cpp
     engine/unrar_library.cpp
-    engine/zip/zip_reader.cpp
-    engine/zip_stage.cpp
-    host/progress.cpp
-    settings/settings_file.cpp)
-target_link_libraries(ravelpak_core PUBLIC ravelpak_portable minizip imagehlp)
-target_compile_definitions(ravelpak_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-target_compile_options(ravelpak_core PRIVATE -Wall -Wextra)
+    engine/volume_alias.cpp
+    engine/zip_stage.cpp)
+ravelpak_layer(ravelpak_engine base engine settings)
+target_link_libraries(ravelpak_engine PUBLIC ravelpak_zip ravelpak_settings)
 
 # The settings dialog and its controls.
 add_library(ravelpak_ui STATIC
@@ -49,8 +55,18 @@ add_library(ravelpak_ui STATIC
     ui/bitmap_button.cpp
     ui/edit_list_box.cpp
     ui/config_dialog.cpp)
-target_link_libraries(ravelpak_ui PUBLIC ravelpak_core comctl32 gdi32)
-target_compile_options(ravelpak_ui PRIVATE -Wall -Wextra)
+ravelpak_layer(ravelpak_ui base settings ui resources/resource.h)
+target_link_libraries(ravelpak_ui PUBLIC ravelpak_settings comctl32 gdi32)
+
+# The host's side of the entry points: its progress callback, for the module and the tests.
+add_library(ravelpak_host STATIC host/progress.cpp)
+ravelpak_layer(ravelpak_host base engine settings host)
+target_link_libraries(ravelpak_host PUBLIC ravelpak_engine)
+
+foreach(library ravelpak_base ravelpak_zip ravelpak_settings ravelpak_engine ravelpak_ui ravelpak_host)
+    target_compile_definitions(${library} PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    target_compile_options(${library} PRIVATE -Wall -Wextra)
+endforeach()
 
 # The dialog, string and bitmaps; the bitmaps are drawn by resources/images/draw.sh.
 set(RAVELPAK_IMAGES ${CMAKE_SOURCE_DIR}/resources/images/banner.bmp ${CMAKE_SOURCE_DIR}/resources/images/banner_chs.bmp
@@ -63,8 +79,8 @@ function(ravelpak_module_target target output_name)
     add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/host/dll_main.cpp ${CMAKE_SOURCE_DIR}/host/exports.cpp
         ${CMAKE_SOURCE_DIR}/host/ravelpak.def ${CMAKE_SOURCE_DIR}/resources/ravelpak.rc ${ARGN})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output_name} PREFIX "" SUFFIX ".wcx64")
-    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${target} PRIVATE ravelpak_ui)
+    ravelpak_layer(${target} base engine settings host ui resources)
+    target_link_libraries(${target} PRIVATE ravelpak_host ravelpak_ui)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
     ravelpak_static_runtime(${target})
     ravelpak_version_resource(${target} "Ravelpak: verifies and unpacks downloaded releases" ${output_name}.wcx64)
@@ -82,13 +98,14 @@ ravelpak_version_resource(ravelpak_chs "Ravelpak: Simplified Chinese resources" 
 add_dependencies(ravelpak_module ravelpak_chs)
 
 add_executable(wcxhost tools/wcxhost/wcxhost.cpp)
-target_include_directories(wcxhost PRIVATE ${CMAKE_SOURCE_DIR})
+ravelpak_layer(wcxhost host/wcx.h)
 target_compile_definitions(wcxhost PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_compile_options(wcxhost PRIVATE -Wall -Wextra)
 ravelpak_static_runtime(wcxhost)
 ravelpak_version_resource(wcxhost "Ravelpak host stand-in: drives a WCX packer plugin" wcxhost.exe)
 
 add_executable(bench_crc bench/crc_throughput.cpp)
-target_link_libraries(bench_crc PRIVATE ravelpak_core)
+ravelpak_layer(bench_crc base)
+target_link_libraries(bench_crc PRIVATE ravelpak_base)
 ravelpak_static_runtime(bench_crc)
 include(cmake/Dist.cmake)

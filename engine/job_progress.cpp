@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/crc32.h"
-#include "engine/text.h"
+#include "base/crc32.h"
+#include "base/text.h"
 
 namespace {
 

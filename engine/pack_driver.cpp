@@ -8,11 +8,11 @@
 
 #include "engine/file_list.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "base/paths.h"
 #include "engine/release_names.h"
 #include "engine/sfv.h"
 #include "engine/source_deletion.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "engine/unpack_group.h"
 #include "engine/unrar_library.h"
 

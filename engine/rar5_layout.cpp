@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/crc32.h"
-#include "engine/text.h"
+#include "base/crc32.h"
+#include "base/text.h"
 
 namespace {
 

@@ -4,11 +4,12 @@
 
 #include <algorithm>
 
-#include "engine/crc32.h"
-#include "engine/output_file.h"
+#include "base/names.h"
+#include "base/crc32.h"
+#include "base/output_file.h"
 #include "engine/rar5_layout.h"
 #include "engine/source_deletion.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "engine/zip/zip_entry_fields.h"
 #include "engine/zip/zip_reader.h"
 

@@ -7,12 +7,13 @@
 #include <memory>
 #include <vector>
 
-#include "engine/output_file.h"
-#include "engine/paths.h"
+#include "base/names.h"
+#include "base/output_file.h"
+#include "base/paths.h"
 #include "engine/rar_deleting_copy.h"
 #include "engine/release_names.h"
 #include "engine/source_deletion.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "engine/unrar_library.h"
 #include "engine/volume_alias.h"
 #include "engine/zip/zip_entry_fields.h"

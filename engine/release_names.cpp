@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 
@@ -181,11 +181,6 @@ std::string FirstVolumeOf(const std::string& volume)
     default:
         return std::string();
     }
-}
-
-std::string OwnName(const std::string& path)
-{
-    return path.substr(NameStart(path));
 }
 
 std::string ExtensionOf(const std::string& path)

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/paths.h"
+
 enum class NameKind {
     None,         // a film, an NFO file, a folder: a result, not something to unpack
     Zip,          // name.zip
@@ -53,9 +55,6 @@ std::string NextVolumeName(const std::string& volume);
 // for a file that is no volume. A .partN.rar keeps the width of its number (part07: part01),
 // which is how RAR numbers every volume of one set.
 std::string FirstVolumeOf(const std::string& volume);
-
-// The file's own name: the text after its last separator.
-std::string OwnName(const std::string& path);
 
 // The text after the last dot of the file's own name; empty when it has none.
 std::string ExtensionOf(const std::string& path);

@@ -5,33 +5,18 @@
 #include <memory>
 #include <vector>
 
-#include "engine/crc32.h"
-#include "engine/paths.h"
-#include "engine/text.h"
+#include "base/names.h"
+#include "base/crc32.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "engine/zip/zip_entry_fields.h"
 
 namespace {
 
-const DWORD kCrcBlockSize = 1u << 20;
 // An SFV file lists names and checksums; one larger than this is no SFV file.
 const DWORD kSfvSizeLimit = 16u << 20;
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle()
-    {
-        if (valid())
-            CloseHandle(handle_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // The SFV file's text in UTF-8: it is taken for UTF-8 (with or without a byte-order mark, which
 // never becomes part of a name) when its bytes are valid UTF-8, else for the ANSI code page.
@@ -130,30 +115,6 @@ bool SplitSfvLine(const std::string& line, std::string& name, std::string& check
         name = trimmed.substr(0, space);
         checksum = trimmed.substr(space + 1);
     }
-    return true;
-}
-
-bool FileCrc32(const std::string& path, uint32_t& crc, const std::function<bool()>& onBlock)
-{
-    FileHandle file(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.valid())
-        return false;
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCrcBlockSize]);
-    if (!buffer)
-        return false;
-    uint32_t value = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer.get(), kCrcBlockSize, &got, nullptr))
-            return false;
-        if (got == 0)
-            break;
-        value = Crc32Update(value, buffer.get(), got);
-        if (onBlock && !onBlock())
-            return false;
-    }
-    crc = value;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "base/files.h"
 #include "engine/job_progress.h"
 #include "engine/journal.h"
 #include "engine/outcome.h"
@@ -20,10 +21,6 @@
 // one large file.
 Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified,
                   Journal& journal);
-
-// CRC-32 of a whole file, read in 1 MiB blocks; `onBlock` is called after each block and ends
-// the reading with false. False when the file cannot be opened or read, or reading was ended.
-bool FileCrc32(const std::string& path, uint32_t& crc, const std::function<bool()>& onBlock = nullptr);
 
 // Reads an SFV checksum text: leading white space, an optional sign and 0x prefix, then hex
 // digits up to the first other character. No digit gives 0; a value past 32 bits gives

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "engine/paths.h"
+#include "base/paths.h"
 #include "engine/release_names.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 
@@ -81,14 +81,6 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
         DeleteFileW(PlatformPath(source).c_str());
     }
     return Failure();
-}
-
-uint64_t FileSize(const std::string& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 uint64_t FreeSpace(const std::string& directory)

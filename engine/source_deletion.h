@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "engine/journal.h"
 #include "engine/outcome.h"
 #include "engine/unpack_context.h"
@@ -26,9 +27,6 @@ bool Rar5VolumeNumber(const std::string& path, uint64_t& number);
 // an output is no longer there with its size or the journal cannot be written.
 Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
                        const std::vector<JournalFile>& outputs);
-
-// The size of a file; 0 when it cannot be read.
-uint64_t FileSize(const std::string& path);
 
 // Free bytes for the user on the drive of `directory`; as good as unlimited when unknown.
 uint64_t FreeSpace(const std::string& directory);

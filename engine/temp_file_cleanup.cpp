@@ -7,7 +7,7 @@
 
 #include "engine/release_names.h"
 #include "engine/source_deletion.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

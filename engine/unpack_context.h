@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/job_progress.h"
-#include "engine/output_file.h"
-#include "engine/text.h"
+#include "base/output_file.h"
+#include "base/text.h"
 #include "settings/unpack_settings.h"
 
 class Journal;

@@ -13,7 +13,7 @@
 #include "engine/temp_file_cleanup.h"
 #include "engine/volume_alias.h"
 #include "engine/zip_stage.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "engine/journal.h"
 #include "engine/release_names.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

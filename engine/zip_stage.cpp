@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "engine/paths.h"
+#include "base/paths.h"
 #include "engine/source_deletion.h"
 #include "engine/zip/zip_entry_fields.h"
 #include "engine/zip/zip_reader.h"
 #include "engine/release_names.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

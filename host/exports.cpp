@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/pack_driver.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "host/progress.h"
 #include "host/wcx.h"
 #include "settings/settings_file.h"

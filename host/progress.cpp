@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 std::atomic<tProcessDataProc> ProcessDataProc{nullptr};
 std::atomic<tProcessDataProcW> ProcessDataProcW{nullptr};

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "engine/text.h"
+#include "base/text.h"
 #include "settings/xml/xml_param.h"
 
 namespace {

@@ -1,6 +1,5 @@
 // The parts of a ZIP entry's stored information that decode without the platform: the stored
-// name made relative, the test that keeps a name inside the extraction directory, the Win32
-// attribute bits, and the times that the extra fields hold.
+// name made relative, the Win32 attribute bits, and the times that the extra fields hold.
 #pragma once
 
 #include <cstddef>
@@ -11,18 +10,6 @@
 // every "\..\", "\../", "/../" or "/..\" inside it, until none of these applies. Returns a
 // pointer into `name`.
 const char* SanitizeStoredName(const char* name);
-
-// True when `name`, appended to a directory, names something inside that directory: it does
-// not start with a separator, holds no ":" (drive letters, alternate data streams), no
-// wildcard or control character, no component made only of dots and spaces other than ".",
-// and no component that Windows maps to a device (CON, NUL, COM1, ...). The empty name stands
-// for the directory itself.
-bool IsContainedName(const std::string& name);
-
-// A contained name as Windows keeps it: each component without its trailing dots and spaces,
-// which a path of the plain form drops and one of the long form ("\\?\") would keep. So a name
-// comes out alike at every length of the destination, and "notes." meets "notes" as one file.
-std::string WindowsName(const std::string& name);
 
 // Win32 attribute bits (read-only, hidden, system, directory, archive) from the entry's
 // "version made by" field, whose high byte names the host system, and its external

@@ -8,11 +8,12 @@
 #include <memory>
 #include <vector>
 
-#include "engine/crc32.h"
-#include "engine/output_file.h"
-#include "engine/sfv.h"
-#include "engine/text.h"
-#include "engine/paths.h"
+#include "base/names.h"
+#include "base/crc32.h"
+#include "base/output_file.h"
+#include "base/files.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "engine/zip/zip_entry_fields.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/output_file.h"
+#include "base/output_file.h"
 
 enum class ZipStatus : uint32_t {
     Ok = 0,

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "engine/text.h"
+#include "base/text.h"
 #include "tests/support/test_files.h"
 
 std::string FixturePath(const std::string& name)

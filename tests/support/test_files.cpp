@@ -9,7 +9,7 @@
 
 #include <zlib.h>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // module's folding implementation; the library's table version is compiled under another name.
 #include <cstddef>
 
-#include "engine/crc32.h"
+#include "base/crc32.h"
 
 // The library passes and returns the running register (start 0xFFFFFFFF, invert at the end);
 // Crc32Update takes and returns finished values, which are its inverse.

@@ -1,7 +1,7 @@
 // Folding CRC-32 with carry-less multiplication: four 128-bit lanes fold 64 bytes per step,
 // then fold into one lane, reduce 128 to 64 bits and finish with a Barrett reduction. This
 // file is compiled with PCLMUL and SSE4.1 enabled; callers check Crc32ClmulSupported().
-#include "engine/crc32.h"
+#include "base/crc32.h"
 
 #include <emmintrin.h>
 #include <smmintrin.h>

@@ -1,14 +1,13 @@
-#include "engine/output_file.h"
+#include "base/output_file.h"
 
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "engine/crc32.h"
-#include "engine/release_names.h"
-#include "engine/sfv.h"
-#include "engine/source_deletion.h"
-#include "engine/text.h"
+#include "base/crc32.h"
+#include "base/files.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/crc32.h"
+#include "base/crc32.h"
 
 #if defined(_MSC_VER)
 #include <intrin.h>

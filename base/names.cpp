@@ -1,0 +1,83 @@
+#include "base/names.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Characters that no Windows file name may hold; ':' among them also opens alternate data
+// streams and names drives.
+bool IsForbiddenCharacter(char c)
+{
+    return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr;
+}
+
+bool IsOnlyDotsAndSpaces(const std::string& component)
+{
+    return component.find_first_not_of(". ") == std::string::npos;
+}
+
+// Windows opens a device for these base names whatever extension follows them.
+bool IsDeviceName(const std::string& component)
+{
+    std::string base = component.substr(0, component.find('.'));
+    base.erase(base.find_last_not_of(' ') + 1);
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
+        if (base == device)
+            return true;
+    const bool numbered = base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0);
+    return numbered && base[3] >= '1' && base[3] <= '9';
+}
+
+bool IsContainedComponent(const std::string& component)
+{
+    if (component.empty() || component == ".")
+        return true;
+    return !IsOnlyDotsAndSpaces(component) && !IsDeviceName(component);
+}
+
+}  // namespace
+
+std::string WindowsName(const std::string& name)
+{
+    std::string result;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find_first_of("\\/", start);
+        std::string component = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (component != "." && component != "..")
+            component.erase(component.find_last_not_of(". ") + 1);
+        result += component;
+        if (end == std::string::npos)
+            return result;
+        result += name[end];
+        start = end + 1;
+    }
+}
+
+bool IsContainedName(const std::string& name)
+{
+    if (!name.empty() && IsSeparator(name[0]))
+        return false;
+    std::string component;
+    for (char c : name) {
+        if (IsForbiddenCharacter(c))
+            return false;
+        if (IsSeparator(c)) {
+            if (!IsContainedComponent(component))
+                return false;
+            component.clear();
+        } else {
+            component += c;
+        }
+    }
+    return IsContainedComponent(component);
+}

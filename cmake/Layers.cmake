@@ -1,0 +1,34 @@
+# The layers of the product and the arrows between them (see docs/layers.md):
+#
+#   wcxhost ──> host/wcx.h
+#   host ──> engine ──> engine/zip ──> base
+#     │        └──────> settings ──> settings/xml
+#     └──> ui ──────────┘
+#
+# Every layer may use base. A layer's code is compiled with an include root of its own that
+# holds only the folders it may use, so that an include against the arrows fails to compile.
+
+# ravelpak_layer(target path...): `target` sees these files and folders of the source tree, each
+# under its own path ("base", "engine/zip", "host/wcx.h"), and nothing else of it.
+function(ravelpak_layer target)
+    set(root ${CMAKE_BINARY_DIR}/layers/${target})
+    # Made anew at each configuration; the links are removed, not followed.
+    file(REMOVE_RECURSE ${root})
+    foreach(path ${ARGN})
+        get_filename_component(parent ${root}/${path} DIRECTORY)
+        file(MAKE_DIRECTORY ${parent})
+        file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${path} ${root}/${path} SYMBOLIC)
+    endforeach()
+    target_include_directories(${target} PRIVATE ${root})
+endfunction()
+
+# Code without any Win32 dependency; built for Windows and natively with sanitizers.
+add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp base/names.cpp)
+ravelpak_layer(ravelpak_base_portable base)
+add_library(ravelpak_xml STATIC settings/xml/xml_param.cpp settings/xml/xml_stream.cpp)
+ravelpak_layer(ravelpak_xml settings/xml)
+if(NOT MSVC)
+    set_source_files_properties(base/crc32_clmul.cpp PROPERTIES COMPILE_OPTIONS "-mpclmul;-msse4.1")
+    target_compile_options(ravelpak_base_portable PRIVATE -Wall -Wextra)
+    target_compile_options(ravelpak_xml PRIVATE -Wall -Wextra)
+endif()
