@@ -40,7 +40,7 @@ void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtension
     // The settings hold their texts in the ANSI code page, the engine's paths are UTF-8.
     std::unordered_set<std::string> keys;
     for (const auto& key : keepExtensions)
-        keys.insert(Utf8FromCodePage(key.first, CP_ACP));
+        keys.insert(Utf8FromCodePage(key, CP_ACP));
     std::unordered_set<std::wstring> kept;
     for (const std::string& path : firstLevel)
         if (keys.count(KeepKey(path)) != 0)

@@ -83,10 +83,8 @@ void ParseKeepPatterns(const std::string& text, std::vector<std::string>& patter
 void BuildKeepExtensions(const std::vector<std::string>& patterns, KeepExtensionMap& keepExtensions)
 {
     keepExtensions.clear();
-    for (size_t i = 0; i < patterns.size(); ++i) {
-        const std::string& pattern = patterns[i];
-        size_t dot = pattern.rfind('.');
-        std::string key = dot == std::string::npos ? pattern : pattern.substr(dot + 1);
-        keepExtensions.emplace(key, static_cast<int32_t>(i));
+    for (const std::string& pattern : patterns) {
+        const size_t dot = pattern.rfind('.');
+        keepExtensions.insert(dot == std::string::npos ? pattern : pattern.substr(dot + 1));
     }
 }
