@@ -48,7 +48,8 @@ add_library(ravelpak_ui STATIC
     ui/window.cpp
     ui/bitmap_button.cpp
     ui/edit_list_box.cpp
-    ui/config_dialog.cpp)
+    ui/config_dialog.cpp
+    ui/resource_module.cpp)
 target_link_libraries(ravelpak_ui PUBLIC ravelpak_core comctl32 gdi32)
 target_compile_options(ravelpak_ui PRIVATE -Wall -Wextra)
 

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "resources/resource.h"
+#include "ui/resource_module.h"
 
 namespace {
 
