@@ -4,9 +4,10 @@
 #include <mutex>
 #include <utility>
 
-SettingsRecord UnpackSettings;
-
 namespace {
+
+// The one record of the process, guarded by the settings lock.
+SettingsRecord g_settings;
 
 std::mutex& SettingsLock()
 {
@@ -43,14 +44,14 @@ SettingsRecord SnapshotUnpackSettings()
 {
     LoadOnce();
     std::lock_guard<std::mutex> guard(SettingsLock());
-    return UnpackSettings;
+    return g_settings;
 }
 
 void InstallUnpackSettings(const SettingsRecord& record)
 {
     SettingsRecord copy(record);
     std::lock_guard<std::mutex> guard(SettingsLock());
-    std::swap(UnpackSettings, copy);
+    std::swap(g_settings, copy);
 }
 
 void SetKeepPatternText(SettingsRecord& record, const std::string& text)

@@ -32,8 +32,8 @@ typedef void (*UnpackSettingsLoader)();
 // Names the loader. Without one (the engine's own tests), the record is used as it stands.
 void SetUnpackSettingsLoader(UnpackSettingsLoader loader);
 
-// The one record of the process. Written only through InstallUnpackSettings, because a background PackFiles may be copying it at that moment.
-extern SettingsRecord UnpackSettings;
+// The process keeps one record, reached only through the two calls below, because a background
+// PackFiles may be copying it at the moment another thread installs a new one.
 
 // A copy of the record, taken under the settings lock. The first call runs the loader; calls
 // on other threads meanwhile wait for it. Each PackFiles runs on its own copy, so settings

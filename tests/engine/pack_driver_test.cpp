@@ -24,9 +24,9 @@ protected:
     void SetUp() override
     {
         MakeDirectories(src());
-        UnpackSettings = SettingsRecord();
+        InstallUnpackSettings(SettingsRecord());
     }
-    void TearDown() override { UnpackSettings = SettingsRecord(); }
+    void TearDown() override { InstallUnpackSettings(SettingsRecord()); }
 
     std::string src() const { return dir_ / "src\\"; }
     std::string out() const { return dir_ / "out\\"; }
@@ -62,8 +62,10 @@ protected:
 // needs a password. Only a group that was delivered loses its SFV files.
 TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
 {
-    UnpackSettings.checkCrc = 1;
-    UnpackSettings.deleteSfv = 1;
+    SettingsRecord settings;
+    settings.checkCrc = 1;
+    settings.deleteSfv = 1;
+    InstallUnpackSettings(settings);
     const std::string zip = BuildZip({FileEntry("f.txt", "film")});
     File("a\\x.zip", zip);
     File("a\\a.sfv", SfvBody({{"x.zip", "00000000"}}));
