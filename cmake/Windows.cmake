@@ -54,7 +54,8 @@ add_library(ravelpak_ui STATIC
     ui/window.cpp
     ui/bitmap_button.cpp
     ui/edit_list_box.cpp
-    ui/config_dialog.cpp)
+    ui/config_dialog.cpp
+    ui/resource_module.cpp)
 ravelpak_layer(ravelpak_ui base settings ui resources/resource.h)
 target_link_libraries(ravelpak_ui PUBLIC ravelpak_settings comctl32 gdi32)
 

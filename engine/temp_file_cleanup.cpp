@@ -18,7 +18,7 @@ void RemoveFilesNamed(FileList& list, const std::unordered_set<std::wstring>& fi
         list.RemoveIf([&](const std::string& path) { return files.count(FileIdentity(path)) != 0; });
 }
 
-// What a file is looked up by in the keep map, whose pattern "*.nfo" became the key "nfo".
+// What a file is looked up by in the keep set, whose pattern "*.nfo" became the key "nfo".
 std::string KeepKey(const std::string& path)
 {
     const std::string extension = ExtensionOf(path);
@@ -35,12 +35,12 @@ void RemoveOverwritten(FileList& firstLevel, const FileList& secondLevel)
     RemoveFilesNamed(firstLevel, written);
 }
 
-void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtensions)
+void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionSet& keepExtensions)
 {
     // The settings hold their texts in the ANSI code page, the engine's paths are UTF-8.
     std::unordered_set<std::string> keys;
     for (const auto& key : keepExtensions)
-        keys.insert(Utf8FromCodePage(key.first, CP_ACP));
+        keys.insert(Utf8FromCodePage(key, CP_ACP));
     std::unordered_set<std::wstring> kept;
     for (const std::string& path : firstLevel)
         if (keys.count(KeepKey(path)) != 0)

@@ -10,7 +10,7 @@
 #include "engine/unpack_context.h"
 
 // Deletes the intermediate archives and volumes that the second pass consumed and that neither
-// filter keeps: RemoveOverwritten when keepOverwritten is on, RemoveKeptFiles when the keep map
+// filter keeps: RemoveOverwritten when keepOverwritten is on, RemoveKeptFiles when the keep set
 // is not empty. They are consumed as sources are: the journal records first that their data
 // lives on in `results`, the second pass's output. `intermediates` ends up holding the paths
 // that were deleted (or failed to be). A failure, deleting nothing, when the journal cannot be
@@ -23,7 +23,7 @@ Failure TempFileCleanup(const UnpackContext& context, FileList& intermediates, c
 // (ZIP entries keep the stored "/") and letter case they are spelled with.
 void RemoveOverwritten(FileList& firstLevel, const FileList& secondLevel);
 
-// Takes out of `firstLevel` every path whose key is in the keep map: the text after the last
+// Takes out of `firstLevel` every path whose key is in the keep set: the text after the last
 // dot of the file's own name, or the name without a dot, looked up case-sensitively. Other
 // spellings of a kept path go too.
-void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionMap& keepExtensions);
+void RemoveKeptFiles(FileList& firstLevel, const KeepExtensionSet& keepExtensions);

@@ -117,4 +117,3 @@ typedef HANDLE(PASCAL* RAROpenArchiveExFn)(RAROpenArchiveDataEx* ArchiveData);
 typedef int(PASCAL* RARCloseArchiveFn)(HANDLE hArcData);
 typedef int(PASCAL* RARReadHeaderExFn)(HANDLE hArcData, RARHeaderDataEx* HeaderData);
 typedef int(PASCAL* RARProcessFileWFn)(HANDLE hArcData, int Operation, wchar_t* DestPath, wchar_t* DestName);
-typedef void(PASCAL* RARSetCallbackFn)(HANDLE hArcData, UNRARCALLBACK Callback, LPARAM UserData);

@@ -62,8 +62,7 @@ bool UnrarModule::Load(const std::wstring& directory)
     if (!Resolve(module, "RAROpenArchiveEx", library.RAROpenArchiveEx) ||
         !Resolve(module, "RARCloseArchive", library.RARCloseArchive) ||
         !Resolve(module, "RARReadHeaderEx", library.RARReadHeaderEx) ||
-        !Resolve(module, "RARProcessFileW", library.RARProcessFileW) ||
-        !Resolve(module, "RARSetCallback", library.RARSetCallback)) {
+        !Resolve(module, "RARProcessFileW", library.RARProcessFileW)) {
         FreeLibrary(module);
         return false;
     }

@@ -11,7 +11,6 @@ struct UnrarLibrary {
     RARCloseArchiveFn RARCloseArchive;
     RARReadHeaderExFn RARReadHeaderEx;
     RARProcessFileWFn RARProcessFileW;
-    RARSetCallbackFn RARSetCallback;
 };
 
 // Loads unrar64.dll by its full path only: from the directory of the module that holds this

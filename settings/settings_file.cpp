@@ -22,7 +22,6 @@ const char kKeyCheckCrc[] = "RavelpakSettings:General:Check-CRC";
 const char kKeyDeleteSfv[] = "RavelpakSettings:General:Delete-sfv";
 
 const char kSettingsName[] = "ravelpak.xml";
-const char kLanguageName[] = "ravelpak_chs.dll";
 // A settings file is a few hundred bytes; anything far larger is not one.
 const DWORD kMaxSettingsBytes = 16 * 1024 * 1024;
 
@@ -33,10 +32,6 @@ std::mutex g_locationLock;
 std::string g_iniFolder;
 std::string g_settingsPath;
 bool g_located = false;
-
-std::mutex g_resourceLock;
-bool g_resourceResolved = false;
-HMODULE g_languageModule = nullptr;
 
 // The flags in the file's order, with their place in the record.
 const struct {
@@ -276,36 +271,4 @@ SettingsFileResult SaveModuleSettings(const SettingsRecord& record)
     if (result.ok)
         InstallUnpackSettings(record);
     return result;
-}
-
-HINSTANCE ResourceModule()
-{
-    std::lock_guard<std::mutex> guard(g_resourceLock);
-    if (!g_resourceResolved) {
-        g_resourceResolved = true;
-        // Resources only: mapped as data, so none of its code ever runs inside the host.
-        const std::string language = ModuleDirectory() + kLanguageName;
-        g_languageModule = LoadLibraryExA(language.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    }
-    return g_languageModule ? g_languageModule : g_module.load();
-}
-
-std::string ResourceString(UINT id)
-{
-    char text[512] = "";
-    if (LoadStringA(ResourceModule(), id, text, sizeof text) == 0)
-        LoadStringA(g_module.load(), id, text, sizeof text);
-    return text;
-}
-
-void ReleaseResourceModule(bool processEnding)
-{
-    // At process end other threads are gone, perhaps holding the lock.
-    if (processEnding)
-        return;
-    std::lock_guard<std::mutex> guard(g_resourceLock);
-    if (g_languageModule)
-        FreeLibrary(g_languageModule);
-    g_languageModule = nullptr;
-    g_resourceResolved = false;
 }

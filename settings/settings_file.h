@@ -54,14 +54,3 @@ void LoadModuleSettings();
 
 // Writes the record to the settings file and, when that worked, installs it for the engine.
 SettingsFileResult SaveModuleSettings(const SettingsRecord& record);
-
-// Where dialogs, strings and bitmaps are loaded from: the language module "ravelpak_chs.dll"
-// beside the module when there is one (loaded as data on the first call), else the module.
-HINSTANCE ResourceModule();
-
-// String `id` of the resource source; from the module itself when the language module lacks it.
-std::string ResourceString(UINT id);
-
-// Process detach: unmaps the language module, unless the process is ending (the system then
-// unmaps everything itself). Mapped as data, it runs no code.
-void ReleaseResourceModule(bool processEnding);

@@ -4,9 +4,10 @@
 #include <mutex>
 #include <utility>
 
-SettingsRecord UnpackSettings;
-
 namespace {
+
+// The one record of the process, guarded by the settings lock.
+SettingsRecord g_settings;
 
 std::mutex& SettingsLock()
 {
@@ -43,14 +44,14 @@ SettingsRecord SnapshotUnpackSettings()
 {
     LoadOnce();
     std::lock_guard<std::mutex> guard(SettingsLock());
-    return UnpackSettings;
+    return g_settings;
 }
 
 void InstallUnpackSettings(const SettingsRecord& record)
 {
     SettingsRecord copy(record);
     std::lock_guard<std::mutex> guard(SettingsLock());
-    std::swap(UnpackSettings, copy);
+    std::swap(g_settings, copy);
 }
 
 void SetKeepPatternText(SettingsRecord& record, const std::string& text)
@@ -80,13 +81,11 @@ void ParseKeepPatterns(const std::string& text, std::vector<std::string>& patter
     finishToken();
 }
 
-void BuildKeepExtensions(const std::vector<std::string>& patterns, KeepExtensionMap& keepExtensions)
+void BuildKeepExtensions(const std::vector<std::string>& patterns, KeepExtensionSet& keepExtensions)
 {
     keepExtensions.clear();
-    for (size_t i = 0; i < patterns.size(); ++i) {
-        const std::string& pattern = patterns[i];
-        size_t dot = pattern.rfind('.');
-        std::string key = dot == std::string::npos ? pattern : pattern.substr(dot + 1);
-        keepExtensions.emplace(key, static_cast<int32_t>(i));
+    for (const std::string& pattern : patterns) {
+        const size_t dot = pattern.rfind('.');
+        keepExtensions.insert(dot == std::string::npos ? pattern : pattern.substr(dot + 1));
     }
 }

@@ -12,7 +12,7 @@ deps="${RAVELPAK_DEPS_DIR:-$top/build/deps}"
 # library and its CMake files for the native one), Wine, the display for the dialog tests, the
 # archive and checksum tools, Python for the zipfile fixtures, git for tools/test-ratio.sh,
 # mount/mountpoint for the read-only and full-disk fixtures, and strace for the check that every
-# deletion follows the flushes it relies on.
+# deletion follows the flushes it relies on and for counting wcxhost's writes to NUL.
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
   mingw-w64 libz-mingw-w64-dev googletest libgtest-dev

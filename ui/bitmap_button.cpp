@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "settings/settings_file.h"
+#include "ui/resource_module.h"
 
 const MessageEntry<CFixedBitmapButton> CFixedBitmapButton::kMessageMap[] = {
     {WM_ERASEBKGND, nullptr, &CFixedBitmapButton::OnEraseBackground},

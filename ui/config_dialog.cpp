@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "resources/resource.h"
+#include "ui/resource_module.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ void CConfigDlg::ShowSettings()
 
 // The controls as they stand. A disabled box counts by its check mark. The pattern text keeps
 // the rows as they stand, spaces and one-character rows included; only the patterns and the
-// keep map are parsed from it.
+// kept extensions are parsed from it.
 SettingsRecord CConfigDlg::CollectSettings() const
 {
     SettingsRecord settings;

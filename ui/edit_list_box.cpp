@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "resources/resource.h"
-#include "settings/settings_file.h"
+#include "ui/resource_module.h"
 
 namespace {
 

@@ -24,9 +24,9 @@ protected:
     void SetUp() override
     {
         MakeDirectories(src());
-        UnpackSettings = SettingsRecord();
+        InstallUnpackSettings(SettingsRecord());
     }
-    void TearDown() override { UnpackSettings = SettingsRecord(); }
+    void TearDown() override { InstallUnpackSettings(SettingsRecord()); }
 
     std::string src() const { return dir_ / "src\\"; }
     std::string out() const { return dir_ / "out\\"; }
@@ -62,8 +62,10 @@ protected:
 // needs a password. Only a group that was delivered loses its SFV files.
 TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
 {
-    UnpackSettings.checkCrc = 1;
-    UnpackSettings.deleteSfv = 1;
+    SettingsRecord settings;
+    settings.checkCrc = 1;
+    settings.deleteSfv = 1;
+    InstallUnpackSettings(settings);
     const std::string zip = BuildZip({FileEntry("f.txt", "film")});
     File("a\\x.zip", zip);
     File("a\\a.sfv", SfvBody({{"x.zip", "00000000"}}));
@@ -96,14 +98,38 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
     EXPECT_EQ(ReadFileBytes(out() + "b\\f.txt"), "film");
 }
 
+// A manual-reset event that a thread sets once and others wait on, with a timeout so that a
+// job that never gets there fails the test instead of hanging it.
+class Signal {
+public:
+    Signal() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Signal() { CloseHandle(event_); }
+    void Set() { SetEvent(event_); }
+    bool Wait(DWORD ms = 10000) { return WaitForSingleObject(event_, ms) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE event_;
+};
+
 // Two background jobs with their own callbacks: the second waits, saying so, and each job's
-// reports reach its own callback only; a job can be stopped while it waits.
+// reports reach its own callback only; a job can be stopped while it waits. The first job
+// holds the lock, inside its first call, until the second has said that it waits and the
+// stopped one has returned.
 TEST_F(PackDriver, SecondJobWaitsWithItsOwnCallback)
 {
     File("a.zip", BuildZip({FileEntry("a.bin", PatternBytes(1u << 20, 2))}));
     File("b.zip", BuildZip({FileEntry("b.bin", PatternBytes(1u << 20, 3))}));
     HostRecorder first, second, impatient;
-    first.onCall = [](const std::string&, int) { Sleep(100); };
+    Signal firstRuns, secondWaits, impatientReturned;
+    first.onCall = [&](const std::string&, int) {
+        firstRuns.Set();
+        secondWaits.Wait();
+        impatientReturned.Wait();
+    };
+    second.onCall = [&](const std::string& text, int) {
+        if (text == "Waiting for another unpacking to finish...")
+            secondWaits.Set();
+    };
     impatient.stopAt = 1;
     auto job = [&](const char* name, HostRecorder& host) {
         return RunPackFiles(out() + "x.zip", src(), {name}, &host);
@@ -114,11 +140,12 @@ TEST_F(PackDriver, SecondJobWaitsWithItsOwnCallback)
         firstResult = job("a.zip", first);
         firstDone = true;
     });
-    Sleep(50);
+    EXPECT_TRUE(firstRuns.Wait());
     std::thread two([&] { secondResult = job("b.zip", second); });
     std::thread three([&] {
         impatientResult = job("b.zip", impatient);
         impatientFirst = !firstDone;
+        impatientReturned.Set();
     });
     one.join();
     two.join();

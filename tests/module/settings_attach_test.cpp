@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/settings_file.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
 
@@ -13,12 +14,14 @@ namespace {
 
 typedef int(__stdcall* TextQueryFn)(char* buffer, int size);
 
-// The file that the module writes with the defaults.
-const char kDefaultFile[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n"
-                            "\t\t<DeleteTemp>0</DeleteTemp>\r\n\t\t<KeepOverWritten>1</KeepOverWritten>\r\n"
-                            "\t\t<Delete-src-during>0</Delete-src-during>\r\n\t\t<Keep-src-nosfv>1</Keep-src-nosfv>\r\n"
-                            "\t\t<Check-CRC>0</Check-CRC>\r\n\t\t<Delete-sfv>0</Delete-sfv>\r\n"
-                            "\t\t<File-to-keep></File-to-keep>\r\n\t</General>\r\n</RavelpakSettings>\r\n";
+// The settings file of the product's defaults, as the module's writer makes it.
+std::string DefaultFile()
+{
+    TempDir dir;
+    const SettingsFileResult written = WriteSettingsFile(dir / "ravelpak.xml", SettingsRecord());
+    EXPECT_TRUE(written.ok) << written.Reason();
+    return ReadFileBytes(dir / "ravelpak.xml");
+}
 
 // What the engine runs with after the test build of the module, copied into `dir`, loaded.
 std::string LoadedSettings(const TempDir& dir)
@@ -81,7 +84,7 @@ TEST(SettingsAttach, ReadOnlyModuleFolderKeepsSettingsBesideTheHostsIniFile)
             .output;
     };
     EXPECT_EQ(LastLine(pack()), "result 0");
-    EXPECT_EQ(ReadFileBytes(dir / "ini\\ravelpak.xml"), kDefaultFile);
+    EXPECT_EQ(ReadFileBytes(dir / "ini\\ravelpak.xml"), DefaultFile());
     EXPECT_TRUE(FileExists(dir / "src\\a.sfv"));
 
     WriteFileBytes(dir / "ini\\ravelpak.xml",

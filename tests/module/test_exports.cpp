@@ -19,7 +19,7 @@ int CopyOut(const std::string& text, char* buffer, int size)
 }  // namespace
 
 // "deleteTemp=D keepOverwritten=K deleteSrcDuring=S keepSrcNoSfv=N checkCrc=C deleteSfv=F
-// keep=key1,key2" with the keys of the keep-extension map in map order.
+// keep=ext1,ext2" with the kept extensions in sorted order.
 extern "C" __declspec(dllexport) int __stdcall RavelpakTestSettings(char* buffer, int size)
 {
     SettingsRecord s = SnapshotUnpackSettings();
@@ -28,8 +28,8 @@ extern "C" __declspec(dllexport) int __stdcall RavelpakTestSettings(char* buffer
         " deleteSrcDuring=" + std::to_string(s.deleteSrcDuring) + " keepSrcNoSfv=" + std::to_string(s.keepSrcNoSfv) +
         " checkCrc=" + std::to_string(s.checkCrc) + " deleteSfv=" + std::to_string(s.deleteSfv) + " keep=";
     bool first = true;
-    for (const auto& entry : s.keepExtensions) {
-        text += (first ? "" : ",") + entry.first;
+    for (const std::string& extension : s.keepExtensions) {
+        text += (first ? "" : ",") + extension;
         first = false;
     }
     return CopyOut(text, buffer, size);

@@ -1,11 +1,11 @@
-// The host stand-in's own promises that the other suites lean on: a cancel that sticks like
-// the file manager's, and standard error on NUL costing nothing.
+// The host stand-in's own promise that the other suites lean on: a cancel that sticks like
+// the file manager's. That standard error on NUL costs nothing is counted by
+// tests/wcxhost_null_stderr.sh.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
@@ -63,25 +63,6 @@ TEST_F(WcxhostPack, CancelIsStickyAndNamedInTheResult)
         const Lines_ errors = Lines(result.errors);
         EXPECT_NE(std::find(errors.begin(), errors.end(), stops), errors.end()) << c.options << "\n" << result.errors;
     }
-}
-
-// NUL is a character device but no console: no live line is drawn on it, so it costs nothing.
-TEST_F(WcxhostPack, NullStandardErrorIsNoSlowerThanAFile)
-{
-    File("Big\\big.zip", BuildZip({FileEntry("big.bin", PatternBytes(6 << 20, 3), 0)}));
-    double onFile = 1e9, onNul = 1e9;
-    for (int round = 0; round < 2; ++round)
-        for (const std::string& errors : {dir_ / "errors.txt", std::string("NUL")}) {
-            RemoveTree(out());
-            const DWORD start = GetTickCount();
-            const ProcessResult run = Pack("", "Big", errors);
-            const double ms = GetTickCount() - start;
-            ASSERT_EQ(LastLine(run.output), "result 0") << errors;
-            double& best = errors == "NUL" ? onNul : onFile;
-            best = std::min(best, ms);
-        }
-    std::printf("standard error on a file: %.0f ms, on NUL: %.0f ms\n", onFile, onNul);
-    EXPECT_LT(onNul, 3 * onFile + 500);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "host/wcx.h"
 #include "resources/resource.h"
 #include "tests/support/test_files.h"
+#include "settings/unpack_settings.h"
 #include "tests/ui/gui_driver.h"
 #include "ui/edit_list_box.h"
 
@@ -20,12 +21,34 @@ typedef std::vector<std::string> Texts;
 typedef int(__stdcall* TextQueryFn)(char* buffer, int size);
 
 const char kPlaceholder[] = "< Click here to add item >";
-const char kDefaults[] = "010-00";
 const int kBoxes[] = {IDC_DELETE_TEMP,    IDC_KEEP_OVERWRITTEN, IDC_DELETE_SRC_DURING,
                       IDC_KEEP_SRC_NOSFV, IDC_CHECK_CRC,        IDC_DELETE_SFV};
 
+// The six flags of a record in the order of kBoxes, "1" on and "0" off.
+std::string Flags(const SettingsRecord& record)
+{
+    std::string flags;
+    for (int32_t flag : {record.deleteTemp, record.keepOverwritten, record.deleteSrcDuring, record.keepSrcNoSfv,
+                         record.checkCrc, record.deleteSfv})
+        flags += flag == 1 ? '1' : '0';
+    return flags;
+}
+
+// The product's defaults, which a first run shows, runs with and writes.
+const std::string kDefaultFlags = Flags(SettingsRecord());
+
+// The boxes as the dialog shows these flags (see Boxes()): the box that keeps sources without
+// an SFV file is enabled only while sources are deleted.
+std::string ShownBoxes(const std::string& flags)
+{
+    std::string boxes = flags;
+    if (flags[2] != '1')
+        boxes[3] = flags[3] == '1' ? '-' : '_';
+    return boxes;
+}
+
 // A settings file as OK writes it: the six flags in the order of kBoxes, then the patterns.
-std::string SettingsFile(const char* flags, const std::string& fileToKeep)
+std::string SettingsFile(const std::string& flags, const std::string& fileToKeep)
 {
     const char* names[] = {"DeleteTemp",     "KeepOverWritten", "Delete-src-during",
                            "Keep-src-nosfv", "Check-CRC",       "Delete-sfv"};
@@ -36,14 +59,14 @@ std::string SettingsFile(const char* flags, const std::string& fileToKeep)
 }
 
 // The same as the module writes it: UTF-8, values escaped.
-std::string WrittenFile(const char* flags, const std::string& fileToKeep)
+std::string WrittenFile(const std::string& flags, const std::string& fileToKeep)
 {
     std::string file = SettingsFile(flags, fileToKeep);
     const std::string old = "encoding=\"ISO-8859-1\"";
     return file.replace(file.find(old), old.size(), "encoding=\"UTF-8\"");
 }
 
-std::string Settings(const char* flags, const std::string& keys)
+std::string Settings(const std::string& flags, const std::string& keys)
 {
     const char* names[] = {"deleteTemp", "keepOverwritten", "deleteSrcDuring", "keepSrcNoSfv", "checkCrc", "deleteSfv"};
     std::string text;
@@ -185,28 +208,30 @@ protected:
 // load created with the defaults stays, and a file deleted meanwhile stays away.
 TEST_F(ConfigDialogTest, FirstRunShowsWhatTheEngineUsesAndCancelWritesNothing)
 {
+    const SettingsRecord defaults;
+    EXPECT_EQ(defaults.deleteTemp + defaults.deleteSrcDuring + defaults.deleteSfv, 0) << kDefaultFlags;
     Load(nullptr);
     Open();
-    EXPECT_EVENTUALLY_EQ(Boxes(), kDefaults);
+    EXPECT_EVENTUALLY_EQ(Boxes(), ShownBoxes(kDefaultFlags));
     EXPECT_EVENTUALLY_EQ(Rows(), Texts{kPlaceholder});
-    EXPECT_EQ(EngineSettings(), Settings("010100", ""));
+    EXPECT_EQ(EngineSettings(), Settings(kDefaultFlags, ""));
     const std::string created = ReadFileBytes(SettingsPath());
-    EXPECT_EQ(created, WrittenFile("010100", ""));
+    EXPECT_EQ(created, WrittenFile(kDefaultFlags, ""));
     for (int id : kBoxes)
         ClickItem(id);
     AddRow("*.txt");
     EXPECT_EVENTUALLY_EQ(Rows(), (Texts{"*.txt", kPlaceholder}));
     Close(IDCANCEL);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), created);
-    EXPECT_EQ(EngineSettings(), Settings("010100", ""));
+    EXPECT_EQ(EngineSettings(), Settings(kDefaultFlags, ""));
 
     ASSERT_TRUE(DeleteFileA(SettingsPath().c_str()));
     Open();
-    EXPECT_EVENTUALLY_EQ(Boxes(), kDefaults);
+    EXPECT_EVENTUALLY_EQ(Boxes(), ShownBoxes(kDefaultFlags));
     ClickItem(IDC_DELETE_SRC_DURING);
     Close(IDCANCEL);
     EXPECT_FALSE(FileExists(SettingsPath()));
-    EXPECT_EQ(EngineSettings(), Settings("010100", ""));
+    EXPECT_EQ(EngineSettings(), Settings(kDefaultFlags, ""));
 }
 
 // The dialog is owned by the window that the host hands over. A save that fails (here the
@@ -247,7 +272,7 @@ TEST_F(ConfigDialogTest, FailedSaveNamesTheFileAndKeepsTheDialogOpen)
     ASSERT_TRUE(WaitUntil([&] { return ThreadDialog(dialog_) == nullptr; }));
     EXPECT_TRUE(IsWindowVisible(dialog_));
     EXPECT_FALSE(finished_);
-    EXPECT_EVENTUALLY_EQ(Boxes(), "010-10");
+    EXPECT_EVENTUALLY_EQ(Boxes(), ShownBoxes("010110"));
     CloseHandle(lock);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), file);
     EXPECT_EQ(EngineSettings(), Settings("010100", "nfo"));

@@ -509,158 +509,229 @@ void PrintPeakMemory()
                      static_cast<unsigned long long>(counters.PeakWorkingSetSize));
 }
 
-int Pack(const std::vector<std::string>& args)
-{
-    Progress& progress = g_progress;
+// What the pack command was asked to do, besides the progress settings it gives g_progress.
+struct PackRequest {
     bool ansi = false;
-    std::string addListFile;
     bool useCallback = true;
     bool peakMemory = false;
     bool timing = false;
     // --progress and --quiet: the later one given wins.
     bool forceLive = false, quiet = false;
+    std::string addListFile;
+    std::string pluginPath, packedFile, srcPath;
+    std::vector<std::string> names;
+};
+
+// The number after an option, at least `minimum`; otherwise false, with the complaint.
+bool ParseOptionNumber(const std::string& text, long minimum, long& value, const char* complaint)
+{
+    if (ParseNumber(text, minimum, value))
+        return true;
+    std::fprintf(stderr, "wcxhost: %s\n", complaint);
+    return false;
+}
+
+// Takes the option at args[i] (and its values, moving `i` past them) into the request or the
+// progress settings. False, with the reason on standard error, for a wrong or incomplete one.
+bool TakePackOption(const std::vector<std::string>& args, size_t& i, PackRequest& request, Progress& progress)
+{
+    const std::string& option = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (option == "--ansi")
+        request.ansi = true;
+    else if (option == "--trace")
+        progress.trace = true;
+    else if (option == "--no-callback")
+        request.useCallback = false;
+    else if (option == "--peak-memory")
+        request.peakMemory = true;
+    else if (option == "--timing")
+        request.timing = true;
+    else if (option == "--progress" || option == "--quiet") {
+        request.quiet = option == "--quiet";
+        request.forceLive = !request.quiet;
+    } else if (option == "--ini" && hasValue)
+        g_iniFile = args[++i];
+    else if (option == "--addlist" && hasValue)
+        request.addListFile = args[++i];
+    else if (option == "--cancel-at" && hasValue)
+        return ParseOptionNumber(args[++i], 1, progress.cancelAt, "--cancel-at needs a call number from 1");
+    else if (option == "--exit-at" && hasValue)
+        return ParseOptionNumber(args[++i], 1, progress.exitAt, "--exit-at needs a call number from 1");
+    else if (option == "--fill-disk-at" && i + 2 < args.size()) {
+        if (!ParseOptionNumber(args[++i], 1, progress.fillDiskAt, "--fill-disk-at needs a call number from 1"))
+            return false;
+        progress.fillFile = args[++i];
+    } else if (option == "--cancel-after-ms" && hasValue)
+        return ParseOptionNumber(args[++i], 0, progress.cancelAfterMs, "--cancel-after-ms needs milliseconds from 0");
+    else {
+        std::fprintf(stderr, "wcxhost: unknown or incomplete option %s\n", option.c_str());
+        PrintUsage();
+        return false;
+    }
+    return true;
+}
+
+// The options, then PLUGIN PACKED_FILE SRC_PATH [NAME...]. False on a usage error (reported).
+bool ParsePackArguments(const std::vector<std::string>& args, PackRequest& request, Progress& progress)
+{
     size_t i = 0;
-    for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
-        const std::string& option = args[i];
-        bool hasValue = i + 1 < args.size();
-        if (option == "--ansi")
-            ansi = true;
-        else if (option == "--trace")
-            progress.trace = true;
-        else if (option == "--no-callback")
-            useCallback = false;
-        else if (option == "--peak-memory")
-            peakMemory = true;
-        else if (option == "--timing")
-            timing = true;
-        else if (option == "--progress" || option == "--quiet") {
-            quiet = option == "--quiet";
-            forceLive = !quiet;
-        } else if (option == "--ini" && hasValue) {
-            g_iniFile = args[++i];
-        } else if (option == "--addlist" && hasValue)
-            addListFile = args[++i];
-        else if (option == "--cancel-at" && hasValue) {
-            if (!ParseNumber(args[++i], 1, progress.cancelAt)) {
-                std::fprintf(stderr, "wcxhost: --cancel-at needs a call number from 1\n");
-                return kExitUsage;
-            }
-        } else if (option == "--exit-at" && hasValue) {
-            if (!ParseNumber(args[++i], 1, progress.exitAt)) {
-                std::fprintf(stderr, "wcxhost: --exit-at needs a call number from 1\n");
-                return kExitUsage;
-            }
-        } else if (option == "--fill-disk-at" && i + 2 < args.size()) {
-            if (!ParseNumber(args[++i], 1, progress.fillDiskAt)) {
-                std::fprintf(stderr, "wcxhost: --fill-disk-at needs a call number from 1\n");
-                return kExitUsage;
-            }
-            progress.fillFile = args[++i];
-        } else if (option == "--cancel-after-ms" && hasValue) {
-            if (!ParseNumber(args[++i], 0, progress.cancelAfterMs)) {
-                std::fprintf(stderr, "wcxhost: --cancel-after-ms needs milliseconds from 0\n");
-                return kExitUsage;
-            }
-        } else {
-            std::fprintf(stderr, "wcxhost: unknown or incomplete option %s\n", option.c_str());
-            return PrintUsage(), kExitUsage;
-        }
-    }
+    for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i)
+        if (!TakePackOption(args, i, request, progress))
+            return false;
     if (args.size() - i < 3)
-        return PrintUsage(), kExitUsage;
-    const std::string pluginPath = args[i], packedFile = args[i + 1], srcPath = args[i + 2];
-    const std::vector<std::string> names(args.begin() + static_cast<long>(i) + 3, args.end());
+        return PrintUsage(), false;
+    request.pluginPath = args[i];
+    request.packedFile = args[i + 1];
+    request.srcPath = args[i + 2];
+    request.names.assign(args.begin() + static_cast<long>(i) + 3, args.end());
+    return true;
+}
 
-    std::vector<std::string> entries;
-    if (!addListFile.empty()) {
-        if (!names.empty()) {
+// The host's selection: from the add list file, or from the NAMEs with each directory
+// expanded as the file manager does. False on a usage error (reported).
+bool CollectSelection(const PackRequest& request, std::vector<std::string>& entries)
+{
+    if (!request.addListFile.empty()) {
+        if (!request.names.empty()) {
             std::fprintf(stderr, "wcxhost: --addlist and NAMEs exclude each other\n");
-            return kExitUsage;
+            return false;
         }
-        if (!ReadAddListFile(addListFile, entries))
-            return kExitUsage;
-    } else {
-        for (std::string name : names) {
-            while (!name.empty() && name.back() == '\\')
-                name.pop_back();
-            if (IsDirectory(srcPath + name))
-                AddDirectory(srcPath, name, entries);
-            else
-                entries.push_back(name);
-        }
+        return ReadAddListFile(request.addListFile, entries);
     }
-
-    Plugin plugin(pluginPath);
-    if (!plugin.loaded())
-        return kExitUsage;
-    // The file manager calls the wide entry points of a plugin that has them.
-    auto packFilesW = ansi ? nullptr : plugin.Find<PackFilesWFn>("PackFilesW");
-    auto packFiles = packFilesW ? nullptr : plugin.Export<PackFilesFn>("PackFiles");
-    if (!packFilesW && !packFiles)
-        return kExitUsage;
-    if (useCallback) {
-        auto setProcessDataProcW = packFilesW ? plugin.Find<SetProcessDataProcWFn>("SetProcessDataProcW") : nullptr;
-        auto setProcessDataProc =
-            setProcessDataProcW ? nullptr : plugin.Export<SetProcessDataProcFn>("SetProcessDataProc");
-        if (!setProcessDataProcW && !setProcessDataProc)
-            return kExitUsage;
-        // On a console the live line is for the person watching; --trace owns the console then.
-        const bool console = IsConsole(GetStdHandle(STD_ERROR_HANDLE));
-        progress.live = !quiet && (forceLive || (console && !progress.trace));
-        progress.total = SelectionBytes(srcPath, entries);
-        if (setProcessDataProcW)
-            setProcessDataProcW(INVALID_HANDLE_VALUE, ProcessDataW);
+    for (std::string name : request.names) {
+        while (!name.empty() && name.back() == '\\')
+            name.pop_back();
+        if (IsDirectory(request.srcPath + name))
+            AddDirectory(request.srcPath, name, entries);
         else
-            setProcessDataProc(INVALID_HANDLE_VALUE, ProcessData);
+            entries.push_back(name);
     }
+    return true;
+}
 
-    progress.start = progress.lastCallMs = NowMs();
-    int result;
-    if (packFilesW) {
-        std::vector<std::wstring> wideEntries;
-        for (const std::string& entry : entries)
-            wideEntries.push_back(ToWide(entry));
-        std::vector<wchar_t> addList = BuildAddList(wideEntries);
-        std::wstring packed = ToWide(packedFile), source = ToWide(srcPath);
-        result = packFilesW(&packed[0], nullptr, &source[0], addList.data(), 0);
-    } else {
-        std::vector<std::string> ansiEntries;
-        for (const std::string& entry : entries)
-            ansiEntries.push_back(FromWide(ToWide(entry), CP_ACP));
-        std::vector<char> addList = BuildAddList(ansiEntries);
-        std::string packed = FromWide(ToWide(packedFile), CP_ACP), source = FromWide(ToWide(srcPath), CP_ACP);
-        result = packFiles(&packed[0], nullptr, &source[0], addList.data(), 0);
+// Hands the progress callback to the plugin (the wide one when PackFilesW is used) and decides
+// whether the live line is drawn. False when the plugin lacks the export (reported).
+bool ConnectProgress(Plugin& plugin, bool wide, const PackRequest& request, const std::vector<std::string>& entries)
+{
+    Progress& progress = g_progress;
+    auto setProcessDataProcW = wide ? plugin.Find<SetProcessDataProcWFn>("SetProcessDataProcW") : nullptr;
+    auto setProcessDataProc = setProcessDataProcW ? nullptr : plugin.Export<SetProcessDataProcFn>("SetProcessDataProc");
+    if (!setProcessDataProcW && !setProcessDataProc)
+        return false;
+    // On a console the live line is for the person watching; --trace owns the console then.
+    const bool console = IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+    progress.live = !request.quiet && (request.forceLive || (console && !progress.trace));
+    progress.total = SelectionBytes(request.srcPath, entries);
+    if (setProcessDataProcW)
+        setProcessDataProcW(INVALID_HANDLE_VALUE, ProcessDataW);
+    else
+        setProcessDataProc(INVALID_HANDLE_VALUE, ProcessData);
+    return true;
+}
+
+// PackFilesW with the names and paths in UTF-16.
+int PackWide(PackFilesWFn packFilesW, const PackRequest& request, const std::vector<std::string>& entries)
+{
+    std::vector<std::wstring> wideEntries;
+    for (const std::string& entry : entries)
+        wideEntries.push_back(ToWide(entry));
+    std::vector<wchar_t> addList = BuildAddList(wideEntries);
+    std::wstring packed = ToWide(request.packedFile), source = ToWide(request.srcPath);
+    return packFilesW(&packed[0], nullptr, &source[0], addList.data(), 0);
+}
+
+// PackFiles with the names and paths in the ANSI code page.
+int PackAnsi(PackFilesFn packFiles, const PackRequest& request, const std::vector<std::string>& entries)
+{
+    std::vector<std::string> ansiEntries;
+    for (const std::string& entry : entries)
+        ansiEntries.push_back(FromWide(ToWide(entry), CP_ACP));
+    std::vector<char> addList = BuildAddList(ansiEntries);
+    std::string packed = FromWide(ToWide(request.packedFile), CP_ACP);
+    std::string source = FromWide(ToWide(request.srcPath), CP_ACP);
+    return packFiles(&packed[0], nullptr, &source[0], addList.data(), 0);
+}
+
+// --timing: how long PackFiles ran and the longest time the plugin left the host without a
+// call, the stretch up to the return counted too.
+void PrintTiming(long long returned)
+{
+    Progress& progress = g_progress;
+    if (returned - progress.lastCallMs > progress.longestSilence) {
+        progress.longestSilence = returned - progress.lastCallMs;
+        progress.silenceEndedBy = "the return of PackFiles";
     }
-    const long long returned = NowMs();
-    if (timing) {
-        if (returned - progress.lastCallMs > progress.longestSilence) {
-            progress.longestSilence = returned - progress.lastCallMs;
-            progress.silenceEndedBy = "the return of PackFiles";
-        }
-        std::fprintf(stderr, "wcxhost: PackFiles ran %lld ms; the longest time without a call was %lld ms, up to %s\n",
-                     returned - progress.start, progress.longestSilence, progress.silenceEndedBy.c_str());
-    }
-    if (progress.drawn) {
-        DrawLine(NowMs());
-        DWORD written;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
-    }
-    if (progress.firstStop > 0) {
-        // Every call from the first stop on was answered stop.
-        std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n",
-                     progress.calls - progress.firstStop + 1, progress.calls, progress.firstStop);
-        // As the user sees it: from the moment Cancel was pressed, which with --cancel-after-ms
-        // may come before the plugin's next call.
-        long long asked = progress.firstStopMs;
-        if (progress.cancelAfterMs >= 0)
-            asked = std::min(asked, progress.start + progress.cancelAfterMs);
-        std::fprintf(stderr, "wcxhost: PackFiles returned %lld ms after the stop was asked\n", NowMs() - asked);
-    }
+    std::fprintf(stderr, "wcxhost: PackFiles ran %lld ms; the longest time without a call was %lld ms, up to %s\n",
+                 returned - progress.start, progress.longestSilence, progress.silenceEndedBy.c_str());
+}
+
+// The last drawing of a live line that was drawn at all, and the end of its line.
+void FinishLiveLine()
+{
+    if (!g_progress.drawn)
+        return;
+    DrawLine(NowMs());
+    DWORD written;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
+}
+
+// After a stop: how many calls were answered stop, and how long PackFiles took to return.
+void PrintStops()
+{
+    const Progress& progress = g_progress;
+    if (progress.firstStop == 0)
+        return;
+    // Every call from the first stop on was answered stop.
+    std::fprintf(stderr, "wcxhost: answered stop to %ld of %ld calls, from call %ld\n",
+                 progress.calls - progress.firstStop + 1, progress.calls, progress.firstStop);
+    // As the user sees it: from the moment Cancel was pressed, which with --cancel-after-ms
+    // may come before the plugin's next call.
+    long long asked = progress.firstStopMs;
+    if (progress.cancelAfterMs >= 0)
+        asked = std::min(asked, progress.start + progress.cancelAfterMs);
+    std::fprintf(stderr, "wcxhost: PackFiles returned %lld ms after the stop was asked\n", NowMs() - asked);
+}
+
+// The last line of standard output: "result N", with the code's name when it has one and N is
+// not 0.
+void PrintResult(int result)
+{
     if (const char* name = result != 0 ? ResultName(result) : nullptr)
         std::printf("result %d %s\n", result, name);
     else
         std::printf("result %d\n", result);
-    if (peakMemory)
+}
+
+// wcxhost pack: builds the host's selection, loads the plugin, hands it the progress callback,
+// calls PackFiles as the file manager does, and reports what came of it.
+int Pack(const std::vector<std::string>& args)
+{
+    PackRequest request;
+    std::vector<std::string> entries;
+    if (!ParsePackArguments(args, request, g_progress) || !CollectSelection(request, entries))
+        return kExitUsage;
+
+    Plugin plugin(request.pluginPath);
+    if (!plugin.loaded())
+        return kExitUsage;
+    // The file manager calls the wide entry points of a plugin that has them.
+    auto packFilesW = request.ansi ? nullptr : plugin.Find<PackFilesWFn>("PackFilesW");
+    auto packFiles = packFilesW ? nullptr : plugin.Export<PackFilesFn>("PackFiles");
+    if (!packFilesW && !packFiles)
+        return kExitUsage;
+    if (request.useCallback && !ConnectProgress(plugin, packFilesW != nullptr, request, entries))
+        return kExitUsage;
+
+    g_progress.start = g_progress.lastCallMs = NowMs();
+    const int result = packFilesW ? PackWide(packFilesW, request, entries) : PackAnsi(packFiles, request, entries);
+    const long long returned = NowMs();
+    if (request.timing)
+        PrintTiming(returned);
+    FinishLiveLine();
+    PrintStops();
+    PrintResult(result);
+    if (request.peakMemory)
         PrintPeakMemory();
     return result == 0 ? kExitOk : kExitFailed;
 }
