@@ -7,8 +7,7 @@
 
 #include <utility>
 
-template <typename Handle, Handle (*Invalid)(), BOOL(WINAPI* Release)(Handle)>
-class OwnedHandle {
+template <typename Handle, Handle (*Invalid)(), BOOL(WINAPI* Release)(Handle)> class OwnedHandle {
 public:
     OwnedHandle() : handle_(Invalid()) {}
     explicit OwnedHandle(Handle handle) : handle_(handle) {}

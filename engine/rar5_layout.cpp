@@ -158,6 +158,85 @@ bool ReadFileHeader(Fields& header, uint64_t extraSize, Rar5File& file, uint32_t
     return true;
 }
 
+// One header block of a volume, read and checked against its CRC: its type, flags, the sizes of
+// its extra and data areas, and its fields after those.
+struct Block {
+    uint64_t type = 0;
+    uint64_t flags = 0;
+    uint64_t extraSize = 0;
+    uint64_t dataOffset = 0;  // in the volume
+    uint64_t dataSize = 0;
+    std::vector<unsigned char> bytes;
+    size_t fieldsAt = 0;  // where the type-specific fields begin in `bytes`
+    Fields fields() const { return Fields(bytes.data() + fieldsAt, bytes.size() - fieldsAt); }
+};
+
+bool ReadBlock(VolumeFile& volume, uint64_t offset, Block& block)
+{
+    unsigned char head[16];  // the CRC and the size field: 7 bytes at most are read
+    size_t got = 0;
+    if (!volume.ReadAt(offset, head, 7, got) || got < 5)
+        return false;
+    Fields sizeField(head + 4, got - 4);
+    uint64_t headerSize = 0;
+    if (!sizeField.Vint(headerSize) || headerSize == 0 || headerSize > (2u << 20))
+        return false;
+    const size_t sizeLength = static_cast<size_t>(sizeField.at() - (head + 4));
+    const size_t whole = 4 + sizeLength + static_cast<size_t>(headerSize);
+    block.bytes.resize(whole);
+    uint64_t storedCrc = 0;
+    if (!volume.ReadAt(offset, block.bytes.data(), whole, got) || got != whole ||
+        !Fields(block.bytes.data(), 4).Fixed(storedCrc, 4) ||
+        Crc32Update(0, block.bytes.data() + 4, whole - 4) != storedCrc)
+        return false;
+    Fields header(block.bytes.data() + 4 + sizeLength, static_cast<size_t>(headerSize));
+    block.extraSize = block.dataSize = 0;
+    if (!header.Vint(block.type) || !header.Vint(block.flags) ||
+        ((block.flags & kExtraArea) && !header.Vint(block.extraSize)) ||
+        ((block.flags & kDataArea) && !header.Vint(block.dataSize)))
+        return false;
+    block.fieldsAt = static_cast<size_t>(header.at() - block.bytes.data());
+    block.dataOffset = offset + whole;
+    return true;
+}
+
+// Adds the file header `block` of volume `index` to `files`: a new file, or the next part of the
+// one that goes on from the volume before. False when the parts do not follow each other.
+bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files, bool& continuing, bool& damaged)
+{
+    Rar5File file;
+    uint32_t crc = 0;
+    bool hasCrc = false;
+    Fields fields = block.fields();
+    damaged = !ReadFileHeader(fields, block.extraSize, file, crc, hasCrc);
+    if (damaged)
+        return false;
+    Rar5Part part;
+    part.volume = index;
+    part.offset = block.dataOffset;
+    part.size = block.dataSize;
+    part.crc = crc;
+    part.last = !(block.flags & kSplitAfter);
+    const bool before = (block.flags & kSplitBefore) != 0;
+    if (before && continuing) {
+        Rar5File& open = files.back();
+        if (open.name != file.name)
+            return false;
+        open.hasCrc = open.hasCrc && hasCrc;
+        open.parts.push_back(part);
+    } else {
+        // Only the first volume read may start inside a file: its earlier volumes are gone.
+        if (continuing || (before && index > 0))
+            return false;
+        file.startsBefore = before;
+        file.hasCrc = hasCrc;
+        file.parts.push_back(part);
+        files.push_back(file);
+    }
+    continuing = !part.last;
+    return true;
+}
+
 // Reads one volume's headers; `files` gets the files that start in it and the parts of those
 // that go on into it.
 bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& files, bool& continuing,
@@ -165,107 +244,34 @@ bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& fi
 {
     const std::string name = path.substr(path.find_last_of("\\/") + 1);
     VolumeFile volume(path);
+    unsigned char start[sizeof kSignature];
+    size_t got = 0;
     if (!volume.open()) {
         error = "cannot read " + name;
         return false;
     }
-    const uint64_t volumeSize = volume.Size();
-    unsigned char start[sizeof kSignature];
-    size_t got = 0;
     if (!volume.ReadAt(0, start, sizeof start, got) || got != sizeof start ||
         std::memcmp(start, kSignature, sizeof start) != 0) {
         error = name + " is no RAR 5 volume";
         return false;
     }
-    uint64_t offset = sizeof kSignature;
-    std::unique_ptr<unsigned char[]> buffer;
-    size_t capacity = 0;
-    for (;;) {
-        unsigned char head[16];  // the CRC and the size field: 7 bytes at most are read
-        if (!volume.ReadAt(offset, head, 7, got) || got < 5) {
+    const uint64_t volumeSize = volume.Size();
+    Block block;
+    for (uint64_t offset = sizeof kSignature;; offset = block.dataOffset + block.dataSize) {
+        bool damaged = false;
+        if (!ReadBlock(volume, offset, block))
             error = name + " is damaged";
-            return false;
-        }
-        Fields sizeField(head + 4, got - 4);
-        uint64_t headerSize = 0;
-        if (!sizeField.Vint(headerSize) || headerSize == 0 || headerSize > (2u << 20)) {
-            error = name + " is damaged";
-            return false;
-        }
-        const size_t sizeLength = static_cast<size_t>(sizeField.at() - (head + 4));
-        const size_t whole = 4 + sizeLength + static_cast<size_t>(headerSize);
-        if (whole > capacity) {
-            buffer.reset(new unsigned char[whole]);
-            capacity = whole;
-        }
-        if (!volume.ReadAt(offset, buffer.get(), whole, got) || got != whole) {
-            error = name + " is damaged";
-            return false;
-        }
-        uint64_t storedCrc = 0;
-        Fields(buffer.get(), 4).Fixed(storedCrc, 4);
-        if (Crc32Update(0, buffer.get() + 4, whole - 4) != storedCrc) {
-            error = name + " is damaged";
-            return false;
-        }
-        Fields header(buffer.get() + 4 + sizeLength, static_cast<size_t>(headerSize));
-        uint64_t type = 0, flags = 0, extraSize = 0, dataSize = 0;
-        if (!header.Vint(type) || !header.Vint(flags) || ((flags & kExtraArea) && !header.Vint(extraSize)) ||
-            ((flags & kDataArea) && !header.Vint(dataSize))) {
-            error = name + " is damaged";
-            return false;
-        }
-        const uint64_t dataOffset = offset + whole;
-        if (dataOffset + dataSize > volumeSize) {
+        else if (block.dataOffset + block.dataSize > volumeSize)
             error = name + " is cut short";
-            return false;
-        }
-        if (type == kEncryption) {
+        else if (block.type == kEncryption)
             error = name + " is encrypted";
-            return false;
-        }
-        if (type == kEnd)
+        else if (block.type == kEnd)
             return true;
-        if (type == kFile) {
-            Rar5File file;
-            uint32_t crc = 0;
-            bool hasCrc = false;
-            if (!ReadFileHeader(header, extraSize, file, crc, hasCrc)) {
-                error = name + " is damaged";
-                return false;
-            }
-            Rar5Part part;
-            part.volume = index;
-            part.offset = dataOffset;
-            part.size = dataSize;
-            part.crc = crc;
-            part.last = !(flags & kSplitAfter);
-            const bool before = (flags & kSplitBefore) != 0;
-            if (before && !continuing && index > 0) {
-                error = name + " does not follow the volume before it";
-                return false;
-            }
-            if (before && continuing) {
-                Rar5File& open = files.back();
-                if (open.name != file.name) {
-                    error = name + " does not follow the volume before it";
-                    return false;
-                }
-                open.hasCrc = open.hasCrc && hasCrc;
-                open.parts.push_back(part);
-            } else {
-                if (continuing) {
-                    error = name + " does not follow the volume before it";
-                    return false;
-                }
-                file.startsBefore = before;
-                file.hasCrc = hasCrc;
-                file.parts.push_back(part);
-                files.push_back(file);
-            }
-            continuing = !part.last;
-        }
-        offset = dataOffset + dataSize;
+        else if (block.type != kFile || AddFilePart(block, index, files, continuing, damaged))
+            continue;
+        else
+            error = name + (damaged ? " is damaged" : " does not follow the volume before it");
+        return false;
     }
 }
 

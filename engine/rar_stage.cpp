@@ -258,12 +258,10 @@ private:
     unsigned flags_ = 0;
 };
 
-// The library's verdict on an archive or entry, in the engine's words.
-Failure LibraryFailure(int code, const SetPass& pass, const std::string& entry)
+// The library's codes in the engine's words, one mapping for every call: `volume` is the
+// volume it read, `entry` the entry it wrote, `encrypted` whether it asked for a password.
+Failure CodeFailure(int code, const std::string& volume, const std::string& entry, bool encrypted)
 {
-    if (!pass.volumeFailure().ok())
-        return pass.volumeFailure();
-    const std::string volume = NameOf(pass.onDisk());
     switch (code) {
     case ERAR_NO_MEMORY:
         return {Outcome::NoMemory, "out of memory"};
@@ -281,10 +279,18 @@ Failure LibraryFailure(int code, const SetPass& pass, const std::string& entry)
         return {Outcome::NewerFormat,
                 volume + " needs a newer UnRAR library (a newer compression or a larger dictionary)"};
     default:
-        if (pass.encrypted())
+        if (encrypted)
             return {Outcome::Encrypted, volume + " is encrypted"};
         return {Outcome::BadData, volume + " is damaged"};
     }
+}
+
+// The library's verdict in a pass: a volume that the pass refused says more than the code.
+Failure LibraryFailure(int code, const SetPass& pass, const std::string& entry)
+{
+    if (!pass.volumeFailure().ok())
+        return pass.volumeFailure();
+    return CodeFailure(code, NameOf(pass.volumes().back()), entry, pass.encrypted());
 }
 
 // What the headers of a set tell before anything is written.
@@ -378,64 +384,70 @@ Room RoomFor(const SetSurvey& survey, const std::vector<uint64_t>& volumeSizes, 
     return room;
 }
 
-// Unpacks the set through the library, each entry into its output under a temporary name: the
-// library reads and checks the data, the engine writes it. Nothing of the set is deleted here.
+// Writes the entry that the library stands on into its output under a temporary name: the
+// library reads and checks the data, the engine writes it. A directory is made, an entry whose
+// name would leave the destination is passed over.
+Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& pass, const RARHeaderDataEx& header,
+                    const std::string& destination, std::vector<JournalFile>& landed)
+{
+    const UnrarLibrary& unrar = *context.unrar;
+    const EntryFacts entry = FactsOf(header);
+    const std::string stored = Utf8(entry.name);
+    const bool safe = !stored.empty() && IsContainedName(stored);
+    const std::string name = WindowsName(stored);
+    const std::string target = destination + name;
+    if (safe) {
+        // A directory entry is made; a file's folders are made before it.
+        const size_t slash = name.find_last_of("\\/");
+        const std::string folders = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+        ensureDirectory(destination, entry.directory ? name : folders);
+    }
+    OutputFile out(target);
+    if (!safe || entry.directory || !out.Create(entry.attributes)) {
+        unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+        return safe && entry.directory ? Failure() : Failure{Outcome::CannotWrite, "cannot write " + name};
+    }
+    pass.BeginEntry(&out);
+    const int processed = unrar.RARProcessFileW(archive.handle(), RAR_TEST, nullptr, nullptr);
+    pass.EndEntry();
+    if (context.progress->stopped())
+        return {Outcome::Stopped, "stopped in " + NameOf(pass.volumes().front())};
+    if (processed != ERAR_SUCCESS && !pass.writeFailed())
+        return LibraryFailure(processed, pass, name);
+    if (pass.writeFailed() || out.written() != entry.size ||
+        !out.Commit(context.ExistingFor(target), TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]),
+                    TimeOrNull(entry.times[2])))
+        return {Outcome::CannotWrite, "cannot write " + name};
+    landed.push_back({out.landed(), entry.size, out.crc()});
+    context.Landed(out);
+    return Failure();
+}
+
+// Unpacks the set through the library, entry by entry. Nothing of the set is deleted here;
+// `volumes` gets the volumes the library read.
 Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& names, const std::string& archivePath,
                              const std::string& openedAs, const SetSurvey& survey,
                              const std::vector<uint64_t>& volumeSizes, const std::string& destination,
                              std::vector<JournalFile>& landed, std::vector<std::string>& volumes)
 {
     const UnrarLibrary& unrar = *context.unrar;
-    const std::string archiveName = NameOf(archivePath);
     SetPass pass(context, names, archivePath, openedAs, Pass::Extract);
     pass.MeasureAgainst(survey.volumes, volumeSizes, survey.unpackedSize);
     RarArchive archive(unrar);
     const int opened = archive.Open(openedAs, RAR_OM_EXTRACT, &pass);
     if (opened != ERAR_SUCCESS)
         return LibraryFailure(opened, pass, std::string());
-
     std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
     Failure failure;
     int status;
     while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
         if (context.progress->stopped())
-            return {Outcome::Stopped, "stopped in " + archiveName};
-        const EntryFacts entry = FactsOf(*header);
-        const std::string stored = Utf8(entry.name);
-        const bool safe = !stored.empty() && IsContainedName(stored);
-        const std::string name = WindowsName(stored);
-        const std::string target = destination + name;
-        if (safe && entry.directory) {
-            ensureDirectory(destination, name);
-            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
-            continue;
-        }
-        const size_t slash = name.find_last_of("\\/");
-        if (safe)
-            ensureDirectory(destination, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
-        OutputFile out(target);
-        if (!safe || !out.Create(entry.attributes)) {
-            unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
-            if (failure.ok())
-                failure = {Outcome::CannotWrite, "cannot write " + name};
-            continue;
-        }
-        pass.BeginEntry(&out);
-        const int processed = unrar.RARProcessFileW(archive.handle(), RAR_TEST, nullptr, nullptr);
-        pass.EndEntry();
-        if (context.progress->stopped())
-            return {Outcome::Stopped, "stopped in " + archiveName};
-        if (processed == ERAR_SUCCESS && !pass.writeFailed() && out.written() == entry.size &&
-            out.Commit(context.ExistingFor(target), TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]),
-                       TimeOrNull(entry.times[2]))) {
-            landed.push_back({out.landed(), entry.size, out.crc()});
-            context.Landed(out);
-            continue;
-        }
+            return {Outcome::Stopped, "stopped in " + NameOf(archivePath)};
+        const Failure entry = UnpackEntry(context, archive, pass, *header, destination, landed);
+        if (entry.outcome == Outcome::Stopped)
+            return entry;
         if (failure.ok())
-            failure = processed == ERAR_SUCCESS || pass.writeFailed()
-                          ? Failure{Outcome::CannotWrite, "cannot write " + name}
-                          : LibraryFailure(processed, pass, name);
+            failure = entry;
         if (!pass.volumeFailure().ok())
             break;
     }
@@ -460,12 +472,8 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
     {
         RarArchive probe(unrar);
         const int opened = probe.Open(archivePath, RAR_OM_LIST, nullptr);
-        if (opened == ERAR_EOPEN)
-            return {Outcome::CannotRead, "cannot read " + archiveName};
-        if (opened == ERAR_NO_MEMORY)
-            return {Outcome::NoMemory, "out of memory"};
         if (opened != ERAR_SUCCESS)
-            return {Outcome::BadData, archiveName + " is damaged or no RAR archive"};
+            return CodeFailure(opened, archiveName, std::string(), false);
         flags = probe.flags();
     }
     if (IsLaterVolumeOfNewNamingSet(archivePath, flags))

@@ -150,93 +150,131 @@ std::vector<std::string> MissingFirstVolumes(const FileList& paths)
     return missing;
 }
 
-Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination)
-{
-    JobProgress& progress = *context.progress;
-    const FileList sources = RestoreAliases(context, selection);
-    const Journal& journal = *context.journal;
-    Verdict firstPass;
-    // Known before anything is unpacked: selected files that are not there (moved away since
-    // the selection, unless an earlier run of this job consumed them), and later volumes
-    // without their first.
-    std::vector<bool> missing(sources.Size());
-    for (size_t i = 0; i < sources.Size(); ++i)
-        if ((missing[i] = IsGone(sources[i]) && !journal.IsConsumed(sources[i])))
-            firstPass.Add({Outcome::CannotRead, OwnName(sources[i]) + " is missing"});
-    firstPass.Add(OrphanedVolumes(context, sources));
-    FileList firstLevel;
-    PassOutput first(firstLevel);
-    // A set that a dead run was unpacking while deleting its volumes comes first: its temporary
-    // output holds data that exists nowhere else.
-    {
-        std::vector<JournalFile> landed;
-        firstPass.Add(ResumeSetUnderDeletion(context, destination, landed));
-        for (const JournalFile& file : landed)
-            first.Add(file);
-    }
-    // What a dead run consumed is no longer selected (the host lists what is there): what came
-    // out of it counts all the same, and what is left of it goes.
-    const std::vector<std::string> consumed = journal.consumed();
-    WholeOutputs whole;
-    for (const std::string& path : consumed)
-        TakeConsumed(context, path, first, whole, true);
-    for (size_t i = 0; i < sources.Size(); ++i) {
-        const std::string& source = sources[i];
-        if (progress.stopped()) {
-            firstPass.Add({Outcome::Stopped, "stopped"});
-            break;
-        }
-        const ReleaseName name = ClassifyName(source);
-        // A later volume that is gone now was consumed with its set.
-        if (!missing[i] && !TakeConsumed(context, source, first, whole, SourcesMayBeDeleted(context)) &&
-            IsOpened(name) && !(name.kind == NameKind::LaterVolume && IsGone(source))) {
-            std::vector<JournalFile> landed;
-            FileList read;
-            Failure extracted = Extract(context, name, source, destination, landed, read);
-            for (const JournalFile& file : landed)
-                first.Add(file);
-            // A ZIP source goes only when every entry came out; the RAR stage consumes the
-            // volumes of a set itself.
-            if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context))
-                extracted = ConsumeSources(context, {source}, landed);
-            firstPass.Add(extracted);
-        }
-        progress.ConsumeRest(source);
-    }
-    if (firstPass.stopped())
-        return {Outcome::Stopped, "stopped"};
+namespace {
 
-    UnpackContext second = context;
-    second.deletionSafe = context.deletionSafe && firstPass.ok();
-    for (const std::string& path : firstLevel)
-        second.replaceable.insert(FileIdentity(path));
-    Verdict secondPass;
-    FileList secondLevel;
-    PassOutput results(secondLevel);
-    FileList intermediates;  // what the second pass consumed
-    secondPass.Add(OrphanedVolumes(context, firstLevel));
-    const bool mayDeleteIntermediate = SourcesMayBeDeleted(second) || context.settings.deleteTemp;
-    for (size_t i = 0; i < firstLevel.Size(); ++i) {
-        const std::string path = firstLevel[i];
-        if (progress.stopped()) {
-            secondPass.Add({Outcome::Stopped, "stopped"});
-            break;
-        }
-        const ReleaseName name = ClassifyName(path);
-        if (TakeConsumed(second, path, results, whole, second.deletionSafe && mayDeleteIntermediate)) {
-            intermediates.Append(path);
-        } else if (IsOpened(name) && !IsGone(path)) {
-            std::vector<JournalFile> landed;
-            secondPass.Add(Extract(second, name, path, destination, landed, intermediates));
-            for (const JournalFile& file : landed)
-                results.Add(file);
-        }
+// The two passes over one group: the selected archives, then the archives they yielded.
+class GroupPasses {
+public:
+    GroupPasses(const UnpackContext& context, const std::string& destination)
+        : context_(context), destination_(destination), first_(firstLevel_), results_(secondLevel_)
+    {
     }
+
+    Verdict FirstPass(const FileList& sources)
+    {
+        const Journal& journal = *context_.journal;
+        Verdict pass;
+        // Known before anything is unpacked: selected files that are not there (moved away since
+        // the selection, unless an earlier run of this job consumed them), and later volumes
+        // without their first.
+        std::vector<bool> missing(sources.Size());
+        for (size_t i = 0; i < sources.Size(); ++i)
+            if ((missing[i] = IsGone(sources[i]) && !journal.IsConsumed(sources[i])))
+                pass.Add({Outcome::CannotRead, OwnName(sources[i]) + " is missing"});
+        pass.Add(OrphanedVolumes(context_, sources));
+        // A set that a dead run was unpacking while deleting its volumes comes first: its
+        // temporary output holds data that exists nowhere else.
+        std::vector<JournalFile> resumed;
+        pass.Add(ResumeSetUnderDeletion(context_, destination_, resumed));
+        for (const JournalFile& file : resumed)
+            first_.Add(file);
+        // What a dead run consumed is no longer selected (the host lists what is there): what
+        // came out of it counts all the same, and what is left of it goes.
+        const std::vector<std::string> consumed = journal.consumed();
+        for (const std::string& path : consumed)
+            TakeConsumed(context_, path, first_, whole_, true);
+        for (size_t i = 0; i < sources.Size(); ++i) {
+            if (context_.progress->stopped()) {
+                pass.Add({Outcome::Stopped, "stopped"});
+                break;
+            }
+            if (!missing[i])
+                pass.Add(Source(sources[i]));
+            context_.progress->ConsumeRest(sources[i]);
+        }
+        return pass;
+    }
+
+    Verdict SecondPass(bool firstPassOk)
+    {
+        UnpackContext second = context_;
+        second.deletionSafe = context_.deletionSafe && firstPassOk;
+        for (const std::string& path : firstLevel_)
+            second.replaceable.insert(FileIdentity(path));
+        Verdict pass;
+        pass.Add(OrphanedVolumes(context_, firstLevel_));
+        const bool mayDelete = second.deletionSafe && (SourcesMayBeDeleted(second) || context_.settings.deleteTemp);
+        for (size_t i = 0; i < firstLevel_.Size(); ++i) {
+            const std::string path = firstLevel_[i];
+            if (context_.progress->stopped()) {
+                pass.Add({Outcome::Stopped, "stopped"});
+                break;
+            }
+            const ReleaseName name = ClassifyName(path);
+            if (TakeConsumed(second, path, results_, whole_, mayDelete)) {
+                intermediates_.Append(path);
+            } else if (IsOpened(name) && !IsGone(path)) {
+                std::vector<JournalFile> landed;
+                pass.Add(Extract(second, name, path, destination_, landed, intermediates_));
+                for (const JournalFile& file : landed)
+                    results_.Add(file);
+            }
+        }
+        return pass;
+    }
+
     // Intermediate files go only when everything came out: otherwise they may be all that is
     // left of a download whose sources are already gone. Only what the second pass consumed
     // goes, never a file only because of its name.
-    if (firstPass.ok() && secondPass.ok() && !secondLevel.Empty() && context.settings.deleteTemp)
-        secondPass.Add(TempFileCleanup(context, intermediates, secondLevel, results.landed()));
+    Failure CleanUp()
+    {
+        if (secondLevel_.Empty() || !context_.settings.deleteTemp)
+            return Failure();
+        return TempFileCleanup(context_, intermediates_, secondLevel_, results_.landed());
+    }
+
+private:
+    // A selected file: unpacked, unless an earlier run of this job consumed it. A later volume
+    // that is gone now was consumed with its set.
+    Failure Source(const std::string& source)
+    {
+        const ReleaseName name = ClassifyName(source);
+        if (TakeConsumed(context_, source, first_, whole_, SourcesMayBeDeleted(context_)) || !IsOpened(name) ||
+            (name.kind == NameKind::LaterVolume && IsGone(source)))
+            return Failure();
+        std::vector<JournalFile> landed;
+        FileList read;
+        const Failure extracted = Extract(context_, name, source, destination_, landed, read);
+        for (const JournalFile& file : landed)
+            first_.Add(file);
+        // A ZIP source goes only when every entry came out; the RAR stage consumes the volumes
+        // of a set itself.
+        if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context_))
+            return ConsumeSources(context_, {source}, landed);
+        return extracted;
+    }
+
+    const UnpackContext& context_;
+    const std::string& destination_;
+    FileList firstLevel_;
+    FileList secondLevel_;
+    FileList intermediates_;  // what the second pass consumed
+    PassOutput first_;
+    PassOutput results_;
+    WholeOutputs whole_;
+};
+
+}  // namespace
+
+Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination)
+{
+    GroupPasses passes(context, destination);
+    const Verdict firstPass = passes.FirstPass(RestoreAliases(context, selection));
+    if (firstPass.stopped())
+        return {Outcome::Stopped, "stopped"};
+    Verdict secondPass = passes.SecondPass(firstPass.ok());
+    if (firstPass.ok() && secondPass.ok())
+        secondPass.Add(passes.CleanUp());
     Verdict group = firstPass;
     group.Add(secondPass.firstFailure());
     if (secondPass.stopped())

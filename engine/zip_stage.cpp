@@ -111,72 +111,82 @@ private:
     Failure failure_;
 };
 
-}  // namespace
-
-Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   std::vector<JournalFile>& landed)
+// Nothing is started when the destination's drive has not room for the whole archive.
+Failure PrepareDestination(ZipReader* reader, const std::string& destination, const std::string& archiveName)
 {
-    const std::string archiveDirectory = DirectoryOf(archivePath);
-    const std::string archiveName = archivePath.substr(archiveDirectory.size());
-    ZipReader* reader = openReader(archivePath);
-    if (!reader)
-        return Readable(archivePath) ? Failure{Outcome::BadData, archiveName + " is damaged or no ZIP archive"}
-                                     : Failure{Outcome::CannotRead, "cannot read " + archiveName};
-    JobProgress& progress = *context.progress;
-    Failure failure;
     // ZIP64 entries may announce any size: the sum saturates instead of wrapping round.
     const uint64_t needed = totalSize(reader);
     const uint64_t margin = RoomMargin(needed);
     const uint64_t room = needed > UINT64_MAX - margin ? UINT64_MAX : needed + margin;
     if (FreeSpace(destination) < room)
-        failure = {Outcome::NoRoom, "not room enough for " + archiveName + " (" + std::to_string(room >> 20) + " MiB)"};
-    if (failure.ok() && setBaseDirectory(reader, destination) != ZipStatus::Ok)
-        failure = {Outcome::CannotWrite, "cannot write into " + destination};
+        return {Outcome::NoRoom, "not room enough for " + archiveName + " (" + std::to_string(room >> 20) + " MiB)"};
+    if (setBaseDirectory(reader, destination) != ZipStatus::Ok)
+        return {Outcome::CannotWrite, "cannot write into " + destination};
+    return Failure();
+}
+
+// Extracts entry `index`, reporting the archive's bytes as its data is written, in proportion.
+Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t index, const std::string& archivePath,
+                   Landing& landing)
+{
+    JobProgress& progress = *context.progress;
+    const std::string archiveDirectory = DirectoryOf(archivePath);
+    const std::string archiveName = archivePath.substr(archiveDirectory.size());
+    ZipItem item;
+    ZipStatus status = getItem(reader, index, item);
+    // The Finder's metadata of macOS is passed over: it means nothing on Windows, and its
+    // "._name.zip" files would be taken for archives by the second pass.
+    if (status == ZipStatus::Ok && IsFinderMetadata(item.name)) {
+        progress.Consumed(archivePath, item.compressedSize);
+        return Failure();
+    }
+    if (status == ZipStatus::Ok) {
+        progress.Text(archiveDirectory + item.name);
+        if (progress.stopped())
+            return {Outcome::Stopped, "stopped in " + archiveName};
+    }
+    uint64_t written = 0, reported = 0;
+    const auto onBlock = [&](uint64_t bytes) {
+        written += bytes;
+        // As a share: the product of two sizes over 4 GiB would not fit 64 bits.
+        const uint64_t due =
+            written >= item.uncompressedSize
+                ? item.compressedSize
+                : static_cast<uint64_t>(static_cast<double>(item.compressedSize) *
+                                        (static_cast<double>(written) / static_cast<double>(item.uncompressedSize)));
+        progress.Consumed(archivePath, due - reported);
+        reported = due;
+        return !progress.stopped();
+    };
+    bool intact = false;
+    ZipPlacement placement = landing.PlacementFor(item.name);
+    if (status == ZipStatus::Ok)
+        status = extractItem(reader, index, item.name, &intact, onBlock, &placement);
+    const Failure entry = EntryFailure(status, intact, archiveName, item.name);
+    if (entry.ok() && !item.name.empty() && !(item.attributes & FILE_ATTRIBUTE_DIRECTORY))
+        landing.Add(placement, item);
+    return entry;
+}
+
+}  // namespace
+
+Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
+                   std::vector<JournalFile>& landed)
+{
+    const std::string archiveName = archivePath.substr(DirectoryOf(archivePath).size());
+    ZipReader* reader = openReader(archivePath);
+    if (!reader)
+        return Readable(archivePath) ? Failure{Outcome::BadData, archiveName + " is damaged or no ZIP archive"}
+                                     : Failure{Outcome::CannotRead, "cannot read " + archiveName};
+    Failure failure = PrepareDestination(reader, destination, archiveName);
     ZipItem summary;
     getItem(reader, -1, summary);
     const int32_t count = failure.ok() ? summary.index : 0;
     Landing landing(context, destination, landed);
     for (int32_t index = 0; index < count; ++index) {
-        ZipItem item;
-        ZipStatus status = getItem(reader, index, item);
-        // The Finder's metadata of macOS is passed over: it means nothing on Windows, and its
-        // "._name.zip" files would be taken for archives by the second pass.
-        if (status == ZipStatus::Ok && IsFinderMetadata(item.name)) {
-            progress.Consumed(archivePath, item.compressedSize);
-            continue;
-        }
-        if (status == ZipStatus::Ok) {
-            progress.Text(archiveDirectory + item.name);
-            if (progress.stopped()) {
-                failure = {Outcome::Stopped, "stopped in " + archiveName};
-                break;
-            }
-        }
-        // The archive's bytes as the entry's data is written, in proportion.
-        uint64_t written = 0, reported = 0;
-        const auto onBlock = [&](uint64_t bytes) {
-            written += bytes;
-            // As a share: the product of two sizes over 4 GiB would not fit 64 bits.
-            const uint64_t due = written >= item.uncompressedSize
-                                     ? item.compressedSize
-                                     : static_cast<uint64_t>(
-                                           static_cast<double>(item.compressedSize) *
-                                           (static_cast<double>(written) / static_cast<double>(item.uncompressedSize)));
-            progress.Consumed(archivePath, due - reported);
-            reported = due;
-            return !progress.stopped();
-        };
-        bool intact = false;
-        ZipPlacement placement = landing.PlacementFor(item.name);
-        if (status == ZipStatus::Ok)
-            status = extractItem(reader, index, item.name, &intact, onBlock, &placement);
-        const Failure entry = EntryFailure(status, intact, archiveName, item.name);
-        if (!entry.ok()) {
-            if (failure.ok() || entry.outcome == Outcome::Stopped)
-                failure = entry;
-        } else if (!item.name.empty() && !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            landing.Add(placement, item);
-        }
+        const Failure entry = ExtractOne(context, reader, index, archivePath, landing);
+        if (!entry.ok() && (failure.ok() || entry.outcome == Outcome::Stopped))
+            failure = entry;
         if (failure.outcome == Outcome::Stopped)
             break;
     }
