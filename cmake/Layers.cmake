@@ -1,12 +1,8 @@
-# The layers of the product and the arrows between them (see docs/layers.md):
-#
-#   wcxhost ──> host/wcx.h
-#   host ──> engine ──> engine/zip ──> base
-#     │        └──────> settings ──> settings/xml
-#     └──> ui ──────────┘
-#
-# Every layer may use base. A layer's code is compiled with an include root of its own that
-# holds only the folders it may use, so that an include against the arrows fails to compile.
+# The layers of the product and the arrows between them, as the README's Layout shows them:
+# wcxhost uses host/wcx.h only; host uses engine, settings and ui; engine uses engine/zip and
+# settings; settings uses settings/xml; ui uses settings; every layer uses base, and base
+# nothing. A layer's code is compiled with an include root of its own that holds only the
+# folders it may use, so that an include against the arrows fails to compile.
 
 # ravelpak_layer(target path...): `target` sees these files and folders of the source tree, each
 # under its own path ("base", "engine/zip", "host/wcx.h"), and nothing else of it.
