@@ -15,6 +15,30 @@ const DWORD kCrcBlockSize = 1u << 20;
 
 }  // namespace
 
+FileReader::FileReader(const std::string& path)
+    : file_(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
+{
+}
+
+bool FileReader::ReadAt(uint64_t offset, void* data, size_t size, size_t& got)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD read = 0;
+    if (!file_.valid() || !SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN) ||
+        !::ReadFile(file_.get(), data, static_cast<DWORD>(size), &read, nullptr))
+        return false;
+    got = read;
+    return true;
+}
+
+uint64_t FileReader::Size() const
+{
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file_.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
 uint64_t FileSize(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;

@@ -1,9 +1,25 @@
-// Facts about files on disk that every layer asks: a file's size and the CRC-32 of its content.
+// Facts about files on disk that every layer asks: a file's size and the CRC-32 of its content;
+// and a file read at any offset.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "base/handles.h"
+
+// A file opened for reading (others may read it too), closed with this object.
+class FileReader {
+public:
+    explicit FileReader(const std::string& path);
+    bool open() const { return file_.valid(); }
+    // Reads up to `size` bytes at `offset`; `got` tells how many came. False when reading fails.
+    bool ReadAt(uint64_t offset, void* data, size_t size, size_t& got);
+    uint64_t Size() const;
+
+private:
+    FileHandle file_;
+};
 
 // The size of a file; 0 when it cannot be read.
 uint64_t FileSize(const std::string& path);

@@ -100,6 +100,8 @@ bool OutputFile::Finish(const FILETIME* creation, const FILETIME* access, const 
 {
     if (file_ == INVALID_HANDLE_VALUE)
         return false;
+    // A file without the times the archive stored is still whole: a failure here is no reason
+    // to fail it.
     if (creation || access || write)
         SetFileTime(file_, creation, access, write);
     finished_ = FlushFileBuffers(file_) != 0;
@@ -156,6 +158,8 @@ void OutputFile::Discard()
 {
     Close();
     const std::wstring path = PlatformPath(temporary_);
+    // One that stays says by its name that it is incomplete, and the next run that writes this
+    // output replaces it.
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path.c_str());
     open_ = false;

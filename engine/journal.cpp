@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "base/crc32.h"
+#include "base/handles.h"
 #include "base/text.h"
 
 namespace {
@@ -64,19 +65,18 @@ std::string FileLine(const char* tag, const JournalFile& file)
 
 bool ReadWhole(const std::wstring& path, std::string& text, bool& exists)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    exists = file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND;
-    if (file == INVALID_HANDLE_VALUE)
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    exists = file.valid() || GetLastError() != ERROR_FILE_NOT_FOUND;
+    if (!file.valid())
         return false;
     LARGE_INTEGER size;
-    bool read = GetFileSizeEx(file, &size) && size.QuadPart <= kLargest;
+    bool read = GetFileSizeEx(file.get(), &size) && size.QuadPart <= kLargest;
     if (read) {
         text.resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
         read = text.empty() ||
-               (::ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) && got == text.size());
+               (::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) && got == text.size());
     }
-    CloseHandle(file);
     return read;
 }
 
@@ -225,14 +225,14 @@ bool Journal::Commit()
 {
     const std::string text = Serialise();
     const std::wstring temporary = PlatformPath(path_ + ".new");
-    HANDLE file =
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    FileHandle file(
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!file.valid())
         return false;
     DWORD written = 0;
-    bool done = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                written == text.size() && FlushFileBuffers(file);
-    CloseHandle(file);
+    bool done = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                written == text.size() && FlushFileBuffers(file.get());
+    file.reset();
     done = done && MoveFileExW(temporary.c_str(), PlatformPath(path_).c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!done)
@@ -242,6 +242,8 @@ bool Journal::Commit()
 
 void Journal::Remove()
 {
+    // A journal that stays describes a delivered group: the next run finds every consumed file's
+    // outputs whole, delivers the group again and tries once more.
     DeleteFileW(PlatformPath(path_).c_str());
     *this = Journal(path_.substr(0, path_.size() - (sizeof kName - 1)));
 }

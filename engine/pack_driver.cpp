@@ -47,7 +47,7 @@ void CreateDestination(const std::string& directory)
     for (size_t end = directory.find('\\'); end != std::string::npos; end = directory.find('\\', end + 1)) {
         const std::string level = directory.substr(0, end);
         if (!level.empty() && level.back() != ':' && level != "\\" && !IsDirectory(level))
-            CreateDirectoryW(PlatformPath(level).c_str(), nullptr);
+            CreateDirectoryW(PlatformPath(level).c_str(), nullptr);  // checked as a whole by the caller
     }
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/crc32.h"
+#include "base/files.h"
 #include "base/text.h"
 
 namespace {
@@ -68,40 +69,6 @@ public:
 private:
     const unsigned char* p_;
     const unsigned char* end_;
-};
-
-class VolumeFile {
-public:
-    explicit VolumeFile(const std::string& path)
-        : handle_(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-    }
-    ~VolumeFile()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    bool open() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got)
-    {
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        DWORD read = 0;
-        if (!SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) ||
-            !ReadFile(handle_, buffer, static_cast<DWORD>(size), &read, nullptr))
-            return false;
-        got = read;
-        return true;
-    }
-    uint64_t Size() const
-    {
-        LARGE_INTEGER size;
-        return GetFileSizeEx(handle_, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
-    }
-
-private:
-    HANDLE handle_;
 };
 
 // The extra area of a file header: its encryption record and its precise time.
@@ -171,7 +138,7 @@ struct Block {
     Fields fields() const { return Fields(bytes.data() + fieldsAt, bytes.size() - fieldsAt); }
 };
 
-bool ReadBlock(VolumeFile& volume, uint64_t offset, Block& block)
+bool ReadBlock(FileReader& volume, uint64_t offset, Block& block)
 {
     unsigned char head[16];  // the CRC and the size field: 7 bytes at most are read
     size_t got = 0;
@@ -243,7 +210,7 @@ bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& fi
                 std::string& error)
 {
     const std::string name = path.substr(path.find_last_of("\\/") + 1);
-    VolumeFile volume(path);
+    FileReader volume(path);
     unsigned char start[sizeof kSignature];
     size_t got = 0;
     if (!volume.open()) {

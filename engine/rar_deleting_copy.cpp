@@ -6,6 +6,7 @@
 
 #include "base/names.h"
 #include "base/crc32.h"
+#include "base/files.h"
 #include "base/output_file.h"
 #include "engine/rar5_layout.h"
 #include "engine/source_deletion.h"
@@ -29,50 +30,18 @@ std::string LocalName(std::string name)
     return WindowsName(name);
 }
 
-class ReadHandle {
-public:
-    explicit ReadHandle(const std::string& path)
-        : handle_(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr))
-    {
-    }
-    ~ReadHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    ReadHandle(const ReadHandle&) = delete;
-    ReadHandle& operator=(const ReadHandle&) = delete;
-    bool Seek(uint64_t offset)
-    {
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        return handle_ != INVALID_HANDLE_VALUE && SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN);
-    }
-    // Reads exactly `size` bytes.
-    bool Read(unsigned char* data, size_t size)
-    {
-        DWORD got = 0;
-        return ReadFile(handle_, data, static_cast<DWORD>(size), &got, nullptr) && got == size;
-    }
-
-private:
-    HANDLE handle_;
-};
-
 // True when the first `bytes` of `path` have the CRC-32 `crc`.
 bool PrefixMatches(const std::string& path, uint64_t bytes, uint32_t crc, std::vector<unsigned char>& buffer)
 {
-    ReadHandle file(path);
+    FileReader file(path);
     uint32_t value = 0;
-    if (!file.Seek(0))
-        return false;
-    while (bytes > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bytes, buffer.size()));
-        if (!file.Read(buffer.data(), chunk))
+    for (uint64_t offset = 0; offset < bytes;) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bytes - offset, buffer.size()));
+        size_t got = 0;
+        if (!file.ReadAt(offset, buffer.data(), chunk, got) || got != chunk)
             return false;
         value = Crc32Update(value, buffer.data(), chunk);
-        bytes -= chunk;
+        offset += chunk;
     }
     return value == crc;
 }
@@ -173,6 +142,8 @@ private:
             return false;
         for (size_t i = state_.deleted; i < volume; ++i) {
             context_.progress->Working(state_.volumes[i].path);
+            // A volume that cannot go (held open) stays and loses nothing; should the disk then
+            // fill up, the output's write fails and says so.
             DeleteFileW(PlatformPath(state_.volumes[i].path).c_str());
         }
         state_ = next;
@@ -182,13 +153,12 @@ private:
     Failure CopyPart(size_t volume, const Rar5Part& part, OutputFile& out, uint32_t& partCrc)
     {
         const std::string& path = state_.volumes[volume].path;
-        ReadHandle in(path);
-        if (!in.Seek(part.offset))
-            return {Outcome::CannotRead, "cannot read " + NameOf(path)};
+        FileReader in(path);
         JobProgress& progress = *context_.progress;
         for (uint64_t left = part.size; left > 0;) {
             const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()));
-            if (!in.Read(buffer_.data(), chunk))
+            size_t got = 0;
+            if (!in.ReadAt(part.offset + (part.size - left), buffer_.data(), chunk, got) || got != chunk)
                 return {Outcome::CannotRead, "cannot read " + NameOf(path)};
             if (!out.Write(buffer_.data(), chunk))
                 return {Outcome::CannotWrite, "cannot write " + NameOf(out.target())};

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/files.h"
 #include "base/paths.h"
 #include "engine/release_names.h"
 #include "base/text.h"
@@ -33,14 +34,9 @@ bool SourcesMayBeDeleted(const UnpackContext& context)
 
 bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
 {
-    HANDLE file = CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
     unsigned char head[64];
-    DWORD got = 0;
-    const bool read = ReadFile(file, head, sizeof head, &got, nullptr);
-    CloseHandle(file);
+    size_t got = 0;
+    const bool read = FileReader(path).ReadAt(0, head, sizeof head, got);
     static const unsigned char kSignature[] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
     if (!read || got < sizeof kSignature + 4 || std::memcmp(head, kSignature, sizeof kSignature) != 0)
         return false;

@@ -121,6 +121,7 @@ bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOut
     if (!IsGone(path)) {
         if (!whole.Check(outputs))
             return false;
+        // One that cannot go is only clutter: the next run tries again.
         if (mayDelete)
             DeleteFileW(PlatformPath(path).c_str());
     }

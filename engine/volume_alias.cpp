@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/handles.h"
 #include "engine/journal.h"
 #include "engine/release_names.h"
 #include "base/text.h"
@@ -19,14 +20,10 @@ bool SameFile(const std::string& a, const std::string& b)
     BY_HANDLE_FILE_INFORMATION info[2];
     const std::string* paths[2] = {&a, &b};
     for (int i = 0; i < 2; ++i) {
-        HANDLE file =
-            CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        const bool read = GetFileInformationByHandle(file, &info[i]) != 0;
-        CloseHandle(file);
-        if (!read)
+        const FileHandle file(CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        if (!file.valid() || !GetFileInformationByHandle(file.get(), &info[i]))
             return false;
     }
     return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
@@ -48,6 +45,8 @@ bool IsLeftoverLink(const std::string& path)
 void VolumeAlias::Make(const UnpackContext& context)
 {
     const std::string prefixed = PrefixedVolumeName(own_);
+    // A link that a dead run left goes first; a file of that name that is no link stays, and the
+    // set is then read under its own name.
     if (Exists(prefixed) && SameFile(prefixed, own_))
         DeleteFileW(PlatformPath(prefixed).c_str());
     if (Exists(prefixed))
@@ -64,6 +63,8 @@ void VolumeAlias::Make(const UnpackContext& context)
 
 void VolumeAlias::Undo()
 {
+    // A link that cannot go is taken away by the next run; a volume that cannot be renamed back
+    // is, too, since the journal recorded the rename before it was made.
     if (linked_)
         DeleteFileW(PlatformPath(onDisk_).c_str());
     else if (onDisk_ != own_ && Exists(onDisk_))
@@ -74,6 +75,8 @@ void VolumeAlias::Undo()
 
 FileList RestoreAliases(const UnpackContext& context, const FileList& sources)
 {
+    // A volume that cannot be renamed back is missing under its own name, and the group fails
+    // as it does for any missing volume, keeping everything.
     for (const auto& renamed : context.journal->renamed())
         if (Exists(renamed.first) && !Exists(renamed.second))
             MoveFileW(PlatformPath(renamed.first).c_str(), PlatformPath(renamed.second).c_str());
@@ -83,7 +86,7 @@ FileList RestoreAliases(const UnpackContext& context, const FileList& sources)
         if (!own.empty())
             restored.Append(own);
         else if (IsLeftoverLink(source))
-            DeleteFileW(PlatformPath(source).c_str());
+            DeleteFileW(PlatformPath(source).c_str());  // a link that stays is clutter, not data
         else
             restored.Append(source);
     }

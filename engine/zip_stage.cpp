@@ -3,23 +3,19 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "base/files.h"
 #include "base/paths.h"
+#include "base/text.h"
+#include "engine/release_names.h"
 #include "engine/source_deletion.h"
 #include "engine/zip/zip_entry_fields.h"
 #include "engine/zip/zip_reader.h"
-#include "engine/release_names.h"
-#include "base/text.h"
 
 namespace {
 
 bool Readable(const std::string& path)
 {
-    HANDLE file =
-        CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
+    return FileReader(path).open();
 }
 
 Failure EntryFailure(ZipStatus status, bool intact, const std::string& archiveName, const std::string& entry)

@@ -3,12 +3,13 @@
 // it through wcxhost and a copy of the module, and checks the result code and the rule: each
 // film came out complete, or every volume of its set is still there byte for byte (as a file
 // under its own name in the download folder or the destination, or inside a ZIP archive that
-// is still there), or the volumes that went are covered by the film's beginning kept as
-// FILM.incomplete; nothing is left under the temporary "xxx" name; a film never lies under its
-// real name incomplete; an SFV file goes only with a group that was delivered completely; the
-// intact group Zed after it is unpacked whatever happened before. The fault sweep strikes at
-// every progress call of a run in turn (a stop, or a disk that another program fills) and
-// checks the same.
+// is still there), or every byte of the film is covered by its beginning kept as
+// FILM.incomplete and the ranges of the film that the volumes still there hold (read from their
+// own headers); no "xxx" link stands without its volume; a film never lies under its real name
+// incomplete; an SFV file goes only with a group that was delivered completely; the intact
+// group Zed after it is unpacked whatever happened before. The fault sweep strikes at every
+// progress call of a run in turn (a stop, or a disk that another program fills) and checks the
+// same; the kill sweep ends the process there and runs the job again.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "engine/rar5_layout.h"
 #include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
@@ -358,27 +360,36 @@ protected:
                 else
                     losses.push_back(set.film + ".incomplete is not the film's beginning");
             }
-            size_t keptBytes = 0;
+            // The film's bytes that each volume holds, by the volumes' own headers.
+            const std::map<std::string, std::pair<size_t, size_t>> ranges = FilmRanges(release, set);
+            std::vector<std::pair<size_t, size_t>> kept = {{0, covered}};
             Names gone;
             for (const std::string& volume : set.volumes) {
                 const auto downloaded = before.find(volume);
                 const std::string& original =
                     downloaded != before.end() ? downloaded->second : release.volumes.at(volume);
                 bool arrived = downloaded != before.end();
-                bool kept = Holds(group() + volume, original) || Holds(destination() + volume, original);
+                bool there = Holds(group() + volume, original) || Holds(destination() + volume, original);
                 if (FileExists(destination() + volume) && !Holds(destination() + volume, original))
                     losses.push_back(volume + " in the destination is not what the archive holds");
                 for (const auto& zip : release.zips)
                     if (std::count(zip.second.begin(), zip.second.end(), volume) && before.count(zip.first)) {
                         arrived = true;
-                        kept = kept || Holds(group() + zip.first, before.at(zip.first));
+                        there = there || Holds(group() + zip.first, before.at(zip.first));
                     }
-                if (kept)
-                    keptBytes += original.size();
-                else if (arrived)
+                if (there && ranges.count(volume))
+                    kept.push_back(ranges.at(volume));
+                else if (!there && arrived)
                     gone.push_back(volume);
             }
-            if (!gone.empty() && (covered == 0 || covered + keptBytes < set.content.size()))
+            // What is gone is lost unless the film's beginning kept and the volumes left cover
+            // every byte of the film.
+            std::sort(kept.begin(), kept.end());
+            size_t reach = 0;
+            for (const auto& range : kept)
+                if (range.first <= reach)
+                    reach = std::max(reach, range.second);
+            if (!gone.empty() && reach < set.content.size())
                 for (const std::string& volume : gone)
                     losses.push_back(volume + " is lost");
         }
@@ -386,6 +397,34 @@ protected:
             if (IsSfvName(file.first) && !delivered && !Holds(group() + file.first, file.second))
                 losses.push_back(file.first + " went with an incomplete group");
         return losses;
+    }
+
+    // The range of the film's bytes that each volume of its set holds, read from the volumes'
+    // own headers; empty for a compressed film, whose volumes hold no range of it.
+    std::map<std::string, std::pair<size_t, size_t>> FilmRanges(const Release& release, const FilmSet& set) const
+    {
+        auto& ranges = filmRanges_[set.film];
+        if (!ranges.empty())
+            return ranges;
+        const std::string folder = dir_ / ("layout\\" + set.film + "\\");
+        MakeDirectories(folder);
+        std::vector<std::string> paths;
+        for (const std::string& volume : set.volumes) {
+            WriteFileBytes(folder + volume, release.volumes.at(volume));
+            paths.push_back(folder + volume);
+        }
+        std::vector<Rar5File> files;
+        std::string error;
+        EXPECT_TRUE(ReadRar5Layout(paths, files, error)) << error;
+        for (const Rar5File& file : files)
+            if (file.name == set.film && file.stored) {
+                size_t at = 0;
+                for (const Rar5Part& part : file.parts) {
+                    ranges[set.volumes[part.volume]] = {at, at + static_cast<size_t>(part.size)};
+                    at += static_cast<size_t>(part.size);
+                }
+            }
+        return ranges;
     }
 
     // A copy of the module with the settings that the dialog suggests, checking CRCs and
@@ -403,6 +442,7 @@ protected:
     std::string smallDisk_;
     std::string outRoot_ = dir_ / "out\\";
     std::string srcRoot_ = dir_ / "src\\";
+    mutable std::map<std::string, std::map<std::string, std::pair<size_t, size_t>>> filmRanges_;
     HANDLE held_ = INVALID_HANDLE_VALUE;
     std::string group_ = "Rel";
     std::string selection_;  // the names given to the pack command when not the group and Zed
@@ -590,8 +630,8 @@ const Row kSweptReleases[] = {
     {"StopInTwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "--cancel-at", true, true, 21, false},
     {"StopInAnOldStyleSet", [] { return Built({{"old.mkv", OldNames("old")}}); }, Fault::None, "--cancel-at", true,
      true, 21, false},
-    // The SFV file vouches for the volumes: they go as the library finishes them.
-    {"FullDiskInASetUnderDeletion", Six, Fault::None, "--fill-disk-at", true, true, 19, false},
+    // The set fits until another program fills the disk: its volumes go only after the film.
+    {"FullDiskInASetOfSixVolumes", Six, Fault::None, "--fill-disk-at", true, true, 19, false},
     // The ZIP archives go as they come out; the volumes they held go after the whole set.
     {"FullDiskInTwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "--fill-disk-at", true, true, 19, false},
 };
