@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/handles.h"
 #include "base/text.h"
 #include "settings/xml/xml_param.h"
 
@@ -65,12 +66,9 @@ bool FolderWritable(const std::string& folder)
 {
     const std::string probe =
         folder + "ravelpak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) + ".tmp";
-    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
+    const FileHandle file(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return file.valid();
 }
 
 // True when something (a file, or anything else) stands at the path.
@@ -177,25 +175,25 @@ std::string SettingsFilePath()
 
 SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& record)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
         return Failure(path, GetLastError());
     std::string bytes;
     LARGE_INTEGER size = {};
     DWORD error = ERROR_SUCCESS;
-    if (!GetFileSizeEx(file, &size)) {
+    if (!GetFileSizeEx(file.get(), &size)) {
         error = GetLastError();
     } else if (size.QuadPart > kMaxSettingsBytes) {
         error = ERROR_FILE_TOO_LARGE;
     } else {
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD got = 0;
-        if (!bytes.empty() && !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
+        if (!bytes.empty() && !ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
             error = GetLastError();
         bytes.resize(got);
     }
-    CloseHandle(file);
+    file.reset();
     if (error != ERROR_SUCCESS)
         return Failure(path, error);
 
@@ -248,7 +246,7 @@ SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsReco
         !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = GetLastError();
     if (error != ERROR_SUCCESS) {
-        DeleteFileA(temporary.c_str());
+        DeleteFileA(temporary.c_str());  // one that stays is replaced by the next save
         return Failure(path, error);
     }
     return Success(path);
