@@ -265,3 +265,22 @@ bool IsResumable(const std::vector<Rar5File>& files)
             return false;
     return !files.empty();
 }
+
+bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
+{
+    FileReader volume(path);
+    unsigned char start[sizeof kSignature];
+    size_t got = 0;
+    Block block;
+    if (!volume.ReadAt(0, start, sizeof start, got) || got != sizeof start ||
+        std::memcmp(start, kSignature, sizeof start) != 0 || !ReadBlock(volume, sizeof kSignature, block) ||
+        block.type != kMain)
+        return false;
+    Fields fields = block.fields();
+    uint64_t archiveFlags = 0;
+    const uint64_t kVolume = 0x0001, kNumbered = 0x0002;
+    if (!fields.Vint(archiveFlags) || !(archiveFlags & kVolume))
+        return false;
+    number = 0;
+    return !(archiveFlags & kNumbered) || fields.Vint(number);
+}

@@ -44,3 +44,8 @@ bool ReadRar5Layout(const std::vector<std::string>& volumes, std::vector<Rar5Fil
 // True when every file of the layout can be copied out of the volumes and checked part by part:
 // stored, not encrypted, with CRC-32s.
 bool IsResumable(const std::vector<Rar5File>& files);
+
+// The number that a RAR 5 volume carries in its main header, counted from 0 for the first
+// volume. False when the file is no RAR 5 volume or its header cannot be read (older volumes
+// carry no such number).
+bool Rar5VolumeNumber(const std::string& path, uint64_t& number);

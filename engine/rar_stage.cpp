@@ -10,13 +10,13 @@
 #include "base/names.h"
 #include "base/output_file.h"
 #include "base/paths.h"
+#include "base/text.h"
+#include "engine/rar5_layout.h"
 #include "engine/rar_deleting_copy.h"
 #include "engine/release_names.h"
 #include "engine/source_deletion.h"
-#include "base/text.h"
 #include "engine/unrar_library.h"
 #include "engine/volume_alias.h"
-#include "engine/zip/zip_entry_fields.h"
 #include "engine/zip/zip_reader.h"
 
 namespace {

@@ -2,57 +2,15 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "base/files.h"
 #include "base/paths.h"
-#include "engine/release_names.h"
 #include "base/text.h"
-
-namespace {
-
-// A RAR 5 variable-length integer; false past the end of the data.
-bool ReadVint(const unsigned char*& p, const unsigned char* end, uint64_t& value)
-{
-    value = 0;
-    for (int shift = 0; p < end && shift < 64; shift += 7) {
-        const unsigned char byte = *p++;
-        value |= static_cast<uint64_t>(byte & 0x7F) << shift;
-        if (!(byte & 0x80))
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
+#include "engine/release_names.h"
 
 bool SourcesMayBeDeleted(const UnpackContext& context)
 {
     return context.deletionSafe && context.settings.deleteSrcDuring &&
            (context.sfvPresent || !context.settings.keepSrcNoSfv);
-}
-
-bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
-{
-    unsigned char head[64];
-    size_t got = 0;
-    const bool read = FileReader(path).ReadAt(0, head, sizeof head, got);
-    static const unsigned char kSignature[] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
-    if (!read || got < sizeof kSignature + 4 || std::memcmp(head, kSignature, sizeof kSignature) != 0)
-        return false;
-    const unsigned char* p = head + sizeof kSignature + 4;  // past the header's CRC
-    const unsigned char* end = head + got;
-    uint64_t size, type, flags, value, archiveFlags;
-    if (!ReadVint(p, end, size) || !ReadVint(p, end, type) || type != 1 || !ReadVint(p, end, flags))
-        return false;
-    if ((flags & 0x0001) && !ReadVint(p, end, value))  // extra area size
-        return false;
-    if ((flags & 0x0002) && !ReadVint(p, end, value))  // data size
-        return false;
-    if (!ReadVint(p, end, archiveFlags) || !(archiveFlags & 0x0001))
-        return false;
-    number = 0;
-    return !(archiveFlags & 0x0002) || ReadVint(p, end, number);
 }
 
 Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,

@@ -1,6 +1,6 @@
 // What the engine needs to know before it deletes or reads past a downloaded archive: the rule
-// that allows deleting sources, the number a RAR 5 volume carries, and the one way a source
-// is deleted, recorded in the group's journal first.
+// that allows deleting sources, and the one way a source is deleted: recorded in the group's
+// journal first.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +16,6 @@
 // (checked or not) or sources without one need not be kept, and nothing that deleting them
 // would lose depends on them alone (UnpackContext::deletionSafe).
 bool SourcesMayBeDeleted(const UnpackContext& context);
-
-// The number that a RAR 5 volume carries in its main header, counted from 0 for the first
-// volume. False when the file is no RAR 5 volume or its header cannot be read (older volumes
-// carry no such number).
-bool Rar5VolumeNumber(const std::string& path, uint64_t& number);
 
 // Consumes `sources`, whose data lives on in `outputs` (which are on the disk already): the
 // group's journal records it first, then they are deleted. A failure, deleting nothing, when

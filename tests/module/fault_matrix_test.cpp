@@ -399,6 +399,19 @@ protected:
         return losses;
     }
 
+    // The texts of the progress calls of an undisturbed run of the release, which must succeed.
+    Names TracedCalls(const Release& release)
+    {
+        Prepare(release);
+        std::string trace;
+        EXPECT_EQ(Pack("--trace", &trace), 0) << trace;
+        Names calls;
+        for (const std::string& line : Lines(trace))
+            if (line.compare(0, 3, "cb ") == 0)
+                calls.push_back(line.substr(line.find(' ', 3) + 1));
+        return calls;
+    }
+
     // The range of the film's bytes that each volume of its set holds, read from the volumes'
     // own headers; empty for a compressed film, whose volumes hold no range of it.
     std::map<std::string, std::pair<size_t, size_t>> FilmRanges(const Release& release, const FilmSet& set) const
@@ -589,12 +602,7 @@ TEST_P(FaultSweep, FaultAtEveryCallKeepsTheDownload)
         GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
     UseSettings(row);
     const Release release = row.release();
-    Prepare(release);
-    std::string trace;
-    ASSERT_EQ(Pack("--trace", &trace), 0) << trace;
-    long calls = 0;
-    for (const std::string& line : Lines(trace))
-        calls += line.compare(0, 3, "cb ") == 0;
+    const long calls = static_cast<long>(TracedCalls(release).size());
     ASSERT_GT(calls, 0);
 
     const long kMostStops = 150;
@@ -667,13 +675,7 @@ TEST_P(KillSweep, RunAgainFinishesTheJob)
         GTEST_SKIP() << "skipped: needs root (a tmpfs mounted by tests/small_disk.sh)";
     UseSettings(row);
     const Release release = row.release();
-    Prepare(release);
-    std::string trace;
-    ASSERT_EQ(Pack("--trace", &trace), 0) << trace;
-    Names calls;
-    for (const std::string& line : Lines(trace))
-        if (line.compare(0, 3, "cb ") == 0)
-            calls.push_back(line.substr(line.find(' ', 3) + 1));
+    const Names calls = TracedCalls(release);
     ASSERT_GT(calls.size(), 0u);
 
     Names problems;
