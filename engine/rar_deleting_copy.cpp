@@ -100,10 +100,9 @@ private:
             return Ended({Outcome::CannotWrite, "cannot write " + name});
         }
         const size_t firstVolume = file.startsBefore ? 0 : base_ + file.parts.front().volume;
-        state_.entry = target;
         for (const Rar5Part& part : file.parts) {
             const size_t volume = base_ + part.volume;
-            if (!DeleteVolumesBefore(volume, out))
+            if (!DeleteVolumesBefore(volume, out, firstVolume < volume))
                 return Ended({Outcome::CannotWrite, "cannot write " + journal_.path()}, &out, firstVolume);
             uint32_t partCrc = 0;
             const Failure copied = CopyPart(volume, part, out, partCrc);
@@ -126,17 +125,19 @@ private:
     }
 
     // The volumes before `volume` are done with: what came out of them is put on the disk, the
-    // journal says so, and then they go.
-    bool DeleteVolumesBefore(size_t volume, OutputFile& out)
+    // journal says so, and then they go. `out` is the entry being written; it holds data of those
+    // volumes unless it starts in `volume` itself.
+    bool DeleteVolumesBefore(size_t volume, OutputFile& out, bool outHoldsThem)
     {
         if (volume <= state_.deleted)
             return true;
-        if (!out.Flush())
+        if (outHoldsThem && !out.Flush())
             return false;
         SetUnderDeletion next = state_;
         next.deleted = volume;
-        next.entryBytes = out.written();
-        next.entryCrc = out.crc();
+        next.entry = outHoldsThem ? out.target() : std::string();
+        next.entryBytes = outHoldsThem ? out.written() : 0;
+        next.entryCrc = outHoldsThem ? out.crc() : 0;
         journal_.SetProgress(next);
         if (!journal_.Commit())
             return false;
