@@ -93,9 +93,11 @@ public:
         }
     }
 
+    // The last group is closed like any other, also when only its SFV file is left: a run that
+    // died after consuming every source still has that file and the journal to finish.
     void Finish()
     {
-        if (sourceCount_ != 0 && !verdict_.stopped())
+        if ((sourceCount_ != 0 || !sfvPaths_.empty()) && !verdict_.stopped())
             CloseGroup(nullptr);
     }
 
