@@ -42,6 +42,7 @@ add_library(ravelpak_engine STATIC
     engine/sfv.cpp
     engine/source_deletion.cpp
     engine/temp_file_cleanup.cpp
+    engine/unpack_context.cpp
     engine/unpack_group.cpp
     engine/unrar_library.cpp
     engine/volume_alias.cpp

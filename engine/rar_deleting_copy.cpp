@@ -113,10 +113,9 @@ private:
                              firstVolume);
         }
         if (out.written() != file.size ||
-            !out.Commit(context_.ExistingFor(target), nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
+            !context_.Commit(out, nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
             return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
         landed_.push_back({out.landed(), file.size, out.crc()});
-        context_.Landed(out);
         state_.outputs.push_back(landed_.back());
         state_.entry.clear();
         state_.entryBytes = 0;

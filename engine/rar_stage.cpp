@@ -415,11 +415,9 @@ Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& 
     if (processed != ERAR_SUCCESS && !pass.writeFailed())
         return LibraryFailure(processed, pass, name);
     if (pass.writeFailed() || out.written() != entry.size ||
-        !out.Commit(context.ExistingFor(target), TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]),
-                    TimeOrNull(entry.times[2])))
+        !context.Commit(out, TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]), TimeOrNull(entry.times[2])))
         return {Outcome::CannotWrite, "cannot write " + name};
     landed.push_back({out.landed(), entry.size, out.crc()});
-    context.Landed(out);
     return Failure();
 }
 

@@ -1,0 +1,17 @@
+#include "engine/unpack_context.h"
+
+#include <chrono>
+#include <future>
+
+bool UnpackContext::Commit(OutputFile& output, const FILETIME* creation, const FILETIME* access,
+                           const FILETIME* write) const
+{
+    std::future<bool> finished =
+        std::async(std::launch::async, [&] { return output.Finish(creation, access, write); });
+    while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+        progress->Working(output.target());
+    if (!finished.get() || !output.Place(ExistingFor(output.target())))
+        return false;
+    Landed(output);
+    return true;
+}
