@@ -18,9 +18,11 @@ std::vector<std::string> MissingFirstVolumes(const FileList& paths);
 // that they yielded, and deletes the first pass's output after a second pass, as the settings
 // say. A ZIP source goes only once every entry came out; once any source of the first pass
 // failed or was stopped, the first pass's output may be all that is left of a deleted source,
-// so the second pass deletes nothing as it goes and nothing is cleaned up. A selected file that
-// is missing fails the group, and so do later volumes without their first volume (they stay);
-// the other files still come out. A later volume that is gone was consumed earlier in this
-// run. The host's progress covers each source as the stages consume it. Ok when every archive
-// of both passes came out completely; a stop ends the group at the next step.
-Failure UnpackGroup(const UnpackContext& context, const FileList& sources, const std::string& destination);
+// so the second pass deletes nothing and nothing is cleaned up. A selected file that is missing
+// fails the group, and so do later volumes without their first volume (they stay); the other
+// files still come out. What the group's journal says a dead run of this job did comes first:
+// a set it was unpacking while deleting its volumes is continued, and what it consumed counts
+// as consumed (its outputs join the pass, a leftover of it goes once they are found whole).
+// The host's progress covers each source as the stages consume it. Ok when every archive of
+// both passes came out completely; a stop ends the group at the next step.
+Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination);
