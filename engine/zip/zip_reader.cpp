@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/names.h"
 #include "base/crc32.h"
 #include "base/output_file.h"
 #include "base/files.h"
+#include "base/handles.h"
 #include "base/text.h"
 #include "base/paths.h"
 #include "engine/zip/zip_entry_fields.h"
@@ -409,6 +412,10 @@ struct ZipReader {
     std::vector<unsigned char> transfer;  // allocated by the first extraction
     std::vector<unsigned char> input;
     std::string baseDirectory;
+    // The names that stood in each output folder when the archive first wrote there, by
+    // FileIdentity: a name looked up that is not there costs a scan of the whole folder under
+    // Wine, one listing costs one.
+    std::unordered_map<std::wstring, std::unordered_set<std::wstring>> folders;
 };
 
 namespace {
@@ -554,12 +561,29 @@ bool HoldsEntry(const std::string& path, const EntryRecord& record)
     return FileCrc32(path, crc) && crc == record.crc;
 }
 
+// True when a file of the name of `path` may stand there: it stood there when the archive first
+// wrote into its folder. A file that came since is met when the output takes its name.
+bool MayExist(ZipReader& reader, const std::string& path)
+{
+    const size_t separator = path.find_last_of("\\/");
+    const std::string folder = path.substr(0, separator + 1);
+    auto listing = reader.folders.find(FileIdentity(folder));
+    if (listing == reader.folders.end()) {
+        listing = reader.folders.emplace(FileIdentity(folder), std::unordered_set<std::wstring>()).first;
+        WIN32_FIND_DATAW found;
+        FindHandle search(FindFirstFileW(PlatformPath(folder + "*").c_str(), &found));
+        for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found))
+            listing->second.insert(FileIdentity(std::wstring(found.cFileName)));
+    }
+    return listing->second.count(FileIdentity(path.substr(separator + 1))) != 0;
+}
+
 ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::string& outputPath, bool& intact,
                      const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement)
 {
     placement.landed = outputPath;
     placement.queued = false;
-    if (HoldsEntry(outputPath, record)) {
+    if (MayExist(reader, outputPath) && HoldsEntry(outputPath, record)) {
         intact = true;
         if (onBlock)
             onBlock(record.item.uncompressedSize);
