@@ -121,7 +121,6 @@ private:
         sourceCount_ = 0;
         sfvPaths_.clear();
         context_.sfvPresent = false;
-        context_.verified.clear();
         groupName_.clear();
     }
 
@@ -157,7 +156,7 @@ private:
             // A run of this job that died after it deleted the SFV file had delivered the group.
             if (journal.IsConsumed(sfv) && !IsFile(sfv))
                 continue;
-            Failure failure = VerifySfv(sfv, progress_, context_.verified, journal);
+            Failure failure = VerifySfv(sfv, progress_, journal);
             if (!failure.ok()) {
                 failure.detail += ", nothing unpacked";
                 return failure;

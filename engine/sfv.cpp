@@ -118,8 +118,7 @@ bool SplitSfvLine(const std::string& line, std::string& name, std::string& check
     return true;
 }
 
-Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified,
-                  Journal& journal)
+Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, Journal& journal)
 {
     const std::string sfvName = sfvPath.substr(DirectoryOf(sfvPath).size());
     const std::string directory = DirectoryOf(sfvPath);
@@ -154,10 +153,8 @@ Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unorde
             });
         if (progress.stopped())
             return {Outcome::Stopped, "stopped while verifying " + name};
-        if (read && actual == expected) {
-            verified.insert(FileIdentity(path));
+        if (read && actual == expected)
             journal.AddVerified({path, 0, actual});
-        }
         else if (failure.ok())
             failure = !contained ? Failure{Outcome::BadData, sfvName + " names a file outside its folder"}
                       : read                 ? Failure{Outcome::BadData, "CRC mismatch in " + name}

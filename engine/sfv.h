@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
 
 #include "base/files.h"
 #include "engine/job_progress.h"
@@ -12,15 +11,13 @@
 #include "engine/outcome.h"
 
 // Checks every file that the SFV file lists, announcing each one to the host before and after
-// its checksum is computed, and adds the identity (FileIdentity) of each file that matched to
-// `verified`. A listed name must stay inside the SFV file's directory; one that would reach
+// its checksum is computed, and records each file that matched in the group's journal. A listed
+// name must stay inside the SFV file's directory; one that would reach
 // outside it (a "..", a drive, a UNC path, a device) is a mismatch, and nothing is read for it.
 // A listed file that cannot be read never counts as verified, unless it is gone because an
-// earlier run of this job verified it and then consumed it (the journal says so). Each file that
-// matched is recorded in the journal too. The host's stop is heard between blocks, also inside
-// one large file.
-Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, std::unordered_set<std::wstring>& verified,
-                  Journal& journal);
+// earlier run of this job verified it and then consumed it (the journal says so). The host's
+// stop is heard between blocks, also inside one large file.
+Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, Journal& journal);
 
 // Reads an SFV checksum text: leading white space, an optional sign and 0x prefix, then hex
 // digits up to the first other character. No digit gives 0; a value past 32 bits gives

@@ -12,6 +12,6 @@ bool UnpackContext::Commit(OutputFile& output, const FILETIME* creation, const F
         progress->Working(output.target());
     if (!finished.get() || !output.Place(ExistingFor(output.target())))
         return false;
-    Landed(output);
+    Landed(output.landed(), output.target());
     return true;
 }

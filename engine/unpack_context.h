@@ -8,6 +8,7 @@
 
 #include "engine/job_progress.h"
 #include "base/output_file.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "settings/unpack_settings.h"
 
@@ -24,7 +25,6 @@ struct UnpackContext {
     // after a first pass that did not come out completely.
     bool deletionSafe = true;
     // The group's files whose CRC-32 matched its SFV file in this call, by FileIdentity.
-    std::unordered_set<std::wstring> verified;
     // The UnRAR library loaded for the call; null when it is not available.
     const UnrarLibrary* unrar = nullptr;
     // What this job and a dead run of it did in the group's destination; never null while a
@@ -44,10 +44,11 @@ struct UnpackContext {
     // Commits an output that came out whole (see OutputFile::Commit). Putting a large file on
     // the disk takes a while: the host is called meanwhile, so that its window stays alive.
     bool Commit(OutputFile& output, const FILETIME* creation, const FILETIME* access, const FILETIME* write) const;
-    // Tells the group's text about an output that landed beside a file of its real name.
-    void Landed(const OutputFile& output) const
+    // Tells the group's text about an output that landed at `path` instead of its real name,
+    // beside a file of that name.
+    void Landed(const std::string& path, const std::string& target) const
     {
-        if (keptBeside && output.landed() != output.target())
-            keptBeside->push_back(output.landed().substr(output.landed().find_last_of("\\/") + 1));
+        if (keptBeside && FileIdentity(path) != FileIdentity(target))
+            keptBeside->push_back(OwnName(path));
     }
 };

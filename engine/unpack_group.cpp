@@ -76,7 +76,6 @@ public:
             landed_.push_back(file);
         }
     }
-    FileList& list() { return list_; }
     std::vector<JournalFile>& landed() { return landed_; }
 
 private:

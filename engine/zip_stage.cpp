@@ -94,8 +94,7 @@ private:
     void Record(const std::string& path, const ZipItem& item)
     {
         landed_.push_back({path, item.uncompressedSize, item.crc});
-        if (context_.keptBeside && FileIdentity(path) != FileIdentity(destination_ + item.name))
-            context_.keptBeside->push_back(OwnName(path));
+        context_.Landed(path, destination_ + item.name);
     }
 
     const UnpackContext& context_;
