@@ -1,5 +1,6 @@
 #include "base/output_file.h"
 
+#include <cstring>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -39,11 +40,13 @@ bool OutputFile::Create(DWORD attributes)
 {
     Close();
     const std::wstring path = PlatformPath(temporary_);
-    file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    // DELETE access lets the output be renamed through its own handle: no second open by name.
+    const DWORD access = GENERIC_WRITE | DELETE;
+    file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
     // A read-only leftover of a dead run refuses to be replaced on Windows.
     if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
-        file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+        file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
     written_ = 0;
     crc_ = 0;
     open_ = file_ != INVALID_HANDLE_VALUE;
@@ -53,8 +56,8 @@ bool OutputFile::Create(DWORD attributes)
 bool OutputFile::Resume(uint64_t bytes, uint32_t crc)
 {
     Close();
-    file_ = CreateFileW(PlatformPath(temporary_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = CreateFileW(PlatformPath(temporary_).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size, position;
@@ -105,7 +108,6 @@ bool OutputFile::Finish(const FILETIME* creation, const FILETIME* access, const 
     if (creation || access || write)
         SetFileTime(file_, creation, access, write);
     finished_ = FlushFileBuffers(file_) != 0;
-    Close();
     return finished_;
 }
 
@@ -114,11 +116,11 @@ bool OutputFile::Place(Existing existing)
     if (!finished_)
         return false;
     if (existing == Existing::Replace)
-        return Rename(target_, MOVEFILE_REPLACE_EXISTING);
+        return Rename(target_, true);
     const unsigned kMostNumbers = 999;
     for (unsigned number = 1; number <= kMostNumbers; ++number) {
         const std::string name = number == 1 ? target_ : NumberedName(target_, number);
-        if (Rename(name, 0))
+        if (Rename(name, false))
             return true;
         const DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
@@ -133,10 +135,19 @@ bool OutputFile::Place(Existing existing)
     return false;
 }
 
-bool OutputFile::Rename(const std::string& to, DWORD flags)
+bool OutputFile::Rename(const std::string& to, bool replace)
 {
-    if (!MoveFileExW(PlatformPath(temporary_).c_str(), PlatformPath(to).c_str(), flags | MOVEFILE_WRITE_THROUGH))
+    const std::wstring path = PlatformPath(to);
+    const size_t nameBytes = path.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    FILE_RENAME_INFO& info = *reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info.ReplaceIfExists = replace;
+    info.RootDirectory = nullptr;
+    info.FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(info.FileName, path.c_str(), nameBytes);
+    if (!SetFileInformationByHandle(file_, FileRenameInfo, &info, static_cast<DWORD>(buffer.size())))
         return false;
+    Close();
     landed_ = to;
     open_ = false;
     return true;

@@ -55,7 +55,7 @@ public:
     bool Commit(Existing existing, const FILETIME* creation = nullptr, const FILETIME* access = nullptr,
                 const FILETIME* write = nullptr);
     // Commit in two steps, so that the flushes of many outputs can run at the same time: the
-    // times and the flush, then the rename.
+    // times and the flush, then the rename, through the handle the output was written by.
     bool Finish(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
     bool Place(Existing existing);
     // Where the output landed: its real name, or the numbered one beside a file of that name.
@@ -72,7 +72,7 @@ public:
 private:
     void Close();
 
-    bool Rename(const std::string& to, DWORD flags);
+    bool Rename(const std::string& to, bool replace);
     bool HoldsSame(const std::string& path) const;
 
     std::string target_;
