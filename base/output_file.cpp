@@ -111,13 +111,13 @@ bool OutputFile::Finish(const FILETIME* creation, const FILETIME* access, const 
     return finished_;
 }
 
-bool OutputFile::Place(Existing existing)
+bool OutputFile::Place(Existing existing, bool ownNameOnly)
 {
     if (!finished_)
         return false;
     if (existing == Existing::Replace)
         return Rename(target_, true);
-    const unsigned kMostNumbers = 999;
+    const unsigned kMostNumbers = ownNameOnly ? 1 : 999;
     for (unsigned number = 1; number <= kMostNumbers; ++number) {
         const std::string name = number == 1 ? target_ : NumberedName(target_, number);
         if (Rename(name, false))
@@ -183,11 +183,39 @@ void OutputFile::Close()
     file_ = INVALID_HANDLE_VALUE;
 }
 
+CommitBatch::~CommitBatch()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& thread : threads_)
+        thread.join();
+}
+
 void CommitBatch::Add(std::unique_ptr<OutputFile> output, Existing existing, const FILETIME* creation,
                       const FILETIME* access, const FILETIME* write)
 {
     Item item;
     item.output = std::move(output);
+    item.written = true;
+    Queue(std::move(item), existing, creation, access, write);
+}
+
+void CommitBatch::Add(const std::string& target, DWORD attributes, std::vector<unsigned char> data,
+                      Existing existing, const FILETIME* creation, const FILETIME* access, const FILETIME* write)
+{
+    Item item;
+    item.output.reset(new OutputFile(target));
+    item.attributes = attributes;
+    item.data = std::move(data);
+    Queue(std::move(item), existing, creation, access, write);
+}
+
+void CommitBatch::Queue(Item item, Existing existing, const FILETIME* creation, const FILETIME* access,
+                        const FILETIME* write)
+{
     item.existing = existing;
     const FILETIME* times[3] = {creation, access, write};
     for (int i = 0; i < 3; ++i) {
@@ -195,37 +223,93 @@ void CommitBatch::Add(std::unique_ptr<OutputFile> output, Existing existing, con
         if (times[i])
             item.times[i] = *times[i];
     }
-    bytes_ += item.output->written();
+    Start();
+    const size_t kMostUnsettled = 256;
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The reader waits while the threads are far behind: what it holds in memory stays bounded.
+    settled_.wait(lock, [this] {
+        return threads_.empty() || (items_.size() - settledCount_ < kMostUnsettled && held_ < kMostHeld);
+    });
+    held_ += item.data.size();
     items_.push_back(std::move(item));
+    if (threads_.empty()) {
+        // No thread could be started: the output is settled here and now.
+        lock.unlock();
+        Settle(items_.back());
+        ++settledCount_;
+        held_ = 0;
+        return;
+    }
+    lock.unlock();
+    work_.notify_one();
+}
+
+void CommitBatch::Start()
+{
+    if (started_)
+        return;
+    started_ = true;
+    const size_t kThreads = 16;
+    for (size_t i = 0; i < kThreads; ++i) {
+        try {
+            threads_.emplace_back(&CommitBatch::Work, this);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+}
+
+void CommitBatch::Work()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return stopping_ || taken_ < items_.size(); });
+        if (taken_ == items_.size())
+            return;
+        Item& item = items_[taken_++];
+        const size_t held = item.data.size();
+        lock.unlock();
+        Settle(item);
+        lock.lock();
+        held_ -= held;
+        ++settledCount_;
+        settled_.notify_all();
+    }
 }
 
 bool CommitBatch::full() const
 {
-    const size_t kMostOutputs = 256;
-    const uint64_t kMostBytes = 64u << 20;
-    return items_.size() - committed_ >= kMostOutputs || bytes_ >= kMostBytes;
+    const size_t kMostWaiting = 4096;
+    return items_.size() - committed_ >= kMostWaiting;
+}
+
+// On one of the threads: writes an output held in memory, flushes it and gives it its own name
+// when that is free.
+void CommitBatch::Settle(Item& item)
+{
+    OutputFile& output = *item.output;
+    if (!item.written) {
+        item.written = output.Create(item.attributes) && output.Write(item.data.data(), item.data.size());
+        std::vector<unsigned char>().swap(item.data);
+        if (!item.written)
+            return;
+    }
+    if (output.Finish(item.hasTime[0] ? &item.times[0] : nullptr, item.hasTime[1] ? &item.times[1] : nullptr,
+                      item.hasTime[2] ? &item.times[2] : nullptr))
+        item.committed = output.Place(item.existing, true);
 }
 
 void CommitBatch::Commit()
 {
-    const size_t first = committed_;
-    const size_t count = items_.size() - first;
-    const size_t kFlushers = 8;
-    const auto finish = [this, first, count, kFlushers](size_t lane) {
-        for (size_t i = lane; i < count; i += kFlushers) {
-            Item& item = items_[first + i];
-            item.output->Finish(item.hasTime[0] ? &item.times[0] : nullptr, item.hasTime[1] ? &item.times[1] : nullptr,
-                                item.hasTime[2] ? &item.times[2] : nullptr);
-        }
-    };
-    std::vector<std::thread> flushers;
-    for (size_t lane = 1; lane < kFlushers && lane < count; ++lane)
-        flushers.emplace_back(finish, lane);
-    finish(0);
-    for (std::thread& flusher : flushers)
-        flusher.join();
-    for (size_t i = first; i < items_.size(); ++i)
-        items_[i].committed = items_[i].output->Place(items_[i].existing);
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        settled_.wait(lock, [this] { return settledCount_ == items_.size(); });
+    }
+    // The names that wait together differ, so the threads never race for one. An output whose
+    // name is taken gets a numbered one here, in the order the outputs were added, after every
+    // other output took its own: which name each takes does not depend on the threads.
+    for (size_t i = committed_; i < items_.size(); ++i)
+        if (!items_[i].committed && items_[i].written)
+            items_[i].committed = items_[i].output->Place(items_[i].existing);
     committed_ = items_.size();
-    bytes_ = 0;
 }

@@ -7,8 +7,12 @@
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -57,7 +61,9 @@ public:
     // Commit in two steps, so that the flushes of many outputs can run at the same time: the
     // times and the flush, then the rename, through the handle the output was written by.
     bool Finish(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
-    bool Place(Existing existing);
+    // `ownNameOnly` tries the real name alone and leaves the output waiting when a file of other
+    // content stands there.
+    bool Place(Existing existing, bool ownNameOnly = false);
     // Where the output landed: its real name, or the numbered one beside a file of that name.
     const std::string& landed() const { return landed_; }
     // Closes the output and leaves it under its temporary name: it holds data that exists
@@ -85,35 +91,68 @@ private:
     bool finished_ = false;
 };
 
-// Outputs committed together. One after another, each flush of a small file costs about a
-// millisecond (the file system commits its journal for each), so a ZIP archive of thousands of
-// small files would spend seconds on them; flushes that run at the same time share one. The
-// renames follow in the order the outputs were added, so that a later output still lands
-// beside an earlier one of its name.
+// Outputs on their way to the disk, settled by threads of their own while the caller goes on:
+// each is written when it came in memory, flushed and renamed. One after another, each flush of
+// a small file costs about a millisecond (the file system commits its journal for each), so a
+// ZIP archive of thousands of small files would spend seconds on them; flushes that run at the
+// same time share one. Under Wine each step of an output also waits for the server and for path
+// lookups, which overlap when many outputs take them at once.
 class CommitBatch {
 public:
-    // An output that came out whole, with its times; committed by the next Commit.
+    // The most data that outputs held in memory may hold together.
+    static const uint64_t kMostHeld = 16u << 20;
+
+    CommitBatch() = default;
+    // Waits for the threads; call Commit first.
+    ~CommitBatch();
+    CommitBatch(const CommitBatch&) = delete;
+    CommitBatch& operator=(const CommitBatch&) = delete;
+
+    // An output that came out whole and is written, with its times.
     void Add(std::unique_ptr<OutputFile> output, Existing existing, const FILETIME* creation, const FILETIME* access,
              const FILETIME* write);
-    // True when enough waits that it should be committed now.
+    // An output that came out whole and is held in memory: `target` is its real path, and it is
+    // written with `attributes`.
+    void Add(const std::string& target, DWORD attributes, std::vector<unsigned char> data, Existing existing,
+             const FILETIME* creation, const FILETIME* access, const FILETIME* write);
+    // True when so many outputs wait since the last Commit that their record should be taken.
     bool full() const;
-    // Commits every output added since the last call: all flushed at once, then renamed in order.
+    // Waits until every output added is settled. Outputs whose names were taken get numbered
+    // names, in the order added.
     void Commit();
 
     size_t size() const { return items_.size(); }
-    // Whether output `index` (in the order added) was committed, and where it landed.
+    // After Commit: whether output `index` (in the order added) was committed, and where it landed.
     bool committed(size_t index) const { return items_[index].committed; }
     const OutputFile& operator[](size_t index) const { return *items_[index].output; }
 
 private:
     struct Item {
         std::unique_ptr<OutputFile> output;
+        DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+        std::vector<unsigned char> data;  // of an output not written yet
+        bool written = false;
         Existing existing = Existing::KeepBoth;
         FILETIME times[3] = {};
         bool hasTime[3] = {};
         bool committed = false;
     };
-    std::vector<Item> items_;
+    void Queue(Item item, Existing existing, const FILETIME* creation, const FILETIME* access, const FILETIME* write);
+    void Start();
+    void Work();
+    static void Settle(Item& item);
+
+    // A deque: the threads hold on to items while more are added.
+    std::deque<Item> items_;
     size_t committed_ = 0;  // the outputs before this one are committed
-    uint64_t bytes_ = 0;    // written by the outputs that wait
+
+    std::mutex mutex_;
+    std::condition_variable work_;     // an output was added, or the threads are to end
+    std::condition_variable settled_;  // an output was settled
+    std::vector<std::thread> threads_;
+    bool started_ = false;
+    bool stopping_ = false;
+    size_t taken_ = 0;         // outputs that a thread took
+    size_t settledCount_ = 0;  // outputs settled
+    uint64_t held_ = 0;        // in memory, of outputs not settled
 };

@@ -578,6 +578,38 @@ bool MayExist(ZipReader& reader, const std::string& path)
     return listing->second.count(FileIdentity(path.substr(separator + 1))) != 0;
 }
 
+// Reads the entry's data, checks it and hands each block to `sink`. `intact` tells whether the
+// data matched the CRC-32 that the archive stores.
+ZipStatus ReadEntry(ZipReader& reader, const EntryRecord& record, bool& intact,
+                    const std::function<bool(const unsigned char*, size_t)>& sink,
+                    const std::function<bool(uint64_t)>& onBlock)
+{
+    if (reader.transfer.empty()) {
+        reader.transfer.resize(kTransferSize);
+        reader.input.resize(kTransferSize);
+    }
+    EntryData data(reader.archive, reader.file, record, reader.input.data());
+    ZipStatus status = data.open();
+    while (status == ZipStatus::Ok) {
+        size_t count = 0;
+        bool end = false;
+        status = data.read(reader.transfer.data(), kTransferSize, count, end);
+        if (status != ZipStatus::Ok)
+            break;
+        if (count > 0 && !sink(reader.transfer.data(), count))
+            return ZipStatus::WriteFailed;
+        if (onBlock && !onBlock(count))
+            return ZipStatus::Stopped;
+        if (end) {
+            intact = data.matchesStoredCrc();
+            break;
+        }
+        if (count == 0)
+            status = ZipStatus::InflateFailed;
+    }
+    return status;
+}
+
 ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::string& outputPath, bool& intact,
                      const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement)
 {
@@ -589,40 +621,33 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
             onBlock(record.item.uncompressedSize);
         return ZipStatus::Ok;
     }
+    const ZipItem& item = record.item;
+    const DWORD attributes = item.attributes ? item.attributes : FILE_ATTRIBUTE_NORMAL;
+    // A small entry is read into memory and written by the batch, with many others at once.
+    const uint64_t kMostHeldEntry = 256 << 10;
+    if (placement.batch && item.uncompressedSize <= kMostHeldEntry) {
+        std::vector<unsigned char> data;
+        data.reserve(static_cast<size_t>(item.uncompressedSize));
+        const auto hold = [&](const unsigned char* block, size_t size) {
+            data.insert(data.end(), block, block + size);
+            return true;
+        };
+        const ZipStatus status = ReadEntry(reader, record, intact, hold, onBlock);
+        if (status == ZipStatus::Ok && intact) {
+            placement.batch->Add(outputPath, attributes, std::move(data), placement.existing, &item.creationTime,
+                                 &item.accessTime, &item.writeTime);
+            placement.queued = true;
+            placement.ticket = placement.batch->size() - 1;
+        }
+        return status;
+    }
     std::unique_ptr<OutputFile> file(new OutputFile(outputPath));
     OutputFile& output = *file;
-    if (!output.Create(record.item.attributes ? record.item.attributes : FILE_ATTRIBUTE_NORMAL))
+    if (!output.Create(attributes))
         return ZipStatus::CannotOpen;
-    if (reader.transfer.empty()) {
-        reader.transfer.resize(kTransferSize);
-        reader.input.resize(kTransferSize);
-    }
-
-    EntryData data(reader.archive, reader.file, record, reader.input.data());
-    ZipStatus status = data.open();
-    while (status == ZipStatus::Ok) {
-        size_t count = 0;
-        bool end = false;
-        status = data.read(reader.transfer.data(), kTransferSize, count, end);
-        if (status != ZipStatus::Ok)
-            break;
-        if (count > 0 && !output.Write(reader.transfer.data(), count)) {
-            status = ZipStatus::WriteFailed;
-            break;
-        }
-        if (onBlock && !onBlock(count)) {
-            status = ZipStatus::Stopped;
-            break;
-        }
-        if (end) {
-            intact = data.matchesStoredCrc();
-            break;
-        }
-        if (count == 0)
-            status = ZipStatus::InflateFailed;
-    }
+    const auto write = [&](const unsigned char* block, size_t size) { return output.Write(block, size); };
+    ZipStatus status = ReadEntry(reader, record, intact, write, onBlock);
     if (status == ZipStatus::Ok && intact) {
-        const ZipItem& item = record.item;
         if (placement.batch) {
             placement.batch->Add(std::move(file), placement.existing, &item.creationTime, &item.accessTime,
                                  &item.writeTime);
@@ -665,8 +690,11 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
     // The record may come from the cache while minizip stands on another entry.
     if (!MoveTo(reader, index))
         return ZipStatus::ReadFailed;
+    // A folder that has a listing was made by an earlier entry (see MayExist).
     const size_t slash = targetName.find_last_of("\\/");
-    ensureDirectory(reader.baseDirectory, slash == std::string::npos ? "" : targetName.substr(0, slash + 1));
+    const std::string folder = slash == std::string::npos ? "" : targetName.substr(0, slash + 1);
+    if (reader.folders.count(FileIdentity(reader.baseDirectory + folder)) == 0)
+        ensureDirectory(reader.baseDirectory, folder);
     return WriteEntry(reader, *record, outputPath, intact, onBlock, placement);
 }
 
