@@ -57,7 +57,8 @@ struct ZipReader;
 // How an entry's file meets a file that stands under its name (see Existing), and where it
 // landed: its name, or a numbered one beside a file of other content. With a batch, a file that
 // came out whole is committed by the batch (`queued`, as its output number `ticket`), and
-// where it lands is known once the batch was committed.
+// where it lands is known once the batch was committed; a small entry is then handed over with
+// its data in memory, and the batch writes it.
 struct ZipPlacement {
     Existing existing = Existing::KeepBoth;
     CommitBatch* batch = nullptr;
