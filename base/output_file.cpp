@@ -1,7 +1,6 @@
 #include "base/output_file.h"
 
 #include <cstring>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -190,8 +189,10 @@ CommitBatch::~CommitBatch()
         stopping_ = true;
     }
     work_.notify_all();
-    for (std::thread& thread : threads_)
-        thread.join();
+    for (HANDLE thread : threads_) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
 }
 
 void CommitBatch::Add(std::unique_ptr<OutputFile> output, Existing existing, const FILETIME* creation,
@@ -203,8 +204,8 @@ void CommitBatch::Add(std::unique_ptr<OutputFile> output, Existing existing, con
     Queue(std::move(item), existing, creation, access, write);
 }
 
-void CommitBatch::Add(const std::string& target, DWORD attributes, std::vector<unsigned char> data,
-                      Existing existing, const FILETIME* creation, const FILETIME* access, const FILETIME* write)
+void CommitBatch::Add(const std::string& target, DWORD attributes, std::vector<unsigned char> data, Existing existing,
+                      const FILETIME* creation, const FILETIME* access, const FILETIME* write)
 {
     Item item;
     item.output.reset(new OutputFile(target));
@@ -223,7 +224,6 @@ void CommitBatch::Queue(Item item, Existing existing, const FILETIME* creation, 
         if (times[i])
             item.times[i] = *times[i];
     }
-    Start();
     const size_t kMostUnsettled = 256;
     std::unique_lock<std::mutex> lock(mutex_);
     // The reader waits while the threads are far behind: what it holds in memory stays bounded.
@@ -232,6 +232,7 @@ void CommitBatch::Queue(Item item, Existing existing, const FILETIME* creation, 
     });
     held_ += item.data.size();
     items_.push_back(std::move(item));
+    Grow();
     if (threads_.empty()) {
         // No thread could be started: the output is settled here and now.
         lock.unlock();
@@ -244,19 +245,23 @@ void CommitBatch::Queue(Item item, Existing existing, const FILETIME* creation, 
     work_.notify_one();
 }
 
-void CommitBatch::Start()
+// Starts another thread when more outputs wait than threads are idle, up to 16: an archive of a
+// few large files needs one or two, one of thousands of small files all of them. Under Wine each
+// thread costs about a megabyte of memory.
+void CommitBatch::Grow()
 {
-    if (started_)
+    const size_t kMostThreads = 16;
+    if (items_.size() - taken_ <= idle_ || threads_.size() >= kMostThreads)
         return;
-    started_ = true;
-    const size_t kThreads = 16;
-    for (size_t i = 0; i < kThreads; ++i) {
-        try {
-            threads_.emplace_back(&CommitBatch::Work, this);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
+    const auto work = [](void* batch) -> DWORD {
+        static_cast<CommitBatch*>(batch)->Work();
+        return 0;
+    };
+    const HANDLE thread = CreateThread(nullptr, 0, work, this, 0, nullptr);
+    if (!thread)
+        return;
+    threads_.push_back(thread);
+    ++idle_;
 }
 
 void CommitBatch::Work()
@@ -267,10 +272,12 @@ void CommitBatch::Work()
         if (taken_ == items_.size())
             return;
         Item& item = items_[taken_++];
+        --idle_;
         const size_t held = item.data.size();
         lock.unlock();
         Settle(item);
         lock.lock();
+        ++idle_;
         held_ -= held;
         ++settledCount_;
         settled_.notify_all();

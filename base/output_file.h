@@ -12,7 +12,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -138,7 +137,7 @@ private:
         bool committed = false;
     };
     void Queue(Item item, Existing existing, const FILETIME* creation, const FILETIME* access, const FILETIME* write);
-    void Start();
+    void Grow();
     void Work();
     static void Settle(Item& item);
 
@@ -149,9 +148,9 @@ private:
     std::mutex mutex_;
     std::condition_variable work_;     // an output was added, or the threads are to end
     std::condition_variable settled_;  // an output was settled
-    std::vector<std::thread> threads_;
-    bool started_ = false;
+    std::vector<HANDLE> threads_;
     bool stopping_ = false;
+    size_t idle_ = 0;          // threads not settling an output
     size_t taken_ = 0;         // outputs that a thread took
     size_t settledCount_ = 0;  // outputs settled
     uint64_t held_ = 0;        // in memory, of outputs not settled
