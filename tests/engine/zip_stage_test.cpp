@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "host/progress.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
@@ -79,3 +82,52 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
 }
 
 }  // namespace
+
+// Hundreds of entries of every size go through the threads that write them: each comes out whole
+// under its own name, a file of other content in the way keeps its place and the entry lands
+// beside it, a file that holds the entry already is taken as it is, nothing stays under a
+// temporary name, and each output is recorded once.
+TEST(ZipStageManyEntries, EachComesOutWhole)
+{
+    TempDir dir;
+    const std::string destination = dir / "dest\\";
+    std::vector<ZipEntry> entries;
+    std::map<std::string, std::string> expected;  // where each entry lands: its content
+    Names outputs;
+    for (int i = 0; i < 600; ++i) {
+        const std::string name = "sub" + std::to_string(i % 3) + "\\file" + std::to_string(i) + ".txt";
+        // Mostly small files, held in memory; every fiftieth is too large for that.
+        const size_t size = i % 50 == 7 ? (300u << 10) + i : static_cast<size_t>(i * 37 % 5000);
+        std::string data(size, '\0');
+        for (size_t b = 0; b < size; ++b)
+            data[b] = static_cast<char>('a' + (b * 7 + i) % 26);
+        entries.push_back(FileEntry(name, data, i % 2 ? 8 : 0));
+        const std::string lands = i == 5 ? "sub2\\file5 (2).txt" : name;
+        expected[lands] = data;
+        outputs.push_back(destination + lands);
+    }
+    MakeDirectories(destination + "sub2\\");
+    MakeDirectories(destination + "sub0\\");
+    WriteFileBytes(destination + "sub2\\file5.txt", "the user's own");
+    expected["sub2\\file5.txt"] = "the user's own";
+    WriteFileBytes(destination + "sub0\\file9.txt", expected["sub0\\file9.txt"]);
+    WriteFileBytes(dir / "many.zip", BuildZip(entries));
+
+    Names recorded;
+    EXPECT_EQ(ExtractWith(dir / "many.zip", destination, recorded), Outcome::Ok);
+    std::sort(recorded.begin(), recorded.end());
+    std::sort(outputs.begin(), outputs.end());
+    EXPECT_EQ(recorded, outputs);
+    Names files;
+    for (const std::string& entry : ListTree(destination))
+        if (entry.back() != '\\')
+            files.push_back(entry);
+    Names wanted;
+    for (const auto& file : expected)
+        wanted.push_back(file.first);
+    std::sort(files.begin(), files.end());
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(files, wanted);
+    for (const auto& file : expected)
+        EXPECT_EQ(ReadFileBytes(destination + file.first), file.second) << file.first;
+}
