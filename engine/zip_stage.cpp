@@ -136,7 +136,7 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
         return Failure();
     }
     if (status == ZipStatus::Ok) {
-        progress.Text(archiveDirectory + item.name);
+        progress.Item(archiveDirectory + item.name, item.uncompressedSize);
         if (progress.stopped())
             return {Outcome::Stopped, "stopped in " + archiveName};
     }
