@@ -284,6 +284,16 @@ void CommitBatch::Work()
     }
 }
 
+void CommitBatch::Forget()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    forgotten_ += committed_;
+    items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(committed_));
+    taken_ -= committed_;
+    settledCount_ -= committed_;
+    committed_ = 0;
+}
+
 bool CommitBatch::full() const
 {
     const size_t kMostWaiting = 4096;

@@ -120,10 +120,15 @@ public:
     // names, in the order added.
     void Commit();
 
-    size_t size() const { return items_.size(); }
-    // After Commit: whether output `index` (in the order added) was committed, and where it landed.
-    bool committed(size_t index) const { return items_[index].committed; }
-    const OutputFile& operator[](size_t index) const { return *items_[index].output; }
+    // Lets go of the outputs committed, whose tickets are no longer valid: memory does not grow
+    // with the number of outputs.
+    void Forget();
+
+    // The outputs added so far; an output's ticket is the count before it was added.
+    size_t size() const { return forgotten_ + items_.size(); }
+    // After Commit: whether output `ticket` was committed, and where it landed.
+    bool committed(size_t ticket) const { return items_[ticket - forgotten_].committed; }
+    const OutputFile& operator[](size_t ticket) const { return *items_[ticket - forgotten_].output; }
 
 private:
     struct Item {
@@ -143,7 +148,8 @@ private:
 
     // A deque: the threads hold on to items while more are added.
     std::deque<Item> items_;
-    size_t committed_ = 0;  // the outputs before this one are committed
+    size_t forgotten_ = 0;  // outputs let go before the first in `items_`
+    size_t committed_ = 0;  // the outputs in `items_` before this one are committed
 
     std::mutex mutex_;
     std::condition_variable work_;     // an output was added, or the threads are to end

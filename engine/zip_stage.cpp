@@ -82,6 +82,7 @@ public:
         }
         waiting_.clear();
         waitingNames_.clear();
+        batch_.Forget();
         return failure_;
     }
 

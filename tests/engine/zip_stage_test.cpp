@@ -84,9 +84,10 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
 }  // namespace
 
 // Hundreds of entries of every size go through the threads that write them: each comes out whole
-// under its own name, a file of other content in the way keeps its place and the entry lands
-// beside it, a file that holds the entry already is taken as it is, nothing stays under a
-// temporary name, and each output is recorded once.
+// under its own name; a file of other content in the way (the user's, or one that the archive
+// wrote earlier under a name that differs in case) keeps its place and the entry lands beside
+// it; a file that holds the entry already is taken as it is; nothing stays under a temporary
+// name, and each output is recorded once, as the archive names it.
 TEST(ZipStageManyEntries, EachComesOutWhole)
 {
     TempDir dir;
@@ -95,16 +96,18 @@ TEST(ZipStageManyEntries, EachComesOutWhole)
     std::map<std::string, std::string> expected;  // where each entry lands: its content
     Names outputs;
     for (int i = 0; i < 600; ++i) {
-        const std::string name = "sub" + std::to_string(i % 3) + "\\file" + std::to_string(i) + ".txt";
+        // Entry 300 has the name of entry 3 in other case: it waits until those before it landed.
+        const std::string name =
+            i == 300 ? "SUB0\\FILE3.TXT" : "sub" + std::to_string(i % 3) + "\\file" + std::to_string(i) + ".txt";
         // Mostly small files, held in memory; every fiftieth is too large for that.
         const size_t size = i % 50 == 7 ? (300u << 10) + i : static_cast<size_t>(i * 37 % 5000);
         std::string data(size, '\0');
         for (size_t b = 0; b < size; ++b)
             data[b] = static_cast<char>('a' + (b * 7 + i) % 26);
         entries.push_back(FileEntry(name, data, i % 2 ? 8 : 0));
-        const std::string lands = i == 5 ? "sub2\\file5 (2).txt" : name;
+        const std::string lands = i == 5 ? "sub2\\file5 (2).txt" : i == 300 ? "sub0\\FILE3 (2).TXT" : name;
         expected[lands] = data;
-        outputs.push_back(destination + lands);
+        outputs.push_back(destination + (i == 300 ? "SUB0\\FILE3 (2).TXT" : lands));
     }
     MakeDirectories(destination + "sub2\\");
     MakeDirectories(destination + "sub0\\");
