@@ -1,5 +1,7 @@
 #include "base/output_file.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -137,15 +139,28 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly)
 bool OutputFile::Rename(const std::string& to, bool replace)
 {
     const std::wstring path = PlatformPath(to);
-    const size_t nameBytes = path.size() * sizeof(wchar_t);
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-    FILE_RENAME_INFO& info = *reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info.ReplaceIfExists = replace;
-    info.RootDirectory = nullptr;
-    info.FileNameLength = static_cast<DWORD>(nameBytes);
-    memcpy(info.FileName, path.c_str(), nameBytes);
-    if (!SetFileInformationByHandle(file_, FileRenameInfo, &info, static_cast<DWORD>(buffer.size())))
-        return false;
+    if (file_ != INVALID_HANDLE_VALUE) {
+        const size_t nameBytes = path.size() * sizeof(wchar_t);
+        std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+        FILE_RENAME_INFO& info = *reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        info.ReplaceIfExists = replace;
+        info.RootDirectory = nullptr;
+        info.FileNameLength = static_cast<DWORD>(nameBytes);
+        memcpy(info.FileName, path.c_str(), nameBytes);
+        if (SetFileInformationByHandle(file_, FileRenameInfo, &info, static_cast<DWORD>(buffer.size())))
+            return Renamed(to);
+        // A system that does not take this form of name through the handle renames by name.
+        const DWORD error = GetLastError();
+        if (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_NAME && error != ERROR_BAD_PATHNAME)
+            return false;
+        Close();
+    }
+    return MoveFileExW(PlatformPath(temporary_).c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) &&
+           Renamed(to);
+}
+
+bool OutputFile::Renamed(const std::string& to)
+{
     Close();
     landed_ = to;
     open_ = false;
@@ -182,6 +197,8 @@ void OutputFile::Close()
     file_ = INVALID_HANDLE_VALUE;
 }
 
+CommitBatch::CommitBatch(std::function<void()> waiting) : waiting_(std::move(waiting)) {}
+
 CommitBatch::~CommitBatch()
 {
     {
@@ -201,6 +218,7 @@ void CommitBatch::Add(std::unique_ptr<OutputFile> output, Existing existing, con
     Item item;
     item.output = std::move(output);
     item.written = true;
+    item.unflushed = item.output->written();
     Queue(std::move(item), existing, creation, access, write);
 }
 
@@ -210,6 +228,7 @@ void CommitBatch::Add(const std::string& target, DWORD attributes, std::vector<u
     Item item;
     item.output.reset(new OutputFile(target));
     item.attributes = attributes;
+    item.held = data.size();
     item.data = std::move(data);
     Queue(std::move(item), existing, creation, access, write);
 }
@@ -225,20 +244,25 @@ void CommitBatch::Queue(Item item, Existing existing, const FILETIME* creation, 
             item.times[i] = *times[i];
     }
     const size_t kMostUnsettled = 256;
+    const uint64_t kMostUnflushed = 64u << 20;
     std::unique_lock<std::mutex> lock(mutex_);
-    // The reader waits while the threads are far behind: what it holds in memory stays bounded.
-    settled_.wait(lock, [this] {
-        return threads_.empty() || (items_.size() - settledCount_ < kMostUnsettled && held_ < kMostHeld);
+    // The reader waits while the threads are far behind: what it holds in memory, and what waits
+    // for its flush, stay bounded.
+    WaitFor(lock, [this] {
+        return threads_.empty() ||
+               (items_.size() - settledCount_ < kMostUnsettled && held_ < kMostHeld && unflushed_ < kMostUnflushed);
     });
-    held_ += item.data.size();
+    held_ += item.held;
+    unflushed_ += item.unflushed;
     items_.push_back(std::move(item));
     Grow();
     if (threads_.empty()) {
         // No thread could be started: the output is settled here and now.
+        Item& own = items_[taken_++];
         lock.unlock();
-        Settle(items_.back());
-        ++settledCount_;
-        held_ = 0;
+        Settle(own);
+        lock.lock();
+        Settled(own);
         return;
     }
     lock.unlock();
@@ -273,15 +297,30 @@ void CommitBatch::Work()
             return;
         Item& item = items_[taken_++];
         --idle_;
-        const size_t held = item.data.size();
         lock.unlock();
         Settle(item);
         lock.lock();
         ++idle_;
-        held_ -= held;
-        ++settledCount_;
-        settled_.notify_all();
+        Settled(item);
     }
+}
+
+void CommitBatch::Settled(const Item& item)
+{
+    held_ -= item.held;
+    unflushed_ -= item.unflushed;
+    ++settledCount_;
+    settled_.notify_all();
+}
+
+void CommitBatch::WaitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready)
+{
+    while (!settled_.wait_for(lock, std::chrono::milliseconds(100), ready))
+        if (waiting_) {
+            lock.unlock();
+            waiting_();
+            lock.lock();
+        }
 }
 
 void CommitBatch::Forget()
@@ -320,11 +359,12 @@ void CommitBatch::Commit()
 {
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        settled_.wait(lock, [this] { return settledCount_ == items_.size(); });
+        WaitFor(lock, [this] { return settledCount_ == items_.size(); });
     }
-    // The names that wait together differ, so the threads never race for one. An output whose
-    // name is taken gets a numbered one here, in the order the outputs were added, after every
-    // other output took its own: which name each takes does not depend on the threads.
+    // The names that wait together differ, also as temporary names, so the threads never race
+    // for one. An output whose name is taken gets a numbered one here, in the order the outputs
+    // were added, after every other output took its own: which name each takes does not depend
+    // on the threads.
     for (size_t i = committed_; i < items_.size(); ++i)
         if (!items_[i].committed && items_[i].written)
             items_[i].committed = items_[i].output->Place(items_[i].existing);

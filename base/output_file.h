@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -78,6 +79,7 @@ private:
     void Close();
 
     bool Rename(const std::string& to, bool replace);
+    bool Renamed(const std::string& to);
     bool HoldsSame(const std::string& path) const;
 
     std::string target_;
@@ -101,7 +103,9 @@ public:
     // The most data that outputs held in memory may hold together.
     static const uint64_t kMostHeld = 16u << 20;
 
-    CommitBatch() = default;
+    // `waiting` is called about every 100 ms while the caller waits for the threads, so that the
+    // host stays called.
+    explicit CommitBatch(std::function<void()> waiting = nullptr);
     // Waits for the threads; call Commit first.
     ~CommitBatch();
     CommitBatch(const CommitBatch&) = delete;
@@ -135,6 +139,8 @@ private:
         std::unique_ptr<OutputFile> output;
         DWORD attributes = FILE_ATTRIBUTE_NORMAL;
         std::vector<unsigned char> data;  // of an output not written yet
+        uint64_t held = 0;                // bytes of `data` when added
+        uint64_t unflushed = 0;           // bytes written and not flushed when added
         bool written = false;
         Existing existing = Existing::KeepBoth;
         FILETIME times[3] = {};
@@ -144,6 +150,10 @@ private:
     void Queue(Item item, Existing existing, const FILETIME* creation, const FILETIME* access, const FILETIME* write);
     void Grow();
     void Work();
+    // Under the lock: `item` was settled.
+    void Settled(const Item& item);
+    // Under the lock: waits until `ready`, calling `waiting_` meanwhile.
+    void WaitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
     static void Settle(Item& item);
 
     // A deque: the threads hold on to items while more are added.
@@ -151,6 +161,7 @@ private:
     size_t forgotten_ = 0;  // outputs let go before the first in `items_`
     size_t committed_ = 0;  // the outputs in `items_` before this one are committed
 
+    std::function<void()> waiting_;
     std::mutex mutex_;
     std::condition_variable work_;     // an output was added, or the threads are to end
     std::condition_variable settled_;  // an output was settled
@@ -160,4 +171,5 @@ private:
     size_t taken_ = 0;         // outputs that a thread took
     size_t settledCount_ = 0;  // outputs settled
     uint64_t held_ = 0;        // in memory, of outputs not settled
+    uint64_t unflushed_ = 0;   // written and not flushed, of outputs not settled
 };

@@ -42,17 +42,19 @@ Failure EntryFailure(ZipStatus status, bool intact, const std::string& archiveNa
 class Landing {
 public:
     Landing(const UnpackContext& context, const std::string& destination, std::vector<JournalFile>& landed)
-        : context_(context), destination_(destination), landed_(landed)
+        : context_(context), destination_(destination), landed_(landed),
+          batch_([this] { context_.progress->Working(destination_); })
     {
     }
     // Commits what waits: an archive's files are all on the disk before it may go.
     ~Landing() { Commit(); }
 
-    // Where the next entry goes and how it meets a file of its name. An entry of a name that
-    // waits already (twice in the archive, or in other letter case) waits for that one to land.
+    // Where the next entry goes and how it meets a file of its name. An entry waits for those
+    // that wait already to land when they may meet: of its name (twice in the archive, or in
+    // other letter case), of its temporary name or it of theirs, or of one of its folders.
     ZipPlacement PlacementFor(const std::string& name)
     {
-        if (waitingNames_.count(FileIdentity(destination_ + name)) != 0)
+        if (Meets(destination_ + name))
             Commit();
         ZipPlacement placement;
         placement.existing = context_.ExistingFor(destination_ + name);
@@ -65,7 +67,9 @@ public:
         if (!placement.queued)
             return Record(placement.landed, item);
         waiting_.push_back({placement.ticket, item});
-        waitingNames_.insert(FileIdentity(destination_ + item.name));
+        const std::string path = destination_ + item.name;
+        waitingNames_.insert(FileIdentity(path));
+        waitingNames_.insert(FileIdentity(OutputFile::TemporaryName(path)));
         if (batch_.full())
             Commit();
     }
@@ -91,6 +95,18 @@ private:
         size_t ticket;
         ZipItem item;
     };
+
+    bool Meets(const std::string& path) const
+    {
+        if (waitingNames_.count(FileIdentity(path)) != 0 ||
+            waitingNames_.count(FileIdentity(OutputFile::TemporaryName(path))) != 0)
+            return true;
+        for (size_t separator = path.find_first_of("\\/", destination_.size()); separator != std::string::npos;
+             separator = path.find_first_of("\\/", separator + 1))
+            if (waitingNames_.count(FileIdentity(path.substr(0, separator))) != 0)
+                return true;
+        return false;
+    }
 
     void Record(const std::string& path, const ZipItem& item)
     {

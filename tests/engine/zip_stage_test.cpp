@@ -134,3 +134,24 @@ TEST(ZipStageManyEntries, EachComesOutWhole)
     for (const auto& file : expected)
         EXPECT_EQ(ReadFileBytes(destination + file.first), file.second) << file.first;
 }
+
+// Entries whose names meet wait for each other instead of racing on the writing threads: a file
+// and the temporary name of another, a file and a folder of the same name.
+TEST(ZipStageManyEntries, NamesThatMeetTakeTurns)
+{
+    TempDir dir;
+    const std::string destination = dir / "dest\\";
+    WriteFileBytes(dir / "names.zip", BuildZip({FileEntry("y.txt", "Y"), FileEntry("y.txt.incomplete", "I")}));
+    Names recorded;
+    EXPECT_EQ(ExtractWith(dir / "names.zip", destination, recorded), Outcome::Ok);
+    EXPECT_EQ(ListTree(destination), (Names{"y.txt", "y.txt.incomplete"}));
+    EXPECT_EQ(ReadFileBytes(destination + "y.txt"), "Y");
+    EXPECT_EQ(ReadFileBytes(destination + "y.txt.incomplete"), "I");
+
+    // A folder cannot be made where the file landed: that entry fails, the rest is whole.
+    WriteFileBytes(dir / "folder.zip", BuildZip({FileEntry("a", "A"), FileEntry("a\\b.txt", "B")}));
+    recorded.clear();
+    EXPECT_EQ(ExtractWith(dir / "folder.zip", destination, recorded), Outcome::CannotWrite);
+    EXPECT_EQ(ListTree(destination), (Names{"a", "y.txt", "y.txt.incomplete"}));
+    EXPECT_EQ(ReadFileBytes(destination + "a"), "A");
+}
