@@ -90,6 +90,9 @@ public:
         return failure_;
     }
 
+    // Whether an entry of the archive landed under `name`.
+    bool Landed(const std::string& name) const { return landedNames_.count(FileIdentity(destination_ + name)) != 0; }
+
 private:
     struct Waiting {
         size_t ticket;
@@ -110,6 +113,7 @@ private:
 
     void Record(const std::string& path, const ZipItem& item)
     {
+        landedNames_.insert(FileIdentity(path));
         landed_.push_back({path, item.uncompressedSize, item.crc});
         context_.Landed(path, destination_ + item.name);
     }
@@ -120,6 +124,7 @@ private:
     CommitBatch batch_;
     std::vector<Waiting> waiting_;
     std::unordered_set<std::wstring> waitingNames_;
+    std::unordered_set<std::wstring> landedNames_;
     Failure failure_;
 };
 
@@ -172,6 +177,9 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
     };
     bool intact = false;
     ZipPlacement placement = landing.PlacementFor(item.name);
+    // The entry would be written under a name that another entry of the archive landed as.
+    if (status == ZipStatus::Ok && landing.Landed(OutputFile::TemporaryName(item.name)))
+        return {Outcome::CannotWrite, "cannot write " + item.name + " beside " + OwnName(item.name) + ".incomplete"};
     if (status == ZipStatus::Ok)
         status = extractItem(reader, index, item.name, &intact, onBlock, &placement);
     const Failure entry = EntryFailure(status, intact, archiveName, item.name);

@@ -136,7 +136,8 @@ TEST(ZipStageManyEntries, EachComesOutWhole)
 }
 
 // Entries whose names meet wait for each other instead of racing on the writing threads: a file
-// and the temporary name of another, a file and a folder of the same name.
+// and the temporary name of another, a file and a folder of the same name. None writes over
+// another.
 TEST(ZipStageManyEntries, NamesThatMeetTakeTurns)
 {
     TempDir dir;
@@ -148,10 +149,18 @@ TEST(ZipStageManyEntries, NamesThatMeetTakeTurns)
     EXPECT_EQ(ReadFileBytes(destination + "y.txt"), "Y");
     EXPECT_EQ(ReadFileBytes(destination + "y.txt.incomplete"), "I");
 
+    // An entry whose temporary name another entry landed as fails, instead of writing over it.
+    WriteFileBytes(dir / "temporary.zip", BuildZip({FileEntry("x.txt.incomplete", "I"), FileEntry("x.txt", "X")}));
+    recorded.clear();
+    EXPECT_EQ(ExtractWith(dir / "temporary.zip", destination, recorded), Outcome::CannotWrite);
+    EXPECT_EQ(ReadFileBytes(destination + "x.txt.incomplete"), "I");
+    EXPECT_FALSE(FileExists(destination + "x.txt"));
+    RemoveTree(destination);
+
     // A folder cannot be made where the file landed: that entry fails, the rest is whole.
     WriteFileBytes(dir / "folder.zip", BuildZip({FileEntry("a", "A"), FileEntry("a\\b.txt", "B")}));
     recorded.clear();
     EXPECT_EQ(ExtractWith(dir / "folder.zip", destination, recorded), Outcome::CannotWrite);
-    EXPECT_EQ(ListTree(destination), (Names{"a", "y.txt", "y.txt.incomplete"}));
+    EXPECT_EQ(ListTree(destination), (Names{"a"}));
     EXPECT_EQ(ReadFileBytes(destination + "a"), "A");
 }
