@@ -244,6 +244,7 @@ void CommitBatch::Queue(Item item, Existing existing, const FILETIME* creation, 
             item.times[i] = *times[i];
     }
     const size_t kMostUnsettled = 256;
+    const uint64_t kMostHeld = 16u << 20;
     const uint64_t kMostUnflushed = 64u << 20;
     std::unique_lock<std::mutex> lock(mutex_);
     // The reader waits while the threads are far behind: what it holds in memory, and what waits

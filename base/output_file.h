@@ -100,9 +100,6 @@ private:
 // lookups, which overlap when many outputs take them at once.
 class CommitBatch {
 public:
-    // The most data that outputs held in memory may hold together.
-    static const uint64_t kMostHeld = 16u << 20;
-
     // `waiting` is called about every 100 ms while the caller waits for the threads, so that the
     // host stays called.
     explicit CommitBatch(std::function<void()> waiting = nullptr);
