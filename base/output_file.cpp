@@ -95,11 +95,6 @@ bool OutputFile::Flush()
     return file_ != INVALID_HANDLE_VALUE && FlushFileBuffers(file_);
 }
 
-bool OutputFile::Commit(Existing existing, const FILETIME* creation, const FILETIME* access, const FILETIME* write)
-{
-    return Finish(creation, access, write) && Place(existing);
-}
-
 bool OutputFile::Finish(const FILETIME* creation, const FILETIME* access, const FILETIME* write)
 {
     if (file_ == INVALID_HANDLE_VALUE)

@@ -52,14 +52,12 @@ public:
     // Puts what was written on the disk.
     bool Flush();
 
-    // Gives the output its times, puts it on the disk and renames it to its real name; a file
-    // that stands there is dealt with as `existing` says (a read-only or held file is never
-    // replaced). False when any step fails: what stands under the real name stays as it was, and
-    // the temporary file goes with this object unless it is kept.
-    bool Commit(Existing existing, const FILETIME* creation = nullptr, const FILETIME* access = nullptr,
-                const FILETIME* write = nullptr);
-    // Commit in two steps, so that the flushes of many outputs can run at the same time: the
-    // times and the flush, then the rename, through the handle the output was written by.
+    // An output is committed in two steps, so that the flushes of many outputs can run at the
+    // same time. First it gets its times and is put on the disk; then it is renamed to its real
+    // name through the handle it was written by, and a file that stands there is dealt with as
+    // `existing` says (a read-only or held file is never replaced). False when a step fails: what
+    // stands under the real name stays as it was, and the temporary file goes with this object
+    // unless it is kept.
     bool Finish(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
     // `ownNameOnly` tries the real name alone and leaves the output waiting when a file of other
     // content stands there.

@@ -36,7 +36,8 @@ bool WritePlain(const std::string& path, const std::vector<char>& data)
 bool WriteDurable(const std::string& path, const std::vector<char>& data)
 {
     OutputFile output(path);
-    return output.Create() && output.Write(data.data(), data.size()) && output.Commit(Existing::KeepBoth);
+    return output.Create() && output.Write(data.data(), data.size()) && output.Finish(nullptr, nullptr, nullptr) &&
+           output.Place(Existing::KeepBoth);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ struct UnpackContext {
     {
         return replaceable.count(FileIdentity(target)) != 0 ? Existing::Replace : Existing::KeepBoth;
     }
-    // Commits an output that came out whole (see OutputFile::Commit). Putting a large file on
+    // Commits an output that came out whole (see OutputFile::Finish). Putting a large file on
     // the disk takes a while: the host is called meanwhile, so that its window stays alive.
     bool Commit(OutputFile& output, const FILETIME* creation, const FILETIME* access, const FILETIME* write) const;
     // Tells the group's text about an output that landed at `path` instead of its real name,

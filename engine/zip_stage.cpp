@@ -181,7 +181,7 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
     if (status == ZipStatus::Ok && landing.Landed(OutputFile::TemporaryName(item.name)))
         return {Outcome::CannotWrite, "cannot write " + item.name + " beside " + OwnName(item.name) + ".incomplete"};
     if (status == ZipStatus::Ok)
-        status = extractItem(reader, index, item.name, &intact, onBlock, &placement);
+        status = extractItem(reader, index, item.name, &intact, onBlock, placement);
     const Failure entry = EntryFailure(status, intact, archiveName, item.name);
     if (entry.ok() && !item.name.empty() && !(item.attributes & FILE_ATTRIBUTE_DIRECTORY))
         landing.Add(placement, item);

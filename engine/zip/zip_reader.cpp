@@ -623,41 +623,34 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     }
     const ZipItem& item = record.item;
     const DWORD attributes = item.attributes ? item.attributes : FILE_ATTRIBUTE_NORMAL;
-    // A small entry is read into memory and written by the batch, with many others at once.
+    // A small entry is read into memory and written by the batch, with many others at once; a
+    // large one is written here and flushed and renamed by the batch.
     const uint64_t kMostHeldEntry = 256 << 10;
-    if (placement.batch && item.uncompressedSize <= kMostHeldEntry) {
+    CommitBatch& batch = *placement.batch;
+    const FILETIME* times[3] = {&item.creationTime, &item.accessTime, &item.writeTime};
+    ZipStatus status = ZipStatus::Ok;
+    if (item.uncompressedSize <= kMostHeldEntry) {
         std::vector<unsigned char> data;
         data.reserve(static_cast<size_t>(item.uncompressedSize));
         const auto hold = [&](const unsigned char* block, size_t size) {
             data.insert(data.end(), block, block + size);
             return true;
         };
-        const ZipStatus status = ReadEntry(reader, record, intact, hold, onBlock);
-        if (status == ZipStatus::Ok && intact) {
-            placement.batch->Add(outputPath, attributes, std::move(data), placement.existing, &item.creationTime,
-                                 &item.accessTime, &item.writeTime);
-            placement.queued = true;
-            placement.ticket = placement.batch->size() - 1;
-        }
-        return status;
+        status = ReadEntry(reader, record, intact, hold, onBlock);
+        if (status == ZipStatus::Ok && intact)
+            batch.Add(outputPath, attributes, std::move(data), placement.existing, times[0], times[1], times[2]);
+    } else {
+        std::unique_ptr<OutputFile> output(new OutputFile(outputPath));
+        if (!output->Create(attributes))
+            return ZipStatus::CannotOpen;
+        const auto write = [&](const unsigned char* block, size_t size) { return output->Write(block, size); };
+        status = ReadEntry(reader, record, intact, write, onBlock);
+        if (status == ZipStatus::Ok && intact)
+            batch.Add(std::move(output), placement.existing, times[0], times[1], times[2]);
     }
-    std::unique_ptr<OutputFile> file(new OutputFile(outputPath));
-    OutputFile& output = *file;
-    if (!output.Create(attributes))
-        return ZipStatus::CannotOpen;
-    const auto write = [&](const unsigned char* block, size_t size) { return output.Write(block, size); };
-    ZipStatus status = ReadEntry(reader, record, intact, write, onBlock);
     if (status == ZipStatus::Ok && intact) {
-        if (placement.batch) {
-            placement.batch->Add(std::move(file), placement.existing, &item.creationTime, &item.accessTime,
-                                 &item.writeTime);
-            placement.queued = true;
-            placement.ticket = placement.batch->size() - 1;
-        } else if (output.Commit(placement.existing, &item.creationTime, &item.accessTime, &item.writeTime)) {
-            placement.landed = output.landed();
-        } else {
-            status = ZipStatus::WriteFailed;
-        }
+        placement.queued = true;
+        placement.ticket = batch.size() - 1;
     }
     return status;
 }
@@ -755,14 +748,12 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item)
 }
 
 ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact,
-                      const std::function<bool(uint64_t)>& onBlock, ZipPlacement* placement)
+                      const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement)
 {
     bool intact = false;
-    ZipPlacement keepBoth;
-    const bool known = reader && index >= 0 && index < reader->entryCount;
+    const bool known = reader && index >= 0 && index < reader->entryCount && placement.batch;
     const ZipStatus status =
-        known ? ExtractEntry(*reader, index, targetName, intact, onBlock, placement ? *placement : keepBoth)
-              : ZipStatus::BadArgument;
+        known ? ExtractEntry(*reader, index, targetName, intact, onBlock, placement) : ZipStatus::BadArgument;
     if (dataIntact)
         *dataIntact = intact;
     return status;

@@ -54,11 +54,11 @@ struct ZipItem {
 
 struct ZipReader;
 
-// How an entry's file meets a file that stands under its name (see Existing), and where it
-// landed: its name, or a numbered one beside a file of other content. With a batch, a file that
-// came out whole is committed by the batch (`queued`, as its output number `ticket`), and
-// where it lands is known once the batch was committed; a small entry is then handed over with
-// its data in memory, and the batch writes it.
+// How an entry's file meets a file that stands under its name (see Existing), the batch that
+// commits it, and where it landed. A file that came out whole is handed to the batch (`queued`,
+// as its output number `ticket`; a small entry with its data in memory, for the batch to write),
+// and where it lands (its name, or a numbered one beside a file of other content) is known once
+// the batch was committed. A file that was there already lands where it stands (`landed`).
 struct ZipPlacement {
     Existing existing = Existing::KeepBoth;
     CommitBatch* batch = nullptr;
@@ -84,18 +84,17 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item);
 // creates that directory for a directory entry. The file gets the entry's attributes at
 // creation and its times once all data is written. When the entry's record cannot be read,
 // or the target name is unsafe or too long, nothing is written. `onBlock`, when given, is
-// told the bytes of each block written and stops the entry with false. A file that does not
-// come out whole (its data fails, a write fails or falls short, it is stopped) is deleted, and
-// nothing incomplete ever stands under the entry's name. `dataIntact`, when given, tells whether
-// the written data has the entry's size and stored CRC-32; a file whose CRC does not match is
-// deleted too, and the call still returns Ok. The file is written under a temporary name and
-// renamed to its own only once it came out whole and is on the disk, so that a file under that
-// name is always complete. A file that holds the entry's data already (a run that died after
-// writing it) is left as it is; one of other content is kept, or replaced, as `placement`
-// says (by default kept: the entry lands under a numbered name beside it), and `placement`
-// tells where the entry landed.
-ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact = nullptr,
-                      const std::function<bool(uint64_t)>& onBlock = nullptr, ZipPlacement* placement = nullptr);
+// told the bytes of each block read and stops the entry with false. A file that does not come
+// out whole (its data fails, a write fails or falls short, it is stopped) is not handed to the
+// batch, and nothing incomplete ever stands under the entry's name. `dataIntact`, when given,
+// tells whether the data has the entry's size and stored CRC-32; an entry whose CRC does not
+// match is not handed over either, and the call still returns Ok. The batch writes the file
+// under a temporary name and renames it to its own once it is on the disk, so that a file under
+// that name is always complete. A file that holds the entry's data already (a run that died
+// after writing it) is left as it is; one of other content is kept, or replaced, as
+// `placement` says.
+ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact,
+                      const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement);
 
 // The sum of the entries' uncompressed sizes (entries of ZIP64 archives may exceed 4 GiB);
 // UINT64_MAX when the sum does not fit.
