@@ -34,7 +34,8 @@ foreach(pair "PowrProf.h:powrprof.h" "Wbemidl.h:wbemidl.h")
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 alias)
     list(GET pair 1 real)
-    file(WRITE ${UNRAR_HEADER_ALIASES}/${alias} "#include <${real}>\n")
+    # Written only when it changes: a newer header would compile the whole library again.
+    file(CONFIGURE OUTPUT ${UNRAR_HEADER_ALIASES}/${alias} CONTENT "#include <${real}>\n")
 endforeach()
 
 add_library(unrar64 SHARED ${UNRAR_NAMES} ${CMAKE_SOURCE_DIR}/tools/unrar/bstr_conversion.cpp
