@@ -11,7 +11,7 @@
 
 namespace {
 
-const DWORD kCrcBlockSize = 1u << 20;
+const DWORD kCrcBlockSize = 512u << 10;
 
 }  // namespace
 

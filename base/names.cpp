@@ -37,11 +37,27 @@ bool IsDeviceName(const std::string& component)
     return numbered && base[3] >= '1' && base[3] <= '9';
 }
 
+// The journal's names and every name that begins with one, in any letter case.
+bool IsReservedName(const std::string& component)
+{
+    const size_t length = sizeof kJournalName - 1;
+    if (component.size() < length)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = component[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kJournalName[i])
+            return false;
+    }
+    return true;
+}
+
 bool IsContainedComponent(const std::string& component)
 {
     if (component.empty() || component == ".")
         return true;
-    return !IsOnlyDotsAndSpaces(component) && !IsDeviceName(component);
+    return !IsOnlyDotsAndSpaces(component) && !IsDeviceName(component) && !IsReservedName(component);
 }
 
 }  // namespace

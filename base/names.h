@@ -4,11 +4,16 @@
 
 #include <string>
 
+// The name under which the engine keeps a group's journal in its destination. It and every
+// name that begins with it (the journal's temporary and set-aside forms) are the engine's own:
+// no file that comes out of a download may take one.
+constexpr char kJournalName[] = ".ravelpak-journal";
+
 // True when `name`, appended to a directory, names something inside that directory: it does
 // not start with a separator, holds no ":" (drive letters, alternate data streams), no
 // wildcard or control character, no component made only of dots and spaces other than ".",
-// and no component that Windows maps to a device (CON, NUL, COM1, ...). The empty name stands
-// for the directory itself.
+// no component that Windows maps to a device (CON, NUL, COM1, ...), and no component that
+// begins with kJournalName in any letter case. The empty name stands for the directory itself.
 bool IsContainedName(const std::string& name);
 
 // A contained name as Windows keeps it: each component without its trailing dots and spaces,

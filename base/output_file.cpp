@@ -28,7 +28,9 @@ OutputFile::OutputFile(std::string target) : target_(std::move(target)), tempora
 
 OutputFile::~OutputFile()
 {
-    if (open_)
+    if (open_ && held_)
+        Keep();
+    else if (open_)
         Discard();
 }
 
@@ -40,14 +42,19 @@ std::string OutputFile::TemporaryName(const std::string& target)
 bool OutputFile::Create(DWORD attributes)
 {
     Close();
+    const DWORD kFileAttributes =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    attributes_ = attributes & kFileAttributes;
+    const DWORD writable = attributes_ & ~FILE_ATTRIBUTE_READONLY;
+    const DWORD whileWritten = writable ? writable : FILE_ATTRIBUTE_NORMAL;
     const std::wstring path = PlatformPath(temporary_);
     // DELETE access lets the output be renamed through its own handle: no second open by name.
     const DWORD access = GENERIC_WRITE | DELETE;
-    file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, whileWritten, nullptr);
     // A read-only leftover of a dead run refuses to be replaced on Windows.
     if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
-        file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+        file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, whileWritten, nullptr);
     written_ = 0;
     crc_ = 0;
     open_ = file_ != INVALID_HANDLE_VALUE;
@@ -99,15 +106,20 @@ bool OutputFile::Finish(const FILETIME* creation, const FILETIME* access, const 
 {
     if (file_ == INVALID_HANDLE_VALUE)
         return false;
-    // A file without the times the archive stored is still whole: a failure here is no reason
-    // to fail it.
+    // A file without the times or the read-only bit the archive stored is still whole: a
+    // failure here is no reason to fail it.
     if (creation || access || write)
         SetFileTime(file_, creation, access, write);
+    if (attributes_ & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO basic = {};  // times of zero stay as they are
+        basic.FileAttributes = attributes_;
+        SetFileInformationByHandle(file_, FileBasicInfo, &basic, sizeof basic);
+    }
     finished_ = FlushFileBuffers(file_) != 0;
     return finished_;
 }
 
-bool OutputFile::Place(Existing existing, bool ownNameOnly)
+bool OutputFile::Place(Existing existing, bool ownNameOnly, const std::function<bool()>& reading)
 {
     if (!finished_)
         return false;
@@ -122,11 +134,14 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly)
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
             return false;
         // A run of this job that died after this output came out left it there already.
-        if (HoldsSame(name)) {
+        bool ended = false;
+        if (HoldsSame(name, reading, ended)) {
             Discard();
             landed_ = name;
             return true;
         }
+        if (ended)
+            return false;
     }
     return false;
 }
@@ -162,10 +177,14 @@ bool OutputFile::Renamed(const std::string& to)
     return true;
 }
 
-bool OutputFile::HoldsSame(const std::string& path) const
+bool OutputFile::HoldsSame(const std::string& path, const std::function<bool()>& reading, bool& ended) const
 {
     uint32_t crc = 0;
-    return FileSize(path) == written_ && FileCrc32(path, crc) && crc == crc_;
+    const auto onBlock = [&] {
+        ended = reading && !reading();
+        return !ended;
+    };
+    return FileSize(path) == written_ && FileCrc32(path, crc, onBlock) && crc == crc_;
 }
 
 void OutputFile::Keep()
@@ -192,7 +211,7 @@ void OutputFile::Close()
     file_ = INVALID_HANDLE_VALUE;
 }
 
-CommitBatch::CommitBatch(std::function<void()> waiting) : waiting_(std::move(waiting)) {}
+CommitBatch::CommitBatch(std::function<bool()> waiting) : waiting_(std::move(waiting)) {}
 
 CommitBatch::~CommitBatch()
 {
@@ -314,7 +333,8 @@ void CommitBatch::WaitFor(std::unique_lock<std::mutex>& lock, const std::functio
     while (!settled_.wait_for(lock, std::chrono::milliseconds(100), ready))
         if (waiting_) {
             lock.unlock();
-            waiting_();
+            if (!waiting_())
+                stopped_ = true;
             lock.lock();
         }
 }
@@ -348,7 +368,7 @@ void CommitBatch::Settle(Item& item)
     }
     if (output.Finish(item.hasTime[0] ? &item.times[0] : nullptr, item.hasTime[1] ? &item.times[1] : nullptr,
                       item.hasTime[2] ? &item.times[2] : nullptr))
-        item.committed = output.Place(item.existing, true);
+        item.committed = output.Place(item.existing, true, [this] { return !stopped_; });
 }
 
 void CommitBatch::Commit()
@@ -363,6 +383,9 @@ void CommitBatch::Commit()
     // on the threads.
     for (size_t i = committed_; i < items_.size(); ++i)
         if (!items_[i].committed && items_[i].written)
-            items_[i].committed = items_[i].output->Place(items_[i].existing);
+            items_[i].committed = items_[i].output->Place(items_[i].existing, false, [this] {
+                stopped_ = stopped_ || (waiting_ && !waiting_());
+                return !stopped_;
+            });
     committed_ = items_.size();
 }

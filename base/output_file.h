@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,8 +38,11 @@ public:
     // The name an output carries until it is complete: the real name + ".incomplete".
     static std::string TemporaryName(const std::string& target);
 
-    // Creates the temporary file afresh (a stale one of a dead run is replaced) with these
-    // attributes, which it keeps under its real name.
+    // Creates the temporary file afresh (a stale one of a dead run is replaced). Of `attributes`
+    // (as an archive states them) it takes only those a file may carry: read-only, hidden,
+    // system and archive, never a bit that the platform would read as a flag of the call. The
+    // output is read-only only once it is finished, so that its temporary file can always be
+    // continued.
     bool Create(DWORD attributes = FILE_ATTRIBUTE_NORMAL);
     // Opens the temporary file of a dead run to continue it after its first `bytes`, whose
     // CRC-32 is `crc`: what it holds beyond them is cut off. False when it is missing or shorter.
@@ -60,13 +64,18 @@ public:
     // unless it is kept.
     bool Finish(const FILETIME* creation, const FILETIME* access, const FILETIME* write);
     // `ownNameOnly` tries the real name alone and leaves the output waiting when a file of other
-    // content stands there.
-    bool Place(Existing existing, bool ownNameOnly = false);
+    // content stands there. A file that stands there is read to learn whether it holds the same
+    // content; `reading` is called about every 512 KiB meanwhile, and false from it ends the
+    // reading and fails the output.
+    bool Place(Existing existing, bool ownNameOnly = false, const std::function<bool()>& reading = nullptr);
     // Where the output landed: its real name, or the numbered one beside a file of that name.
     const std::string& landed() const { return landed_; }
     // Closes the output and leaves it under its temporary name: it holds data that exists
     // nowhere else any more.
     void Keep();
+    // The output holds data that exists nowhere else from now on: it is kept, not deleted, also
+    // when this object goes before it was committed (an exception that unwinds).
+    void Hold() { held_ = true; }
     // Closes and deletes the temporary file.
     void Discard();
 
@@ -78,12 +87,14 @@ private:
 
     bool Rename(const std::string& to, bool replace);
     bool Renamed(const std::string& to);
-    bool HoldsSame(const std::string& path) const;
+    bool HoldsSame(const std::string& path, const std::function<bool()>& reading, bool& ended) const;
 
     std::string target_;
     std::string temporary_;
     std::string landed_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
+    DWORD attributes_ = 0;  // that the finished output carries
+    bool held_ = false;
     uint64_t written_ = 0;
     uint32_t crc_ = 0;
     bool open_ = false;  // created or resumed, and neither committed, kept nor discarded
@@ -99,8 +110,9 @@ private:
 class CommitBatch {
 public:
     // `waiting` is called about every 100 ms while the caller waits for the threads, so that the
-    // host stays called.
-    explicit CommitBatch(std::function<void()> waiting = nullptr);
+    // host stays called; false from it (a stop) fails the outputs that are still being compared
+    // with a file of their name.
+    explicit CommitBatch(std::function<bool()> waiting = nullptr);
     // Waits for the threads; call Commit first.
     ~CommitBatch();
     CommitBatch(const CommitBatch&) = delete;
@@ -149,14 +161,15 @@ private:
     void Settled(const Item& item);
     // Under the lock: waits until `ready`, calling `waiting_` meanwhile.
     void WaitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
-    static void Settle(Item& item);
+    void Settle(Item& item);
 
     // A deque: the threads hold on to items while more are added.
     std::deque<Item> items_;
     size_t forgotten_ = 0;  // outputs let go before the first in `items_`
     size_t committed_ = 0;  // the outputs in `items_` before this one are committed
 
-    std::function<void()> waiting_;
+    std::function<bool()> waiting_;
+    std::atomic<bool> stopped_{false};  // `waiting_` said so
     std::mutex mutex_;
     std::condition_variable work_;     // an output was added, or the threads are to end
     std::condition_variable settled_;  // an output was settled

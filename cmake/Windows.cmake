@@ -34,6 +34,7 @@ target_link_libraries(ravelpak_settings PUBLIC ravelpak_base ravelpak_xml imageh
 add_library(ravelpak_engine STATIC
     engine/job_progress.cpp
     engine/journal.cpp
+    engine/journal_format.cpp
     engine/pack_driver.cpp
     engine/rar5_layout.cpp
     engine/rar_deleting_copy.cpp

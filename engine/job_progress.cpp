@@ -72,15 +72,6 @@ void JobProgress::Text(const std::string& text)
     Call(text, 0);
 }
 
-void JobProgress::Item(const std::string& name, uint64_t size)
-{
-    const uint64_t now = GetTickCount64();
-    if (size < kReportBytes && now - lastItem_ < kReportIntervalMs)
-        return;
-    lastItem_ = now;
-    Text(name);
-}
-
 void JobProgress::Working(const std::string& name)
 {
     if (!Due())

@@ -38,11 +38,6 @@ public:
 
     // A text for the host's display, sent at once (with size 0).
     void Text(const std::string& text);
-    // The name of an item of `size` bytes that is about to be unpacked: sent at once when the
-    // item is large or no item was named for a while. Thousands of small items are named a few
-    // times a second, instead of each costing the host a call.
-    void Item(const std::string& name, uint64_t size);
-
     // Work goes on with `name` without consuming a selected file: the host is called when it
     // has not been for a while, so that its window stays alive and a stop is heard.
     void Working(const std::string& name);
@@ -63,5 +58,4 @@ private:
     std::string percentItem_;  // the item of the last percentage
     uint64_t pendingBytes_ = 0;
     uint64_t lastCall_ = 0;  // tick count of the last call
-    uint64_t lastItem_ = 0;  // of the last item named
 };

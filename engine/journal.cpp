@@ -2,66 +2,15 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
-
-#include "base/crc32.h"
 #include "base/handles.h"
+#include "base/names.h"
 #include "base/text.h"
+#include "engine/job_progress.h"
 
 namespace {
 
-const char kName[] = ".ravelpak-journal";
-const char kFormat[] = "ravelpak journal 1";
-const char kEnd[] = "end\t";
 // A journal is a few lines a file; anything larger is not one of ours.
 const DWORD kLargest = 16u << 20;
-
-std::string Hex(uint32_t value)
-{
-    char text[9];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return text;
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos)
-            return fields;
-        start = tab + 1;
-    }
-}
-
-bool Number(const std::string& text, uint64_t& value, int base = 10)
-{
-    if (text.empty() || text.size() > 20)
-        return false;
-    char* end = nullptr;
-    value = std::strtoull(text.c_str(), &end, base);
-    return *end == '\0';
-}
-
-// A file line's fields from `at` on: path, size, CRC.
-bool FileFields(const std::vector<std::string>& fields, size_t at, JournalFile& file)
-{
-    uint64_t crc = 0;
-    if (fields.size() != at + 3 || fields[at].empty() || !Number(fields[at + 1], file.size) ||
-        !Number(fields[at + 2], crc, 16) || crc > 0xFFFFFFFFu)
-        return false;
-    file.path = fields[at];
-    file.crc = static_cast<uint32_t>(crc);
-    return true;
-}
-
-std::string FileLine(const char* tag, const JournalFile& file)
-{
-    return std::string(tag) + "\t" + file.path + "\t" + std::to_string(file.size) + "\t" + Hex(file.crc) + "\n";
-}
 
 bool ReadWhole(const std::wstring& path, std::string& text, bool& exists)
 {
@@ -80,20 +29,109 @@ bool ReadWhole(const std::wstring& path, std::string& text, bool& exists)
     return read;
 }
 
+// A path with its "." and ".." steps taken, in the spelling FileIdentity compares by; empty
+// when it has a step that Windows would read otherwise than it stands (only dots and spaces),
+// or goes above its root. What a record names is compared with the group's folders so.
+std::wstring Resolved(const std::string& path)
+{
+    std::wstring rest = FileIdentity(path);
+    const std::wstring device = L"\\\\.\\";
+    if (rest.compare(0, device.size(), device) == 0)
+        return std::wstring();
+    std::wstring resolved;
+    std::vector<size_t> starts;  // where each component of `resolved` begins
+    size_t at = 0;
+    // The root stays as it is: "C:\" or the "\\server\share\" of a network path.
+    if (rest.compare(0, 2, L"\\\\") == 0) {
+        const size_t share = rest.find(L'\\', 2);
+        at = share == std::wstring::npos ? std::wstring::npos : rest.find(L'\\', share + 1);
+    } else {
+        at = rest.find(L'\\');
+    }
+    if (at == std::wstring::npos)
+        return std::wstring();
+    resolved = rest.substr(0, at + 1);
+    for (size_t start = at + 1; start <= rest.size();) {
+        size_t end = rest.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = rest.size();
+        const std::wstring component = rest.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == L".")
+            continue;
+        if (component == L"..") {
+            if (starts.empty())
+                return std::wstring();
+            resolved.resize(starts.back());
+            starts.pop_back();
+        } else if (component.find_first_not_of(L". ") == std::wstring::npos) {
+            return std::wstring();
+        } else {
+            starts.push_back(resolved.size());
+            resolved += component + L"\\";
+        }
+    }
+    return resolved;
+}
+
+// True when `path` names something below `folder`.
+bool IsBelow(const std::string& path, const std::wstring& folder)
+{
+    const std::wstring resolved = Resolved(path);
+    return !folder.empty() && resolved.size() > folder.size() && resolved.compare(0, folder.size(), folder) == 0;
+}
+
 }  // namespace
 
-Journal::Journal(const std::string& destination) : path_(destination + kName) {}
+Journal::Journal(const std::string& destination, const std::string& sourceFolder)
+    : path_(destination + kJournalName), destination_(destination), sourceFolder_(sourceFolder)
+{
+}
 
 Journal::LoadResult Journal::Load()
 {
     std::string text;
     bool exists = false;
-    if (!ReadWhole(PlatformPath(path_), text, exists))
-        return exists ? LoadResult::Unusable : LoadResult::None;
-    if (Parse(text))
+    JournalRecords records;
+    if (!ReadWhole(PlatformPath(path_), text, exists) && !exists)
+        return LoadResult::None;
+    if (!text.empty() && ReadJournalText(text, records) && Confined(records)) {
+        Adopt(records);
         return LoadResult::Loaded;
-    *this = Journal(path_.substr(0, path_.size() - (sizeof kName - 1)));
+    }
+    // Out of the way, so that a fresh journal takes its place; one that cannot be moved is
+    // replaced by the next commit all the same.
+    MoveFileExW(PlatformPath(path_).c_str(), PlatformPath(unusablePath()).c_str(), MOVEFILE_REPLACE_EXISTING);
     return LoadResult::Unusable;
+}
+
+bool Journal::Confined(const JournalRecords& records) const
+{
+    const std::wstring destination = Resolved(destination_);
+    const std::wstring source = Resolved(sourceFolder_);
+    const auto either = [&](const std::string& path) { return IsBelow(path, destination) || IsBelow(path, source); };
+    for (const JournalFile& file : records.verified)
+        if (!either(file.path))
+            return false;
+    for (const ConsumedFile& consumed : records.consumed)
+        if (!either(consumed.path))
+            return false;
+    for (const auto& output : records.outputs)
+        if (!IsBelow(output.second.path, destination))
+            return false;
+    for (const auto& renamed : records.renamed)
+        if (!IsBelow(renamed.first, source) || !IsBelow(renamed.second, source))
+            return false;
+    const SetUnderDeletion& set = records.set;
+    if (!set.entry.empty() && !IsBelow(set.entry, destination))
+        return false;
+    for (const JournalFile& volume : set.volumes)
+        if (!either(volume.path))
+            return false;
+    for (const JournalFile& output : set.outputs)
+        if (!IsBelow(output.path, destination))
+            return false;
+    return true;
 }
 
 void Journal::AddVerified(const JournalFile& file)
@@ -107,14 +145,33 @@ bool Journal::VerifiedAndConsumed(const std::string& path, uint32_t crc) const
     return found != verified_.end() && found->second.crc == crc && IsConsumed(path);
 }
 
-void Journal::AddConsumed(const std::vector<std::string>& sources, const std::vector<JournalFile>& outputs)
+bool Journal::KnownCrc(const std::string& path, uint64_t size, uint32_t& crc) const
+{
+    const std::wstring identity = FileIdentity(path);
+    const auto verified = verified_.find(identity);
+    if (verified != verified_.end() && verified->second.size == size) {
+        crc = verified->second.crc;
+        return true;
+    }
+    for (const auto& outputs : outputs_)
+        for (const JournalFile& output : outputs.second)
+            if (output.size == size && FileIdentity(output.path) == identity) {
+                crc = output.crc;
+                return true;
+            }
+    return false;
+}
+
+void Journal::AddConsumed(const std::vector<std::pair<std::string, FileProof>>& sources,
+                          const std::vector<JournalFile>& outputs)
 {
     if (sources.empty())
         return;
-    const std::string& key = sources.front();
-    for (const std::string& source : sources) {
-        if (consumedBy_.emplace(FileIdentity(source), key).second)
-            consumedOrder_.push_back(source);
+    const std::string& key = sources.front().first;
+    for (const auto& source : sources) {
+        const auto added = consumedBy_.emplace(FileIdentity(source.first), Claim{key, source.second});
+        if (added.second)
+            consumedOrder_.push_back(source.first);
     }
     std::vector<JournalFile>& list = outputs_[key];
     list.insert(list.end(), outputs.begin(), outputs.end());
@@ -131,12 +188,38 @@ bool Journal::IsConsumed(const std::string& path) const
     return false;
 }
 
+const FileProof* Journal::ProofOf(const std::string& path) const
+{
+    const auto found = consumedBy_.find(FileIdentity(path));
+    return found == consumedBy_.end() ? nullptr : &found->second.proof;
+}
+
+std::vector<JournalFile> Journal::DropConsumed(const std::string& path)
+{
+    const auto found = consumedBy_.find(FileIdentity(path));
+    if (found == consumedBy_.end())
+        return {};
+    const std::string key = found->second.key;
+    consumedBy_.erase(found);
+    for (auto at = consumedOrder_.begin(); at != consumedOrder_.end(); ++at)
+        if (FileIdentity(*at) == FileIdentity(path)) {
+            consumedOrder_.erase(at);
+            break;
+        }
+    for (const auto& claim : consumedBy_)
+        if (claim.second.key == key)
+            return {};
+    std::vector<JournalFile> dropped = outputs_[key];
+    outputs_.erase(key);
+    return dropped;
+}
+
 std::vector<JournalFile> Journal::OutputsOf(const std::string& path) const
 {
     const auto found = consumedBy_.find(FileIdentity(path));
     if (found == consumedBy_.end())
         return {};
-    const auto outputs = outputs_.find(found->second);
+    const auto outputs = outputs_.find(found->second.key);
     return outputs == outputs_.end() ? std::vector<JournalFile>() : outputs->second;
 }
 
@@ -154,76 +237,50 @@ std::string Journal::RenamedFrom(const std::string& path) const
     return std::string();
 }
 
-std::string Journal::Serialise() const
+JournalRecords Journal::Records() const
 {
-    std::string text = std::string(kFormat) + "\n";
+    JournalRecords records;
     for (const auto& file : verified_)
-        text += FileLine("V", file.second);
-    for (const std::string& source : consumedOrder_)
-        text += "C\t" + consumedBy_.at(FileIdentity(source)) + "\t" + source + "\n";
+        records.verified.push_back(file.second);
+    for (const std::string& source : consumedOrder_) {
+        const Claim& claim = consumedBy_.at(FileIdentity(source));
+        records.consumed.push_back({claim.key, source, claim.proof});
+    }
     for (const auto& outputs : outputs_)
         for (const JournalFile& file : outputs.second)
-            text += "O\t" + outputs.first + FileLine("", file);
-    for (const auto& renamed : renamed_)
-        text += "R\t" + renamed.first + "\t" + renamed.second + "\n";
-    if (!set_.volumes.empty()) {
-        text += "S\t" + std::to_string(set_.deleted) + "\t" + set_.entry + "\t" + std::to_string(set_.entryBytes) +
-                "\t" + Hex(set_.entryCrc) + "\n";
-        for (const JournalFile& volume : set_.volumes)
-            text += FileLine("W", volume);
-        for (const JournalFile& output : set_.outputs)
-            text += FileLine("X", output);
-    }
-    return text + kEnd + Hex(Crc32Update(0, text.data(), text.size())) + "\n";
+            records.outputs.emplace_back(outputs.first, file);
+    records.renamed = renamed_;
+    records.set = set_;
+    return records;
 }
 
-bool Journal::Parse(const std::string& text)
+void Journal::Adopt(const JournalRecords& records)
 {
-    // The last line vouches for everything before it: a cut or changed journal fails here.
-    const size_t end = text.rfind(kEnd);
-    uint64_t crc = 0;
-    if (text.compare(0, sizeof kFormat, std::string(kFormat) + "\n") != 0 || end == std::string::npos ||
-        text.back() != '\n' || !Number(text.substr(end + 4, text.size() - end - 5), crc, 16) ||
-        Crc32Update(0, text.data(), end) != crc)
+    Clear();
+    for (const JournalFile& file : records.verified)
+        AddVerified(file);
+    for (const ConsumedFile& consumed : records.consumed)
+        if (consumedBy_.emplace(FileIdentity(consumed.path), Claim{consumed.key, consumed.proof}).second)
+            consumedOrder_.push_back(consumed.path);
+    for (const auto& output : records.outputs)
+        outputs_[output.first].push_back(output.second);
+    renamed_ = records.renamed;
+    set_ = records.set;
+}
+
+bool Journal::Record(const std::function<void(Journal&)>& change)
+{
+    Journal next = *this;
+    change(next);
+    if (!next.Write())
         return false;
-    size_t start = sizeof kFormat;
-    bool setSeen = false;
-    while (start < end) {
-        const size_t stop = text.find('\n', start);
-        const std::vector<std::string> fields = Fields(text.substr(start, stop - start));
-        start = stop + 1;
-        const std::string& tag = fields[0];
-        JournalFile file;
-        uint64_t number = 0, bytes = 0, entryCrc = 0;
-        if (tag == "V" && FileFields(fields, 1, file))
-            AddVerified(file);
-        else if (tag == "C" && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
-            if (consumedBy_.emplace(FileIdentity(fields[2]), fields[1]).second)
-                consumedOrder_.push_back(fields[2]);
-        } else if (tag == "O" && fields.size() == 5 && FileFields(fields, 2, file))
-            outputs_[fields[1]].push_back(file);
-        else if (tag == "R" && fields.size() == 3 && !fields[1].empty() && !fields[2].empty())
-            renamed_.emplace_back(fields[1], fields[2]);
-        else if (tag == "S" && fields.size() == 5 && !setSeen && Number(fields[1], number) &&
-                 Number(fields[3], bytes) && Number(fields[4], entryCrc, 16) && entryCrc <= 0xFFFFFFFFu) {
-            setSeen = true;
-            set_.deleted = static_cast<size_t>(number);
-            set_.entry = fields[2];
-            set_.entryBytes = bytes;
-            set_.entryCrc = static_cast<uint32_t>(entryCrc);
-        } else if (tag == "W" && setSeen && FileFields(fields, 1, file))
-            set_.volumes.push_back(file);
-        else if (tag == "X" && setSeen && FileFields(fields, 1, file))
-            set_.outputs.push_back(file);
-        else
-            return false;
-    }
-    return !setSeen || (!set_.volumes.empty() && set_.deleted <= set_.volumes.size());
+    *this = std::move(next);
+    return true;
 }
 
-bool Journal::Commit()
+bool Journal::Write() const
 {
-    const std::string text = Serialise();
+    const std::string text = WriteJournalText(Records());
     const std::wstring temporary = PlatformPath(path_ + ".new");
     FileHandle file(
         CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
@@ -237,6 +294,8 @@ bool Journal::Commit()
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!done)
         DeleteFileW(temporary.c_str());
+    else if (progress_)
+        progress_->Text(path_);
     return done;
 }
 
@@ -245,5 +304,15 @@ void Journal::Remove()
     // A journal that stays describes a delivered group: the next run finds every consumed file's
     // outputs whole, delivers the group again and tries once more.
     DeleteFileW(PlatformPath(path_).c_str());
-    *this = Journal(path_.substr(0, path_.size() - (sizeof kName - 1)));
+    Clear();
+}
+
+void Journal::Clear()
+{
+    verified_.clear();
+    consumedBy_.clear();
+    outputs_.clear();
+    consumedOrder_.clear();
+    renamed_.clear();
+    set_ = SetUnderDeletion();
 }

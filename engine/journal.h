@@ -6,56 +6,60 @@
 // ".ravelpak-journal", replaced as a whole: written under a temporary name, put on the disk,
 // then renamed into place, so that a crash leaves the old journal or the new one.
 //
-// The journal is input like any file on disk: one that is damaged, cut, or of another format
-// is not used, and nothing it says ever causes a deletion by itself. A consumed file that is
-// still there goes only when every output it lives on in is still there, whole.
+// The journal is input like any file on disk. One that is damaged, cut, of another format, or
+// that names a file outside the group's destination and source folder is not used. Nothing it
+// says deletes a file by itself: a consumed record carries what proves the file it speaks of
+// (see FileProof), and a file at that path that is not proven to be that one is a new file.
 #pragma once
 
-#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-// A file and the size and CRC-32 of its content.
-struct JournalFile {
-    std::string path;
-    uint64_t size = 0;
-    uint32_t crc = 0;
-};
+#include "engine/journal_format.h"
 
-// A set whose volumes are deleted as it is unpacked: its volumes in order, how many of them are
-// gone, and the entry being written with the bytes of it that came out of the deleted ones.
-struct SetUnderDeletion {
-    std::vector<JournalFile> volumes;  // the CRC is unused: the volume headers carry the data's
-    size_t deleted = 0;
-    std::string entry;                 // the entry's real path in the destination; empty between entries
-    uint64_t entryBytes = 0;           // of the entry, on the disk under its temporary name
-    uint32_t entryCrc = 0;             // CRC-32 of those bytes
-    std::vector<JournalFile> outputs;  // the entries that came out completely so far
-};
+class JobProgress;
 
 class Journal {
 public:
-    // The journal of the group unpacked into `destination` (ends with a backslash).
-    explicit Journal(const std::string& destination);
+    // The journal of the group unpacked into `destination` from the files in `sourceFolder`
+    // (both end with a backslash).
+    Journal(const std::string& destination, const std::string& sourceFolder);
 
     enum class LoadResult { None, Loaded, Unusable };
-    // Reads what a dead run left. Unusable: something stands there that is no journal of this
-    // build (damaged, cut, foreign): it is ignored and replaced by the next commit.
+    // Reads what a dead run left. Unusable: something stands there that is no journal this
+    // version can read, or one that speaks of files outside the group's folders. It is moved
+    // aside (see unusablePath) and nothing it says is used.
     LoadResult Load();
     const std::string& path() const { return path_; }
+    std::string unusablePath() const { return path_ + ".unusable"; }
+
+    // The host is called right after each commit, so that a stop, or the end of the process,
+    // can come exactly there.
+    void ReportTo(JobProgress* progress) { progress_ = progress; }
 
     // `file` matched the group's SFV file.
     void AddVerified(const JournalFile& file);
     // True when `path` matched the SFV file in an earlier run with the CRC `crc` and was then
     // consumed: a file that is gone for that reason counts as verified.
     bool VerifiedAndConsumed(const std::string& path, uint32_t crc) const;
+    // The CRC-32 that this job found for the file at `path` when it had `size` bytes: from the
+    // SFV check, or as an output that came out of a consumed file. False when it knows none.
+    bool KnownCrc(const std::string& path, uint64_t size, uint32_t& crc) const;
 
-    // `sources` are consumed: what was in them lives on in `outputs`. The files may be deleted
-    // once this is committed.
-    void AddConsumed(const std::vector<std::string>& sources, const std::vector<JournalFile>& outputs);
+    // `sources`, each with what proves it, are consumed: what was in them lives on in
+    // `outputs`. The files may be deleted once this is committed.
+    void AddConsumed(const std::vector<std::pair<std::string, FileProof>>& sources,
+                     const std::vector<JournalFile>& outputs);
     bool IsConsumed(const std::string& path) const;
+    // What proves the consumed file at `path`; null when the journal holds no consumed record
+    // of that path (a deleted volume of the set under deletion has none: it is gone).
+    const FileProof* ProofOf(const std::string& path) const;
+    // The file at `path` is not the one consumed: the claim goes, and with it the outputs that
+    // no other consumed file lives on in, which it returns (this job's own files).
+    std::vector<JournalFile> DropConsumed(const std::string& path);
     // Every file recorded as consumed, in the order it was.
     const std::vector<std::string>& consumed() const { return consumedOrder_; }
     // What a consumed file lives on in; empty when it was not consumed.
@@ -72,19 +76,31 @@ public:
     void SetProgress(const SetUnderDeletion& set) { set_ = set; }
     void EndSet() { set_ = SetUnderDeletion(); }
 
-    // Puts what is recorded on the disk. False when that failed: nothing that relies on it
-    // may then be deleted.
-    bool Commit();
+    // Records a change: it is made to a copy of the journal, which is put on the disk, and
+    // becomes the journal only when that succeeded. False when it failed: the journal stays as
+    // it was, and nothing that relies on the change may be done.
+    bool Record(const std::function<void(Journal&)>& change);
     // The group was delivered: the journal goes.
     void Remove();
 
 private:
-    std::string Serialise() const;
-    bool Parse(const std::string& text);
+    struct Claim {
+        std::string key;  // of the outputs it lives on in
+        FileProof proof;
+    };
+
+    JournalRecords Records() const;
+    void Adopt(const JournalRecords& records);
+    bool Confined(const JournalRecords& records) const;
+    bool Write() const;
+    void Clear();
 
     std::string path_;
+    std::string destination_;
+    std::string sourceFolder_;
+    JobProgress* progress_ = nullptr;
     std::map<std::wstring, JournalFile> verified_;             // by file identity
-    std::map<std::wstring, std::string> consumedBy_;           // a consumed file: the key of its outputs
+    std::map<std::wstring, Claim> consumedBy_;                 // by file identity
     std::map<std::string, std::vector<JournalFile>> outputs_;  // by key: the first consumed file
     std::vector<std::string> consumedOrder_;
     std::vector<std::pair<std::string, std::string>> renamed_;  // prefixed, own

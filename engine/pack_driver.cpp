@@ -8,6 +8,7 @@
 
 #include "engine/file_list.h"
 #include "engine/journal.h"
+#include "base/names.h"
 #include "base/paths.h"
 #include "engine/release_names.h"
 #include "engine/sfv.h"
@@ -62,7 +63,7 @@ std::string Shortened(const std::string& text)
 class PackWalk {
 public:
     PackWalk(const std::string& packedFile, const std::string& srcPath, JobProgress& progress)
-        : sourceDirectory_(srcPath), progress_(progress)
+        : sourceDirectory_(srcPath), groupSource_(srcPath), progress_(progress)
     {
         context_.settings = SnapshotUnpackSettings();
         context_.progress = &progress;
@@ -80,6 +81,7 @@ public:
             else
                 CloseGroup(&next);
             currentDestination_ = next;
+            groupSource_ = sourceDirectory_ + name;
             groupName_ = name.empty() ? std::string() : name.substr(0, name.size() - 1);
         } else if (ClassifyName(name).kind == NameKind::Sfv) {
             sfvPaths_.push_back(sourceDirectory_ + name);
@@ -93,11 +95,13 @@ public:
         }
     }
 
-    // The last group is closed like any other, also when only its SFV file is left: a run that
-    // died after consuming every source still has that file and the journal to finish.
+    // The last group is closed like any other, also when only its SFV file or only its journal
+    // is left: a run that died after consuming every source, or after deleting the SFV file too,
+    // still has the journal to finish.
     void Finish()
     {
-        if ((sourceCount_ != 0 || !sfvPaths_.empty()) && !verdict_.stopped())
+        const bool journal = IsFile(currentDestination_ + kJournalName);
+        if ((sourceCount_ != 0 || !sfvPaths_.empty() || journal) && !verdict_.stopped())
             CloseGroup(nullptr);
     }
 
@@ -110,9 +114,12 @@ private:
         if (nextDirectory)
             CreateDestination(*nextDirectory);
         keptBeside_.clear();
+        notes_.clear();
         Failure failure = Deliver();
         const std::string name = groupName_.empty() ? std::string("Selection") : groupName_;
         std::string text = name + ": " + (failure.ok() ? std::string("unpacked") : failure.detail);
+        for (const std::string& note : notes_)
+            text += "; " + note;
         for (size_t i = 0; i < keptBeside_.size(); ++i)
             text += (i == 0 ? "; beside files of the same name: " : ", ") + keptBeside_[i];
         progress_.Text(Shortened(text));
@@ -122,6 +129,7 @@ private:
         sfvPaths_.clear();
         context_.sfvPresent = false;
         groupName_.clear();
+        groupSource_ = sourceDirectory_;
     }
 
     // Verifies and unpacks the gathered group; the SFV files go only with a group that was
@@ -132,9 +140,11 @@ private:
     {
         if (progress_.stopped())
             return {Outcome::Stopped, "stopped, nothing unpacked"};
-        Journal journal(currentDestination_);
+        Journal journal(currentDestination_, groupSource_);
+        context_.notes = &notes_;
         if (journal.Load() == Journal::LoadResult::Unusable)
-            progress_.Text(journal.path() + " is no journal this version can read; it is not used");
+            context_.Note("the journal of an earlier run was not used, it is kept as " + OwnName(journal.unusablePath()));
+        journal.ReportTo(&progress_);
         context_.journal = &journal;
         context_.keptBeside = &keptBeside_;
         Failure failure = VerifyGroup(journal);
@@ -145,6 +155,7 @@ private:
         if (failure.ok())
             journal.Remove();
         context_.journal = nullptr;
+        context_.notes = nullptr;
         return failure;
     }
 
@@ -185,11 +196,13 @@ private:
     std::string destinationDirectory_;
     std::string sourceDirectory_;
     std::string currentDestination_;
+    std::string groupSource_;  // the folder of the group's files
     std::string groupName_;
     FileList sources_;
     unsigned sourceCount_ = 0;
     std::vector<std::string> sfvPaths_;
     std::vector<std::string> keptBeside_;  // outputs that came out under a numbered name
+    std::vector<std::string> notes_;       // what else the group's text says
     JobProgress& progress_;
     Verdict verdict_;
 };

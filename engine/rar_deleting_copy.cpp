@@ -30,20 +30,46 @@ std::string LocalName(std::string name)
     return WindowsName(name);
 }
 
-// True when the first `bytes` of `path` have the CRC-32 `crc`.
-bool PrefixMatches(const std::string& path, uint64_t bytes, uint32_t crc, std::vector<unsigned char>& buffer)
+// True when the first `bytes` of `path` have the CRC-32 `crc`. The host is called for every
+// 512 KiB read; a stop ends the reading with false.
+bool PrefixMatches(JobProgress& progress, const std::string& path, uint64_t bytes, uint32_t crc,
+                   std::vector<unsigned char>& buffer)
 {
+    const uint64_t kCallEvery = 512 << 10;
     FileReader file(path);
     uint32_t value = 0;
     for (uint64_t offset = 0; offset < bytes;) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bytes - offset, buffer.size()));
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>({bytes - offset, buffer.size(), kCallEvery}));
         size_t got = 0;
         if (!file.ReadAt(offset, buffer.data(), chunk, got) || got != chunk)
             return false;
         value = Crc32Update(value, buffer.data(), chunk);
         offset += chunk;
+        progress.Text(path);
+        if (progress.stopped())
+            return false;
     }
     return value == crc;
+}
+
+// True when `path` is one of `files`.
+bool IsAmong(const std::string& path, const std::vector<JournalFile>& files)
+{
+    for (const JournalFile& file : files)
+        if (FileIdentity(file.path) == FileIdentity(path))
+            return true;
+    return false;
+}
+
+// True when `path` starts as the volumes of RAR 1.5 to 4 do.
+bool IsOlderRar(const std::string& path)
+{
+    const unsigned char kSignature[] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
+    unsigned char start[sizeof kSignature];
+    size_t got = 0;
+    FileReader file(path);
+    return file.ReadAt(0, start, sizeof start, got) && got == sizeof start &&
+           std::equal(start, start + sizeof start, kSignature);
 }
 
 class DeletingCopy {
@@ -71,9 +97,7 @@ public:
         std::vector<std::string> all;
         for (const JournalFile& volume : state_.volumes)
             all.push_back(volume.path);
-        const std::vector<JournalFile> outputs = state_.outputs;
-        journal_.EndSet();
-        return ConsumeSources(context_, all, outputs);
+        return ConsumeSources(context_, all, state_.outputs, [](Journal& next) { next.EndSet(); });
     }
 
 private:
@@ -89,14 +113,26 @@ private:
         }
         const size_t slash = name.rfind('\\');
         ensureDirectory(destination_, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
+        // An entry that came out before a run ended while it was deleting the volume after it:
+        // what is left of it in the volumes goes with them.
+        if (file.startsBefore && IsAmong(target, state_.outputs))
+            return Failure();
         OutputFile out(target);
         if (file.startsBefore) {
-            if (FileIdentity(state_.entry) != FileIdentity(target) ||
-                !PrefixMatches(out.temporary(), state_.entryBytes, state_.entryCrc, buffer_) ||
+            const Failure stale = {Outcome::CannotRead,
+                                   out.temporary() + " does not hold what the journal says; everything was kept"};
+            if (FileIdentity(state_.entry) != FileIdentity(target))
+                return stale;
+            // A run that ended right after the entry came out, before the journal said so, left
+            // it whole under its name.
+            if (GetFileAttributesW(PlatformPath(out.temporary()).c_str()) == INVALID_FILE_ATTRIBUTES &&
+                HoldsContent(context_, target, file.size, file.parts.back().crc))
+                return Landed({target, file.size, file.parts.back().crc});
+            if (!PrefixMatches(*context_.progress, out.temporary(), state_.entryBytes, state_.entryCrc, buffer_) ||
                 !out.Resume(state_.entryBytes, state_.entryCrc))
-                return {Outcome::CannotRead,
-                        out.temporary() + " does not hold what the journal says; everything was kept"};
-        } else if (!out.Create(file.attributes ? file.attributes : FILE_ATTRIBUTE_NORMAL)) {
+                return context_.progress->stopped() ? Failure{Outcome::Stopped, "stopped in " + SetName()} : stale;
+            out.Hold();
+        } else if (!out.Create(file.attributes)) {
             return Ended({Outcome::CannotWrite, "cannot write " + name});
         }
         const size_t firstVolume = file.startsBefore ? 0 : base_ + file.parts.front().volume;
@@ -115,11 +151,23 @@ private:
         if (out.written() != file.size ||
             !context_.Commit(out, nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
             return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
-        landed_.push_back({out.landed(), file.size, out.crc()});
-        state_.outputs.push_back(landed_.back());
-        state_.entry.clear();
-        state_.entryBytes = 0;
-        state_.entryCrc = 0;
+        return Landed({out.landed(), file.size, out.crc()});
+    }
+
+    // An entry came out whole. One that holds data of deleted volumes is named in the journal as
+    // the entry being written: the journal says at once that it came out, since a run that ends
+    // before it says so could continue it from nothing.
+    Failure Landed(const JournalFile& output)
+    {
+        SetUnderDeletion next = state_;
+        next.outputs.push_back(output);
+        next.entry.clear();
+        next.entryBytes = 0;
+        next.entryCrc = 0;
+        landed_.push_back(output);
+        if (!state_.entry.empty() && !journal_.Record([&](Journal& journal) { journal.SetProgress(next); }))
+            return Ended({Outcome::CannotWrite, "cannot write " + journal_.path()});
+        state_ = next;
         return Failure();
     }
 
@@ -137,14 +185,17 @@ private:
         next.entry = outHoldsThem ? out.target() : std::string();
         next.entryBytes = outHoldsThem ? out.written() : 0;
         next.entryCrc = outHoldsThem ? out.crc() : 0;
-        journal_.SetProgress(next);
-        if (!journal_.Commit())
+        if (!journal_.Record([&](Journal& journal) { journal.SetProgress(next); }))
             return false;
+        // From here on the output holds the only copy of what it took from those volumes.
+        if (outHoldsThem)
+            out.Hold();
         for (size_t i = state_.deleted; i < volume; ++i) {
-            context_.progress->Working(state_.volumes[i].path);
             // A volume that cannot go (held open) stays and loses nothing; should the disk then
             // fill up, the output's write fails and says so.
             DeleteFileW(PlatformPath(state_.volumes[i].path).c_str());
+            // Each deletion is a step of its own for the host, which may stop the run right there.
+            context_.progress->Text(state_.volumes[i].path);
         }
         state_ = next;
         return true;
@@ -217,14 +268,18 @@ Failure UnpackDeletingVolumes(const UnpackContext& context, const std::vector<Jo
     std::vector<std::string> paths;
     for (const JournalFile& volume : volumes)
         paths.push_back(volume.path);
+    const Failure noRoom = {Outcome::NoRoom, "not room enough for " + setName +
+                                                 ": only a stored RAR 5 set can be unpacked while its volumes are "
+                                                 "deleted; the set was kept"};
+    // An older set cannot be continued from its volumes' headers: it needs the room to come out whole.
+    if (IsOlderRar(paths.front()))
+        return noRoom;
     std::vector<Rar5File> files;
     std::string error;
     if (!ReadRar5Layout(paths, files, error))
         return {Outcome::BadData, error + "; the set was kept"};
     if (!IsResumable(files))
-        return {Outcome::NoRoom,
-                "not room enough for " + setName +
-                    ": only a stored set can be unpacked while its volumes are deleted; the set was kept"};
+        return noRoom;
     for (const Rar5File& file : files)
         if (!IsContainedName(LocalName(file.name)))
             return {Outcome::BadData, setName + " holds an unsafe name; the set was kept"};
@@ -257,8 +312,12 @@ Failure ResumeSetUnderDeletion(const UnpackContext& context, const std::string& 
     }
     std::vector<Rar5File> files;
     std::string error;
-    if (left.empty() || !ReadRar5Layout(left, files, error) || !IsResumable(files) ||
-        files.front().startsBefore == state.entry.empty())
+    if (left.empty() || !ReadRar5Layout(left, files, error) || !IsResumable(files))
+        return stale;
+    // The volumes left start with the rest of the entry being written, or with one that came out.
+    const Rar5File& first = files.front();
+    const bool continued = first.startsBefore && !IsAmong(destination + LocalName(first.name), state.outputs);
+    if (continued == state.entry.empty())
         return stale;
     for (const Rar5File& file : files)
         if (!IsContainedName(LocalName(file.name)))

@@ -154,7 +154,7 @@ Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, Journal& jo
         if (progress.stopped())
             return {Outcome::Stopped, "stopped while verifying " + name};
         if (read && actual == expected)
-            journal.AddVerified({path, 0, actual});
+            journal.AddVerified({path, FileSize(path), actual});
         else if (failure.ok())
             failure = !contained ? Failure{Outcome::BadData, sfvName + " names a file outside its folder"}
                       : read                 ? Failure{Outcome::BadData, "CRC mismatch in " + name}

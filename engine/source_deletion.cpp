@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/files.h"
+#include "base/handles.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "engine/release_names.h"
@@ -13,10 +14,46 @@ bool SourcesMayBeDeleted(const UnpackContext& context)
            (context.sfvPresent || !context.settings.keepSrcNoSfv);
 }
 
-Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
-                       const std::vector<JournalFile>& outputs)
+namespace {
+
+uint64_t Count(DWORD high, DWORD low)
 {
-    if (sources.empty())
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+// The facts the file system keeps of the file at `path`: its size, write time and index.
+bool IndexProof(const std::string& path, FileProof& proof)
+{
+    const FileHandle file(CreateFileW(PlatformPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info))
+        return false;
+    proof.size = Count(info.nFileSizeHigh, info.nFileSizeLow);
+    proof.hasIndex = true;
+    proof.writeTime = Count(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    proof.volume = info.dwVolumeSerialNumber;
+    proof.index = Count(info.nFileIndexHigh, info.nFileIndexLow);
+    return true;
+}
+
+// What proves the file at `path` later: its size and the CRC-32 this job found for it, and its
+// size, write time and index in any case. Nothing for a file that is gone (a deleted volume).
+FileProof ProofFor(const Journal& journal, const std::string& path)
+{
+    FileProof proof;
+    if (IndexProof(path, proof))
+        proof.hasCrc = journal.KnownCrc(path, proof.size, proof.crc);
+    return proof;
+}
+
+}  // namespace
+
+Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
+                       const std::vector<JournalFile>& outputs, const std::function<void(Journal&)>& alsoRecord)
+{
+    if (sources.empty() && !alsoRecord)
         return Failure();
     const std::string kept = sources.size() == 1 ? OwnName(sources.front()) + " was kept" : "the sources were kept";
     // An output that another one replaced since it came out (two names that are one file) no
@@ -24,17 +61,43 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
     for (const JournalFile& output : outputs)
         if (FileSize(output.path) != output.size)
             return {Outcome::CannotWrite, OwnName(output.path) + " changed after it came out; " + kept};
-    context.journal->AddConsumed(sources, outputs);
-    if (!context.journal->Commit())
-        return {Outcome::CannotWrite, "cannot write " + context.journal->path() + "; " + kept};
+    Journal& journal = *context.journal;
+    std::vector<std::pair<std::string, FileProof>> proven;
+    for (const std::string& source : sources)
+        proven.emplace_back(source, ProofFor(journal, source));
+    const bool recorded = journal.Record([&](Journal& next) {
+        if (alsoRecord)
+            alsoRecord(next);
+        next.AddConsumed(proven, outputs);
+    });
+    if (!recorded)
+        return {Outcome::CannotWrite, "cannot write " + journal.path() + "; " + kept};
     for (const std::string& source : sources) {
-        // Deleting a large file takes a while on some file systems: the host stays called.
-        context.progress->Working(source);
         // A file that stays is only clutter: the journal says it was consumed, and the next run
-        // deletes it once it finds its outputs whole.
+        // deletes it once it finds it is the same file and its outputs whole.
         DeleteFileW(PlatformPath(source).c_str());
+        // Each deletion is a step of its own for the host, which may stop the run right there.
+        context.progress->Text(source);
     }
     return Failure();
+}
+
+bool HoldsContent(const UnpackContext& context, const std::string& path, uint64_t size, uint32_t crc)
+{
+    uint32_t found = 0;
+    return FileSize(path) == size && FileCrc32(path, found, [&] {
+               context.progress->Text(path);
+               return !context.progress->stopped();
+           }) && found == crc;
+}
+
+bool IsProvenFile(const UnpackContext& context, const std::string& path, const FileProof& proof)
+{
+    if (proof.hasCrc)
+        return HoldsContent(context, path, proof.size, proof.crc);
+    FileProof now;
+    return proof.hasIndex && IndexProof(path, now) && now.size == proof.size && now.writeTime == proof.writeTime &&
+           now.volume == proof.volume && now.index == proof.index;
 }
 
 uint64_t FreeSpace(const std::string& directory)

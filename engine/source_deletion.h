@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,21 @@
 bool SourcesMayBeDeleted(const UnpackContext& context);
 
 // Consumes `sources`, whose data lives on in `outputs` (which are on the disk already): the
-// group's journal records it first, then they are deleted. A failure, deleting nothing, when
+// group's journal records it first, with what proves each source, then they are deleted.
+// `alsoRecord` is a change of the journal committed with it. A failure, deleting nothing, when
 // an output is no longer there with its size or the journal cannot be written.
 Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
-                       const std::vector<JournalFile>& outputs);
+                       const std::vector<JournalFile>& outputs,
+                       const std::function<void(Journal&)>& alsoRecord = nullptr);
+
+// True when the file at `path` is provably the one `proof` speaks of: its size and CRC-32, or
+// its size, write time and index on its file system. Reading it calls the host (a stop ends it
+// with false).
+bool IsProvenFile(const UnpackContext& context, const std::string& path, const FileProof& proof);
+
+// Whether the file at `path` still has `size` bytes with the CRC-32 `crc`, read while the host
+// is called about every 512 KiB; false also when a stop ended the reading.
+bool HoldsContent(const UnpackContext& context, const std::string& path, uint64_t size, uint32_t crc);
 
 // Free bytes for the user on the drive of `directory`; as good as unlimited when unknown.
 uint64_t FreeSpace(const std::string& directory);

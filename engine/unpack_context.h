@@ -36,6 +36,8 @@ struct UnpackContext {
     // The names of outputs that came out beside a file of their own name, for the group's text;
     // null when nobody asks.
     std::vector<std::string>* keptBeside = nullptr;
+    // What else the group's text says of the group; null when nobody asks.
+    std::vector<std::string>* notes = nullptr;
 
     Existing ExistingFor(const std::string& target) const
     {
@@ -44,6 +46,11 @@ struct UnpackContext {
     // Commits an output that came out whole (see OutputFile::Finish). Putting a large file on
     // the disk takes a while: the host is called meanwhile, so that its window stays alive.
     bool Commit(OutputFile& output, const FILETIME* creation, const FILETIME* access, const FILETIME* write) const;
+    void Note(const std::string& text) const
+    {
+        if (notes)
+            notes->push_back(text);
+    }
     // Tells the group's text about an output that landed at `path` instead of its real name,
     // beside a file of that name.
     void Landed(const std::string& path, const std::string& target) const

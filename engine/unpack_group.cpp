@@ -13,6 +13,7 @@
 #include "engine/temp_file_cleanup.h"
 #include "engine/volume_alias.h"
 #include "engine/zip_stage.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace {
@@ -88,15 +89,14 @@ private:
 // read once however many consumed files (the volumes of one set) it came out of.
 class WholeOutputs {
 public:
+    explicit WholeOutputs(const UnpackContext& context) : context_(context) {}
+
     bool Check(const std::vector<JournalFile>& outputs)
     {
         for (const JournalFile& output : outputs) {
             const auto known = known_.emplace(FileIdentity(output.path), false);
-            if (known.second) {
-                uint32_t crc = 0;
-                known.first->second =
-                    FileSize(output.path) == output.size && FileCrc32(output.path, crc) && crc == output.crc;
-            }
+            if (known.second)
+                known.first->second = HoldsContent(context_, output.path, output.size, output.crc);
             if (!known.first->second)
                 return false;
         }
@@ -104,25 +104,44 @@ public:
     }
 
 private:
+    const UnpackContext& context_;
     std::unordered_map<std::wstring, bool> known_;
 };
 
 // A file that an earlier run of this job consumed: gone, or left over because that run died
 // before it was deleted. Either way what came out of it counts as this pass's output, and a
-// leftover goes (when `mayDelete`) once those outputs are found whole. False when the journal
-// knows nothing of it, or its outputs are no longer whole: then it is unpacked as usual.
+// leftover goes (when `mayDelete`) once it is proven to be the file consumed and those outputs
+// are found whole. False when the journal knows nothing of it, or its outputs are no longer
+// whole: then it is unpacked as usual. So is a file at that path that is not the one consumed
+// (a new download of the same name): the claim goes, and the outputs that only it left may be
+// replaced by the new file's (`replaceable`), since they are this job's own.
 bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOutput& output, WholeOutputs& whole,
-                  bool mayDelete)
+                  bool mayDelete, std::unordered_set<std::wstring>& replaceable)
 {
-    if (!context.journal->IsConsumed(path))
+    Journal& journal = *context.journal;
+    if (!journal.IsConsumed(path))
         return false;
-    const std::vector<JournalFile> outputs = context.journal->OutputsOf(path);
+    const std::vector<JournalFile> outputs = journal.OutputsOf(path);
     if (!IsGone(path)) {
+        const FileProof* proof = journal.ProofOf(path);
+        if (!proof)
+            return false;
+        if (!IsProvenFile(context, path, *proof)) {
+            if (context.progress->stopped())
+                return false;
+            for (const JournalFile& file : journal.DropConsumed(path))
+                if (whole.Check({file}))
+                    replaceable.insert(FileIdentity(file.path));
+            context.Note(OwnName(path) + " is not the file an earlier run took, and was unpacked anew");
+            return false;
+        }
         if (!whole.Check(outputs))
             return false;
         // One that cannot go is only clutter: the next run tries again.
-        if (mayDelete)
+        if (mayDelete) {
             DeleteFileW(PlatformPath(path).c_str());
+            context.progress->Text(path);
+        }
     }
     for (const JournalFile& file : outputs)
         if (GetFileAttributesW(PlatformPath(file.path).c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -156,7 +175,7 @@ namespace {
 class GroupPasses {
 public:
     GroupPasses(const UnpackContext& context, const std::string& destination)
-        : context_(context), destination_(destination), first_(firstLevel_), results_(secondLevel_)
+        : context_(context), destination_(destination), first_(firstLevel_), results_(secondLevel_), whole_(context)
     {
     }
 
@@ -179,10 +198,15 @@ public:
         for (const JournalFile& file : resumed)
             first_.Add(file);
         // What a dead run consumed is no longer selected (the host lists what is there): what
-        // came out of it counts all the same, and what is left of it goes.
+        // came out of it counts all the same, and what is left of it goes as the settings say of
+        // sources, or of the intermediate files in the destination.
+        const std::wstring intermediates = FileIdentity(destination_);
         const std::vector<std::string> consumed = journal.consumed();
-        for (const std::string& path : consumed)
-            TakeConsumed(context_, path, first_, whole_, true);
+        for (const std::string& path : consumed) {
+            const bool intermediate = FileIdentity(path).compare(0, intermediates.size(), intermediates) == 0;
+            const bool mayDelete = SourcesMayBeDeleted(context_) || (intermediate && context_.settings.deleteTemp);
+            TakeConsumed(context_, path, first_, whole_, mayDelete, dropped_);
+        }
         for (size_t i = 0; i < sources.Size(); ++i) {
             if (context_.progress->stopped()) {
                 pass.Add({Outcome::Stopped, "stopped"});
@@ -211,7 +235,7 @@ public:
                 break;
             }
             const ReleaseName name = ClassifyName(path);
-            if (TakeConsumed(second, path, results_, whole_, mayDelete)) {
+            if (TakeConsumed(second, path, results_, whole_, mayDelete, second.replaceable)) {
                 intermediates_.Append(path);
             } else if (IsOpened(name) && !IsGone(path)) {
                 std::vector<JournalFile> landed;
@@ -239,18 +263,20 @@ private:
     Failure Source(const std::string& source)
     {
         const ReleaseName name = ClassifyName(source);
-        if (TakeConsumed(context_, source, first_, whole_, SourcesMayBeDeleted(context_)) || !IsOpened(name) ||
-            (name.kind == NameKind::LaterVolume && IsGone(source)))
+        if (TakeConsumed(context_, source, first_, whole_, SourcesMayBeDeleted(context_), dropped_) ||
+            !IsOpened(name) || (name.kind == NameKind::LaterVolume && IsGone(source)))
             return Failure();
+        UnpackContext context = context_;
+        context.replaceable = dropped_;
         std::vector<JournalFile> landed;
         FileList read;
-        const Failure extracted = Extract(context_, name, source, destination_, landed, read);
+        const Failure extracted = Extract(context, name, source, destination_, landed, read);
         for (const JournalFile& file : landed)
             first_.Add(file);
         // A ZIP source goes only when every entry came out; the RAR stage consumes the volumes
         // of a set itself.
-        if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context_))
-            return ConsumeSources(context_, {source}, landed);
+        if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context))
+            return ConsumeSources(context, {source}, landed);
         return extracted;
     }
 
@@ -262,6 +288,8 @@ private:
     PassOutput first_;
     PassOutput results_;
     WholeOutputs whole_;
+    // What earlier runs left of consumed files that were not the files at their paths now.
+    std::unordered_set<std::wstring> dropped_;
 };
 
 }  // namespace

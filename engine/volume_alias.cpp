@@ -40,6 +40,20 @@ bool IsLeftoverLink(const std::string& path)
     return PrefixedVolumeName(own) == path && SameFile(path, own);
 }
 
+// A first volume that a dead run renamed, named by `source` under either name: its temporary
+// name and its own.
+bool RenamedVolume(const Journal& journal, const std::string& source, std::string& prefixed, std::string& own)
+{
+    prefixed = source;
+    own = journal.RenamedFrom(prefixed);
+    if (own.empty()) {
+        prefixed = PrefixedVolumeName(source);
+        own = journal.RenamedFrom(prefixed);
+    }
+    return !own.empty() && ClassifyName(own).kind == NameKind::FirstVolume &&
+           FileIdentity(PrefixedVolumeName(own)) == FileIdentity(prefixed);
+}
+
 }  // namespace
 
 void VolumeAlias::Make(const UnpackContext& context)
@@ -56,8 +70,8 @@ void VolumeAlias::Make(const UnpackContext& context)
         onDisk_ = prefixed;
         return;
     }
-    context.journal->AddRenamed(prefixed, own_);
-    if (context.journal->Commit() && MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
+    if (context.journal->Record([&](Journal& next) { next.AddRenamed(prefixed, own_); }) &&
+        MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
         onDisk_ = prefixed;
 }
 
@@ -75,20 +89,21 @@ void VolumeAlias::Undo()
 
 FileList RestoreAliases(const UnpackContext& context, const FileList& sources)
 {
-    // A volume that cannot be renamed back is missing under its own name, and the group fails
-    // as it does for any missing volume, keeping everything.
-    for (const auto& renamed : context.journal->renamed())
-        if (Exists(renamed.first) && !Exists(renamed.second))
-            MoveFileW(PlatformPath(renamed.first).c_str(), PlatformPath(renamed.second).c_str());
+    // Only a first volume of the selection (named by either name) gets its own name back,
+    // whatever else a journal says. One that cannot be renamed back is missing under
+    // its own name, and the group fails as it does for any missing volume, keeping everything.
     FileList restored;
+    std::string prefixed, own;
     for (const std::string& source : sources) {
-        const std::string own = context.journal->RenamedFrom(source);
-        if (!own.empty())
+        if (RenamedVolume(*context.journal, source, prefixed, own)) {
+            if (Exists(prefixed) && !Exists(own))
+                MoveFileW(PlatformPath(prefixed).c_str(), PlatformPath(own).c_str());
             restored.Append(own);
-        else if (IsLeftoverLink(source))
+        } else if (IsLeftoverLink(source)) {
             DeleteFileW(PlatformPath(source).c_str());  // a link that stays is clutter, not data
-        else
+        } else {
             restored.Append(source);
+        }
     }
     return restored;
 }

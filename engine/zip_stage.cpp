@@ -43,7 +43,10 @@ class Landing {
 public:
     Landing(const UnpackContext& context, const std::string& destination, std::vector<JournalFile>& landed)
         : context_(context), destination_(destination), landed_(landed),
-          batch_([this] { context_.progress->Working(destination_); })
+          batch_([this] {
+              context_.progress->Working(destination_);
+              return !context_.progress->stopped();
+          })
     {
     }
     // Commits what waits: an archive's files are all on the disk before it may go.
@@ -90,6 +93,7 @@ public:
         return failure_;
     }
 
+    const std::string& destination() const { return destination_; }
     // Whether an entry of the archive landed under `name`.
     bool Landed(const std::string& name) const { return landedNames_.count(FileIdentity(destination_ + name)) != 0; }
 
@@ -158,7 +162,8 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
         return Failure();
     }
     if (status == ZipStatus::Ok) {
-        progress.Item(archiveDirectory + item.name, item.uncompressedSize);
+        // Named before it is written, so that the host shows each entry and a stop is heard for it.
+        progress.Text(archiveDirectory + item.name);
         if (progress.stopped())
             return {Outcome::Stopped, "stopped in " + archiveName};
     }
@@ -175,6 +180,11 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
         reported = due;
         return !progress.stopped();
     };
+    // Windows takes no longer path: the entry cannot come out, and the archive stays.
+    const size_t kLongestPath = 32767;
+    if (status == ZipStatus::Ok && PlatformPath(landing.destination() + item.name).size() >= kLongestPath)
+        return {Outcome::CannotWrite,
+                "cannot write an entry of " + archiveName + ": its name is longer than Windows allows"};
     bool intact = false;
     ZipPlacement placement = landing.PlacementFor(item.name);
     // The entry would be written under a name that another entry of the archive landed as.

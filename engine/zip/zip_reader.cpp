@@ -511,9 +511,16 @@ ZipStatus ReadRecord(ZipReader& reader, int32_t index, EntryRecord& record)
     item.name = name;
     item.attributes = WindowsAttributes(info.version, info.external_fa);
     // Some writers store a directory with no attributes at all: its name still ends with a
-    // separator.
-    if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
+    // separator. An entry with data is a file whatever its attributes say (an odd writer set the
+    // directory bit), so that its data is never dropped; one whose name says it is a directory
+    // cannot come out as a file, and the archive counts as damaged.
+    const bool folderName = !name.empty() && (name.back() == '/' || name.back() == '\\');
+    if (folderName && info.uncompressed_size > 0)
+        return ZipStatus::CorruptEntry;
+    if (folderName)
         item.attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    else if (info.uncompressed_size > 0)
+        item.attributes &= ~static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY);
     item.compressedSize = info.compressed_size;
     item.uncompressedSize = info.uncompressed_size;
     item.crc = static_cast<uint32_t>(info.crc);
@@ -549,8 +556,9 @@ ZipStatus FindRecord(ZipReader& reader, int32_t index, const EntryRecord*& recor
 }
 
 // True when `path` already holds exactly the entry's data: a run that died after the entry came
-// out left it under its real name, which only a complete file carries.
-bool HoldsEntry(const std::string& path, const EntryRecord& record)
+// out left it under its real name, which only a complete file carries. `onBlock` is called with
+// no bytes for each block read, so that the host stays called and a stop ends the reading.
+bool HoldsEntry(const std::string& path, const EntryRecord& record, const std::function<bool(uint64_t)>& onBlock)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(PlatformPath(path).c_str(), GetFileExInfoStandard, &data) ||
@@ -558,7 +566,7 @@ bool HoldsEntry(const std::string& path, const EntryRecord& record)
         ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != record.item.uncompressedSize)
         return false;
     uint32_t crc = 0;
-    return FileCrc32(path, crc) && crc == record.crc;
+    return FileCrc32(path, crc, [&] { return !onBlock || onBlock(0); }) && crc == record.crc;
 }
 
 // True when a file of the name of `path` may stand there: it stood there when the archive first
@@ -615,7 +623,7 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
 {
     placement.landed = outputPath;
     placement.queued = false;
-    if (MayExist(reader, outputPath) && HoldsEntry(outputPath, record)) {
+    if (MayExist(reader, outputPath) && HoldsEntry(outputPath, record, onBlock)) {
         intact = true;
         if (onBlock)
             onBlock(record.item.uncompressedSize);
@@ -655,15 +663,19 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     return status;
 }
 
-// Creates every missing directory of `path` below `root`, parents first.
+// Creates every missing directory of `path` below `root`, parents first, one level after
+// another (a name of thousands of levels costs no stack), up to the first level that cannot be
+// made: what goes into it then fails to be written, and says so.
 void CreateLevels(const std::string& root, const std::string& path)
 {
-    const size_t slash = path.find_last_of("\\/");
-    if (slash != std::string::npos && slash != 0)
-        CreateLevels(root, path.substr(0, slash));
-    const std::string full = root + path;
-    if (GetFileAttributesW(PlatformPath(full).c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryW(PlatformPath(full).c_str(), nullptr);
+    for (size_t end = path.find_first_of("\\/");; end = path.find_first_of("\\/", end + 1)) {
+        const std::wstring level = PlatformPath(root + path.substr(0, end));
+        if (end != 0 && GetFileAttributesW(level.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            !CreateDirectoryW(level.c_str(), nullptr))
+            return;
+        if (end == std::string::npos || end + 1 == path.size())
+            return;
+    }
 }
 
 ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact,

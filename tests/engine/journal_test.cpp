@@ -1,5 +1,6 @@
 // The journal is input like any file on disk: what a run committed reads back as it was, and
-// one that is cut, changed, of another format or of other files is never acted on.
+// one that is cut, changed, of another format or that speaks of files outside its group is
+// never acted on.
 #include "engine/journal.h"
 
 #include <windows.h>
@@ -11,81 +12,186 @@
 
 namespace {
 
-// A journal as a run that died while deleting the volumes of a set leaves it.
-Journal Written(const std::string& destination)
+FileProof CrcProof(uint64_t size, uint32_t crc)
 {
-    Journal journal(destination);
-    journal.AddVerified({destination + "a.zip", 0, 0x12345678});
-    journal.AddConsumed({destination + "a.zip"}, {{destination + "a.part1.rar", 10, 0xCAFE}});
-    journal.AddRenamed(destination + "xxxb.rar", destination + "b.rar");
-    SetUnderDeletion set;
-    set.volumes = {{destination + "c.part1.rar", 100, 0}, {destination + "c.part2.rar", 50, 0}};
-    set.deleted = 1;
-    set.entry = destination + "c.mkv";
-    set.entryBytes = 90;
-    set.entryCrc = 0xBEEF;
-    journal.SetProgress(set);
-    EXPECT_TRUE(journal.Commit());
-    return journal;
+    FileProof proof;
+    proof.size = size;
+    proof.hasCrc = true;
+    proof.crc = crc;
+    return proof;
 }
 
-TEST(Journal, WhatWasCommittedReadsBack)
+// The records of a run that died while deleting the volumes of a set, in the destination `out`
+// of the download folder `src`.
+JournalRecords Records(const std::string& out, const std::string& src)
 {
-    TempDir dir;
-    Written(dir / "");
-    Journal journal(dir / "");
+    JournalRecords records;
+    records.verified = {{src + "a.zip", 7, 0x12345678}};
+    records.consumed = {{src + "a.zip", src + "a.zip", CrcProof(7, 0x12345678)}};
+    records.outputs = {{src + "a.zip", {out + "a.part1.rar", 10, 0xCAFE}}};
+    records.renamed = {{src + "xxxb.rar", src + "b.rar"}};
+    SetUnderDeletion& set = records.set;
+    set.volumes = {{out + "c.part1.rar", 100, 0}, {out + "c.part2.rar", 50, 0}};
+    set.deleted = 1;
+    set.entry = out + "c.mkv";
+    set.entryBytes = 90;
+    set.entryCrc = 0xBEEF;
+    set.outputs = {{out + "c.nfo", 3, 0xF00}};
+    return records;
+}
+
+class JournalFiles : public ::testing::Test {
+protected:
+    std::string out() const { return dir_ / "out\\"; }
+    std::string src() const { return dir_ / "src\\"; }
+    std::string path() const { return out() + ".ravelpak-journal"; }
+    void SetUp() override
+    {
+        MakeDirectories(out());
+        MakeDirectories(src());
+    }
+    Journal Fresh() const { return Journal(out(), src()); }
+
+    TempDir dir_;
+};
+
+TEST_F(JournalFiles, WhatWasCommittedReadsBack)
+{
+    WriteFileBytes(path(), WriteJournalText(Records(out(), src())));
+    Journal journal = Fresh();
     ASSERT_EQ(journal.Load(), Journal::LoadResult::Loaded);
-    EXPECT_TRUE(journal.VerifiedAndConsumed(dir / "A.ZIP", 0x12345678));
-    EXPECT_FALSE(journal.VerifiedAndConsumed(dir / "a.zip", 0x12345679));
-    ASSERT_EQ(journal.OutputsOf(dir / "a.zip").size(), 1u);
-    EXPECT_EQ(journal.OutputsOf(dir / "a.zip")[0].crc, 0xCAFEu);
-    EXPECT_EQ(journal.RenamedFrom(dir / "xxxb.rar"), dir / "b.rar");
+    EXPECT_TRUE(journal.VerifiedAndConsumed(src() + "A.ZIP", 0x12345678));
+    EXPECT_FALSE(journal.VerifiedAndConsumed(src() + "a.zip", 0x12345679));
+    ASSERT_NE(journal.ProofOf(src() + "a.zip"), nullptr);
+    EXPECT_EQ(journal.ProofOf(src() + "a.zip")->crc, 0x12345678u);
+    ASSERT_EQ(journal.OutputsOf(src() + "a.zip").size(), 1u);
+    EXPECT_EQ(journal.OutputsOf(src() + "a.zip")[0].crc, 0xCAFEu);
+    EXPECT_EQ(journal.RenamedFrom(src() + "xxxb.rar"), src() + "b.rar");
     // The deleted volume of the set counts as consumed, the one left does not.
-    EXPECT_TRUE(journal.IsConsumed(dir / "c.part1.rar"));
-    EXPECT_FALSE(journal.IsConsumed(dir / "c.part2.rar"));
+    EXPECT_TRUE(journal.IsConsumed(out() + "c.part1.rar"));
+    EXPECT_FALSE(journal.IsConsumed(out() + "c.part2.rar"));
     ASSERT_NE(journal.set(), nullptr);
     EXPECT_EQ(journal.set()->entryBytes, 90u);
     EXPECT_EQ(journal.set()->entryCrc, 0xBEEFu);
+    // Written again, it says the same.
+    ASSERT_TRUE(journal.Record([](Journal&) {}));
+    JournalRecords again;
+    ASSERT_TRUE(ReadJournalText(ReadFileBytes(path()), again));
+    EXPECT_EQ(WriteJournalText(again), WriteJournalText(Records(out(), src())));
 }
 
-TEST(Journal, DamagedCutOrForeignIsNotUsed)
+// Anything but a whole journal of this group is moved aside and nothing of it is used: damaged,
+// cut, foreign, and a valid one that names a file outside the destination and the download
+// folder, or a folder of the wrong kind for its record.
+TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
 {
-    TempDir dir;
-    Written(dir / "");
-    const std::string path = dir / ".ravelpak-journal";
-    const std::string good = ReadFileBytes(path);
+    const std::string good = WriteJournalText(Records(out(), src()));
     std::string changed = good;
     changed[good.size() / 2] ^= 1;
-    std::string otherFormat = good;
-    otherFormat.replace(otherFormat.find(" 1\n"), 3, " 2\n");
-    for (const std::string& text : {good.substr(0, good.size() / 2), good.substr(0, good.size() - 1), changed,
-                                    otherFormat, std::string("not a journal\n"), std::string()}) {
-        WriteFileBytes(path, text);
-        Journal journal(dir / "");
-        EXPECT_EQ(journal.Load(), Journal::LoadResult::Unusable) << text;
-        EXPECT_FALSE(journal.IsConsumed(dir / "a.zip")) << text;
-        EXPECT_EQ(journal.set(), nullptr) << text;
+    std::vector<std::pair<std::string, std::string>> texts = {
+        {"half", good.substr(0, good.size() / 2)},
+        {"last byte cut", good.substr(0, good.size() - 1)},
+        {"changed", changed},
+        {"not a journal", "not a journal\n"},
+        {"empty", ""},
+    };
+    const std::string elsewhere = dir_ / "documents\\thesis.docx";
+    const std::vector<std::pair<std::string, void (*)(JournalRecords&, const std::string&)>> unconfined = {
+        {"consumed elsewhere", [](JournalRecords& r, const std::string& p) { r.consumed[0].path = p; }},
+        {"verified elsewhere", [](JournalRecords& r, const std::string& p) { r.verified[0].path = p; }},
+        {"output elsewhere", [](JournalRecords& r, const std::string& p) { r.outputs[0].second.path = p; }},
+        {"rename elsewhere", [](JournalRecords& r, const std::string& p) { r.renamed[0].second = p; }},
+        {"set entry elsewhere", [](JournalRecords& r, const std::string& p) { r.set.entry = p; }},
+        {"volume elsewhere", [](JournalRecords& r, const std::string& p) { r.set.volumes[1].path = p; }},
+        {"set output elsewhere", [](JournalRecords& r, const std::string& p) { r.set.outputs[0].path = p; }},
+    };
+    for (const auto& change : unconfined) {
+        JournalRecords records = Records(out(), src());
+        change.second(records, elsewhere);
+        texts.emplace_back(change.first, WriteJournalText(records));
     }
+    // Paths that only look as if they lay inside.
+    for (const std::string& sneaky : {out() + "..\\documents\\thesis.docx", out() + "sub\\..\\..\\x",
+                                      "\\\\?\\" + out() + "..\\x", out() + "...\\x", src() + ". \\x"}) {
+        JournalRecords records = Records(out(), src());
+        records.consumed[0].path = sneaky;
+        texts.emplace_back(sneaky, WriteJournalText(records));
+    }
+    // An output in the download folder, a rename in the destination.
+    JournalRecords outputInSource = Records(out(), src());
+    outputInSource.outputs[0].second.path = src() + "a.part1.rar";
+    texts.emplace_back("output in the download folder", WriteJournalText(outputInSource));
+    JournalRecords renameInDestination = Records(out(), src());
+    renameInDestination.renamed[0] = {out() + "xxxb.rar", out() + "b.rar"};
+    texts.emplace_back("rename in the destination", WriteJournalText(renameInDestination));
+
+    for (const auto& text : texts) {
+        WriteFileBytes(path(), text.second);
+        Journal journal = Fresh();
+        EXPECT_EQ(journal.Load(), Journal::LoadResult::Unusable) << text.first;
+        EXPECT_FALSE(journal.IsConsumed(src() + "a.zip")) << text.first;
+        EXPECT_EQ(journal.set(), nullptr) << text.first;
+        EXPECT_TRUE(journal.renamed().empty()) << text.first;
+        EXPECT_FALSE(FileExists(path())) << text.first;
+        EXPECT_EQ(ReadFileBytes(journal.unusablePath()), text.second) << text.first;
+    }
+}
+
+// A journal of the version before is still read: its set resumes, its consumed records prove
+// nothing, so that no file is ever deleted for them.
+TEST_F(JournalFiles, PathOnlyJournalsAreReadAndProveNothing)
+{
+    std::string text = "ravelpak journal 1\n"
+                       "V\t" + src() + "a.zip\t0\t12345678\n"
+                       "C\t" + src() + "a.zip\t" + src() + "a.zip\n"
+                       "O\t" + src() + "a.zip\t" + out() + "a.part1.rar\t10\t0000CAFE\n"
+                       "S\t1\t" + out() + "c.mkv\t90\t0000BEEF\n"
+                       "W\t" + out() + "c.part1.rar\t100\t00000000\n"
+                       "W\t" + out() + "c.part2.rar\t50\t00000000\n";
+    WriteFileBytes(path(), text + "end\t" + CrcHex(text) + "\n");
+    Journal journal = Fresh();
+    ASSERT_EQ(journal.Load(), Journal::LoadResult::Loaded);
+    ASSERT_TRUE(journal.IsConsumed(src() + "a.zip"));
+    const FileProof* proof = journal.ProofOf(src() + "a.zip");
+    ASSERT_NE(proof, nullptr);
+    EXPECT_FALSE(proof->hasCrc || proof->hasIndex);
+    ASSERT_NE(journal.set(), nullptr);
+    EXPECT_EQ(journal.set()->deleted, 1u);
+}
+
+// A change that cannot be put on the disk is not taken: the journal in memory stays what the
+// one on the disk says.
+TEST_F(JournalFiles, FailedCommitChangesNothing)
+{
+    Journal journal = Fresh();
+    ASSERT_TRUE(journal.Record([&](Journal& next) { next.AddConsumed({{src() + "a.zip", FileProof()}}, {}); }));
+    // Its temporary name taken by a folder, the journal cannot be written.
+    MakeDirectories(path() + ".new");
+    EXPECT_FALSE(journal.Record([&](Journal& next) { next.AddConsumed({{src() + "b.zip", FileProof()}}, {}); }));
+    EXPECT_TRUE(journal.IsConsumed(src() + "a.zip"));
+    EXPECT_FALSE(journal.IsConsumed(src() + "b.zip"));
+    Journal read = Fresh();
+    ASSERT_EQ(read.Load(), Journal::LoadResult::Loaded);
+    EXPECT_FALSE(read.IsConsumed(src() + "b.zip"));
 }
 
 // A journal of a set whose volumes are not the ones on the disk (other sizes) continues
 // nothing and deletes nothing.
-TEST(Journal, SetOfOtherVolumesIsKept)
+TEST_F(JournalFiles, SetOfOtherVolumesIsKept)
 {
-    TempDir dir;
-    Written(dir / "");
-    WriteFileBytes(dir / "c.part2.rar", std::string(60, 'x'));
-    WriteFileBytes(dir / "c.mkv.incomplete", std::string(90, 'y'));
-    Journal journal(dir / "");
+    WriteFileBytes(path(), WriteJournalText(Records(out(), src())));
+    WriteFileBytes(out() + "c.part2.rar", std::string(60, 'x'));
+    WriteFileBytes(out() + "c.mkv.incomplete", std::string(90, 'y'));
+    Journal journal = Fresh();
     ASSERT_EQ(journal.Load(), Journal::LoadResult::Loaded);
     JobProgress progress(nullptr);
     UnpackContext context;
     context.progress = &progress;
     context.journal = &journal;
     std::vector<JournalFile> landed;
-    EXPECT_EQ(ResumeSetUnderDeletion(context, dir / "", landed).outcome, Outcome::CannotRead);
-    EXPECT_EQ(ReadFileBytes(dir / "c.part2.rar"), std::string(60, 'x'));
-    EXPECT_EQ(ReadFileBytes(dir / "c.mkv.incomplete"), std::string(90, 'y'));
+    EXPECT_EQ(ResumeSetUnderDeletion(context, out(), landed).outcome, Outcome::CannotRead);
+    EXPECT_EQ(ReadFileBytes(out() + "c.part2.rar"), std::string(60, 'x'));
+    EXPECT_EQ(ReadFileBytes(out() + "c.mkv.incomplete"), std::string(90, 'y'));
     EXPECT_TRUE(landed.empty());
 }
 

@@ -18,13 +18,13 @@ protected:
     Outcome VerifyFile(const std::string& sfvPath)
     {
         JobProgress progress(&host_);
-        journal_ = Journal(dir_ / "");
+        journal_ = Journal(dir_ / "", dir_ / "");
         return VerifySfv(sfvPath, progress, journal_).outcome;
     }
 
     TempDir dir_;
     HostRecorder host_;
-    Journal journal_{dir_ / ""};
+    Journal journal_{dir_ / "", dir_ / ""};
 };
 
 // Names reach no file outside the SFV file's directory, however their line is written, even
@@ -38,7 +38,7 @@ TEST_F(SfvVerification, NamesOutsideTheDirectoryAreMismatchesAndNotRead)
         WriteFileBytes(dir_ / "inner\\x.sfv", name + " CBF43926\r\n");
         EXPECT_EQ(VerifyFile(dir_ / "inner\\x.sfv"), Outcome::BadData) << name;
         // Nothing counts as verified: the journal it writes records no file.
-        ASSERT_TRUE(journal_.Commit());
+        ASSERT_TRUE(journal_.Record([](Journal&) {}));
         EXPECT_EQ(ReadFileBytes(dir_ / ".ravelpak-journal").find("\nV\t"), std::string::npos) << name;
     }
 }

@@ -85,7 +85,7 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
         UnpackContext context;
         context.progress = &progress;
         context.settings.keepOverwritten = keepOverwritten;
-        Journal journal(dir / "");
+        Journal journal(dir / "", dir / "");
         context.journal = &journal;
         EXPECT_TRUE(TempFileCleanup(context, first, second, {}).ok());
         EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "engine/journal_format.h"
 #include "engine/rar5_layout.h"
 #include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
@@ -590,6 +591,190 @@ TEST_F(DownloadRun, SameNamesComeOutBesideEachOther)
     EXPECT_TRUE(Holds(destination() + "NOTES (2).TXT", "upper"));
     EXPECT_NE(output.find("Rel: unpacked; beside files of the same name: "), std::string::npos) << output;
     EXPECT_EQ(ListTree(group()), Names{kNfo});
+}
+
+// A journal that an earlier run left speaks of the files of that run. A new download of the
+// same name is no file it consumed: the first run consumed rel.zip and failed on a volume that
+// was damaged before it was zipped; the user downloads the release again, and the rerun unpacks
+// the new rel.zip, replacing what the old one left, whatever the deletion settings say.
+TEST_F(DownloadRun, ANewDownloadOfTheSameNameIsUnpackedNotTakenForTheOldOne)
+{
+    for (const bool deleting : {true, false}) {
+        SCOPED_TRACE(deleting ? "rerun deleting sources" : "rerun with every deletion off");
+        RemoveTree(src());
+        RemoveTree(out());
+        UseSettings(kRows[0]);
+        Prepare(SixDamagedInZip());
+        ASSERT_EQ(Pack(""), 12);
+        ASSERT_TRUE(FileExists(destination() + ".ravelpak-journal"));
+        if (!deleting) {
+            InstallModuleCopy(dir_ / "plugin", "<DeleteTemp>0</DeleteTemp><Delete-sfv>0</Delete-sfv><Check-CRC>1"
+                                               "</Check-CRC><Delete-src-during>0</Delete-src-during>");
+        }
+        const Release release = Zipped(Six(), "rel.zip", Parts("six", 6));
+        RemoveTree(group());
+        const Files before = Prepare(release);
+        std::string output;
+        EXPECT_EQ(Pack("--trace", &output), 0) << output;
+        EXPECT_EQ(Losses(release, before), Names{});
+        EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
+        EXPECT_NE(output.find("rel.zip is not the file an earlier run took, and was unpacked anew"), std::string::npos)
+            << output;
+        EXPECT_EQ(Holds(group() + "rel.zip", before.at("rel.zip")), !deleting);
+    }
+}
+
+// A journal is a name of the engine's own: an archive entry of that name is an unsafe name,
+// whatever it holds. This one names a document of the user's as consumed (with its true size
+// and CRC), the release's NFO as what it lives on in, and a rename of another file; the rerun
+// finds the group as the first run left it.
+TEST_F(DownloadRun, AJournalInsideADownloadIsAnUnsafeName)
+{
+    UseSettings(kRows[0]);
+    const std::string documents = dir_ / "documents\\";
+    MakeDirectories(documents);
+    const std::string thesis = "the thesis of three years\r\n";
+    WriteFileBytes(documents + "thesis.docx", thesis);
+    WriteFileBytes(documents + "other.txt", "another file\r\n");
+    const std::string nfo = "release notes\r\n";
+    const auto crcOf = [](const std::string& content) {
+        return static_cast<uint32_t>(std::stoul(CrcHex(content), nullptr, 16));
+    };
+    JournalRecords planted;
+    FileProof proof;
+    proof.size = thesis.size();
+    proof.hasCrc = true;
+    proof.crc = crcOf(thesis);
+    planted.consumed = {{documents + "thesis.docx", documents + "thesis.docx", proof}};
+    planted.outputs = {{documents + "thesis.docx", {destination() + kNfo, nfo.size(), crcOf(nfo)}}};
+    planted.renamed = {{documents + "other.txt", documents + "moved.txt"}};
+    Release release = Zipped(Six(), "rel.zip", Parts("six", 6),
+                             {FileEntry(kNfo, nfo, 0), FileEntry(".ravelpak-journal", WriteJournalText(planted), 0)});
+    const Files before = Prepare(release);
+    for (int run = 1; run <= 2; ++run) {
+        std::string output;
+        EXPECT_EQ(Pack("--trace", &output), 12) << output;
+        EXPECT_NE(output.find("Rel: rel.zip holds an unsafe name"), std::string::npos) << output;
+        EXPECT_TRUE(Holds(documents + "thesis.docx", thesis)) << "run " << run;
+        EXPECT_TRUE(Holds(documents + "other.txt", "another file\r\n")) << "run " << run;
+        EXPECT_FALSE(FileExists(documents + "moved.txt")) << "run " << run;
+        EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip"))) << "run " << run;
+        EXPECT_EQ(Losses(release, before), Names{});
+    }
+}
+
+// A journal that names files outside the group's folders is not used, and nothing it says is
+// done: a set record naming RAR volumes elsewhere to be deleted as they are unpacked, a consumed
+// document. It is moved aside, the group's text says so, and the group is unpacked afresh.
+TEST_F(DownloadRun, AJournalThatNamesFilesElsewhereIsSetAside)
+{
+    UseSettings(kRows[0]);
+    const Release release = Six();
+    const Files before = Prepare(release);
+    const std::string elsewhere = dir_ / "elsewhere\\";
+    MakeDirectories(elsewhere);
+    JournalRecords planted;
+    for (const std::string& volume : Parts("six", 6)) {
+        WriteFileBytes(elsewhere + volume, release.volumes.at(volume));
+        planted.set.volumes.push_back({elsewhere + volume, release.volumes.at(volume).size(), 0});
+    }
+    planted.set.deleted = 1;
+    planted.consumed = {{elsewhere + "six.part1.rar", elsewhere + "six.part1.rar", FileProof()}};
+    MakeDirectories(destination());
+    const std::string text = WriteJournalText(planted);
+    WriteFileBytes(destination() + ".ravelpak-journal", text);
+    std::string output;
+    EXPECT_EQ(Pack("--trace", &output), 0) << output;
+    EXPECT_NE(output.find("Rel: unpacked; the journal of an earlier run was not used, it is kept as "
+                          ".ravelpak-journal.unusable"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
+    EXPECT_TRUE(Holds(destination() + ".ravelpak-journal.unusable", text));
+    for (const std::string& volume : Parts("six", 6))
+        EXPECT_TRUE(Holds(elsewhere + volume, release.volumes.at(volume))) << volume;
+    EXPECT_EQ(Losses(release, before), Names{});
+}
+
+// Entries that odd writers make: data whose attributes carry the directory bit comes out as the
+// file it is; a name of 20,000 folder levels, which no file system takes, fails its entry with a
+// clear text and keeps the archive, and the host lives on to unpack the next group.
+TEST_F(DownloadRun, OddEntriesAreToldNeverDropped)
+{
+    UseSettings(kRows[0]);
+    ZipEntry flagged = FileEntry("notes.txt", "a file marked as a directory\r\n", 0);
+    flagged.externalAttributes = 0x10;
+    const Release withFlag = Zipped(Six(), "rel.zip", Parts("six", 6), {flagged});
+    Files before = Prepare(withFlag);
+    std::string output;
+    EXPECT_EQ(Pack("--trace", &output), 0) << output;
+    EXPECT_TRUE(Holds(destination() + "notes.txt", "a file marked as a directory\r\n"));
+    EXPECT_EQ(Losses(withFlag, before), Names{});
+
+    RemoveTree(src());
+    RemoveTree(out());
+    std::string deep;
+    for (int level = 0; level < 20000; ++level)
+        deep += "d/";
+    const Release withDeepName = Zipped(Six(), "rel.zip", Parts("six", 6), {FileEntry(deep + "x.txt", "deep", 0)});
+    before = Prepare(withDeepName);
+    EXPECT_EQ(Pack("--trace", &output), 19) << output.substr(0, 2000);
+    EXPECT_NE(output.find("Rel: cannot write an entry of rel.zip: its name is longer than Windows allows"),
+              std::string::npos)
+        << output.substr(0, 2000);
+    EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip")));
+    EXPECT_TRUE(Holds(out() + "Zed\\zed.txt", kNext));
+    EXPECT_EQ(Losses(withDeepName, before), Names{});
+}
+
+// The reads that check files a run finds in its way call the host for every 512 KiB they read,
+// so that its window stays alive and a stop is heard: the same-content check of a film that
+// stands in the destination already, and on a rerun the checks that a consumed file is the one
+// consumed and that what came out of it is whole.
+TEST_F(DownloadRun, LongReadsCallTheHostForEvery512KiB)
+{
+    UseSettings(kRows[0]);
+    const auto calls = [](const std::string& trace, const std::string& path) {
+        long count = 0;
+        for (const std::string& line : Lines(trace))
+            count += line == "cb 0 " + path;
+        return count;
+    };
+    const long kBlock = 512 << 10;
+    Release release = Big();
+    Prepare(release);
+    MakeDirectories(destination());
+    WriteFileBytes(destination() + "big.mkv", release.sets[0].content);
+    std::string trace;
+    EXPECT_EQ(Pack("--trace", &trace), 0) << trace.substr(0, 2000);
+    EXPECT_GE(calls(trace, destination() + "big.mkv"), static_cast<long>(release.sets[0].content.size()) / kBlock);
+
+    // A journal as a run leaves it that died after it consumed rel.zip, before deleting it.
+    RemoveTree(src());
+    RemoveTree(out());
+    release = Zipped(Big(), "rel.zip", OldNames("big"));
+    const Files before = Prepare(release);
+    MakeDirectories(destination());
+    JournalRecords journal;
+    FileProof proof;
+    proof.size = before.at("rel.zip").size();
+    proof.hasCrc = true;
+    proof.crc = static_cast<uint32_t>(std::stoul(CrcHex(before.at("rel.zip")), nullptr, 16));
+    journal.consumed = {{group() + "rel.zip", group() + "rel.zip", proof}};
+    for (const std::string& volume : OldNames("big")) {
+        const std::string& content = release.volumes.at(volume);
+        WriteFileBytes(destination() + volume, content);
+        journal.outputs.push_back({group() + "rel.zip", {destination() + volume, content.size(),
+                                   static_cast<uint32_t>(std::stoul(CrcHex(content), nullptr, 16))}});
+    }
+    WriteFileBytes(destination() + ".ravelpak-journal", WriteJournalText(journal));
+    EXPECT_EQ(Pack("--trace", &trace), 0) << trace.substr(0, 2000);
+    EXPECT_TRUE(Holds(destination() + "big.mkv", release.sets[0].content));
+    EXPECT_FALSE(FileExists(group() + "rel.zip"));
+    EXPECT_GE(calls(trace, group() + "rel.zip"), static_cast<long>(proof.size) / kBlock);
+    for (const std::string& volume : OldNames("big"))
+        EXPECT_GE(calls(trace, destination() + volume), static_cast<long>(release.volumes.at(volume).size()) / kBlock)
+            << volume;
 }
 
 class FaultSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
