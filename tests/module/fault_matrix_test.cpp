@@ -626,8 +626,8 @@ TEST_F(DownloadRun, ANewDownloadOfTheSameNameIsUnpackedNotTakenForTheOldOne)
 
 // A journal is a name of the engine's own: an archive entry of that name is an unsafe name,
 // whatever it holds. This one names a document of the user's as consumed (with its true size
-// and CRC), the release's NFO as what it lives on in, and a rename of another file; the rerun
-// finds the group as the first run left it.
+// and CRC), the release's NFO as what it lives on in, and a rename of another file, and the
+// archive is broken behind it, so that the group fails and the rerun finds it as it was.
 TEST_F(DownloadRun, AJournalInsideADownloadIsAnUnsafeName)
 {
     UseSettings(kRows[0]);
@@ -648,8 +648,11 @@ TEST_F(DownloadRun, AJournalInsideADownloadIsAnUnsafeName)
     planted.consumed = {{documents + "thesis.docx", documents + "thesis.docx", proof}};
     planted.outputs = {{documents + "thesis.docx", {destination() + kNfo, nfo.size(), crcOf(nfo)}}};
     planted.renamed = {{documents + "other.txt", documents + "moved.txt"}};
-    Release release = Zipped(Six(), "rel.zip", Parts("six", 6),
-                             {FileEntry(kNfo, nfo, 0), FileEntry(".ravelpak-journal", WriteJournalText(planted), 0)});
+    ZipEntry broken = FileEntry("broken.txt", "of a method no reader knows", 0);
+    broken.method = 99;
+    Release release =
+        Zipped(Six(), "rel.zip", Parts("six", 6),
+               {FileEntry(kNfo, nfo, 0), FileEntry(".ravelpak-journal", WriteJournalText(planted), 0), broken});
     const Files before = Prepare(release);
     for (int run = 1; run <= 2; ++run) {
         std::string output;
