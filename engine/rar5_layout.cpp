@@ -1,11 +1,8 @@
 #include "engine/rar5_layout.h"
 
 #include <cstring>
-#include <memory>
 
 #include "base/crc32.h"
-#include "base/files.h"
-#include "base/text.h"
 
 namespace {
 
@@ -71,6 +68,12 @@ private:
     const unsigned char* end_;
 };
 
+// Unsigned 32-bit seconds since 1970-01-01 UTC as a FILETIME count.
+uint64_t FileTimeOfUnixSeconds(uint64_t seconds)
+{
+    return seconds * 10000000ULL + 116444736000000000ULL;
+}
+
 // The extra area of a file header: its encryption record and its precise time.
 void ReadFileExtra(Fields extra, Rar5File& file)
 {
@@ -85,10 +88,7 @@ void ReadFileExtra(Fields extra, Rar5File& file)
         if (type == kExtraTime && record.Vint(flags) && (flags & 0x02)) {
             const bool unixFormat = (flags & 0x01) != 0;
             if (record.Fixed(value, unixFormat ? 4 : 8)) {
-                if (unixFormat)
-                    value = value * 10000000ULL + 116444736000000000ULL;
-                file.writeTime.dwLowDateTime = static_cast<DWORD>(value);
-                file.writeTime.dwHighDateTime = static_cast<DWORD>(value >> 32);
+                file.writeTime = unixFormat ? FileTimeOfUnixSeconds(value) : value;
                 file.hasTime = true;
             }
         }
@@ -104,9 +104,7 @@ bool ReadFileHeader(Fields& header, uint64_t extraSize, Rar5File& file, uint32_t
     if ((fileFlags & kUnixTime) && !header.Fixed(value, 4))
         return false;
     if (fileFlags & kUnixTime) {
-        const uint64_t time = value * 10000000ULL + 116444736000000000ULL;
-        file.writeTime.dwLowDateTime = static_cast<DWORD>(time);
-        file.writeTime.dwHighDateTime = static_cast<DWORD>(time >> 32);
+        file.writeTime = FileTimeOfUnixSeconds(value);
         file.hasTime = true;
     }
     hasCrc = (fileFlags & kCrcPresent) != 0;
@@ -138,7 +136,7 @@ struct Block {
     Fields fields() const { return Fields(bytes.data() + fieldsAt, bytes.size() - fieldsAt); }
 };
 
-bool ReadBlock(FileReader& volume, uint64_t offset, Block& block)
+bool ReadBlock(ByteSource& volume, uint64_t offset, Block& block)
 {
     unsigned char head[16];  // the CRC and the size field: 7 bytes at most are read
     size_t got = 0;
@@ -206,19 +204,18 @@ bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files,
 
 // Reads one volume's headers; `files` gets the files that start in it and the parts of those
 // that go on into it.
-bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& files, bool& continuing,
+bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& files, bool& continuing,
                 std::string& error)
 {
-    const std::string name = path.substr(path.find_last_of("\\/") + 1);
-    FileReader volume(path);
+    const std::string& name = source.name;
+    ByteSource& volume = *source.bytes;
     unsigned char start[sizeof kSignature];
     size_t got = 0;
-    if (!volume.open()) {
+    if (!volume.ReadAt(0, start, sizeof start, got)) {
         error = "cannot read " + name;
         return false;
     }
-    if (!volume.ReadAt(0, start, sizeof start, got) || got != sizeof start ||
-        std::memcmp(start, kSignature, sizeof start) != 0) {
+    if (got != sizeof start || std::memcmp(start, kSignature, sizeof start) != 0) {
         error = name + " is no RAR 5 volume";
         return false;
     }
@@ -244,7 +241,7 @@ bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& fi
 
 }  // namespace
 
-bool ReadRar5Layout(const std::vector<std::string>& volumes, std::vector<Rar5File>& files, std::string& error)
+bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error)
 {
     files.clear();
     bool continuing = false;
@@ -266,9 +263,8 @@ bool IsResumable(const std::vector<Rar5File>& files)
     return !files.empty();
 }
 
-bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
+bool Rar5VolumeNumber(ByteSource& volume, uint64_t& number)
 {
-    FileReader volume(path);
     unsigned char start[sizeof kSignature];
     size_t got = 0;
     Block block;

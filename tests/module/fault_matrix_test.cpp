@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "engine/rar5_layout.h"
+#include "engine/rar5_files.h"
 #include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
