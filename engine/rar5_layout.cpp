@@ -136,7 +136,9 @@ struct Block {
     Fields fields() const { return Fields(bytes.data() + fieldsAt, bytes.size() - fieldsAt); }
 };
 
-bool ReadBlock(ByteSource& volume, uint64_t offset, Block& block)
+// The block at `offset` of a volume of `volumeSize` bytes; false when it is damaged or reaches
+// past the end. Its data area starts inside the volume; whether it ends there is the caller's.
+bool ReadBlock(ByteSource& volume, uint64_t volumeSize, uint64_t offset, Block& block)
 {
     unsigned char head[16];  // the CRC and the size field: 7 bytes at most are read
     size_t got = 0;
@@ -148,6 +150,8 @@ bool ReadBlock(ByteSource& volume, uint64_t offset, Block& block)
         return false;
     const size_t sizeLength = static_cast<size_t>(sizeField.at() - (head + 4));
     const size_t whole = 4 + sizeLength + static_cast<size_t>(headerSize);
+    if (offset > volumeSize || whole > volumeSize - offset)
+        return false;
     block.bytes.resize(whole);
     uint64_t storedCrc = 0;
     if (!volume.ReadAt(offset, block.bytes.data(), whole, got) || got != whole ||
@@ -221,11 +225,13 @@ bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& f
     }
     const uint64_t volumeSize = volume.Size();
     Block block;
+    // Each block starts where the data of the one before ends, inside the volume: the offsets
+    // only grow, and none wraps around (a data size is any 64-bit number the volume says).
     for (uint64_t offset = sizeof kSignature;; offset = block.dataOffset + block.dataSize) {
         bool damaged = false;
-        if (!ReadBlock(volume, offset, block))
+        if (!ReadBlock(volume, volumeSize, offset, block))
             error = name + " is damaged";
-        else if (block.dataOffset + block.dataSize > volumeSize)
+        else if (block.dataSize > volumeSize - block.dataOffset)
             error = name + " is cut short";
         else if (block.type == kEncryption)
             error = name + " is encrypted";
@@ -269,8 +275,8 @@ bool Rar5VolumeNumber(ByteSource& volume, uint64_t& number)
     size_t got = 0;
     Block block;
     if (!volume.ReadAt(0, start, sizeof start, got) || got != sizeof start ||
-        std::memcmp(start, kSignature, sizeof start) != 0 || !ReadBlock(volume, sizeof kSignature, block) ||
-        block.type != kMain)
+        std::memcmp(start, kSignature, sizeof start) != 0 ||
+        !ReadBlock(volume, volume.Size(), sizeof kSignature, block) || block.type != kMain)
         return false;
     Fields fields = block.fields();
     uint64_t archiveFlags = 0;

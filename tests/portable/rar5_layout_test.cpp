@@ -99,6 +99,17 @@ std::string Describe(const std::vector<Rar5File>& files)
     return text;
 }
 
+// The data of a file whose data size wraps around past the volume's end to the offset of an
+// earlier file's data, which holds the bytes of an end block: read as they stand, the volume
+// ends there and the file seems to hold almost 2^64 bytes.
+std::string WrappingVolume()
+{
+    const std::string head = kSignature + Main() + File("a", End().size()) + End();
+    const uint64_t firstData = head.size() - End().size();
+    const uint64_t secondData = head.size() + File("b", ~0ull).size();
+    return head + File("b", 0 - (secondData - firstData)) + End();
+}
+
 struct Row {
     const char* what;
     std::string set;     // the volumes one after another
@@ -134,6 +145,7 @@ const Row kRows[] = {
     {"encrypted headers", kSignature + Block(4, 0, Vint(0) + Vint(0) + std::string(16, 'k')) + Main() + End(),
      "vol1 is encrypted"},
     {"a file's data reaches past the end", kSignature + Main() + File("a", 100) + "x" + End(), "vol1 is cut short"},
+    {"a file's data size wraps around the offsets", WrappingVolume(), "vol1 is cut short"},
     {"the extra area is larger than the header",
      kSignature + Main() + Block(2, 0x01, Vint(200) + FileFields("a", 0)) + End(), "vol1 is damaged"},
     {"a file ends in a volume and the next goes on in one",
