@@ -16,6 +16,13 @@ bool IsForbiddenCharacter(char c)
     return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr;
 }
 
+// Erases the characters of `set` at the end of `text`.
+void EraseTrailing(std::string& text, const char* set)
+{
+    const size_t last = text.find_last_not_of(set);
+    text.erase(last == std::string::npos ? 0 : last + 1);
+}
+
 bool IsOnlyDotsAndSpaces(const std::string& component)
 {
     return component.find_first_not_of(". ") == std::string::npos;
@@ -25,7 +32,7 @@ bool IsOnlyDotsAndSpaces(const std::string& component)
 bool IsDeviceName(const std::string& component)
 {
     std::string base = component.substr(0, component.find('.'));
-    base.erase(base.find_last_not_of(' ') + 1);
+    EraseTrailing(base, " ");
     for (char& c : base)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
@@ -54,7 +61,7 @@ std::string WindowsName(const std::string& name)
         const size_t end = name.find_first_of("\\/", start);
         std::string component = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (component != "." && component != "..")
-            component.erase(component.find_last_not_of(". ") + 1);
+            EraseTrailing(component, ". ");
         result += component;
         if (end == std::string::npos)
             return result;
