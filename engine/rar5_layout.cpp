@@ -170,7 +170,9 @@ bool ReadBlock(ByteSource& volume, uint64_t volumeSize, uint64_t offset, Block& 
 }
 
 // Adds the file header `block` of volume `index` to `files`: a new file, or the next part of the
-// one that goes on from the volume before. False when the parts do not follow each other.
+// one that goes on from the volume before. False when the parts do not follow each other;
+// `damaged` when the volume's own headers say so (a file that goes on within the volume, one
+// that starts before the volume after other files).
 bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files, bool& continuing, bool& damaged)
 {
     Rar5File file;
@@ -189,13 +191,16 @@ bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files,
     const bool before = (block.flags & kSplitBefore) != 0;
     if (before && continuing) {
         Rar5File& open = files.back();
-        if (open.name != file.name)
+        damaged = open.parts.back().volume == index;
+        if (damaged || open.name != file.name)
             return false;
         open.hasCrc = open.hasCrc && hasCrc;
         open.parts.push_back(part);
     } else {
-        // Only the first volume read may start inside a file: its earlier volumes are gone.
-        if (continuing || (before && index > 0))
+        // Only the first volume read may start inside a file, with its first header: the
+        // volumes before it are gone.
+        damaged = before && index == 0 && !files.empty();
+        if (damaged || continuing || (before && index > 0))
             return false;
         file.startsBefore = before;
         file.hasCrc = hasCrc;
@@ -235,6 +240,8 @@ bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& f
             error = name + " is cut short";
         else if (block.type == kEncryption)
             error = name + " is encrypted";
+        else if (block.type == kEnd && continuing && files.back().parts.back().volume != index)
+            error = name + " does not follow the volume before it";  // it holds nothing of the file that goes on
         else if (block.type == kEnd)
             return true;
         else if (block.type != kFile || AddFilePart(block, index, files, continuing, damaged))

@@ -29,22 +29,32 @@ private:
     std::string bytes_;
 };
 
-// The volumes of a set, named vol1, vol2, ...: `set` cut before every RAR 5 signature but one at
-// its start.
+// The volumes of `set`: cut before every RAR 5 signature but one at its start.
+inline std::vector<std::string> SplitVolumes(const std::string& set)
+{
+    static const std::string kSignature("Rar!\x1A\x07\x01\x00", 8);
+    std::vector<std::string> volumes;
+    size_t start = 0;
+    do {
+        size_t next = set.find(kSignature, start + 1);
+        next = next == std::string::npos ? set.size() : next;
+        volumes.push_back(set.substr(start, next - start));
+        start = next;
+    } while (start < set.size());
+    return volumes;
+}
+
+// The volumes of a set in memory, named vol1, vol2, ...
 class MemorySet {
 public:
-    explicit MemorySet(const std::string& set)
+    explicit MemorySet(const std::vector<std::string>& bytes)
     {
-        static const std::string kSignature("Rar!\x1A\x07\x01\x00", 8);
-        size_t start = 0;
-        do {
-            size_t next = set.find(kSignature, start + 1);
-            next = next == std::string::npos ? set.size() : next;
-            sources.push_back(std::make_unique<MemorySource>(set.substr(start, next - start)));
+        for (const std::string& volume : bytes) {
+            sources.push_back(std::make_unique<MemorySource>(volume));
             volumes.push_back({"vol" + std::to_string(volumes.size() + 1), sources.back().get()});
-            start = next;
-        } while (start < set.size());
+        }
     }
+    explicit MemorySet(const std::string& set) : MemorySet(SplitVolumes(set)) {}
     std::vector<std::unique_ptr<MemorySource>> sources;
     std::vector<Rar5Volume> volumes;
 };

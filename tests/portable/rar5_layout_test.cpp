@@ -154,6 +154,16 @@ const Row kRows[] = {
     {"a file goes on in the next under another name",
      Volume("a", "1", kSplitAfter) + kSignature + Main() + File("b", 1, kSplitBefore) + "2" + End(),
      "vol2 does not follow the volume before it"},
+    // Found by the fuzz target: headers that contradict each other inside one volume.
+    {"a file continued from before after another file",
+     kSignature + Main() + File("a", 1) + "x" + File("b", 1, kSplitBefore) + "y" + End(), "vol1 is damaged"},
+    {"a file goes on in the same volume",
+     kSignature + Main() + File("a", 1, kSplitAfter) + "x" + File("a", 1, kSplitBefore) + "y" + End(),
+     "vol1 is damaged"},
+    {"a file goes on past a volume that holds none of it",
+     Volume("a", "1", kSplitAfter) + kSignature + Main() + End() + kSignature + Main() + File("a", 1, kSplitBefore) +
+         "2" + End(),
+     "vol2 does not follow the volume before it"},
     {"the set ends inside a file", Volume("a", "1", kSplitAfter), "the set ends inside a"},
 };
 
