@@ -40,8 +40,13 @@ bool IsDeviceName(const std::string& component)
     for (const char* device : kDevices)
         if (base == device)
             return true;
-    const bool numbered = base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0);
-    return numbered && base[3] >= '1' && base[3] <= '9';
+    // COM and LPT with a digit, 0 too, or with a superscript one, two or three (in UTF-8), which
+    // Windows also takes for the number of a port.
+    if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)
+        return false;
+    const std::string number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 bool IsContainedComponent(const std::string& component)
