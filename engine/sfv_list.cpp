@@ -77,7 +77,10 @@ bool SplitSfvLine(const std::string& line, std::string& name, std::string& check
         name = trimmed;
         checksum = trimmed;
     } else {
-        name = trimmed.substr(0, space);
+        // Spaces between the name and the checksum all separate them: no name that Windows
+        // opens ends in a space, and one that kept it would open only while its path is short.
+        const size_t nameEnd = trimmed.find_last_not_of(' ', space);
+        name = nameEnd == std::string::npos ? std::string() : trimmed.substr(0, nameEnd + 1);
         checksum = trimmed.substr(space + 1);
     }
     return true;

@@ -21,6 +21,6 @@ std::vector<SfvEntry> ReadSfvEntries(const std::string& text);
 // FFFFFFFF.
 uint32_t ParseSfvChecksum(const std::string& text);
 
-// Splits one SFV line (already cut at its terminator) into the listed name and its checksum.
-// False for a comment or a line that holds nothing but spaces.
+// Splits one SFV line (already cut at its terminator) into the listed name and its checksum,
+// at the last run of spaces. False for a comment or a line that holds nothing but spaces.
 bool SplitSfvLine(const std::string& line, std::string& name, std::string& checksum);

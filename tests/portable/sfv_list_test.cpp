@@ -28,7 +28,7 @@ TEST(SfvList, EntriesOfTexts)
         {"; made by cksfv\r\na.rar CBF43926\r\nb.r00 0a1b2c3d\r\n", "a.rar=CBF43926|b.r00=0A1B2C3D"},
         {"a 1\nb 2\rc 3\r\n\r\nd 4", "a=00000001|b=00000002|c=00000003|d=00000004"},
         {"\n\n   \r\n;a 1\n", ""},
-        {"my film.mkv  1234abcd   \n", "my film.mkv =1234ABCD"},
+        {"my film.mkv  1234abcd   \n", "my film.mkv=1234ABCD"},
         {" 5\n", "=00000005"},
         {"abc\n", "abc=00000ABC"},
         {std::string("a\0b 12\n", 7), std::string("a\0b=00000012", 12)},
