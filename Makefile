@@ -2,7 +2,7 @@
 # make test   installs what is missing, builds, and runs every test (native and under Wine)
 # make dist   builds the release bundle dist/ravelpak-VERSION.zip
 # make bench  runs the benchmarks under bench/
-# make fuzz   runs the fuzz targets for a longer while (FUZZ_SECONDS, default 600)
+# make fuzz   runs each fuzz target for a longer while (FUZZ_SECONDS, default 600)
 # make screenshots  saves pictures of the settings dialog (English, Chinese) under docs/
 
 WIN_BUILD := build/win
@@ -48,10 +48,9 @@ clean:
 	rm -rf $(WIN_BUILD) $(NATIVE_BUILD)
 
 FUZZ_SECONDS ?= 600
+FUZZ_TARGETS := xml names rar5 sfv zip_fields journal
 fuzz: build-native
-	@for target in xml; do \
-	  mkdir -p $(NATIVE_BUILD)/fuzz-corpus-$$target; \
-	  $(NATIVE_BUILD)/tests/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
-	    -dict=tests/fuzz/$$target.dict -artifact_prefix=$(NATIVE_BUILD)/fuzz-$$target- \
-	    $(NATIVE_BUILD)/fuzz-corpus-$$target tests/fuzz/$${target}_seeds || exit 1; \
+	@bash tests/fuzz/make_seeds.sh $(NATIVE_BUILD)/fuzz-seeds
+	@for target in $(FUZZ_TARGETS); do \
+	  bash tests/fuzz/run_fuzz.sh $(NATIVE_BUILD) $$target $(FUZZ_SECONDS) || exit 1; \
 	done

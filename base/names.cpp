@@ -16,6 +16,13 @@ bool IsForbiddenCharacter(char c)
     return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr;
 }
 
+// Erases the characters of `set` at the end of `text`.
+void EraseTrailing(std::string& text, const char* set)
+{
+    const size_t last = text.find_last_not_of(set);
+    text.erase(last == std::string::npos ? 0 : last + 1);
+}
+
 bool IsOnlyDotsAndSpaces(const std::string& component)
 {
     return component.find_first_not_of(". ") == std::string::npos;
@@ -25,7 +32,7 @@ bool IsOnlyDotsAndSpaces(const std::string& component)
 bool IsDeviceName(const std::string& component)
 {
     std::string base = component.substr(0, component.find('.'));
-    base.erase(base.find_last_not_of(' ') + 1);
+    EraseTrailing(base, " ");
     for (char& c : base)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
@@ -33,8 +40,13 @@ bool IsDeviceName(const std::string& component)
     for (const char* device : kDevices)
         if (base == device)
             return true;
-    const bool numbered = base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0);
-    return numbered && base[3] >= '1' && base[3] <= '9';
+    // COM and LPT with a digit, 0 too, or with a superscript one, two or three (in UTF-8), which
+    // Windows also takes for the number of a port.
+    if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)
+        return false;
+    const std::string number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 // The journal's names and every name that begins with one, in any letter case.
@@ -70,7 +82,7 @@ std::string WindowsName(const std::string& name)
         const size_t end = name.find_first_of("\\/", start);
         std::string component = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (component != "." && component != "..")
-            component.erase(component.find_last_not_of(". ") + 1);
+            EraseTrailing(component, ". ");
         result += component;
         if (end == std::string::npos)
             return result;

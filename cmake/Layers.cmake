@@ -23,8 +23,18 @@ add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp ba
 ravelpak_layer(ravelpak_base_portable base)
 add_library(ravelpak_xml STATIC settings/xml/xml_param.cpp settings/xml/xml_stream.cpp)
 ravelpak_layer(ravelpak_xml settings/xml)
+# The engine's readers of bytes that come from downloads or lie on the disk: RAR 5 headers, SFV
+# texts, ZIP extra fields and the group's journal. They see only the portable headers of base and
+# their own.
+set(RAVELPAK_FORMATS_SOURCES engine/rar5_layout.cpp engine/sfv_list.cpp engine/zip/zip_entry_fields.cpp
+    engine/journal_format.cpp)
+add_library(ravelpak_formats_portable STATIC ${RAVELPAK_FORMATS_SOURCES})
+ravelpak_layer(ravelpak_formats_portable base/crc32.h base/names.h engine/rar5_layout.h engine/sfv_list.h
+    engine/zip/zip_entry_fields.h engine/journal_format.h)
+target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
 if(NOT MSVC)
     set_source_files_properties(base/crc32_clmul.cpp PROPERTIES COMPILE_OPTIONS "-mpclmul;-msse4.1")
-    target_compile_options(ravelpak_base_portable PRIVATE -Wall -Wextra)
-    target_compile_options(ravelpak_xml PRIVATE -Wall -Wextra)
+    foreach(library ravelpak_base_portable ravelpak_xml ravelpak_formats_portable)
+        target_compile_options(${library} PRIVATE -Wall -Wextra)
+    endforeach()
 endif()

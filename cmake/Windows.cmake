@@ -23,9 +23,9 @@ add_library(ravelpak_base STATIC base/text.cpp base/files.cpp base/output_file.c
 ravelpak_layer(ravelpak_base base)
 target_link_libraries(ravelpak_base PUBLIC ravelpak_base_portable)
 
-add_library(ravelpak_zip STATIC engine/zip/zip_entry_fields.cpp engine/zip/zip_reader.cpp)
+add_library(ravelpak_zip STATIC engine/zip/zip_reader.cpp)
 ravelpak_layer(ravelpak_zip base engine/zip)
-target_link_libraries(ravelpak_zip PUBLIC ravelpak_base minizip)
+target_link_libraries(ravelpak_zip PUBLIC ravelpak_base ravelpak_formats_portable minizip)
 
 add_library(ravelpak_settings STATIC settings/unpack_settings.cpp settings/settings_file.cpp)
 ravelpak_layer(ravelpak_settings base settings)
@@ -34,9 +34,8 @@ target_link_libraries(ravelpak_settings PUBLIC ravelpak_base ravelpak_xml imageh
 add_library(ravelpak_engine STATIC
     engine/job_progress.cpp
     engine/journal.cpp
-    engine/journal_format.cpp
     engine/pack_driver.cpp
-    engine/rar5_layout.cpp
+    engine/rar5_files.cpp
     engine/rar_deleting_copy.cpp
     engine/rar_stage.cpp
     engine/release_names.cpp
@@ -49,7 +48,7 @@ add_library(ravelpak_engine STATIC
     engine/volume_alias.cpp
     engine/zip_stage.cpp)
 ravelpak_layer(ravelpak_engine base engine settings)
-target_link_libraries(ravelpak_engine PUBLIC ravelpak_zip ravelpak_settings)
+target_link_libraries(ravelpak_engine PUBLIC ravelpak_formats_portable ravelpak_zip ravelpak_settings)
 
 # The settings dialog and its controls.
 add_library(ravelpak_ui STATIC

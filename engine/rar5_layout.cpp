@@ -1,11 +1,8 @@
 #include "engine/rar5_layout.h"
 
 #include <cstring>
-#include <memory>
 
 #include "base/crc32.h"
-#include "base/files.h"
-#include "base/text.h"
 
 namespace {
 
@@ -71,6 +68,12 @@ private:
     const unsigned char* end_;
 };
 
+// Unsigned 32-bit seconds since 1970-01-01 UTC as a FILETIME count.
+uint64_t FileTimeOfUnixSeconds(uint64_t seconds)
+{
+    return seconds * 10000000ULL + 116444736000000000ULL;
+}
+
 // The extra area of a file header: its encryption record and its precise time.
 void ReadFileExtra(Fields extra, Rar5File& file)
 {
@@ -85,10 +88,7 @@ void ReadFileExtra(Fields extra, Rar5File& file)
         if (type == kExtraTime && record.Vint(flags) && (flags & 0x02)) {
             const bool unixFormat = (flags & 0x01) != 0;
             if (record.Fixed(value, unixFormat ? 4 : 8)) {
-                if (unixFormat)
-                    value = value * 10000000ULL + 116444736000000000ULL;
-                file.writeTime.dwLowDateTime = static_cast<DWORD>(value);
-                file.writeTime.dwHighDateTime = static_cast<DWORD>(value >> 32);
+                file.writeTime = unixFormat ? FileTimeOfUnixSeconds(value) : value;
                 file.hasTime = true;
             }
         }
@@ -104,9 +104,7 @@ bool ReadFileHeader(Fields& header, uint64_t extraSize, Rar5File& file, uint32_t
     if ((fileFlags & kUnixTime) && !header.Fixed(value, 4))
         return false;
     if (fileFlags & kUnixTime) {
-        const uint64_t time = value * 10000000ULL + 116444736000000000ULL;
-        file.writeTime.dwLowDateTime = static_cast<DWORD>(time);
-        file.writeTime.dwHighDateTime = static_cast<DWORD>(time >> 32);
+        file.writeTime = FileTimeOfUnixSeconds(value);
         file.hasTime = true;
     }
     hasCrc = (fileFlags & kCrcPresent) != 0;
@@ -138,7 +136,9 @@ struct Block {
     Fields fields() const { return Fields(bytes.data() + fieldsAt, bytes.size() - fieldsAt); }
 };
 
-bool ReadBlock(FileReader& volume, uint64_t offset, Block& block)
+// The block at `offset` of a volume of `volumeSize` bytes; false when it is damaged or reaches
+// past the end. Its data area starts inside the volume; whether it ends there is the caller's.
+bool ReadBlock(ByteSource& volume, uint64_t volumeSize, uint64_t offset, Block& block)
 {
     unsigned char head[16];  // the CRC and the size field: 7 bytes at most are read
     size_t got = 0;
@@ -150,6 +150,8 @@ bool ReadBlock(FileReader& volume, uint64_t offset, Block& block)
         return false;
     const size_t sizeLength = static_cast<size_t>(sizeField.at() - (head + 4));
     const size_t whole = 4 + sizeLength + static_cast<size_t>(headerSize);
+    if (offset > volumeSize || whole > volumeSize - offset)
+        return false;
     block.bytes.resize(whole);
     uint64_t storedCrc = 0;
     if (!volume.ReadAt(offset, block.bytes.data(), whole, got) || got != whole ||
@@ -168,7 +170,9 @@ bool ReadBlock(FileReader& volume, uint64_t offset, Block& block)
 }
 
 // Adds the file header `block` of volume `index` to `files`: a new file, or the next part of the
-// one that goes on from the volume before. False when the parts do not follow each other.
+// one that goes on from the volume before. False when the parts do not follow each other;
+// `damaged` when the volume's own headers say so (a file that goes on within the volume, one
+// that starts before the volume after other files).
 bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files, bool& continuing, bool& damaged)
 {
     Rar5File file;
@@ -187,13 +191,16 @@ bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files,
     const bool before = (block.flags & kSplitBefore) != 0;
     if (before && continuing) {
         Rar5File& open = files.back();
-        if (open.name != file.name)
+        damaged = open.parts.back().volume == index;
+        if (damaged || open.name != file.name)
             return false;
         open.hasCrc = open.hasCrc && hasCrc;
         open.parts.push_back(part);
     } else {
-        // Only the first volume read may start inside a file: its earlier volumes are gone.
-        if (continuing || (before && index > 0))
+        // Only the first volume read may start inside a file, with its first header: the
+        // volumes before it are gone.
+        damaged = before && index == 0 && !files.empty();
+        if (damaged || continuing || (before && index > 0))
             return false;
         file.startsBefore = before;
         file.hasCrc = hasCrc;
@@ -206,32 +213,35 @@ bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files,
 
 // Reads one volume's headers; `files` gets the files that start in it and the parts of those
 // that go on into it.
-bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& files, bool& continuing,
+bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& files, bool& continuing,
                 std::string& error)
 {
-    const std::string name = path.substr(path.find_last_of("\\/") + 1);
-    FileReader volume(path);
+    const std::string& name = source.name;
+    ByteSource& volume = *source.bytes;
     unsigned char start[sizeof kSignature];
     size_t got = 0;
-    if (!volume.open()) {
+    if (!volume.ReadAt(0, start, sizeof start, got)) {
         error = "cannot read " + name;
         return false;
     }
-    if (!volume.ReadAt(0, start, sizeof start, got) || got != sizeof start ||
-        std::memcmp(start, kSignature, sizeof start) != 0) {
+    if (got != sizeof start || std::memcmp(start, kSignature, sizeof start) != 0) {
         error = name + " is no RAR 5 volume";
         return false;
     }
     const uint64_t volumeSize = volume.Size();
     Block block;
+    // Each block starts where the data of the one before ends, inside the volume: the offsets
+    // only grow, and none wraps around (a data size is any 64-bit number the volume says).
     for (uint64_t offset = sizeof kSignature;; offset = block.dataOffset + block.dataSize) {
         bool damaged = false;
-        if (!ReadBlock(volume, offset, block))
+        if (!ReadBlock(volume, volumeSize, offset, block))
             error = name + " is damaged";
-        else if (block.dataOffset + block.dataSize > volumeSize)
+        else if (block.dataSize > volumeSize - block.dataOffset)
             error = name + " is cut short";
         else if (block.type == kEncryption)
             error = name + " is encrypted";
+        else if (block.type == kEnd && continuing && files.back().parts.back().volume != index)
+            error = name + " does not follow the volume before it";  // it holds nothing of the file that goes on
         else if (block.type == kEnd)
             return true;
         else if (block.type != kFile || AddFilePart(block, index, files, continuing, damaged))
@@ -244,7 +254,7 @@ bool ReadVolume(const std::string& path, size_t index, std::vector<Rar5File>& fi
 
 }  // namespace
 
-bool ReadRar5Layout(const std::vector<std::string>& volumes, std::vector<Rar5File>& files, std::string& error)
+bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error)
 {
     files.clear();
     bool continuing = false;
@@ -266,15 +276,14 @@ bool IsResumable(const std::vector<Rar5File>& files)
     return !files.empty();
 }
 
-bool Rar5VolumeNumber(const std::string& path, uint64_t& number)
+bool Rar5VolumeNumber(ByteSource& volume, uint64_t& number)
 {
-    FileReader volume(path);
     unsigned char start[sizeof kSignature];
     size_t got = 0;
     Block block;
     if (!volume.ReadAt(0, start, sizeof start, got) || got != sizeof start ||
-        std::memcmp(start, kSignature, sizeof start) != 0 || !ReadBlock(volume, sizeof kSignature, block) ||
-        block.type != kMain)
+        std::memcmp(start, kSignature, sizeof start) != 0 ||
+        !ReadBlock(volume, volume.Size(), sizeof kSignature, block) || block.type != kMain)
         return false;
     Fields fields = block.fields();
     uint64_t archiveFlags = 0;

@@ -2,13 +2,31 @@
 // without the UnRAR library, which can start a file only at its first volume. A stored file's
 // data is its content, so with this layout a file can be continued from any volume on: what
 // the deletion of volumes during unpacking relies on when a run dies halfway.
+//
+// Only bytes are read here, through ByteSource: the volumes on disk are read through the
+// adapter of engine/rar5_files.h.
 #pragma once
 
-#include <windows.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The bytes of one volume, read at any offset.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to `size` bytes at `offset`; `got` tells how many came (fewer at the end). False
+    // when reading fails.
+    virtual bool ReadAt(uint64_t offset, void* data, size_t size, size_t& got) = 0;
+    virtual uint64_t Size() const = 0;
+};
+
+// One volume to read: its file name (for the reasons of a failure) and its bytes.
+struct Rar5Volume {
+    std::string name;
+    ByteSource* bytes = nullptr;
+};
 
 // One volume's share of a file's data.
 struct Rar5Part {
@@ -31,21 +49,22 @@ struct Rar5File {
     uint64_t size = 0;
     uint32_t attributes = 0;  // Windows attributes (0 when the set was made elsewhere)
     bool hasTime = false;
-    FILETIME writeTime = {};
+    uint64_t writeTime = 0;  // a FILETIME count: 100 ns units since 1601-01-01 UTC
     std::vector<Rar5Part> parts;
 };
 
 // Reads the headers of `volumes`, consecutive volumes of one set in order, and lists their
-// files with the parts of each. False, with the reason in `error`, when a volume is no RAR 5
-// volume, a header fails its CRC, the headers are encrypted, or a file that goes on after a
+// files with the parts of each; every part lies inside its volume. False, with the reason in
+// `error`, when a volume cannot be read or is no RAR 5 volume, a header fails its CRC or
+// reaches past the volume's end, the headers are encrypted, or a file that goes on after a
 // volume does not go on at the start of the next.
-bool ReadRar5Layout(const std::vector<std::string>& volumes, std::vector<Rar5File>& files, std::string& error);
+bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error);
 
 // True when every file of the layout can be copied out of the volumes and checked part by part:
 // stored, not encrypted, with CRC-32s.
 bool IsResumable(const std::vector<Rar5File>& files);
 
 // The number that a RAR 5 volume carries in its main header, counted from 0 for the first
-// volume. False when the file is no RAR 5 volume or its header cannot be read (older volumes
+// volume. False when the bytes are no RAR 5 volume or its header cannot be read (older volumes
 // carry no such number).
-bool Rar5VolumeNumber(const std::string& path, uint64_t& number);
+bool Rar5VolumeNumber(ByteSource& volume, uint64_t& number);

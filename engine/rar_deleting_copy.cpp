@@ -8,7 +8,7 @@
 #include "base/crc32.h"
 #include "base/files.h"
 #include "base/output_file.h"
-#include "engine/rar5_layout.h"
+#include "engine/rar5_files.h"
 #include "engine/source_deletion.h"
 #include "base/text.h"
 #include "engine/zip/zip_entry_fields.h"
@@ -148,8 +148,8 @@ private:
                 return Ended({Outcome::BadData, NameOf(state_.volumes[volume].path) + " is damaged"}, &out,
                              firstVolume);
         }
-        if (out.written() != file.size ||
-            !context_.Commit(out, nullptr, nullptr, file.hasTime ? &file.writeTime : nullptr))
+        const FILETIME writeTime = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
+        if (out.written() != file.size || !context_.Commit(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
             return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
         return Landed({out.landed(), file.size, out.crc()});
     }

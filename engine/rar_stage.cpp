@@ -11,7 +11,7 @@
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "engine/rar5_layout.h"
+#include "engine/rar5_files.h"
 #include "engine/rar_deleting_copy.h"
 #include "engine/release_names.h"
 #include "engine/source_deletion.h"

@@ -18,12 +18,3 @@
 // earlier run of this job verified it and then consumed it (the journal says so). The host's
 // stop is heard between blocks, also inside one large file.
 Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, Journal& journal);
-
-// Reads an SFV checksum text: leading white space, an optional sign and 0x prefix, then hex
-// digits up to the first other character. No digit gives 0; a value past 32 bits gives
-// FFFFFFFF.
-uint32_t ParseSfvChecksum(const std::string& text);
-
-// Splits one SFV line (already cut at its terminator) into the listed name and its checksum.
-// False for a comment or a line that holds nothing but spaces.
-bool SplitSfvLine(const std::string& line, std::string& name, std::string& checksum);

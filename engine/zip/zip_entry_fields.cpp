@@ -15,8 +15,8 @@ bool IsSeparator(char c)
 uint32_t ReadLittleEndian(const unsigned char* bytes, size_t count)
 {
     uint32_t value = 0;
-    for (size_t i = count; i-- > 0;)
-        value = (value << 8) | bytes[i];
+    for (size_t i = count; i > 0; --i)
+        value = (value << 8) | bytes[i - 1];
     return value;
 }
 

@@ -19,7 +19,7 @@
 #include <map>
 
 #include "engine/journal_format.h"
-#include "engine/rar5_layout.h"
+#include "engine/rar5_files.h"
 #include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"

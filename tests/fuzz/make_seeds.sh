@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Makes the seed inputs of the fuzz targets into OUT/TARGET (a fresh directory each run), from
+# what the real tools write wherever there is a tool:
+#
+#   rar5        sets made by rar, each seed the volumes of one set one after another: stored
+#               in volumes (and the same without its first volume), a folder tree, compressed,
+#               BLAKE2 hashes, encrypted data and encrypted headers, times to the nanosecond, a
+#               symbolic link, a comment, the quick-open record
+#   sfv         SFV files written by cksfv and rhash, and the forms that hand edits leave
+#   zip_fields  the fields of entries of archives made by Info-ZIP zip, 7-Zip and Python's
+#               zipfile, in the layout that zip_fields_fuzz reads
+#   names       the names of those entries, and names that reach outside a folder
+set -euo pipefail
+out=${1:?usage: make_seeds.sh OUT}
+rm -rf "$out"
+mkdir -p "$out"/{rar5,sfv,zip_fields,names} "$out/work/tree/sub dir"
+out=$(cd "$out" && pwd)
+cd "$out/work"
+
+head -c 12000 /dev/urandom > film.mkv
+printf 'the film\r\n' > film.nfo
+head -c 3000 /dev/urandom | base64 > tree/notes.txt
+printf 'x' > "tree/sub dir/caf"$'\xc3\xa9'".nfo"
+ln -s ../film.nfo tree/link.nfo
+
+# rar_seed NAME OPTIONS FILE...: the set that rar makes of FILE... with OPTIONS (one word-split
+# string), its volumes in order, as seed NAME.
+rar_seed() {
+  local name=$1 options=$2
+  shift 2
+  # shellcheck disable=SC2086
+  rar a -idq -ma5 $options "$name-set" "$@" > /dev/null
+  cat $(ls -v "$name-set".part*.rar 2> /dev/null || echo "$name-set.rar") > "$out/rar5/$name"
+}
+rar_seed stored '-m0 -v5k' film.mkv film.nfo
+cat $(ls -v stored-set.part*.rar | tail -n +2) > "$out/rar5/stored-later-volumes"
+rar_seed tree '-m0 -r' tree
+rar_seed packed '-m3 -v3k' tree/notes.txt
+rar_seed blake2 '-m0 -htb' film.nfo
+rar_seed encrypted '-m0 -p1234' film.nfo
+rar_seed headers-encrypted '-m0 -hp1234' film.nfo
+rar_seed times '-m0 -tsm4 -tsc4 -tsa4' film.nfo
+rar_seed link '-m0 -ol' tree/link.nfo
+printf 'a comment\n' > comment.txt
+rar_seed comment '-m0 -zcomment.txt' film.nfo
+rar_seed quick-open '-m0 -qo+' film.nfo tree/notes.txt
+
+cksfv -b film.mkv film.nfo > "$out/sfv/cksfv.sfv"
+(cd tree && rhash --sfv -r . > "$out/sfv/rhash.sfv")
+printf '\xef\xbb\xbf; a comment\r\n\r\nfilm.mkv 0x1234ABCD\r\nmy film.nfo   cbf43926  \rlast -1' > "$out/sfv/hand-edited.sfv"
+printf 'caf\xe9.nfo 01234567\nsub\\..\\film.mkv 89abcdef\n' > "$out/sfv/ansi.sfv"
+
+zip -q -r -y info-zip.zip tree film.nfo
+7z a -tzip -mtc=on -mcu=on -bd -bso0 7-zip.zip ./tree ./film.nfo
+python3 - info-zip.zip 7-zip.zip "$out" << 'PY'
+import os, struct, sys, zipfile, zlib
+
+out = sys.argv[-1]
+# An archive of Python's own whose entry carries an Info-ZIP Unicode path block beside a stored
+# name in plain ASCII, as some tools write them.
+with zipfile.ZipFile("python.zip", "w") as archive:
+    info = zipfile.ZipInfo("cafe.nfo")
+    name = "café.nfo".encode("utf-8")
+    info.extra = struct.pack("<HHBI", 0x7075, 5 + len(name), 1, zlib.crc32(b"cafe.nfo")) + name
+    archive.writestr(info, b"x")
+for path in sys.argv[1:-1] + ["python.zip"]:
+    data = open(path, "rb").read()
+    with zipfile.ZipFile(path) as archive:
+        for n, info in enumerate(archive.infolist()):
+            local_name, local_extra = struct.unpack_from("<HH", data, info.header_offset + 26)
+            at = info.header_offset + 30 + local_name
+            local = data[at:at + local_extra]
+            stored = info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
+            seed = struct.pack("<HI", info.create_version | info.create_system << 8, info.external_attr)
+            seed += struct.pack("<H", len(local)) + local + struct.pack("<H", len(info.extra)) + info.extra + stored
+            base = "%s-%d" % (os.path.splitext(path)[0], n)
+            open(os.path.join(out, "zip_fields", base), "wb").write(seed)
+            open(os.path.join(out, "names", base), "wb").write(stored)
+PY
+n=0
+for name in '..\film.mkv' 'sub/../../film.mkv' 'C:film.mkv' '\\server\share\x' 'CON' 'nul.txt' 'com1 .nfo' \
+    'film.mkv:stream' 'notes. ' 'a\. .\b' '...' 'sub\.\film.mkv'; do
+  printf '%s' "$name" > "$out/names/hostile-$n"
+  n=$((n + 1))
+done
+rm -rf "$out/work"
