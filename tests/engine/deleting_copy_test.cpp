@@ -1,6 +1,6 @@
 // A set unpacked while its volumes are deleted holds, at moments, the only copy of a film's
-// data in one file: what a hostile header says cannot touch it, and a stop at any call leaves
-// a run that the next one finishes.
+// data in one file: a stop at any call leaves a run that the next one finishes, and an
+// exception that unwinds keeps that file.
 #include "engine/rar_deleting_copy.h"
 
 #include <windows.h>
@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/host_recorder.h"
-#include "tests/support/rar5_writer.h"
+#include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -51,30 +51,15 @@ protected:
     TempDir dir_;
 };
 
-// Attribute words are attributes: a flag that CreateFileW would take (delete on close), a bit
-// of another kind (encrypted) and read-only, which the film gets only once it is whole.
-TEST_F(DeletingCopy, AttributesOfTheHeadersAreOnlyAttributes)
-{
-    const std::string film = PatternBytes(300000, 7);
-    const uint32_t kDeleteOnClose = 0x04000000, kEncrypted = 0x4000;
-    const auto volumes = Lay(BuildRar5Set({{"film.mkv", film, kDeleteOnClose | kEncrypted | FILE_ATTRIBUTE_READONLY}},
-                                          100000));
-    HostRecorder host;
-    std::vector<JournalFile> landed;
-    ASSERT_TRUE(Unpack(volumes, host, false, landed).ok());
-    EXPECT_EQ(ReadFileBytes(out() + "film.mkv"), film);
-    EXPECT_EQ(Attributes(out() + "film.mkv"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    for (const JournalFile& volume : volumes)
-        EXPECT_FALSE(FileExists(volume.path)) << volume.path;
-    SetFileAttributesA((out() + "film.mkv").c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
 // Stopped at each call in turn, the set is kept whole or continued by the next run: also right
 // after the film came out while the file behind it in its last volume is still being copied.
 TEST_F(DeletingCopy, StopAtEveryCallIsFinishedByTheNextRun)
 {
-    const std::string film = PatternBytes(700000, 1), extras = PatternBytes(400000, 2);
-    const std::vector<std::string> set = BuildRar5Set({{"film.mkv", film}, {"extras.mkv", extras}}, 200000);
+    // Two films of 700000 bytes in volumes of 200k: the second begins in the first one's last.
+    const std::string film = FixtureSource("pair1.mkv"), extras = FixtureSource("pair2.mkv");
+    std::vector<std::string> set;
+    for (int part = 1; part <= 7; ++part)
+        set.push_back(ReadFileBytes(FixturePath("pair.part" + std::to_string(part) + ".rar")));
     long calls = 0;
     {
         HostRecorder host;
@@ -93,8 +78,8 @@ TEST_F(DeletingCopy, StopAtEveryCallIsFinishedByTheNextRun)
         HostRecorder host;
         const Failure resumed = Unpack(volumes, host, true, landed);
         EXPECT_TRUE(resumed.ok()) << "stopped at call " << at << ": " << stopped.detail << "; then " << resumed.detail;
-        const bool whole = FileExists(out() + "film.mkv") && ReadFileBytes(out() + "film.mkv") == film &&
-                           FileExists(out() + "extras.mkv") && ReadFileBytes(out() + "extras.mkv") == extras;
+        const bool whole = FileExists(out() + "pair1.mkv") && ReadFileBytes(out() + "pair1.mkv") == film &&
+                           FileExists(out() + "pair2.mkv") && ReadFileBytes(out() + "pair2.mkv") == extras;
         bool kept = true;
         for (const JournalFile& volume : volumes)
             kept = kept && FileExists(volume.path);
@@ -118,8 +103,10 @@ TEST_F(DeletingCopy, OlderSetsAreKeptForWantOfRoom)
 }
 
 // An output that holds the only copy of deleted volumes' data survives an exception that
-// unwinds past it; one that does not is taken away as usual. An output is read-only only once
-// it is whole, so that a run that dies can always continue its temporary file.
+// unwinds past it; one that does not is taken away as usual. Of the attribute word that an
+// archive states, a flag of the platform's call (delete on close) and a bit of another kind
+// (encrypted) are dropped, and read-only comes only once the output is whole, so that a run that
+// dies can always continue its temporary file.
 TEST(OutputFileOnDisk, HeldOutputsSurviveUnwindingAndReadOnlyComesLast)
 {
     TempDir dir;
@@ -136,7 +123,8 @@ TEST(OutputFileOnDisk, HeldOutputsSurviveUnwindingAndReadOnlyComesLast)
         EXPECT_EQ(FileExists(dir / "film.mkv.incomplete"), held);
     }
     OutputFile out(dir / "notes.txt");
-    ASSERT_TRUE(out.Create(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | 0x04000000));
+    ASSERT_TRUE(out.Create(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE |
+                           FILE_ATTRIBUTE_ENCRYPTED));
     EXPECT_EQ(Attributes(dir / "notes.txt.incomplete"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
     ASSERT_TRUE(out.Write("notes", 5));
     ASSERT_TRUE(out.Finish(nullptr, nullptr, nullptr));
