@@ -27,8 +27,8 @@ ravelpak_layer(ravelpak_xml settings/xml)
 # fields. They see only the portable headers of base and their own.
 set(RAVELPAK_FORMATS_SOURCES engine/rar5_layout.cpp engine/sfv_list.cpp engine/zip/zip_entry_fields.cpp)
 add_library(ravelpak_formats_portable STATIC ${RAVELPAK_FORMATS_SOURCES})
-ravelpak_layer(ravelpak_formats_portable base/crc32.h base/names.h engine/rar5_layout.h engine/sfv_list.h
-    engine/zip/zip_entry_fields.h)
+ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/names.h engine/rar5_layout.h
+    engine/sfv_list.h engine/zip/zip_entry_fields.h)
 target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
 if(NOT MSVC)
     set_source_files_properties(base/crc32_clmul.cpp PROPERTIES COMPILE_OPTIONS "-mpclmul;-msse4.1")
