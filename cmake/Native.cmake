@@ -12,7 +12,7 @@ foreach(library ${RAVELPAK_PORTABLE_LIBRARIES})
 endforeach()
 # In the readers of downloaded bytes an offset or a size that wraps around is a fault: a loop
 # that runs back, a check that passes. Their own arithmetic is meant never to wrap; the CRC
-# code, whose arithmetic wraps by design, is left out.
+# code and MD5, whose arithmetic wraps by design, are left out.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     set_source_files_properties(${RAVELPAK_FORMATS_SOURCES} base/names.cpp
         PROPERTIES COMPILE_OPTIONS -fsanitize=unsigned-integer-overflow)
