@@ -32,7 +32,8 @@ ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/na
 target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
 # PAR2: its packets, the GF(2^16) arithmetic of its recovery data, verification and repair. A
 # layer of its own, on the portable headers of base only.
-set(RAVELPAK_PAR2_SOURCES engine/par2/gf16.cpp engine/par2/par2_packets.cpp)
+set(RAVELPAK_PAR2_SOURCES engine/par2/gf16.cpp engine/par2/par2_packets.cpp engine/par2/par2_repair.cpp
+    engine/par2/par2_verify.cpp)
 add_library(ravelpak_par2 STATIC ${RAVELPAK_PAR2_SOURCES})
 ravelpak_layer(ravelpak_par2 base/byte_source.h base/crc32.h base/md5.h base/names.h engine/par2)
 target_link_libraries(ravelpak_par2 PUBLIC ravelpak_base_portable)

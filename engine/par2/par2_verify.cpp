@@ -1,0 +1,212 @@
+#include "engine/par2/par2_verify.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include "base/crc32.h"
+
+namespace {
+
+constexpr size_t kPiece = 1u << 20;
+constexpr size_t kFirstBytes = 16384;
+
+std::string Normalised(std::string name)
+{
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+class Verifier {
+public:
+    Verifier(const Par2Set& set, const std::vector<Par2Candidate>& candidates, const Par2Progress& progress)
+        : set_(set), candidates_(candidates), progress_(progress), buffer_(new uint8_t[kPiece]),
+          first16k_(candidates.size()), hasFirst16k_(candidates.size())
+    {
+    }
+
+    Par2Verification Run();
+
+private:
+    bool Read(ByteSource& source, uint64_t offset, size_t size);
+    Par2FileVerdict Check(const Par2File& file, size_t candidate);
+    bool FirstBytesMatch(const Par2File& file, size_t candidate);
+
+    const Par2Set& set_;
+    const std::vector<Par2Candidate>& candidates_;
+    const Par2Progress& progress_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    std::vector<Md5Digest> first16k_;  // of each candidate, once read
+    std::vector<bool> hasFirst16k_;
+    bool stopped_ = false;
+};
+
+bool Verifier::Read(ByteSource& source, uint64_t offset, size_t size)
+{
+    size_t got = 0;
+    if (!source.ReadAt(offset, buffer_.get(), size, got) || got != size)
+        return false;
+    if (progress_ && !progress_(size))
+        stopped_ = true;
+    return true;
+}
+
+// One sequential read of the candidate, up to the file's length.
+Par2FileVerdict Verifier::Check(const Par2File& file, size_t candidate)
+{
+    static const uint8_t kZeros[4096] = {};
+    Par2FileVerdict verdict;
+    verdict.candidate = candidate;
+    ByteSource& source = *candidates_[candidate].bytes;
+    const uint64_t size = source.Size();
+    verdict.sizeMatches = size == file.length;
+    if (!file.hasSliceChecksums && !verdict.sizeMatches) {
+        verdict.state = Par2FileState::Damaged;
+        return verdict;
+    }
+    const uint64_t sliceSize = set_.sliceSize, end = std::min(size, file.length);
+    Md5 whole, slice;
+    uint32_t crc = 0, k = 0;
+    uint64_t sliceEnd = std::min(sliceSize, file.length);
+    for (uint64_t pos = 0; pos < end && !stopped_;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, end - pos));
+        if (!Read(source, pos, n)) {
+            verdict.readFailed = true;
+            verdict.candidate = kPar2NoCandidate;
+            verdict.state = Par2FileState::Missing;
+            return verdict;
+        }
+        if (!file.hasSliceChecksums) {
+            whole.Update(buffer_.get(), n);
+            pos += n;
+            continue;
+        }
+        for (size_t used = 0; used < n;) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(n - used, sliceEnd - (pos + used)));
+            slice.Update(buffer_.get() + used, take);
+            crc = Crc32Update(crc, buffer_.get() + used, take);
+            used += take;
+            if (pos + used < sliceEnd)
+                continue;
+            // The slice is whole: the last one of the file is padded with zeros to the slice size.
+            for (uint64_t pad = sliceSize - (sliceEnd - static_cast<uint64_t>(k) * sliceSize); pad > 0;) {
+                const size_t zeros = static_cast<size_t>(std::min<uint64_t>(pad, sizeof kZeros));
+                slice.Update(kZeros, zeros);
+                crc = Crc32Update(crc, kZeros, zeros);
+                pad -= zeros;
+            }
+            if (slice.Final() != file.slices[k].md5 || crc != file.slices[k].crc)
+                verdict.damagedSlices.push_back(k);
+            crc = 0;
+            ++k;
+            sliceEnd = std::min(sliceEnd + sliceSize, file.length);
+        }
+        pos += n;
+    }
+    if (stopped_)
+        return Par2FileVerdict();
+    // The slices that the candidate ends before.
+    for (; k < file.sliceCount && file.hasSliceChecksums; ++k)
+        verdict.damagedSlices.push_back(k);
+    const bool intact = file.hasSliceChecksums ? verdict.damagedSlices.empty() : whole.Final() == file.md5;
+    verdict.state = intact && verdict.sizeMatches ? Par2FileState::Intact : Par2FileState::Damaged;
+    return verdict;
+}
+
+bool Verifier::FirstBytesMatch(const Par2File& file, size_t candidate)
+{
+    ByteSource& source = *candidates_[candidate].bytes;
+    if (source.Size() != file.length)
+        return false;
+    if (!hasFirst16k_[candidate]) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kFirstBytes, file.length));
+        if (!Read(source, 0, n))
+            return false;
+        first16k_[candidate] = Md5Of(buffer_.get(), n);
+        hasFirst16k_[candidate] = true;
+    }
+    return first16k_[candidate] == file.md5First16k;
+}
+
+// The better of two copies of a file: intact first, then the one with fewer damaged slices.
+bool Better(const Par2FileVerdict& a, const Par2FileVerdict& b)
+{
+    auto rank = [](const Par2FileVerdict& v) {
+        return v.state == Par2FileState::Intact ? 0 : v.state == Par2FileState::Damaged ? 1 : 2;
+    };
+    if (rank(a) != rank(b))
+        return rank(a) < rank(b);
+    return rank(a) == 1 && a.damagedSlices.size() < b.damagedSlices.size();
+}
+
+Par2Verification Verifier::Run()
+{
+    Par2Verification result;
+    result.files.resize(set_.files.size());
+    std::map<std::string, size_t> byName;
+    for (size_t i = 0; i < candidates_.size(); ++i)
+        if (candidates_[i].bytes)
+            byName.emplace(Normalised(candidates_[i].name), i);
+    for (size_t f = 0; f < set_.files.size() && !stopped_; ++f) {
+        const Par2File& file = set_.files[f];
+        Par2FileVerdict& verdict = result.files[f];
+        if (!file.described) {
+            verdict.state = Par2FileState::Unknown;
+            continue;
+        }
+        const auto own = byName.find(Normalised(file.name));
+        if (own != byName.end())
+            verdict = Check(file, own->second);
+        for (size_t c = 0; c < candidates_.size() && verdict.state != Par2FileState::Intact && !stopped_; ++c) {
+            if (!candidates_[c].bytes || (own != byName.end() && c == own->second) || !FirstBytesMatch(file, c))
+                continue;
+            Par2FileVerdict elsewhere = Check(file, c);
+            elsewhere.foundElsewhere = true;
+            if (Better(elsewhere, verdict)) {
+                elsewhere.readFailed = verdict.readFailed;
+                verdict = std::move(elsewhere);
+            }
+        }
+    }
+    result.stopped = stopped_;
+    return result;
+}
+
+}  // namespace
+
+Par2Verification VerifyPar2Set(const Par2Set& set, const std::vector<Par2Candidate>& candidates,
+                               const Par2Progress& progress)
+{
+    return Verifier(set, candidates, progress).Run();
+}
+
+std::vector<uint32_t> Par2MissingSlices(const Par2Set& set, const Par2Verification& verification)
+{
+    std::vector<uint32_t> missing;
+    for (size_t f = 0; f < set.recoveryFileCount && f < verification.files.size(); ++f) {
+        const Par2File& file = set.files[f];
+        const Par2FileVerdict& verdict = verification.files[f];
+        if (verdict.state == Par2FileState::Intact)
+            continue;
+        const bool known = verdict.state == Par2FileState::Damaged && file.hasSliceChecksums;
+        if (known) {
+            for (uint32_t k : verdict.damagedSlices)
+                missing.push_back(file.firstSlice + k);
+        } else {
+            for (uint32_t k = 0; k < file.sliceCount; ++k)
+                missing.push_back(file.firstSlice + k);
+        }
+    }
+    return missing;
+}
+
+std::vector<ByteSource*> Par2FileSources(const Par2Verification& verification,
+                                         const std::vector<Par2Candidate>& candidates)
+{
+    std::vector<ByteSource*> sources;
+    for (const Par2FileVerdict& verdict : verification.files)
+        sources.push_back(verdict.candidate < candidates.size() && verdict.state != Par2FileState::Missing
+                              ? candidates[verdict.candidate].bytes
+                              : nullptr);
+    return sources;
+}
