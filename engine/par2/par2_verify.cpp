@@ -10,6 +10,34 @@ namespace {
 
 constexpr size_t kPiece = 1u << 20;
 constexpr size_t kFirstBytes = 16384;
+// The most zeros hashed to pad a file's last slice. A set may declare a slice size far above
+// its files' lengths; past this the slice's CRC-32 is carried over the zeros arithmetically
+// and the whole file's MD5, over its own bytes only, stands for the slice's.
+constexpr uint64_t kMaxPadding = 1u << 20;
+
+// x * y modulo the CRC-32 polynomial, in the reflected order of the CRC's register: the top
+// bit holds the coefficient of x^0.
+uint32_t CrcMultiply(uint32_t x, uint32_t y)
+{
+    uint32_t product = 0;
+    for (int bit = 31; bit >= 0; --bit) {
+        if (x >> bit & 1)
+            product ^= y;
+        y = (y >> 1) ^ (y & 1 ? 0xEDB88320u : 0);
+    }
+    return product;
+}
+
+// The CRC-32 of data whose CRC-32 is `crc`, followed by `count` zero bytes: each zero byte
+// multiplies the register by x^8.
+uint32_t CrcWithZeros(uint32_t crc, uint64_t count)
+{
+    uint32_t power = 0x80000000u, square = 0x00800000u;  // x^0, and x^8
+    for (; count != 0; count >>= 1, square = CrcMultiply(square, square))
+        if (count & 1)
+            power = CrcMultiply(power, square);
+    return ~CrcMultiply(~crc, power);
+}
 
 std::string Normalised(std::string name)
 {
@@ -65,6 +93,8 @@ Par2FileVerdict Verifier::Check(const Par2File& file, size_t candidate)
         return verdict;
     }
     const uint64_t sliceSize = set_.sliceSize, end = std::min(size, file.length);
+    const uint64_t lastPadding = file.sliceCount * sliceSize - file.length;
+    const bool wholeNeeded = !file.hasSliceChecksums || lastPadding > kMaxPadding;
     Md5 whole, slice;
     uint32_t crc = 0, k = 0;
     uint64_t sliceEnd = std::min(sliceSize, file.length);
@@ -76,8 +106,9 @@ Par2FileVerdict Verifier::Check(const Par2File& file, size_t candidate)
             verdict.state = Par2FileState::Missing;
             return verdict;
         }
-        if (!file.hasSliceChecksums) {
+        if (wholeNeeded)
             whole.Update(buffer_.get(), n);
+        if (!file.hasSliceChecksums) {
             pos += n;
             continue;
         }
@@ -89,14 +120,22 @@ Par2FileVerdict Verifier::Check(const Par2File& file, size_t candidate)
             if (pos + used < sliceEnd)
                 continue;
             // The slice is whole: the last one of the file is padded with zeros to the slice size.
-            for (uint64_t pad = sliceSize - (sliceEnd - static_cast<uint64_t>(k) * sliceSize); pad > 0;) {
-                const size_t zeros = static_cast<size_t>(std::min<uint64_t>(pad, sizeof kZeros));
-                slice.Update(kZeros, zeros);
-                crc = Crc32Update(crc, kZeros, zeros);
-                pad -= zeros;
+            const uint64_t padding = sliceSize - (sliceEnd - static_cast<uint64_t>(k) * sliceSize);
+            if (padding > kMaxPadding) {
+                crc = CrcWithZeros(crc, padding);
+                slice.Reset();
+                if (crc != file.slices[k].crc)
+                    verdict.damagedSlices.push_back(k);
+            } else {
+                for (uint64_t pad = padding; pad > 0;) {
+                    const size_t zeros = static_cast<size_t>(std::min<uint64_t>(pad, sizeof kZeros));
+                    slice.Update(kZeros, zeros);
+                    crc = Crc32Update(crc, kZeros, zeros);
+                    pad -= zeros;
+                }
+                if (slice.Final() != file.slices[k].md5 || crc != file.slices[k].crc)
+                    verdict.damagedSlices.push_back(k);
             }
-            if (slice.Final() != file.slices[k].md5 || crc != file.slices[k].crc)
-                verdict.damagedSlices.push_back(k);
             crc = 0;
             ++k;
             sliceEnd = std::min(sliceEnd + sliceSize, file.length);
@@ -108,8 +147,12 @@ Par2FileVerdict Verifier::Check(const Par2File& file, size_t candidate)
     // The slices that the candidate ends before.
     for (; k < file.sliceCount && file.hasSliceChecksums; ++k)
         verdict.damagedSlices.push_back(k);
-    const bool intact = file.hasSliceChecksums ? verdict.damagedSlices.empty() : whole.Final() == file.md5;
-    verdict.state = intact && verdict.sizeMatches ? Par2FileState::Intact : Par2FileState::Damaged;
+    const bool wholeFails = wholeNeeded && verdict.sizeMatches && whole.Final() != file.md5;
+    // Every slice checked by its MD5 passed: the last one, checked by its CRC alone, is wrong.
+    if (wholeFails && file.hasSliceChecksums && verdict.damagedSlices.empty())
+        verdict.damagedSlices.push_back(file.sliceCount - 1);
+    const bool intact = verdict.damagedSlices.empty() && verdict.sizeMatches && !wholeFails;
+    verdict.state = intact ? Par2FileState::Intact : Par2FileState::Damaged;
     return verdict;
 }
 

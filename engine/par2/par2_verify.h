@@ -10,8 +10,11 @@
 //   such candidate is confirmed by a full check.
 // - A file with slice checksums is intact when its size matches and every slice matches its
 //   MD5 and CRC-32 (the last slice padded with zeros); its whole-file MD5 is then not computed,
-//   since the slices' MD5s already vouch for every byte. A file without them is intact when its
-//   size and whole-file MD5 match.
+//   since the slices' MD5s already vouch for every byte. Only where the padding would pass
+//   1 MiB (a slice size far above the file's length) is the last slice checked by its CRC-32,
+//   carried over the zeros arithmetically, and the whole file by its MD5: at most 1 MiB of
+//   zeros is hashed per file, whatever the set declares. A file without slice checksums is
+//   intact when its size and whole-file MD5 match.
 // - A candidate may hold more than one file of the set when their contents are equal.
 #pragma once
 

@@ -73,6 +73,12 @@ const MadeSet& Singular()
     return made;
 }
 
+const MadeSet& Wide()
+{
+    static const MadeSet made("wide", {"one.par2", "one.vol0+1.par2"}, {"one.bin"});
+    return made;
+}
+
 // Input slice `index` of the set, padded with zeros, from the files it was made of.
 std::string SliceOf(const Par2Set& set, const Files& files, uint32_t index)
 {
@@ -239,6 +245,17 @@ TEST(Par2Set, UnreadableAndStoppedVerification)
     EXPECT_TRUE(stopped.stopped);
 }
 
+TEST(Par2Set, ASliceFarWiderThanItsFile)
+{
+    const MadeSet& made = Wide();
+    Files files = made.files;
+    const Candidates intact(files);
+    EXPECT_EQ(Describe(made.set(), VerifyPar2Set(made.set(), intact.list), intact), "one.bin=intact");
+    files["one.bin"][999] ^= 1;
+    const Candidates damaged(files);
+    EXPECT_EQ(Describe(made.set(), VerifyPar2Set(made.set(), damaged.list), damaged), "one.bin=damaged 0");
+}
+
 // Rebuilds `missing` of a set made by par2 from its recovery slices tried in the order of
 // `available`, the files read from copies where the missing slices are zeros; the plan's
 // result, and the exponents used when it is made.
@@ -292,6 +309,8 @@ TEST(Par2Repair, OtherRecoverySlicesWhenTheFirstAreNotIndependent)
     EXPECT_EQ(Repair(made, {0, 1927}, {17, 0, 34, 16}), "17 16");
     EXPECT_EQ(Repair(made, {0, 5, 1927}, {0, 17, 1, 2}), "0 17 1");
     EXPECT_EQ(Repair(made, {0, 1927}, {0, 17}), "not planned 4");
+    // A slice of 2 MiB, rebuilt in pieces of 1 MiB.
+    EXPECT_EQ(Repair(Wide(), {0}, {0}), "0");
 }
 
 TEST(Par2Repair, PlansRefused)
