@@ -10,15 +10,22 @@
 //   go into models of their own.
 // - Every name in the model passed IsContainedName (base/names.h): a file whose name (ASCII or
 //   Unicode) reaches outside the set's folder, names a drive or a device, is no valid text, or
-//   is empty, is kept out of the model and named in its problems.
+//   is empty, stays undescribed (no name, nothing to check it by) and the set names it in its
+//   problems; such a set is neither verifiable nor repairable.
 // - Every number in the model is in range: the slice size is a multiple of 4 in (0, 1 GiB],
-//   the set has at most 32,768 input slices and at most 32,768 files, each file's checksums
+//   a set has at most 32,768 files and no file more than 32,768 slices, each file's checksums
 //   list exactly its slices, and each recovery slice's data (one slice size of bytes) lies
-//   inside the PAR2 file it was read from.
-// - Memory: what the model keeps is charged against kMaxModelBytes (32 MiB) for all sets
-//   together; a packet that would go past it is left out and the set names the problem. While
-//   reading, one packet body of at most kMaxPacketBody (1 MiB) and a 64 KiB buffer are held;
-//   recovery data is hashed but never kept.
+//   inside the PAR2 file it was read from. A set whose recovery files have more than 32,768
+//   slices in all is neither verifiable nor repairable.
+// - A main packet counts only when the recovery set ID is its MD5, so that two main packets of
+//   one set cannot differ. File IDs are taken as the set gives them; two different packets
+//   about one file contradict each other, and the set is then neither verifiable nor
+//   repairable.
+// - Memory: what the model keeps (its bytes, and a fixed cost for each entry and each set) is
+//   charged against kPar2MaxModelBytes (32 MiB) for all sets together; a packet that would go
+//   past it is left out and its set names the problem. While reading, one packet body of at
+//   most kPar2MaxPacketBody (1 MiB) and two buffers of 64 KiB are held; recovery data is hashed
+//   but never kept. A known packet larger than that body is left out and named too.
 // - Time: the bytes hashed for one file stay below twice its size plus 1 MiB, so that packets
 //   that claim to overlap cannot make the reading quadratic; past that the rest of the file
 //   is left unread and its report says so.

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 #include "engine/par2/gf16.h"
 #include "engine/par2/par2_repair.h"
