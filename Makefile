@@ -48,7 +48,7 @@ clean:
 	rm -rf $(WIN_BUILD) $(NATIVE_BUILD)
 
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS := xml names rar5 sfv zip_fields journal
+FUZZ_TARGETS := xml names rar5 sfv zip_fields journal par2
 fuzz: build-native
 	@bash tests/fuzz/make_seeds.sh $(NATIVE_BUILD)/fuzz-seeds
 	@for target in $(FUZZ_TARGETS); do \

@@ -1,8 +1,8 @@
 # The layers of the product and the arrows between them, as the README's Layout shows them:
-# wcxhost uses host/wcx.h only; host uses engine, settings and ui; engine uses engine/zip and
-# settings; settings uses settings/xml; ui uses settings; every layer uses base, and base
-# nothing. A layer's code is compiled with an include root of its own that holds only the
-# folders it may use, so that an include against the arrows fails to compile.
+# wcxhost uses host/wcx.h only; host uses engine, settings and ui; engine uses engine/zip,
+# engine/par2 and settings; settings uses settings/xml; ui uses settings; every layer uses
+# base, and base nothing. A layer's code is compiled with an include root of its own that holds
+# only the folders it may use, so that an include against the arrows fails to compile.
 
 # ravelpak_layer(target path...): `target` sees these files and folders of the source tree, each
 # under its own path ("base", "engine/zip", "host/wcx.h"), and nothing else of it.
@@ -19,7 +19,7 @@ function(ravelpak_layer target)
 endfunction()
 
 # Code without any Win32 dependency; built for Windows and natively with sanitizers.
-add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp base/names.cpp)
+add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp base/md5.cpp base/names.cpp)
 ravelpak_layer(ravelpak_base_portable base)
 add_library(ravelpak_xml STATIC settings/xml/xml_param.cpp settings/xml/xml_stream.cpp)
 ravelpak_layer(ravelpak_xml settings/xml)
@@ -29,12 +29,22 @@ ravelpak_layer(ravelpak_xml settings/xml)
 set(RAVELPAK_FORMATS_SOURCES engine/rar5_layout.cpp engine/sfv_list.cpp engine/zip/zip_entry_fields.cpp
     engine/journal_format.cpp)
 add_library(ravelpak_formats_portable STATIC ${RAVELPAK_FORMATS_SOURCES})
-ravelpak_layer(ravelpak_formats_portable base/crc32.h base/names.h engine/rar5_layout.h engine/sfv_list.h
-    engine/zip/zip_entry_fields.h engine/journal_format.h)
+ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/names.h engine/rar5_layout.h
+    engine/sfv_list.h engine/zip/zip_entry_fields.h engine/journal_format.h)
 target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
+# PAR2: its packets, the GF(2^16) arithmetic of its recovery data, verification and repair. A
+# layer of its own, on the portable headers of base only.
+set(RAVELPAK_PAR2_SOURCES engine/par2/gf16.cpp engine/par2/par2_packets.cpp engine/par2/par2_repair.cpp
+    engine/par2/par2_verify.cpp)
+add_library(ravelpak_par2 STATIC ${RAVELPAK_PAR2_SOURCES})
+ravelpak_layer(ravelpak_par2 base/byte_source.h base/crc32.h base/md5.h base/names.h engine/par2)
+target_link_libraries(ravelpak_par2 PUBLIC ravelpak_base_portable)
 if(NOT MSVC)
     set_source_files_properties(base/crc32_clmul.cpp PROPERTIES COMPILE_OPTIONS "-mpclmul;-msse4.1")
-    foreach(library ravelpak_base_portable ravelpak_xml ravelpak_formats_portable)
+    # MD5 and the field's products run over every byte that PAR2 verifies or repairs: optimised
+    # in every build, so that the debug build's tests hash their files in moments.
+    set_property(SOURCE base/md5.cpp engine/par2/gf16.cpp APPEND PROPERTY COMPILE_OPTIONS -O2)
+    foreach(library ravelpak_base_portable ravelpak_xml ravelpak_formats_portable ravelpak_par2)
         target_compile_options(${library} PRIVATE -Wall -Wextra)
     endforeach()
 endif()

@@ -1,7 +1,7 @@
 # The native Linux build of the portable code, with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the libFuzzer targets when clang is the compiler.
 set(RAVELPAK_SANITIZERS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
-set(RAVELPAK_PORTABLE_LIBRARIES ravelpak_base_portable ravelpak_xml ravelpak_formats_portable)
+set(RAVELPAK_PORTABLE_LIBRARIES ravelpak_base_portable ravelpak_xml ravelpak_formats_portable ravelpak_par2)
 foreach(library ${RAVELPAK_PORTABLE_LIBRARIES})
     target_compile_options(${library} PUBLIC ${RAVELPAK_SANITIZERS})
     target_link_options(${library} PUBLIC ${RAVELPAK_SANITIZERS})
@@ -12,9 +12,9 @@ foreach(library ${RAVELPAK_PORTABLE_LIBRARIES})
 endforeach()
 # In the readers of downloaded bytes an offset or a size that wraps around is a fault: a loop
 # that runs back, a check that passes. Their own arithmetic is meant never to wrap; the CRC
-# code, whose arithmetic wraps by design, is left out.
+# code and MD5, whose arithmetic wraps by design, are left out.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    set_source_files_properties(${RAVELPAK_FORMATS_SOURCES} base/names.cpp
-        PROPERTIES COMPILE_OPTIONS -fsanitize=unsigned-integer-overflow)
+    set_property(SOURCE ${RAVELPAK_FORMATS_SOURCES} ${RAVELPAK_PAR2_SOURCES} base/names.cpp
+        APPEND PROPERTY COMPILE_OPTIONS -fsanitize=unsigned-integer-overflow)
 endif()
 find_package(GTest REQUIRED)

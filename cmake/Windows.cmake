@@ -48,7 +48,7 @@ add_library(ravelpak_engine STATIC
     engine/volume_alias.cpp
     engine/zip_stage.cpp)
 ravelpak_layer(ravelpak_engine base engine settings)
-target_link_libraries(ravelpak_engine PUBLIC ravelpak_formats_portable ravelpak_zip ravelpak_settings)
+target_link_libraries(ravelpak_engine PUBLIC ravelpak_formats_portable ravelpak_par2 ravelpak_zip ravelpak_settings)
 
 # The settings dialog and its controls.
 add_library(ravelpak_ui STATIC

@@ -12,15 +12,7 @@
 #include <string>
 #include <vector>
 
-// The bytes of one volume, read at any offset.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    // Reads up to `size` bytes at `offset`; `got` tells how many came (fewer at the end). False
-    // when reading fails.
-    virtual bool ReadAt(uint64_t offset, void* data, size_t size, size_t& got) = 0;
-    virtual uint64_t Size() const = 0;
-};
+#include "base/byte_source.h"
 
 // One volume to read: its file name (for the reasons of a failure) and its bytes.
 struct Rar5Volume {

@@ -10,14 +10,15 @@ deps="${RAVELPAK_DEPS_DIR:-$top/build/deps}"
 # Everything the build, the fixture scripts, `make test`, the demo, the benchmarks and the
 # screenshots run: compilers and build tools, GoogleTest (sources for the Windows build, the
 # library and its CMake files for the native one), Wine, the display for the dialog tests, the
-# archive and checksum tools, Python for the zipfile fixtures, git for tools/test-ratio.sh,
-# mount/mountpoint for the read-only and full-disk fixtures, and strace for the check that every
-# deletion follows the flushes it relies on and for counting wcxhost's writes to NUL.
+# archive and checksum tools, par2 for the PAR2 sets of the tests (run as a program only),
+# Python for the zipfile fixtures, git for tools/test-ratio.sh, mount/mountpoint for the
+# read-only and full-disk fixtures, and strace for the check that every deletion follows the
+# flushes it relies on and for counting wcxhost's writes to NUL.
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
   mingw-w64 libz-mingw-w64-dev googletest libgtest-dev
   wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei
-  dpkg-dev zip unzip p7zip-full cksfv rhash rar unrar time
+  dpkg-dev zip unzip p7zip-full cksfv rhash par2 rar unrar time
   python3 git mount util-linux strace
 )
 

@@ -10,10 +10,13 @@
 #   zip_fields  the fields of entries of archives made by Info-ZIP zip, 7-Zip and Python's
 #               zipfile, in the layout that zip_fields_fuzz reads
 #   names       the names of those entries, and names that reach outside a folder
+#   par2        sets made by par2, each seed the PAR2 files of one set one after another: two
+#               files in a folder tree with recovery files, the index file alone, slices of 4
+#               bytes, and one slice wider than its file
 set -euo pipefail
 out=${1:?usage: make_seeds.sh OUT}
 rm -rf "$out"
-mkdir -p "$out"/{rar5,sfv,zip_fields,names} "$out/work/tree/sub dir"
+mkdir -p "$out"/{rar5,sfv,zip_fields,names,par2} "$out/work/tree/sub dir"
 out=$(cd "$out" && pwd)
 cd "$out/work"
 
@@ -83,4 +86,19 @@ for name in '..\film.mkv' 'sub/../../film.mkv' 'C:film.mkv' '\\server\share\x' '
   printf '%s' "$name" > "$out/names/hostile-$n"
   n=$((n + 1))
 done
+# par2_seed NAME OPTIONS FILE...: the PAR2 files that par2 makes of FILE... with OPTIONS, the
+# index file first, as seed NAME.
+par2_seed() {
+  local name=$1 options=$2
+  shift 2
+  # shellcheck disable=SC2086
+  par2 create -q -q $options "$name.par2" "$@" > /dev/null
+  cat "$name.par2" $(ls -v "$name".vol*.par2 2> /dev/null) > "$out/par2/$name"
+}
+head -c 3000 /dev/urandom > small.bin
+par2_seed tree '-s512 -c3' small.bin film.nfo "tree/sub dir/caf"$'\xc3\xa9'".nfo"
+cp tree.par2 "$out/par2/index-only"
+head -c 400 /dev/urandom > tiny.bin
+par2_seed tiny-slices '-s4 -c5' tiny.bin
+par2_seed wide-slice '-s4000 -c1' film.nfo
 rm -rf "$out/work"

@@ -2,32 +2,12 @@
 // is one string of its volumes one after the other, cut where each volume's signature begins.
 #pragma once
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/rar5_layout.h"
-
-// One volume's bytes; counts what was read of them.
-class MemorySource : public ByteSource {
-public:
-    explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
-    bool ReadAt(uint64_t offset, void* data, size_t size, size_t& got) override
-    {
-        got = offset < bytes_.size() ? static_cast<size_t>(std::min<uint64_t>(size, bytes_.size() - offset)) : 0;
-        if (got > 0)
-            std::memcpy(data, bytes_.data() + offset, got);
-        read += got;
-        return true;
-    }
-    uint64_t Size() const override { return bytes_.size(); }
-    uint64_t read = 0;
-
-private:
-    std::string bytes_;
-};
+#include "tests/portable/memory_source.h"
 
 // The volumes of `set`: cut before every RAR 5 signature but one at its start.
 inline std::vector<std::string> SplitVolumes(const std::string& set)

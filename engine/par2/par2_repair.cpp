@@ -1,0 +1,246 @@
+#include "engine/par2/par2_repair.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "engine/par2/gf16.h"
+
+namespace {
+
+uint16_t Get(const uint8_t* row, size_t j)
+{
+    return static_cast<uint16_t>(row[2 * j] | row[2 * j + 1] << 8);
+}
+
+void Put(uint8_t* row, size_t j, uint16_t value)
+{
+    row[2 * j] = static_cast<uint8_t>(value);
+    row[2 * j + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// An m x m matrix over GF(2^16), rows of 16-bit little-endian words one after another, so that
+// row operations are the same region products as the rebuild's.
+class Matrix {
+public:
+    Matrix(std::vector<uint8_t>& bytes, size_t m) : bytes_(bytes), m_(m), scratch_(2 * m)
+    {
+        bytes_.assign(2 * m * m, 0);
+    }
+    uint8_t* Row(size_t i) { return bytes_.data() + 2 * m_ * i; }
+
+    // Row i: the coefficients of the recovery slice of `exponent` for each missing slice.
+    void Fill(size_t i, const std::vector<uint32_t>& missing, uint32_t exponent)
+    {
+        for (size_t j = 0; j < m_; ++j)
+            Put(Row(i), j, gf16::RecoveryCoefficient(missing[j], exponent));
+    }
+
+    // row = factor * source (the two may be the same row).
+    void Scale(uint8_t* row, const uint8_t* source, uint16_t factor)
+    {
+        std::fill(scratch_.begin(), scratch_.end(), 0);
+        gf16::MultiplyAccumulate(scratch_.data(), source, scratch_.size(), factor);
+        std::memcpy(row, scratch_.data(), scratch_.size());
+    }
+
+    // Gauss-Jordan elimination in place, a pivot found in each column among the rows below;
+    // false when the matrix is singular.
+    bool Invert()
+    {
+        std::vector<std::pair<size_t, size_t>> swaps;
+        for (size_t k = 0; k < m_; ++k) {
+            size_t p = k;
+            while (p < m_ && Get(Row(p), k) == 0)
+                ++p;
+            if (p == m_)
+                return false;
+            if (p != k) {
+                std::swap_ranges(Row(p), Row(p) + 2 * m_, Row(k));
+                swaps.emplace_back(p, k);
+            }
+            const uint16_t inverse = gf16::Inverse(Get(Row(k), k));
+            Put(Row(k), k, 1);
+            Scale(Row(k), Row(k), inverse);
+            for (size_t i = 0; i < m_; ++i) {
+                const uint16_t factor = i == k ? 0 : Get(Row(i), k);
+                if (factor == 0)
+                    continue;
+                Put(Row(i), k, 0);
+                gf16::MultiplyAccumulate(Row(i), Row(k), 2 * m_, factor);
+            }
+        }
+        // Rows swapped in A swap the columns of its inverse, last swap first.
+        for (auto it = swaps.rbegin(); it != swaps.rend(); ++it)
+            for (size_t i = 0; i < m_; ++i) {
+                const uint16_t a = Get(Row(i), it->first);
+                Put(Row(i), it->first, Get(Row(i), it->second));
+                Put(Row(i), it->second, a);
+            }
+        return true;
+    }
+
+    // Chooses, in the order of `available`, exponents whose rows are independent, until there
+    // are m: each row is reduced by the rows already chosen (each normalised at a pivot column
+    // of its own) and taken when something is left of it.
+    bool Select(const std::vector<uint32_t>& missing, const std::vector<uint32_t>& available,
+                std::vector<uint32_t>& chosen)
+    {
+        std::vector<size_t> pivots;
+        std::vector<uint8_t> row(2 * m_);
+        chosen.clear();
+        for (size_t e = 0; e < available.size() && chosen.size() < m_; ++e) {
+            for (size_t j = 0; j < m_; ++j)
+                Put(row.data(), j, gf16::RecoveryCoefficient(missing[j], available[e]));
+            for (size_t b = 0; b < pivots.size(); ++b)
+                if (const uint16_t factor = Get(row.data(), pivots[b]))
+                    gf16::MultiplyAccumulate(row.data(), Row(b), row.size(), factor);
+            size_t q = 0;
+            while (q < m_ && Get(row.data(), q) == 0)
+                ++q;
+            if (q == m_)
+                continue;
+            Scale(Row(pivots.size()), row.data(), gf16::Inverse(Get(row.data(), q)));
+            pivots.push_back(q);
+            chosen.push_back(available[e]);
+        }
+        return chosen.size() == m_;
+    }
+
+private:
+    std::vector<uint8_t>& bytes_;
+    size_t m_;
+    std::vector<uint8_t> scratch_;
+};
+
+}  // namespace
+
+Par2PlanResult PlanPar2Repair(uint32_t inputSliceCount, const std::vector<uint32_t>& missing,
+                              const std::vector<uint32_t>& available, Par2RepairPlan& plan)
+{
+    plan = Par2RepairPlan();
+    std::vector<uint32_t> sorted = missing;
+    std::sort(sorted.begin(), sorted.end());
+    if (inputSliceCount > gf16::kMaxInputSlices || std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end() ||
+        (!sorted.empty() && sorted.back() >= inputSliceCount))
+        return Par2PlanResult::BadInput;
+    if (sorted.size() > kPar2MaxMissingSlices)
+        return Par2PlanResult::TooManyMissing;
+    // Exponents equal modulo the group's order give the same row: only the first one counts.
+    std::vector<uint32_t> exponents;
+    std::set<uint32_t> seen;
+    for (uint32_t e : available)
+        if (seen.insert(e % gf16::kGroupOrder).second)
+            exponents.push_back(e);
+    const size_t m = sorted.size();
+    if (exponents.size() < m)
+        return Par2PlanResult::TooFewRecoverySlices;
+    plan.missing = sorted;
+    plan.exponents.assign(exponents.begin(), exponents.begin() + static_cast<std::ptrdiff_t>(m));
+    Matrix matrix(plan.inverse, m);
+    for (size_t r = 0; r < m; ++r)
+        matrix.Fill(r, sorted, plan.exponents[r]);
+    if (matrix.Invert())
+        return Par2PlanResult::Ready;
+    // The first m are not independent: choose among all of them, in the same matrix.
+    if (!matrix.Select(sorted, exponents, plan.exponents)) {
+        plan = Par2RepairPlan();
+        return Par2PlanResult::Singular;
+    }
+    for (size_t r = 0; r < m; ++r)
+        matrix.Fill(r, sorted, plan.exponents[r]);
+    if (matrix.Invert())
+        return Par2PlanResult::Ready;
+    plan = Par2RepairPlan();
+    return Par2PlanResult::Singular;
+}
+
+Par2RebuildResult RebuildPar2Slices(const Par2RepairPlan& plan, uint32_t inputSliceCount, uint64_t sliceSize,
+                                    Par2SliceIo& io, size_t memory, const Par2Progress& progress)
+{
+    const size_t m = plan.missing.size();
+    if (m == 0)
+        return Par2RebuildResult::Done;
+    // m sums, one piece read and one written; pieces of whole 64-byte blocks where they can be.
+    size_t piece = std::min(memory / (m + 2), kPar2MaxPiece);
+    piece = std::max<size_t>(piece - piece % 64, 64);
+    piece = static_cast<size_t>(std::min<uint64_t>(piece, sliceSize));
+    std::vector<uint8_t> sums(m * piece), input(piece), output(piece);
+    std::vector<bool> lost(inputSliceCount);
+    for (uint32_t index : plan.missing)
+        lost[index] = true;
+    auto advance = [&progress](size_t bytes) { return !progress || progress(bytes); };
+
+    for (uint64_t offset = 0; offset < sliceSize;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(piece, sliceSize - offset));
+        // Each sum starts as its recovery slice, and loses the share of every known slice.
+        for (size_t r = 0; r < m; ++r) {
+            if (!io.ReadRecovery(plan.exponents[r], offset, &sums[r * piece], n))
+                return Par2RebuildResult::ReadFailed;
+            if (!advance(n))
+                return Par2RebuildResult::Stopped;
+        }
+        for (uint32_t i = 0; i < inputSliceCount; ++i) {
+            if (lost[i])
+                continue;
+            if (!io.ReadInput(i, offset, input.data(), n))
+                return Par2RebuildResult::ReadFailed;
+            for (size_t r = 0; r < m; ++r)
+                gf16::MultiplyAccumulate(&sums[r * piece], input.data(), n,
+                                         gf16::RecoveryCoefficient(i, plan.exponents[r]));
+            if (!advance(n))
+                return Par2RebuildResult::Stopped;
+        }
+        // What is left of the sums are the lost slices' shares: the inverse undoes them.
+        for (size_t j = 0; j < m; ++j) {
+            std::fill(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(n), 0);
+            for (size_t r = 0; r < m; ++r)
+                gf16::MultiplyAccumulate(output.data(), &sums[r * piece], n, plan.Inverse(j, r));
+            if (!io.WriteRebuilt(plan.missing[j], offset, output.data(), n))
+                return Par2RebuildResult::WriteFailed;
+        }
+        offset += n;
+    }
+    return Par2RebuildResult::Done;
+}
+
+Par2SetSlices::Par2SetSlices(const Par2Set& set, std::vector<ByteSource*> files, std::vector<ByteSource*> par2Files)
+    : set_(set), files_(std::move(files)), par2Files_(std::move(par2Files))
+{
+}
+
+bool Par2SetSlices::ReadInput(uint32_t index, uint64_t offset, uint8_t* data, size_t size)
+{
+    // The file of the recovery set whose slices hold `index`.
+    const auto begin = set_.files.begin();
+    const auto end = begin + static_cast<std::ptrdiff_t>(set_.recoveryFileCount);
+    const auto after =
+        std::upper_bound(begin, end, index, [](uint32_t i, const Par2File& f) { return i < f.firstSlice; });
+    if (after == begin)
+        return false;
+    const Par2File& file = *(after - 1);
+    const size_t f = static_cast<size_t>(after - 1 - begin);
+    if (index - file.firstSlice >= file.sliceCount || f >= files_.size() || !files_[f] || offset > set_.sliceSize ||
+        size > set_.sliceSize - offset)
+        return false;
+    // Within the file: a slice's offset is below its length, which the reader bounds by 32768 slices.
+    const uint64_t at = (index - file.firstSlice) * set_.sliceSize + offset;
+    const size_t inFile = at < file.length ? static_cast<size_t>(std::min<uint64_t>(size, file.length - at)) : 0;
+    size_t got = 0;
+    if (inFile > 0 && (!files_[f]->ReadAt(at, data, inFile, got) || got != inFile))
+        return false;
+    std::memset(data + inFile, 0, size - inFile);
+    return true;
+}
+
+bool Par2SetSlices::ReadRecovery(uint32_t exponent, uint64_t offset, uint8_t* data, size_t size)
+{
+    const auto& slices = set_.recoverySlices;
+    const auto it = std::lower_bound(slices.begin(), slices.end(), exponent,
+                                     [](const Par2RecoverySlice& s, uint32_t e) { return s.exponent < e; });
+    if (it == slices.end() || it->exponent != exponent || it->source >= par2Files_.size() || !par2Files_[it->source] ||
+        offset > set_.sliceSize || size > set_.sliceSize - offset)
+        return false;
+    size_t got = 0;
+    return par2Files_[it->source]->ReadAt(it->offset + offset, data, size, got) && got == size;
+}

@@ -1,0 +1,320 @@
+// PAR2 sets that par2 made at test time (tests/fixtures/make_par2_sets.sh): read as par2 wrote
+// them; each recovery slice par2 wrote is the sum that the field's arithmetic gives; files
+// damaged, cut, grown, removed or renamed are reported as they are; lost slices are rebuilt
+// byte for byte, also where the first recovery slices chosen give equations that are not
+// independent.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "engine/par2/gf16.h"
+#include "engine/par2/par2_repair.h"
+#include "engine/par2/par2_verify.h"
+#include "tests/portable/memory_source.h"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+// Sources in memory, one for each file.
+struct Sources {
+    explicit Sources(const Files& files)
+    {
+        for (const auto& file : files)
+            candidates.push_back({file.first, sources.emplace_back(std::make_unique<MemorySource>(file.second)).get()});
+    }
+    std::vector<ByteSource*> List() const
+    {
+        std::vector<ByteSource*> list;
+        for (const Par2Candidate& candidate : candidates)
+            list.push_back(candidate.bytes);
+        return list;
+    }
+    std::vector<std::unique_ptr<MemorySource>> sources;
+    std::vector<Par2Candidate> candidates;
+};
+
+// A set as par2 made it in a folder of the fixtures: its PAR2 files read, and the files it was
+// made of.
+struct MadeSet {
+    MadeSet(const std::string& folder, const std::vector<std::string>& par2Names, const std::vector<std::string>& names)
+    {
+        auto load = [&folder](const std::string& name) {
+            std::ifstream file(std::string(PAR2_FIXTURES) + "/" + folder + "/" + name, std::ios::binary);
+            std::ostringstream bytes;
+            bytes << file.rdbuf();
+            return bytes.str();
+        };
+        Files par2Files;
+        for (const std::string& name : par2Names)
+            par2Files[name] = load(name);
+        for (const std::string& name : names)
+            files[name] = load(name);
+        par2 = std::make_unique<Sources>(par2Files);
+        reading = ReadPar2Files(par2->List());
+    }
+    const Par2Set& set() const { return reading.sets.at(0); }
+    std::unique_ptr<Sources> par2;
+    Files files;
+    Par2Reading reading;
+};
+
+// The sets of the fixtures, each read once.
+const MadeSet& Plain()
+{
+    static const MadeSet made("plain", {"set.par2", "set.vol0+1.par2", "set.vol1+2.par2", "set.vol3+3.par2"},
+                              {"film.bin", "sub/notes.txt", "tiny.nfo"});
+    return made;
+}
+const MadeSet& Singular()
+{
+    static const MadeSet made(
+        "singular",
+        {"s.par2", "s.vol00+1.par2", "s.vol01+2.par2", "s.vol03+4.par2", "s.vol07+8.par2", "s.vol15+3.par2"},
+        {"s.bin"});
+    return made;
+}
+const MadeSet& Wide()
+{
+    static const MadeSet made("wide", {"one.par2", "one.vol0+1.par2"}, {"one.bin"});
+    return made;
+}
+
+// The file of the recovery set that input slice `index` belongs to.
+const Par2File& FileOf(const Par2Set& set, uint32_t index)
+{
+    for (const Par2File& file : set.files)
+        if (file.inRecoverySet && index >= file.firstSlice && index - file.firstSlice < file.sliceCount)
+            return file;
+    throw std::out_of_range("no such slice");
+}
+
+// Input slice `index`, padded with zeros, from the files the set was made of.
+std::string SliceOf(const Par2Set& set, const Files& files, uint32_t index)
+{
+    const Par2File& file = FileOf(set, index);
+    std::string slice = files.at(file.name).substr((index - file.firstSlice) * set.sliceSize, set.sliceSize);
+    return slice.append(set.sliceSize - slice.size(), '\0');
+}
+
+// The verdicts as "name=state slices@candidate|...", in the order of the names.
+std::string Describe(const Par2Set& set, const Par2Verification& verification, const Sources& sources)
+{
+    static const char* const kStates[] = {"intact", "damaged", "missing", "unknown"};
+    std::map<std::string, std::string> verdicts;
+    for (size_t f = 0; f < set.files.size(); ++f) {
+        const Par2FileVerdict& v = verification.files[f];
+        std::string& text = verdicts[set.files[f].name] = kStates[static_cast<int>(v.state)];
+        for (uint32_t slice : v.damagedSlices)
+            text += " " + std::to_string(slice);
+        text += std::string(!v.sizeMatches && v.state == Par2FileState::Damaged ? " size" : "") +
+                (v.foundElsewhere ? "@" + sources.candidates[v.candidate].name : "") + (v.readFailed ? " unread" : "");
+    }
+    std::string all;
+    for (const auto& verdict : verdicts)
+        all += (all.empty() ? "" : "|") + verdict.first + "=" + verdict.second;
+    return all;
+}
+
+TEST(Par2Set, ReadAsParMadeIt)
+{
+    const MadeSet& made = Plain();
+    ASSERT_EQ(made.reading.sets.size(), 1u);
+    const Par2Set& set = made.set();
+    EXPECT_TRUE(set.verifiable && set.repairable && set.problems.empty());
+    EXPECT_EQ(set.sliceSize, 4096u);
+    EXPECT_EQ(set.inputSliceCount, 20u);
+    EXPECT_NE(set.creator.find("par2cmdline"), std::string::npos) << set.creator;
+    ASSERT_EQ(set.files.size(), 3u);
+    for (const Par2File& file : set.files)
+        EXPECT_EQ(file.length, made.files.at(file.name).size()) << file.name;
+    std::vector<uint32_t> exponents;
+    for (const Par2RecoverySlice& slice : set.recoverySlices)
+        exponents.push_back(slice.exponent);
+    EXPECT_EQ(exponents, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
+    for (const Par2FileReport& report : made.reading.files)
+        EXPECT_TRUE(report.damagedPackets == 0 && report.skippedBytes == 0 && !report.gaveUp);
+}
+
+TEST(Par2Set, RecoverySlicesAreTheSumsOfTheInputSlices)
+{
+    const MadeSet& made = Plain();
+    const Par2Set& set = made.set();
+    for (const Par2RecoverySlice& recovery : set.recoverySlices) {
+        std::string sum(set.sliceSize, '\0');
+        for (uint32_t i = 0; i < set.inputSliceCount; ++i) {
+            const std::string slice = SliceOf(set, made.files, i);
+            gf16::MultiplyAccumulate(reinterpret_cast<uint8_t*>(&sum[0]),
+                                     reinterpret_cast<const uint8_t*>(slice.data()), sum.size(),
+                                     gf16::RecoveryCoefficient(i, recovery.exponent));
+        }
+        EXPECT_EQ(sum, made.par2->sources[recovery.source]->bytes().substr(recovery.offset, set.sliceSize))
+            << "exponent " << recovery.exponent;
+    }
+}
+
+TEST(Par2Set, VerificationReportsWhatBecameOfEachFile)
+{
+    const struct {
+        const char* what;
+        std::function<void(Files&)> change;
+        const char* verdicts;
+        const char* missing;  // the slices to rebuild, as "name:slice in the file"
+    } rows[] = {
+        {"nothing", [](Files&) {}, "film.bin=intact|sub/notes.txt=intact|tiny.nfo=intact", ""},
+        {"a byte changed", [](Files& f) { f["film.bin"][5000] ^= 1; },
+         "film.bin=damaged 1|sub/notes.txt=intact|tiny.nfo=intact", "film.bin:1"},
+        {"cut", [](Files& f) { f["film.bin"].resize(61000); },
+         "film.bin=damaged 14 15 16 17 size|sub/notes.txt=intact|tiny.nfo=intact",
+         "film.bin:14 film.bin:15 film.bin:16 film.bin:17"},
+        {"grown", [](Files& f) { f["film.bin"] += "x"; }, "film.bin=damaged size|sub/notes.txt=intact|tiny.nfo=intact",
+         ""},
+        {"removed", [](Files& f) { f.erase("tiny.nfo"); }, "film.bin=intact|sub/notes.txt=intact|tiny.nfo=missing",
+         "tiny.nfo:0"},
+        {"renamed", [](Files& f) { f["x.bin"] = f["tiny.nfo"], f.erase("tiny.nfo"); },
+         "film.bin=intact|sub/notes.txt=intact|tiny.nfo=intact@x.bin", ""},
+        {"renamed and damaged",
+         [](Files& f) { f["a7f3.dat"] = f["film.bin"], f["a7f3.dat"][20000] ^= 1, f.erase("film.bin"); },
+         "film.bin=damaged 4@a7f3.dat|sub/notes.txt=intact|tiny.nfo=intact", "film.bin:4"},
+        {"names swapped", [](Files& f) { std::swap(f["film.bin"], f["sub/notes.txt"]); },
+         "film.bin=intact@sub/notes.txt|sub/notes.txt=intact@film.bin|tiny.nfo=intact", ""},
+        {"a damaged copy beside an intact one",
+         [](Files& f) { f["film.bin.1"] = f["film.bin"], f["film.bin"][0] ^= 1; },
+         "film.bin=intact@film.bin.1|sub/notes.txt=intact|tiny.nfo=intact", ""},
+        {"a separator as Windows writes it",
+         [](Files& f) { f["sub\\notes.txt"] = f["sub/notes.txt"], f.erase("sub/notes.txt"); },
+         "film.bin=intact|sub/notes.txt=intact|tiny.nfo=intact", ""},
+    };
+    const Par2Set& set = Plain().set();
+    for (const auto& row : rows) {
+        Files files = Plain().files;
+        row.change(files);
+        const Sources sources(files);
+        const Par2Verification verification = VerifyPar2Set(set, sources.candidates);
+        EXPECT_EQ(Describe(set, verification, sources), row.verdicts) << row.what;
+        std::string missing;
+        for (uint32_t slice : Par2MissingSlices(set, verification)) {
+            const Par2File& file = FileOf(set, slice);
+            missing += (missing.empty() ? "" : " ") + file.name + ":" + std::to_string(slice - file.firstSlice);
+        }
+        EXPECT_EQ(missing, row.missing) << row.what;
+    }
+}
+
+TEST(Par2Set, UnreadableStoppedAndWide)
+{
+    const MadeSet& made = Plain();
+    Sources sources(made.files);
+    sources.sources[0]->failFrom = 8192;
+    EXPECT_EQ(Describe(made.set(), VerifyPar2Set(made.set(), sources.candidates), sources),
+              "film.bin=missing unread|sub/notes.txt=intact|tiny.nfo=intact");
+    EXPECT_TRUE(VerifyPar2Set(made.set(), sources.candidates, [](uint64_t) { return false; }).stopped);
+    // A slice of 2 MiB for a file of 1000 bytes: its padding is carried over arithmetically.
+    Files files = Wide().files;
+    const Sources intact(files);
+    EXPECT_EQ(Describe(Wide().set(), VerifyPar2Set(Wide().set(), intact.candidates), intact), "one.bin=intact");
+    files["one.bin"][999] ^= 1;
+    const Sources damaged(files);
+    EXPECT_EQ(Describe(Wide().set(), VerifyPar2Set(Wide().set(), damaged.candidates), damaged), "one.bin=damaged 0");
+}
+
+// Takes the rebuilt slices whole, checking that their pieces come in order.
+class Rebuilt : public Par2SetSlices {
+public:
+    using Par2SetSlices::Par2SetSlices;
+    bool WriteRebuilt(uint32_t index, uint64_t offset, const uint8_t* data, size_t size) override
+    {
+        EXPECT_EQ(offset, slices[index].size());
+        slices[index].append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+    std::map<uint32_t, std::string> slices;
+};
+
+// Rebuilds `missing` of a set made by par2 from its recovery slices tried in the order of
+// `available`, from copies of its files where the missing slices are zeros, and compares them
+// with the slices lost. The exponents used, or why there was no plan.
+std::string Repair(const MadeSet& made, const std::vector<uint32_t>& missing, const std::vector<uint32_t>& available,
+                   size_t memory = kPar2RebuildMemory)
+{
+    const Par2Set& set = made.set();
+    Par2RepairPlan plan;
+    const Par2PlanResult result = PlanPar2Repair(set.inputSliceCount, missing, available, plan);
+    if (result != Par2PlanResult::Ready)
+        return "not planned " + std::to_string(static_cast<int>(result));
+    Files damaged = made.files;
+    for (uint32_t index : missing) {
+        const Par2File& file = FileOf(set, index);
+        const size_t at = (index - file.firstSlice) * set.sliceSize;
+        std::fill_n(damaged[file.name].begin() + at, std::min<size_t>(set.sliceSize, file.length - at), '\0');
+    }
+    const Sources sources(damaged);
+    std::vector<ByteSource*> files;
+    for (const Par2File& file : set.files)
+        files.push_back(sources.sources[std::distance(damaged.begin(), damaged.find(file.name))].get());
+    Rebuilt rebuilt(set, files, made.par2->List());
+    EXPECT_EQ(RebuildPar2Slices(plan, set.inputSliceCount, set.sliceSize, rebuilt, memory), Par2RebuildResult::Done);
+    EXPECT_EQ(rebuilt.slices.size(), missing.size());
+    for (uint32_t index : missing)
+        EXPECT_EQ(rebuilt.slices[index], SliceOf(set, made.files, index)) << "slice " << index;
+    std::string used;
+    for (uint32_t e : plan.exponents)
+        used += (used.empty() ? "" : " ") + std::to_string(e);
+    return used;
+}
+
+TEST(Par2Repair, LostSlicesAreRebuiltByteForByte)
+{
+    const struct {
+        const MadeSet& made;
+        std::vector<uint32_t> missing, available;
+        size_t memory;
+        const char* used;
+    } rows[] = {
+        {Plain(), {3, 7}, {0, 1, 2, 3, 4, 5}, kPar2RebuildMemory, "0 1"},
+        {Plain(), {19, 0, 11}, {5, 2, 4}, 1000, "5 2 4"},  // in pieces of 192 bytes
+        {Plain(), {0, 4, 8, 12, 16, 19}, {0, 1, 2, 3, 4, 5}, kPar2RebuildMemory, "0 1 2 3 4 5"},
+        {Plain(), {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5}, kPar2RebuildMemory, "not planned 3"},
+        {Wide(), {0}, {0}, kPar2RebuildMemory, "0"},  // 2 MiB in pieces of 1 MiB
+        // Slices 0 and 1927 have constants 2^1 and 2^3856, whose 17th powers are equal: the
+        // recovery slices of exponents e and e + 17 give the same equation for them.
+        {Singular(), {0, 1927}, {0, 17, 1, 2}, kPar2RebuildMemory, "0 1"},
+        {Singular(), {0, 1927}, {17, 0, 34, 16}, kPar2RebuildMemory, "17 16"},
+        {Singular(), {0, 5, 1927}, {0, 17, 1, 2}, kPar2RebuildMemory, "0 17 1"},
+        {Singular(), {0, 1927}, {0, 17}, kPar2RebuildMemory, "not planned 4"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Repair(row.made, row.missing, row.available, row.memory), row.used);
+}
+
+TEST(Par2Repair, PlansRefused)
+{
+    std::vector<uint32_t> many(kPar2MaxMissingSlices + 1);
+    for (uint32_t i = 0; i < many.size(); ++i)
+        many[i] = i;
+    const struct {
+        uint32_t inputSlices;
+        std::vector<uint32_t> missing, available;
+        Par2PlanResult result;
+    } rows[] = {
+        {10, {10}, {0}, Par2PlanResult::BadInput},
+        {10, {1, 1}, {0, 1}, Par2PlanResult::BadInput},
+        {32769, {1}, {0}, Par2PlanResult::BadInput},
+        {5000, many, many, Par2PlanResult::TooManyMissing},
+        {10, {1, 2}, {0}, Par2PlanResult::TooFewRecoverySlices},
+        {10, {1, 2}, {5, 65540}, Par2PlanResult::TooFewRecoverySlices},  // one exponent, told twice
+        {10, {}, {}, Par2PlanResult::Ready},
+        {10, {1, 2}, {65535, 1}, Par2PlanResult::Ready},
+    };
+    for (const auto& row : rows) {
+        Par2RepairPlan plan;
+        EXPECT_EQ(PlanPar2Repair(row.inputSlices, row.missing, row.available, plan), row.result);
+    }
+}
+
+}  // namespace
