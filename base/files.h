@@ -6,16 +6,19 @@
 #include <functional>
 #include <string>
 
+#include "base/byte_source.h"
 #include "base/handles.h"
 
-// A file opened for reading (others may read it too), closed with this object.
-class FileReader {
+// A file opened for reading (others may read it too), closed with this object; the readers of
+// downloaded bytes read it as a ByteSource.
+class FileReader : public ByteSource {
 public:
     explicit FileReader(const std::string& path);
     bool open() const { return file_.valid(); }
-    // Reads up to `size` bytes at `offset`; `got` tells how many came. False when reading fails.
-    bool ReadAt(uint64_t offset, void* data, size_t size, size_t& got);
-    uint64_t Size() const;
+    // Reads up to `size` bytes at `offset`; `got` tells how many came. False when reading fails
+    // or the file could not be opened.
+    bool ReadAt(uint64_t offset, void* data, size_t size, size_t& got) override;
+    uint64_t Size() const override;
 
 private:
     FileHandle file_;

@@ -97,6 +97,19 @@ bool OutputFile::Write(const void* data, size_t size)
     return true;
 }
 
+bool OutputFile::Patch(uint64_t offset, const void* data, size_t size)
+{
+    if (offset > written_ || size > written_ - offset)
+        return false;
+    LARGE_INTEGER at, end;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    end.QuadPart = static_cast<LONGLONG>(written_);
+    DWORD done = 0;
+    const bool patched = SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) &&
+                         WriteFile(file_, data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+    return SetFilePointerEx(file_, end, nullptr, FILE_BEGIN) && patched;
+}
+
 bool OutputFile::Flush()
 {
     return file_ != INVALID_HANDLE_VALUE && FlushFileBuffers(file_);

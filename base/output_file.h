@@ -50,8 +50,12 @@ public:
 
     // False when the platform took fewer bytes (a full disk may say so only by the count).
     bool Write(const void* data, size_t size);
+    // Writes `size` bytes at `offset` over bytes written before (offset + size <= written()),
+    // then goes on at the end: a file repaired in place of some of its pieces. crc() no longer
+    // tells the content after it.
+    bool Patch(uint64_t offset, const void* data, size_t size);
     uint64_t written() const { return written_; }
-    // The CRC-32 of everything written.
+    // The CRC-32 of everything written in order.
     uint32_t crc() const { return crc_; }
     // Puts what was written on the disk.
     bool Flush();

@@ -35,6 +35,7 @@ add_library(ravelpak_engine STATIC
     engine/job_progress.cpp
     engine/journal.cpp
     engine/pack_driver.cpp
+    engine/par2_stage.cpp
     engine/rar5_files.cpp
     engine/rar_deleting_copy.cpp
     engine/rar_stage.cpp

@@ -119,8 +119,14 @@ bool Journal::Confined(const JournalRecords& records) const
     for (const auto& output : records.outputs)
         if (!IsBelow(output.second.path, destination))
             return false;
-    for (const auto& renamed : records.renamed)
-        if (!IsBelow(renamed.first, source) || !IsBelow(renamed.second, source))
+    // Names are given and taken only in the download's folder.
+    for (const auto* pairs : {&records.renamed, &records.named})
+        for (const auto& pair : *pairs)
+            if (!IsBelow(pair.first, source) || !IsBelow(pair.second, source))
+                return false;
+    for (const Par2Repair& repaired : records.repaired)
+        if (!IsBelow(repaired.path, source) || (!repaired.original.empty() && !IsBelow(repaired.original, source)) ||
+            (!repaired.damaged.empty() && !IsBelow(repaired.damaged, source)))
             return false;
     const SetUnderDeletion& set = records.set;
     if (!set.entry.empty() && !IsBelow(set.entry, destination))
@@ -250,6 +256,8 @@ JournalRecords Journal::Records() const
         for (const JournalFile& file : outputs.second)
             records.outputs.emplace_back(outputs.first, file);
     records.renamed = renamed_;
+    records.named = named_;
+    records.repaired = repaired_;
     records.set = set_;
     return records;
 }
@@ -265,6 +273,8 @@ void Journal::Adopt(const JournalRecords& records)
     for (const auto& output : records.outputs)
         outputs_[output.first].push_back(output.second);
     renamed_ = records.renamed;
+    named_ = records.named;
+    repaired_ = records.repaired;
     set_ = records.set;
 }
 
@@ -314,5 +324,7 @@ void Journal::Clear()
     outputs_.clear();
     consumedOrder_.clear();
     renamed_.clear();
+    named_.clear();
+    repaired_.clear();
     set_ = SetUnderDeletion();
 }

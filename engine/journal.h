@@ -71,6 +71,14 @@ public:
     // The own name of a volume that stands renamed as `path`; empty for any other file.
     std::string RenamedFrom(const std::string& path) const;
 
+    // A downloaded file that a PAR2 set found under the name `from` was renamed to `to`, the
+    // name the set gives it.
+    void AddNamed(const std::string& from, const std::string& to) { named_.emplace_back(from, to); }
+    const std::vector<std::pair<std::string, std::string>>& named() const { return named_; }
+    // A downloaded file is rebuilt from PAR2 recovery data (see Par2Repair).
+    void AddRepaired(const Par2Repair& repair) { repaired_.push_back(repair); }
+    const std::vector<Par2Repair>& repaired() const { return repaired_; }
+
     // The set whose volumes are being deleted; null when there is none.
     const SetUnderDeletion* set() const { return set_.volumes.empty() ? nullptr : &set_; }
     void SetProgress(const SetUnderDeletion& set) { set_ = set; }
@@ -104,5 +112,7 @@ private:
     std::map<std::string, std::vector<JournalFile>> outputs_;  // by key: the first consumed file
     std::vector<std::string> consumedOrder_;
     std::vector<std::pair<std::string, std::string>> renamed_;  // prefixed, own
+    std::vector<std::pair<std::string, std::string>> named_;    // from, to
+    std::vector<Par2Repair> repaired_;
     SetUnderDeletion set_;
 };

@@ -123,6 +123,12 @@ bool ReadRecord(const std::vector<std::string>& fields, int version, JournalReco
         records.outputs.emplace_back(fields[1], file);
     } else if (tag == "R" && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
         records.renamed.emplace_back(fields[1], fields[2]);
+    } else if (tag == "N" && version == 2 && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
+        records.named.emplace_back(fields[1], fields[2]);
+    } else if (tag == "P" && version == 2 && fields.size() == 4 && !fields[1].empty() && !fields[2].empty() &&
+               (fields[2] == kAbsent) == (fields[3] == kAbsent)) {
+        const auto given = [](const std::string& field) { return field == kAbsent ? std::string() : field; };
+        records.repaired.push_back({fields[1], given(fields[2]), given(fields[3])});
     } else if (tag == "S" && fields.size() == 5 && !setSeen) {
         uint64_t deleted = 0;
         if (!Number(fields[1], deleted) || !Number(fields[3], set.entryBytes) || !Crc(fields[4], set.entryCrc))
@@ -153,6 +159,11 @@ std::string WriteJournalText(const JournalRecords& records)
         text += "O\t" + output.first + FileLine(output.second) + "\n";
     for (const auto& renamed : records.renamed)
         text += "R\t" + renamed.first + "\t" + renamed.second + "\n";
+    for (const auto& named : records.named)
+        text += "N\t" + named.first + "\t" + named.second + "\n";
+    const auto field = [](const std::string& path) { return path.empty() ? std::string(kAbsent) : path; };
+    for (const Par2Repair& repaired : records.repaired)
+        text += "P\t" + repaired.path + "\t" + field(repaired.original) + "\t" + field(repaired.damaged) + "\n";
     const SetUnderDeletion& set = records.set;
     if (!set.volumes.empty()) {
         text += "S\t" + std::to_string(set.deleted) + "\t" + set.entry + "\t" + std::to_string(set.entryBytes) + "\t" +

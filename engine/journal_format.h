@@ -48,12 +48,25 @@ struct SetUnderDeletion {
     std::vector<JournalFile> outputs;  // the entries that came out completely so far
 };
 
+// A downloaded file rebuilt from PAR2 recovery data at `path`: the file that held its damaged
+// copy (at `path` itself, or under another name) is kept as `damaged`. Both are empty when the
+// file was missing.
+struct Par2Repair {
+    std::string path;
+    std::string original;
+    std::string damaged;
+};
+
 // Everything a journal says, in the order it says it.
 struct JournalRecords {
     std::vector<JournalFile> verified;                        // matched the group's SFV file
     std::vector<ConsumedFile> consumed;
     std::vector<std::pair<std::string, JournalFile>> outputs;  // key of the consumed files, output
     std::vector<std::pair<std::string, std::string>> renamed;  // a first volume's temporary name, its own
+    // A downloaded file that its PAR2 set found under another name: that name, and the set's
+    // name, which it was renamed to.
+    std::vector<std::pair<std::string, std::string>> named;
+    std::vector<Par2Repair> repaired;
     SetUnderDeletion set;                                      // no volumes when there is none
 };
 

@@ -8,6 +8,7 @@
 
 #include "engine/file_list.h"
 #include "engine/journal.h"
+#include "engine/par2_stage.h"
 #include "base/names.h"
 #include "base/paths.h"
 #include "engine/release_names.h"
@@ -16,6 +17,7 @@
 #include "base/text.h"
 #include "engine/unpack_group.h"
 #include "engine/unrar_library.h"
+#include "engine/volume_alias.h"
 
 namespace {
 
@@ -86,6 +88,8 @@ public:
         } else if (ClassifyName(name).kind == NameKind::Sfv) {
             sfvPaths_.push_back(sourceDirectory_ + name);
             context_.sfvPresent = true;
+        } else if (IsPar2File(sourceDirectory_ + name)) {
+            par2Paths_.push_back(sourceDirectory_ + name);
         } else {
             std::string path = sourceDirectory_ + name;
             if (groupName_.empty() && sourceCount_ == 0)
@@ -95,13 +99,13 @@ public:
         }
     }
 
-    // The last group is closed like any other, also when only its SFV file or only its journal
-    // is left: a run that died after consuming every source, or after deleting the SFV file too,
+    // The last group is closed like any other, also when only its SFV or PAR2 files or only its
+    // journal are left: a run that died after consuming every source, or after deleting the SFV file too,
     // still has the journal to finish.
     void Finish()
     {
         const bool journal = IsFile(currentDestination_ + kJournalName);
-        if ((sourceCount_ != 0 || !sfvPaths_.empty() || journal) && !verdict_.stopped())
+        if ((sourceCount_ != 0 || !sfvPaths_.empty() || !par2Paths_.empty() || journal) && !verdict_.stopped())
             CloseGroup(nullptr);
     }
 
@@ -127,15 +131,16 @@ private:
         sources_.Clear();
         sourceCount_ = 0;
         sfvPaths_.clear();
+        par2Paths_.clear();
         context_.sfvPresent = false;
         groupName_.clear();
         groupSource_ = sourceDirectory_;
     }
 
-    // Verifies and unpacks the gathered group; the SFV files go only with a group that was
-    // delivered completely, since they still check whatever is left of one that was not. The
-    // group's journal tells what a dead run of this job did already, and goes with a delivered
-    // group.
+    // Repairs, verifies and unpacks the gathered group; the SFV and PAR2 files (and the damaged
+    // files that repairs replaced) go only with a group that was delivered completely, since
+    // they still check whatever is left of one that was not. The group's journal tells what a
+    // dead run of this job did already, and goes with a delivered group.
     Failure Deliver()
     {
         if (progress_.stopped())
@@ -147,11 +152,22 @@ private:
         journal.ReportTo(&progress_);
         context_.journal = &journal;
         context_.keptBeside = &keptBeside_;
-        Failure failure = VerifyGroup(journal);
+        sources_ = RestoreAliases(context_, sources_);
+        const Par2Outcome par2 = RepairByPar2(context_, par2Paths_, sources_);
+        Failure failure = par2.failure;
+        if (!failure.ok() && failure.outcome != Outcome::Stopped)
+            failure.detail += ", nothing unpacked";
+        // A recovery set vouches for its files as an SFV file does.
+        context_.sfvPresent = context_.sfvPresent || par2.verified;
+        if (failure.ok())
+            failure = VerifyGroup(journal);
         if (failure.ok())
             failure = UnpackVerified();
-        if (failure.ok() && context_.settings.deleteSfv)
-            failure = ConsumeSources(context_, sfvPaths_, {});
+        if (failure.ok() && context_.settings.deleteSfv) {
+            std::vector<std::string> checks = sfvPaths_;
+            checks.insert(checks.end(), par2.leftovers.begin(), par2.leftovers.end());
+            failure = ConsumeSources(context_, checks, {});
+        }
         if (failure.ok())
             journal.Remove();
         context_.journal = nullptr;
@@ -201,6 +217,7 @@ private:
     FileList sources_;
     unsigned sourceCount_ = 0;
     std::vector<std::string> sfvPaths_;
+    std::vector<std::string> par2Paths_;
     std::vector<std::string> keptBeside_;  // outputs that came out under a numbered name
     std::vector<std::string> notes_;       // what else the group's text says
     JobProgress& progress_;

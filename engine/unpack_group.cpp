@@ -11,7 +11,6 @@
 #include "engine/sfv.h"
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
-#include "engine/volume_alias.h"
 #include "engine/zip_stage.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -297,7 +296,7 @@ private:
 Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination)
 {
     GroupPasses passes(context, destination);
-    const Verdict firstPass = passes.FirstPass(RestoreAliases(context, selection));
+    const Verdict firstPass = passes.FirstPass(selection);
     if (firstPass.stopped())
         return {Outcome::Stopped, "stopped"};
     Verdict secondPass = passes.SecondPass(firstPass.ok());

@@ -30,6 +30,9 @@ JournalRecords Records(const std::string& out, const std::string& src)
     records.consumed = {{src + "a.zip", src + "a.zip", CrcProof(7, 0x12345678)}};
     records.outputs = {{src + "a.zip", {out + "a.part1.rar", 10, 0xCAFE}}};
     records.renamed = {{src + "xxxb.rar", src + "b.rar"}};
+    records.named = {{src + "4f1c09", src + "d.part2.rar"}};
+    records.repaired = {{src + "d.part3.rar", src + "d.part3.rar", src + "d.part3.rar.damaged"},
+                        {src + "d.part4.rar", "", ""}};
     SetUnderDeletion& set = records.set;
     set.volumes = {{out + "c.part1.rar", 100, 0}, {out + "c.part2.rar", 50, 0}};
     set.deleted = 1;
@@ -101,6 +104,9 @@ TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
         {"verified elsewhere", [](JournalRecords& r, const std::string& p) { r.verified[0].path = p; }},
         {"output elsewhere", [](JournalRecords& r, const std::string& p) { r.outputs[0].second.path = p; }},
         {"rename elsewhere", [](JournalRecords& r, const std::string& p) { r.renamed[0].second = p; }},
+        {"PAR2 name elsewhere", [](JournalRecords& r, const std::string& p) { r.named[0].second = p; }},
+        {"repair elsewhere", [](JournalRecords& r, const std::string& p) { r.repaired[1].path = p; }},
+        {"damaged kept elsewhere", [](JournalRecords& r, const std::string& p) { r.repaired[0].damaged = p; }},
         {"set entry elsewhere", [](JournalRecords& r, const std::string& p) { r.set.entry = p; }},
         {"volume elsewhere", [](JournalRecords& r, const std::string& p) { r.set.volumes[1].path = p; }},
         {"set output elsewhere", [](JournalRecords& r, const std::string& p) { r.set.outputs[0].path = p; }},

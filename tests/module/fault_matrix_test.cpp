@@ -47,6 +47,7 @@ struct Release {
     Files volumes;
     Files files;
     std::map<std::string, Names> zips;
+    bool sfv = true;  // an SFV file lists the files as they lie in the folder
 };
 
 // A release of sets that the fixture script built: each film with its volumes.
@@ -136,6 +137,28 @@ Release SixWithSubs()
     return Zipped(Six(), "movie.zip", Parts("six", 6), {DirectoryEntry("Subs/"), FileEntry("Subs/eng.srt", "1\r\n")});
 }
 
+const Names kSixPar2 = {"six.par2", "six.vol00+1.par2", "six.vol01+2.par2", "six.vol03+4.par2", "six.vol07+3.par2"};
+
+// Six with the PAR2 files of its recovery set: the first `files` of them (ten recovery slices
+// in all, the first three in the first three files).
+Release SixWithPar2(size_t files = kSixPar2.size())
+{
+    Release release = Six();
+    for (size_t i = 0; i < files; ++i)
+        release.files[kSixPar2[i]] = ReadFileBytes(FixturePath(kSixPar2[i]));
+    return release;
+}
+
+// Six's fourth volume damaged, with the PAR2 files that repair it and no SFV file: the set
+// vouches for the volumes.
+Release SixDamagedWithPar2()
+{
+    Release release = SixWithPar2();
+    Damage(release.files["six.part4.rar"]);
+    release.sfv = false;
+    return release;
+}
+
 // A ZIP whose entry needs a password (its check byte does not match the empty one).
 Release EncryptedZip()
 {
@@ -160,6 +183,7 @@ enum class Fault {
     SfvName,           // the SFV file is named by the row's text
     NoSfv,             // the group has no SFV file (sources without one are kept)
     NoFirstVolume,     // six.part1.rar never arrived (the SFV file lists the others)
+    RenamedVolume,     // six.part3.rar arrived under the row's text as its name
     GoneFile,          // the selection also names gone.zip, which is not there
     FolderName,        // the group's folder is named by the row's text
 };
@@ -190,9 +214,11 @@ std::string Beside(const std::string& name)
     return name.substr(0, dot) + " (2)" + name.substr(dot);
 }
 
+// The files that check a download, which go with a delivered group: SFV and PAR2 files.
 bool IsSfvName(const std::string& name)
 {
-    return name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".sfv") == 0;
+    return (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".sfv") == 0) ||
+           (name.size() > 5 && _stricmp(name.c_str() + name.size() - 5, ".par2") == 0);
 }
 
 // A download folder src\ with the groups Rel\ and Zed\, a destination out\ and a module copy in
@@ -250,7 +276,7 @@ protected:
         std::vector<std::pair<std::string, std::string>> listed;
         for (const std::string& name : ListTree(group()))
             listed.emplace_back(name, CrcHex(ReadFileBytes(group() + name)));
-        if (fault != Fault::NoSfv)
+        if (fault != Fault::NoSfv && release.sfv)
             WriteFileBytes(group() + (fault == Fault::SfvName ? text : kSfv), SfvBody(listed));
         if (withNfo_)
             WriteFileBytes(group() + kNfo, "release notes\r\n");
@@ -288,6 +314,9 @@ protected:
         }
         case Fault::SecondSfv:
             WriteFileBytes(group() + text, SfvBody({{"six.part1.rar", "DEADBEEF"}}));
+            break;
+        case Fault::RenamedVolume:
+            MoveFileA((group() + "six.part3.rar").c_str(), (group() + text).c_str());
             break;
         default:
             break;
@@ -371,7 +400,10 @@ protected:
                 const std::string& original =
                     downloaded != before.end() ? downloaded->second : release.volumes.at(volume);
                 bool arrived = downloaded != before.end();
-                bool there = Holds(group() + volume, original) || Holds(destination() + volume, original);
+                // A volume that a repair replaced is kept beside as NAME.damaged.
+                bool there = Holds(group() + volume, original) || Holds(destination() + volume, original) ||
+                             Holds(group() + volume, release.volumes.at(volume)) ||
+                             Holds(group() + volume + ".damaged", original);
                 if (FileExists(destination() + volume) && !Holds(destination() + volume, original))
                     losses.push_back(volume + " in the destination is not what the archive holds");
                 for (const auto& zip : release.zips)
@@ -830,6 +862,7 @@ const Row kSweptReleases[] = {
     {"StopInTwoZipsOfAFiveVolumeSet", FiveInTwoZips, Fault::None, "--cancel-at", true, true, 21, false},
     {"StopInAnOldStyleSet", [] { return Built({{"old.mkv", OldNames("old")}}); }, Fault::None, "--cancel-at", true,
      true, 21, false},
+    {"StopInARepairByPar2", SixDamagedWithPar2, Fault::None, "--cancel-at", true, true, 21, false},
     // The set fits until another program fills the disk: its volumes go only after the film.
     {"FullDiskInASetOfSixVolumes", Six, Fault::None, "--fill-disk-at", true, true, 19, false},
     // The ZIP archives go as they come out; the volumes they held go after the whole set.
@@ -837,6 +870,81 @@ const Row kSweptReleases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Releases, FaultSweep, ::testing::ValuesIn(kSweptReleases), RowName);
+
+// A download with PAR2 files: what it lacks is rebuilt, or found under another name, before
+// its SFV file is checked and it is unpacked; what cannot be repaired is kept as it was, with
+// the counts in the text. A set that names a file outside its folder is not used, and no file
+// of that name is touched.
+struct Par2Row {
+    const char* name;
+    Release (*release)();
+    Fault fault;
+    const char* text;
+    bool deleting;  // sources, temporary and check files go; otherwise every deletion is off
+    int result;
+    const char* said;  // in the group's text
+};
+
+const Par2Row kPar2Rows[] = {
+    {"Intact", [] { return SixWithPar2(); }, Fault::None, "", true, 0, "Rel: unpacked"},
+    {"DamagedVolume", [] { return SixWithPar2(); }, Fault::DamagedVolume, "", true, 0, "six.part4.rar was repaired"},
+    {"DamagedVolumeKept", [] { return SixWithPar2(); }, Fault::DamagedVolume, "", false, 0,
+     "six.part4.rar was repaired"},
+    {"MissingVolume", [] { return SixWithPar2(); }, Fault::MissingVolume, "", true, 0, "six.part5.rar was repaired"},
+    {"MissingFirstVolume", [] { return SixWithPar2(); }, Fault::NoFirstVolume, "", true, 0,
+     "six.part1.rar was repaired"},
+    {"ObfuscatedName", [] { return SixWithPar2(); }, Fault::RenamedVolume, "a81f09c2d7", true, 0,
+     "a81f09c2d7 was renamed to six.part3.rar"},
+    {"TooFewRecoverySlices", [] { return SixWithPar2(3); }, Fault::MissingVolume, "", true, 12,
+     "cannot repair six.part5.rar: 5 slices missing or damaged, 3 recovery slices, nothing unpacked"},
+    {"HostileName",
+     [] {
+         Release release = SixWithPar2();
+         release.files["hostile.par2"] = ReadFileBytes(FixturePath("hostile.par2"));
+         return release;
+     },
+     Fault::None, "", true, 0, "a PAR2 set was not used: the name \"../outside.txt\""},
+};
+
+class Par2Repair : public DownloadRun, public ::testing::WithParamInterface<Par2Row> {};
+
+TEST_P(Par2Repair, TheDownloadGivesTheFilmOrStaysAsItWas)
+{
+    const Par2Row& row = GetParam();
+    UseSettings({row.name, nullptr, row.fault, "", true, row.deleting, row.result, false});
+    if (!row.deleting)
+        InstallModuleCopy(dir_ / "plugin", "<DeleteTemp>0</DeleteTemp><Delete-sfv>0</Delete-sfv><Check-CRC>1"
+                                           "</Check-CRC><Delete-src-during>0</Delete-src-during>");
+    const Release release = row.release();
+    const Files before = Prepare(release, row.fault, row.text);
+    WriteFileBytes(src() + "outside.txt", "the user's own");
+    std::string output;
+    EXPECT_EQ(Pack("--trace", &output), row.result) << output;
+    EXPECT_NE(output.find(row.said), std::string::npos) << output;
+    EXPECT_EQ(Losses(release, before), Names{});
+    EXPECT_TRUE(Holds(src() + "outside.txt", "the user's own"));
+    Names changed;
+    for (const auto& file : before)
+        if (!Holds(group() + file.first, file.second))
+            changed.push_back(file.first);
+    if (row.result != 0) {
+        EXPECT_EQ(changed, Names{}) << "changed or gone from the download folder";
+        EXPECT_EQ(ListTree(group()).size(), before.size());
+        return;
+    }
+    EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
+    if (row.deleting) {
+        EXPECT_EQ(ListTree(group()), Names{kNfo});
+        return;
+    }
+    // Every file stays; the repaired one holds what the set made it of, the damaged one beside.
+    EXPECT_EQ(changed, Names{"six.part4.rar"});
+    EXPECT_TRUE(Holds(group() + "six.part4.rar", release.volumes.at("six.part4.rar")));
+    EXPECT_TRUE(Holds(group() + "six.part4.rar.damaged", before.at("six.part4.rar")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Par2Repair, ::testing::ValuesIn(kPar2Rows),
+                         [](const ::testing::TestParamInfo<Par2Row>& info) { return std::string(info.param.name); });
 
 // The progress calls to kill a run at: every call of a short run; of a long one, every call
 // where the text changes (a new file, a deletion) and the calls beside it, and evenly spaced
@@ -920,6 +1028,8 @@ const Row kKilledReleases[] = {
     {"CompressedSet", [] { return Built({{"packed.mkv", Parts("packed", 3)}}); }, Fault::None, "", true, true, 0,
      false},
     {"SetKeptByTheSettings", Six, Fault::None, "", true, false, 0, false},
+    // No SFV file: the PAR2 set vouches for the volumes once it repaired the damaged one.
+    {"Par2RepairOfADamagedVolume", SixDamagedWithPar2, Fault::None, "", true, true, 0, false},
     // Both folders on the small disk: the set of two films fits only when its volumes go as it
     // is unpacked.
     {"SmallDiskFitsTheSetOnlyUnderDeletion",
