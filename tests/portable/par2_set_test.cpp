@@ -85,6 +85,12 @@ const MadeSet& Wide()
     return made;
 }
 
+const MadeSet& Big()
+{
+    static const MadeSet made("big", {"big.par2", "big.vol0+1.par2", "big.vol1+1.par2"}, {"big.bin"});
+    return made;
+}
+
 // The file of the recovery set that input slice `index` belongs to.
 const Par2File& FileOf(const Par2Set& set, uint32_t index)
 {
@@ -223,6 +229,33 @@ TEST(Par2Set, UnreadableStoppedAndWide)
     EXPECT_EQ(Describe(Wide().set(), VerifyPar2Set(Wide().set(), damaged.candidates), damaged), "one.bin=damaged 0");
 }
 
+// Slices that lie across the pieces read while the one before is hashed: a change at each end
+// of a piece, a cut between slices, a read that fails in the third piece after two were hashed.
+TEST(Par2Set, VerificationAcrossPieces)
+{
+    const Par2Set& set = Big().set();
+    const struct {
+        const char* what;
+        std::function<void(std::string&)> change;
+        uint64_t failFrom;
+        const char* verdict;
+    } rows[] = {
+        {"nothing", [](std::string&) {}, 0, "big.bin=intact"},
+        {"last byte of a piece", [](std::string& f) { f[(1 << 20) - 1] ^= 1; }, 0, "big.bin=damaged 1"},
+        {"first bytes of pieces", [](std::string& f) { f[1 << 20] ^= 1, f[2 << 20] ^= 1; }, 0, "big.bin=damaged 1 2"},
+        {"last byte", [](std::string& f) { f.back() ^= 1; }, 0, "big.bin=damaged 3"},
+        {"cut", [](std::string& f) { f.resize(3 * 786432 - 1); }, 0, "big.bin=damaged 2 3 size"},
+        {"unreadable", [](std::string&) {}, (2 << 20) + 5, "big.bin=missing unread"},
+    };
+    for (const auto& row : rows) {
+        Files files = Big().files;
+        row.change(files["big.bin"]);
+        Sources sources(files);
+        sources.sources[0]->failFrom = row.failFrom ? row.failFrom : uint64_t(-1);
+        EXPECT_EQ(Describe(set, VerifyPar2Set(set, sources.candidates), sources), row.verdict) << row.what;
+    }
+}
+
 // Takes the rebuilt slices whole, checking that their pieces come in order.
 class Rebuilt : public Par2SetSlices {
 public:
@@ -295,6 +328,8 @@ TEST(Par2Repair, LostSlicesAreRebuiltByteForByte)
         {Plain(), {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5}, all, 0, "not planned 3", 0},
         {Wide(), {0}, {0}, all, 0, "0", 0},  // 2 MiB in pieces of 1 MiB
         {Wide(), {0}, {0}, all, 2, "0", 0},
+        {Big(), {1, 3}, {1, 0}, all, 0, "1 0", 0},
+        {Big(), {2}, {1}, 1u << 20, 3, "1", 0},  // in pieces of 349504 bytes, the last one short
         {Plain(), {3, 7}, {0, 1}, 1000, 2, "stopped", 5000},
         {Wide(), {0}, {0}, all, 0, "stopped", 1},
         // Slices 0 and 1927 have constants 2^1 and 2^3856, whose 17th powers are equal: the
