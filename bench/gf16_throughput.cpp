@@ -2,7 +2,7 @@
 // gf16::Multiplier::Accumulate through each kernel this processor runs (and GF-Complete's region
 // product when built with it), 1 MiB regions times many factors; MD5 over 64 MiB; and the
 // rebuild of lost slices from a set in memory on the calling thread alone and on all cores.
-// Prints one line per figure, best of RUNS (default 5).
+// Prints one line per figure, best of RUNS (default 5): bench_gf16 [RUNS [LOST]].
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -120,11 +120,12 @@ int main(int argc, char** argv)
     std::printf("md5 %-13s MB/s %6.0f   (digest starts %02x%02x)\n", "", message.size() / md5Seconds / 1e6,
                 digest[0], digest[1]);
 
-    // 200 input slices of 1 MiB, 10 lost: 10 * 200 region products per piece.
-    const uint32_t inputs = 200, lost = 10;
+    // 200 input slices of 1 MiB, LOST of them lost (default 10): LOST * 200 region products
+    // per piece.
+    const uint32_t inputs = 200, lost = argc > 2 ? static_cast<uint32_t>(std::max(1, std::min(100, std::atoi(argv[2])))) : 10;
     std::vector<uint32_t> missing, available;
     for (uint32_t i = 0; i < lost; ++i)
-        missing.push_back(i * 17), available.push_back(i);
+        missing.push_back(i * (inputs / lost)), available.push_back(i);
     Par2RepairPlan plan;
     if (PlanPar2Repair(inputs, missing, available, plan) != Par2PlanResult::Ready) {
         std::fprintf(stderr, "no plan\n");
