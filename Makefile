@@ -40,6 +40,7 @@ dist: build-win
 bench: build
 	@bash bench/crc.sh
 	@bash bench/unpack.sh
+	@bash bench/par2_kernels.sh
 
 screenshots: build-win
 	@bash tools/screenshots.sh

@@ -9,19 +9,22 @@ uint32_t RotateLeft(uint32_t value, int bits)
     return (value << bits) | (value >> (32 - bits));
 }
 
-// One step of RFC 1321: `mixed` is the round's function of b, c and d.
+// One step of RFC 1321: `mixed` is the round's function of b, c and d. The word and the
+// constant are added first: they do not wait for the step before.
 inline void Step(uint32_t& a, uint32_t b, uint32_t mixed, uint32_t word, uint32_t sine, int shift)
 {
-    a = b + RotateLeft(a + mixed + word + sine, shift);
+    a = b + RotateLeft((a + word + sine) + mixed, shift);
 }
 
 inline uint32_t F(uint32_t b, uint32_t c, uint32_t d)
 {
     return d ^ (b & (c ^ d));
 }
-inline uint32_t G(uint32_t b, uint32_t c, uint32_t d)
+// The second round's function, (b & d) | (c & ~d), as a sum of its two disjoint halves: the
+// half without b, the word computed by the step before, is added while b is still on its way.
+inline void StepG(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t word, uint32_t sine, int shift)
 {
-    return c ^ (d & (b ^ c));
+    a = b + RotateLeft(((a + word + sine) + (c & ~d)) + (b & d), shift);
 }
 inline uint32_t H(uint32_t b, uint32_t c, uint32_t d)
 {
@@ -47,9 +50,13 @@ void Md5::Reset()
 void Md5::Block(const uint8_t* block)
 {
     uint32_t x[16];
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(x, block, sizeof x);
+#else
     for (int i = 0; i < 16; ++i)
         x[i] = static_cast<uint32_t>(block[4 * i]) | static_cast<uint32_t>(block[4 * i + 1]) << 8 |
                static_cast<uint32_t>(block[4 * i + 2]) << 16 | static_cast<uint32_t>(block[4 * i + 3]) << 24;
+#endif
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
     // The 64 steps written out, with the sine-derived constants of RFC 1321: a loop with the
     // round chosen at each step runs at a fraction of the speed.
@@ -70,22 +77,22 @@ void Md5::Block(const uint8_t* block)
     Step(c, d, F(d, a, b), x[14], 0xa679438e, 17);
     Step(b, c, F(c, d, a), x[15], 0x49b40821, 22);
 
-    Step(a, b, G(b, c, d), x[1], 0xf61e2562, 5);
-    Step(d, a, G(a, b, c), x[6], 0xc040b340, 9);
-    Step(c, d, G(d, a, b), x[11], 0x265e5a51, 14);
-    Step(b, c, G(c, d, a), x[0], 0xe9b6c7aa, 20);
-    Step(a, b, G(b, c, d), x[5], 0xd62f105d, 5);
-    Step(d, a, G(a, b, c), x[10], 0x02441453, 9);
-    Step(c, d, G(d, a, b), x[15], 0xd8a1e681, 14);
-    Step(b, c, G(c, d, a), x[4], 0xe7d3fbc8, 20);
-    Step(a, b, G(b, c, d), x[9], 0x21e1cde6, 5);
-    Step(d, a, G(a, b, c), x[14], 0xc33707d6, 9);
-    Step(c, d, G(d, a, b), x[3], 0xf4d50d87, 14);
-    Step(b, c, G(c, d, a), x[8], 0x455a14ed, 20);
-    Step(a, b, G(b, c, d), x[13], 0xa9e3e905, 5);
-    Step(d, a, G(a, b, c), x[2], 0xfcefa3f8, 9);
-    Step(c, d, G(d, a, b), x[7], 0x676f02d9, 14);
-    Step(b, c, G(c, d, a), x[12], 0x8d2a4c8a, 20);
+    StepG(a, b, c, d, x[1], 0xf61e2562, 5);
+    StepG(d, a, b, c, x[6], 0xc040b340, 9);
+    StepG(c, d, a, b, x[11], 0x265e5a51, 14);
+    StepG(b, c, d, a, x[0], 0xe9b6c7aa, 20);
+    StepG(a, b, c, d, x[5], 0xd62f105d, 5);
+    StepG(d, a, b, c, x[10], 0x02441453, 9);
+    StepG(c, d, a, b, x[15], 0xd8a1e681, 14);
+    StepG(b, c, d, a, x[4], 0xe7d3fbc8, 20);
+    StepG(a, b, c, d, x[9], 0x21e1cde6, 5);
+    StepG(d, a, b, c, x[14], 0xc33707d6, 9);
+    StepG(c, d, a, b, x[3], 0xf4d50d87, 14);
+    StepG(b, c, d, a, x[8], 0x455a14ed, 20);
+    StepG(a, b, c, d, x[13], 0xa9e3e905, 5);
+    StepG(d, a, b, c, x[2], 0xfcefa3f8, 9);
+    StepG(c, d, a, b, x[7], 0x676f02d9, 14);
+    StepG(b, c, d, a, x[12], 0x8d2a4c8a, 20);
 
     Step(a, b, H(b, c, d), x[5], 0xfffa3942, 4);
     Step(d, a, H(a, b, c), x[8], 0x8771f681, 11);

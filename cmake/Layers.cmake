@@ -34,7 +34,8 @@ ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/na
 target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
 # PAR2: its packets, the GF(2^16) arithmetic of its recovery data, verification and repair. A
 # layer of its own, on the portable headers of base only.
-set(RAVELPAK_PAR2_SOURCES engine/par2/gf16.cpp engine/par2/par2_packets.cpp engine/par2/par2_repair.cpp
+set(RAVELPAK_PAR2_SOURCES engine/par2/gf16.cpp engine/par2/gf16_ssse3.cpp engine/par2/gf16_avx2.cpp
+    engine/par2/par2_packets.cpp engine/par2/par2_repair.cpp
     engine/par2/par2_verify.cpp)
 add_library(ravelpak_par2 STATIC ${RAVELPAK_PAR2_SOURCES})
 ravelpak_layer(ravelpak_par2 base/byte_source.h base/crc32.h base/md5.h base/names.h engine/par2)
@@ -43,7 +44,17 @@ if(NOT MSVC)
     set_source_files_properties(base/crc32_clmul.cpp PROPERTIES COMPILE_OPTIONS "-mpclmul;-msse4.1")
     # MD5 and the field's products run over every byte that PAR2 verifies or repairs: optimised
     # in every build, so that the debug build's tests hash their files in moments.
-    set_property(SOURCE base/md5.cpp engine/par2/gf16.cpp APPEND PROPERTY COMPILE_OPTIONS -O2)
+    set_property(SOURCE base/md5.cpp engine/par2/gf16.cpp engine/par2/gf16_ssse3.cpp engine/par2/gf16_avx2.cpp
+        APPEND PROPERTY COMPILE_OPTIONS -O2)
+    # The field's SIMD kernels, each built for its instructions and called only where the
+    # processor has them. mingw-w64's GCC may spill 32-byte registers to a stack slot aligned to
+    # 16 bytes only and then use an aligned move on it: the assembler makes every such move an
+    # unaligned one.
+    set_property(SOURCE engine/par2/gf16_ssse3.cpp APPEND PROPERTY COMPILE_OPTIONS -mssse3)
+    set_property(SOURCE engine/par2/gf16_avx2.cpp APPEND PROPERTY COMPILE_OPTIONS -mavx2)
+    if(WIN32)
+        set_property(SOURCE engine/par2/gf16_avx2.cpp APPEND PROPERTY COMPILE_OPTIONS -Wa,-muse-unaligned-vector-move)
+    endif()
     foreach(library ravelpak_base_portable ravelpak_xml ravelpak_formats_portable ravelpak_par2)
         target_compile_options(${library} PRIVATE -Wall -Wextra)
     endforeach()

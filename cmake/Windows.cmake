@@ -112,6 +112,13 @@ ravelpak_layer(bench_crc base)
 target_link_libraries(bench_crc PRIVATE ravelpak_base)
 ravelpak_static_runtime(bench_crc)
 
+# PAR2's region products, MD5 and the rebuild, as under Wine (bench/par2_kernels.sh runs the
+# native build of the same program).
+add_executable(bench_gf16 bench/gf16_throughput.cpp)
+ravelpak_layer(bench_gf16 base/byte_source.h base/md5.h engine/par2)
+target_link_libraries(bench_gf16 PRIVATE ravelpak_par2)
+ravelpak_static_runtime(bench_gf16)
+
 add_executable(bench_create bench/create_files.cpp)
 ravelpak_layer(bench_create base)
 target_link_libraries(bench_create PRIVATE ravelpak_base)

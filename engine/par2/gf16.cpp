@@ -1,5 +1,12 @@
 #include "engine/par2/gf16.h"
 
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define RAVELPAK_GF16_X86 1
+#include "engine/par2/gf16_kernels.h"
+#else
+#define RAVELPAK_GF16_X86 0
+#endif
+
 namespace gf16 {
 
 namespace {
@@ -82,6 +89,48 @@ uint16_t RecoveryCoefficient(uint32_t index, uint32_t exponent)
     return Exp2(static_cast<uint64_t>(InputSliceLog(index)) * exponent);
 }
 
+namespace {
+
+std::vector<Kernel> FindKernels()
+{
+    std::vector<Kernel> kernels{Kernel::Portable};
+#if RAVELPAK_GF16_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("ssse3"))
+        kernels.push_back(Kernel::Ssse3);
+    // Also tells whether the system saves the 32-byte registers.
+    if (__builtin_cpu_supports("avx2"))
+        kernels.push_back(Kernel::Avx2);
+#endif
+    return kernels;
+}
+
+Kernel Fastest()
+{
+    static const Kernel fastest = AvailableKernels().back();
+    return fastest;
+}
+
+}  // namespace
+
+const char* KernelName(Kernel kernel)
+{
+    switch (kernel) {
+    case Kernel::Ssse3:
+        return "ssse3";
+    case Kernel::Avx2:
+        return "avx2";
+    default:
+        return "portable";
+    }
+}
+
+const std::vector<Kernel>& AvailableKernels()
+{
+    static const std::vector<Kernel> kernels = FindKernels();
+    return kernels;
+}
+
 Multiplier::Multiplier(uint16_t factor) : factor_(factor)
 {
     // Multiplication distributes over XOR: the product of a byte is the XOR of its bits' products.
@@ -94,12 +143,39 @@ Multiplier::Multiplier(uint16_t factor) : factor_(factor)
             high_[(1 << bit) + x] = highBit ^ high_[x];
         }
     }
+    // A nibble's products are entries of its byte's table.
+    for (int x = 0; x < 16; ++x) {
+        const uint16_t products[4] = {low_[x], low_[x << 4], high_[x], high_[x << 4]};
+        for (int q = 0; q < 4; ++q) {
+            nibbles_[16 * q + x] = static_cast<uint8_t>(products[q]);
+            nibbles_[64 + 16 * q + x] = static_cast<uint8_t>(products[q] >> 8);
+        }
+    }
 }
 
 void Multiplier::Accumulate(uint8_t* dst, const uint8_t* src, size_t bytes) const
 {
+    Accumulate(dst, src, bytes, Fastest());
+}
+
+void Multiplier::Accumulate(uint8_t* dst, const uint8_t* src, size_t bytes, Kernel kernel) const
+{
     if (factor_ == 0)
         return;
+    size_t done = 0;
+#if RAVELPAK_GF16_X86
+    if (kernel == Kernel::Avx2)
+        done = kernels::AccumulateAvx2(nibbles_, dst, src, bytes);
+    else if (kernel == Kernel::Ssse3)
+        done = kernels::AccumulateSsse3(nibbles_, dst, src, bytes);
+#else
+    (void)kernel;
+#endif
+    AccumulatePortable(dst + done, src + done, bytes - done);
+}
+
+void Multiplier::AccumulatePortable(uint8_t* dst, const uint8_t* src, size_t bytes) const
+{
     for (size_t i = 0; i + 1 < bytes; i += 2) {
         const uint16_t product = low_[src[i]] ^ high_[src[i + 1]];
         dst[i] ^= static_cast<uint8_t>(product);

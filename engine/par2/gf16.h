@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace gf16 {
 
@@ -34,21 +35,33 @@ inline uint16_t InputSliceConstant(uint32_t index)
 // c_i^e, input slice i's coefficient in the recovery slice of exponent e.
 uint16_t RecoveryCoefficient(uint32_t index, uint32_t exponent);
 
+// The ways a region product can run: the portable one, and shuffles of split 4-bit tables on
+// the SIMD instructions of x86-64 processors that have them.
+enum class Kernel { Portable, Ssse3, Avx2 };
+const char* KernelName(Kernel kernel);
+// The kernels this processor runs, Portable first and the fastest last: the one Accumulate uses.
+const std::vector<Kernel>& AvailableKernels();
+
 // dst ^= factor * src over a region of 16-bit little-endian words, prepared once per factor
 // and applied to any number of regions. The regions need no alignment and may not overlap
-// unless they are the same; `bytes` is even. A faster kernel (split 4-bit tables for SIMD
-// shuffles) can take this shape: a factor's tables, then whole regions.
+// unless they are the same; `bytes` is even (an odd last byte is left alone).
 class Multiplier {
 public:
     explicit Multiplier(uint16_t factor);
     void Accumulate(uint8_t* dst, const uint8_t* src, size_t bytes) const;
+    // The same with a kernel of AvailableKernels(): all of them give the same bytes.
+    void Accumulate(uint8_t* dst, const uint8_t* src, size_t bytes, Kernel kernel) const;
     uint16_t factor() const { return factor_; }
 
 private:
+    void AccumulatePortable(uint8_t* dst, const uint8_t* src, size_t bytes) const;
+
     uint16_t factor_;
     // factor * x for x of the low byte, and for x of the high byte (x << 8).
     uint16_t low_[256];
     uint16_t high_[256];
+    // The SIMD kernels' split 4-bit tables, as engine/par2/gf16_kernels.h lays them out.
+    alignas(16) uint8_t nibbles_[128];
 };
 
 // The same for one factor and one region.

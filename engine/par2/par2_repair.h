@@ -1,17 +1,22 @@
 // Rebuilds lost input slices of a PAR2 recovery set from the slices that are left and from
-// recovery slices: the Reed-Solomon solve of PAR2 2.0 over GF(2^16), on one thread.
+// recovery slices: the Reed-Solomon solve of PAR2 2.0 over GF(2^16), its products computed on
+// as many threads as the processor has cores.
 //
 // The recovery slice of exponent e is the sum over the input slices i of c_i^e * slice i. With
 // m slices lost, m recovery slices give m equations in them; the plan chooses recovery slices
 // whose equations are independent (Gaussian elimination with pivoting; when the first ones
 // chosen are not, it tries the others) and inverts their matrix. The rebuild then reads each
-// slice a piece at a time, so that memory stays bounded whatever the slice size.
+// slice a piece at a time, so that memory stays bounded whatever the slice size. Every read and
+// write goes through Par2SliceIo on the calling thread; worker threads compute on one piece
+// while the calling thread reads the next (or writes the one before), each worker on its own
+// range of the piece's bytes, so that the result does not depend on the number of threads.
 //
 // Bounds: at most kPar2MaxMissingSlices (4096) slices are rebuilt at once. The plan holds one
 // m x m matrix (m * m * 2 bytes, 32 MiB at the bound) and planning needs no other; its time is
 // O(m^3) to invert, plus O(m^2) per recovery slice tried when the first m are not independent.
-// The rebuild holds m + 2 pieces of at most `memory` bytes in all, and computes
-// m * (known slices + m) products of a piece per piece.
+// The rebuild holds m + 2 pieces of at most `memory` bytes in all (the m sums, the piece being
+// read or written and the one being computed on), and computes m * (known slices + m) products
+// of a piece per piece.
 #pragma once
 
 #include <cstddef>
@@ -70,10 +75,13 @@ public:
 enum class Par2RebuildResult { Done, ReadFailed, WriteFailed, Stopped };
 
 // Rebuilds the slices of `plan` (made by PlanPar2Repair for the same `inputSliceCount`), each
-// `sliceSize` bytes. `memory` bounds the pieces held at once; `progress` hears of the bytes read.
+// `sliceSize` bytes. `memory` bounds the pieces held at once; `progress` hears of the bytes read,
+// on the calling thread, and stops the rebuild when it returns false (within the products of one
+// piece). `threads`: 0 for one worker per core (the calling thread alone where a piece is too
+// little work to share), 1 for the calling thread alone, more for that many workers.
 Par2RebuildResult RebuildPar2Slices(const Par2RepairPlan& plan, uint32_t inputSliceCount, uint64_t sliceSize,
                                     Par2SliceIo& io, size_t memory = kPar2RebuildMemory,
-                                    const Par2Progress& progress = {});
+                                    const Par2Progress& progress = {}, unsigned threads = 0);
 
 // Reads the input slices of a set from its files and the recovery slices from its PAR2 files,
 // as the model of the set places them; rebuilt slices are left to WriteRebuilt.

@@ -1,8 +1,12 @@
 #include "engine/par2/par2_verify.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "base/crc32.h"
 
@@ -45,10 +49,84 @@ std::string Normalised(std::string name)
     return name;
 }
 
+// Hashes the pieces of a file on a thread of its own while the calling thread reads the next:
+// two pieces, one being read and one being hashed, each taken by the hasher in the order given.
+class Hasher {
+public:
+    using Consumer = std::function<void(const uint8_t* data, size_t size)>;
+
+    Hasher() : buffers_{std::unique_ptr<uint8_t[]>(new uint8_t[kPiece]), std::unique_ptr<uint8_t[]>(new uint8_t[kPiece])}
+    {
+    }
+    ~Hasher()
+    {
+        if (!thread_.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    // The buffer to read the next piece into, once the hasher has let go of it.
+    uint8_t* Next()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return queued_ < 2; });
+        return buffers_[(head_ + queued_) % 2].get();
+    }
+    // Hands the piece read into Next() to `consumer`, which must outlive the next Drain().
+    void Push(size_t size, const Consumer& consumer)
+    {
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { Loop(); });
+        std::lock_guard<std::mutex> lock(mutex_);
+        sizes_[(head_ + queued_) % 2] = size;
+        consumers_[(head_ + queued_) % 2] = &consumer;
+        ++queued_;
+        changed_.notify_all();
+    }
+    // Waits until every piece pushed is hashed.
+    void Drain()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return queued_ == 0; });
+    }
+
+private:
+    void Loop()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return quit_ || queued_ > 0; });
+            if (queued_ == 0)
+                return;
+            const size_t at = head_;
+            lock.unlock();
+            (*consumers_[at])(buffers_[at].get(), sizes_[at]);
+            lock.lock();
+            head_ = (head_ + 1) % 2;
+            --queued_;
+            changed_.notify_all();
+        }
+    }
+
+    std::unique_ptr<uint8_t[]> buffers_[2];
+    size_t sizes_[2] = {};
+    const Consumer* consumers_[2] = {};
+    size_t head_ = 0, queued_ = 0;  // the piece hashed first, and the pieces pushed and not yet hashed
+    bool quit_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread thread_;
+};
+
 class Verifier {
 public:
     Verifier(const Par2Set& set, const std::vector<Par2Candidate>& candidates, const Par2Progress& progress)
-        : set_(set), candidates_(candidates), progress_(progress), buffer_(new uint8_t[kPiece]),
+        : set_(set), candidates_(candidates), progress_(progress), buffer_(new uint8_t[kFirstBytes]),
           first16k_(candidates.size()), hasFirst16k_(candidates.size())
     {
     }
@@ -56,23 +134,24 @@ public:
     Par2Verification Run();
 
 private:
-    bool Read(ByteSource& source, uint64_t offset, size_t size);
+    bool Read(ByteSource& source, uint64_t offset, uint8_t* data, size_t size);
     Par2FileVerdict Check(const Par2File& file, size_t candidate);
     bool FirstBytesMatch(const Par2File& file, size_t candidate);
 
     const Par2Set& set_;
     const std::vector<Par2Candidate>& candidates_;
     const Par2Progress& progress_;
-    std::unique_ptr<uint8_t[]> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;  // for the first 16 KiB of candidates
+    Hasher hasher_;
     std::vector<Md5Digest> first16k_;  // of each candidate, once read
     std::vector<bool> hasFirst16k_;
     bool stopped_ = false;
 };
 
-bool Verifier::Read(ByteSource& source, uint64_t offset, size_t size)
+bool Verifier::Read(ByteSource& source, uint64_t offset, uint8_t* data, size_t size)
 {
     size_t got = 0;
-    if (!source.ReadAt(offset, buffer_.get(), size, got) || got != size)
+    if (!source.ReadAt(offset, data, size, got) || got != size)
         return false;
     if (progress_ && !progress_(size))
         stopped_ = true;
@@ -97,25 +176,20 @@ Par2FileVerdict Verifier::Check(const Par2File& file, size_t candidate)
     const bool wholeNeeded = !file.hasSliceChecksums || lastPadding > kMaxPadding;
     Md5 whole, slice;
     uint32_t crc = 0, k = 0;
-    uint64_t sliceEnd = std::min(sliceSize, file.length);
-    for (uint64_t pos = 0; pos < end && !stopped_;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, end - pos));
-        if (!Read(source, pos, n)) {
-            verdict.readFailed = true;
-            verdict.candidate = kPar2NoCandidate;
-            verdict.state = Par2FileState::Missing;
-            return verdict;
-        }
+    uint64_t pos = 0, sliceEnd = std::min(sliceSize, file.length);
+    // Runs on the hasher's thread, a piece at a time in the order of the file; what it touches
+    // is read here only after the hasher is drained.
+    const Hasher::Consumer hash = [&](const uint8_t* data, size_t n) {
         if (wholeNeeded)
-            whole.Update(buffer_.get(), n);
+            whole.Update(data, n);
         if (!file.hasSliceChecksums) {
             pos += n;
-            continue;
+            return;
         }
         for (size_t used = 0; used < n;) {
             const size_t take = static_cast<size_t>(std::min<uint64_t>(n - used, sliceEnd - (pos + used)));
-            slice.Update(buffer_.get() + used, take);
-            crc = Crc32Update(crc, buffer_.get() + used, take);
+            slice.Update(data + used, take);
+            crc = Crc32Update(crc, data + used, take);
             used += take;
             if (pos + used < sliceEnd)
                 continue;
@@ -141,7 +215,21 @@ Par2FileVerdict Verifier::Check(const Par2File& file, size_t candidate)
             sliceEnd = std::min(sliceEnd + sliceSize, file.length);
         }
         pos += n;
+    };
+    for (uint64_t read = 0; read < end && !stopped_;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, end - read));
+        uint8_t* const data = hasher_.Next();
+        if (!Read(source, read, data, n)) {
+            hasher_.Drain();
+            verdict.readFailed = true;
+            verdict.candidate = kPar2NoCandidate;
+            verdict.state = Par2FileState::Missing;
+            return verdict;
+        }
+        hasher_.Push(n, hash);
+        read += n;
     }
+    hasher_.Drain();
     if (stopped_)
         return Par2FileVerdict();
     // The slices that the candidate ends before.
@@ -163,7 +251,7 @@ bool Verifier::FirstBytesMatch(const Par2File& file, size_t candidate)
         return false;
     if (!hasFirst16k_[candidate]) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(kFirstBytes, file.length));
-        if (!Read(source, 0, n))
+        if (!Read(source, 0, buffer_.get(), n))
             return false;
         first16k_[candidate] = Md5Of(buffer_.get(), n);
         hasFirst16k_[candidate] = true;

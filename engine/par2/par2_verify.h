@@ -3,8 +3,10 @@
 // missing ones lie elsewhere under another name (as obfuscated downloads carry them).
 //
 // What it guarantees:
-// - Each candidate file it checks is read once, sequentially, in pieces of at most 1 MiB;
-//   memory does not grow with the files. A file of the set is checked on the candidate of its
+// - Each candidate file it checks is read once, sequentially, in pieces of at most 1 MiB, on
+//   the calling thread (which also hears the progress); a thread of its own hashes each piece
+//   while the next is read. Two pieces are held, 2 MiB in all, and memory does not grow with
+//   the files. A file of the set is checked on the candidate of its
 //   own name; a file not found intact is then looked for among all other candidates of its
 //   length whose first 16 KiB have its MD5 (those 16 KiB read once per candidate), and each
 //   such candidate is confirmed by a full check.

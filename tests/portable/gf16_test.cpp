@@ -1,6 +1,6 @@
 // GF(2^16) with the polynomial 0x1100B: products and inverses worked out by hand from the
 // polynomial, every product against a multiplication by shifts and reductions, the constants
-// of PAR2's input slices, and the region product against word-by-word products.
+// of PAR2's input slices, and the region product of each kernel against word-by-word products.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -69,31 +69,52 @@ TEST(Gf16, EveryElementAgainstTheLongWay)
     }
 }
 
+// Every kernel the processor runs against word-by-word products: factors 0, 1 and others, regions
+// at odd addresses, whole SIMD blocks and the words left after them, and dst the same as src.
 TEST(Gf16, RegionProductsMatchWordProducts)
 {
     std::mt19937 random(11);
-    const struct {
+    struct Row {
         uint16_t factor;
         size_t bytes, srcOffset, dstOffset;
-    } rows[] = {
-        {0, 64, 0, 0}, {1, 64, 1, 0}, {2, 2, 0, 1}, {0x8000, 4098, 3, 5}, {0xBEEF, 514, 0, 0}, {0x100B, 0, 0, 0},
+        bool inPlace;
     };
-    for (const auto& row : rows) {
-        std::vector<uint8_t> src(row.bytes + row.srcOffset), dst(row.bytes + row.dstOffset);
-        for (auto& b : src)
-            b = static_cast<uint8_t>(random());
-        for (auto& b : dst)
-            b = static_cast<uint8_t>(random());
-        std::vector<uint8_t> expected = dst;
-        for (size_t i = 0; i < row.bytes; i += 2) {
-            const uint16_t word = static_cast<uint16_t>(src[row.srcOffset + i] | src[row.srcOffset + i + 1] << 8);
-            const uint16_t product = Slow(word, row.factor);
-            expected[row.dstOffset + i] ^= static_cast<uint8_t>(product);
-            expected[row.dstOffset + i + 1] ^= static_cast<uint8_t>(product >> 8);
+    std::vector<Row> rows = {
+        {0, 64, 0, 0, false},         {1, 64, 1, 0, false},      {2, 2, 0, 1, false},
+        {0x8000, 4098, 3, 5, false},  {0xBEEF, 514, 0, 0, false}, {0x100B, 0, 0, 0, false},
+        {0xFFFF, 30, 1, 1, false},    {0x1234, 94, 7, 2, false},  {0x4321, 64, 0, 0, true},
+        {0xA5A5, (1 << 20) + 126, 1, 3, false}, {0x0101, 4162, 0, 0, true},
+    };
+    for (int i = 0; i < 200; ++i)
+        rows.push_back({static_cast<uint16_t>(random()), 2 * (random() % 300), random() % 32, random() % 32, false});
+    ASSERT_EQ(gf16::AvailableKernels().front(), gf16::Kernel::Portable);
+    for (gf16::Kernel kernel : gf16::AvailableKernels())
+        for (const Row& row : rows) {
+            std::vector<uint8_t> src(row.bytes + row.srcOffset), dst(row.bytes + row.dstOffset);
+            for (auto& b : src)
+                b = static_cast<uint8_t>(random());
+            for (auto& b : dst)
+                b = static_cast<uint8_t>(random());
+            if (row.inPlace)
+                dst = src;
+            const size_t dstOffset = row.inPlace ? row.srcOffset : row.dstOffset;
+            std::vector<uint8_t> expected = dst;
+            for (size_t i = 0; i < row.bytes; i += 2) {
+                const uint16_t word = static_cast<uint16_t>(src[row.srcOffset + i] | src[row.srcOffset + i + 1] << 8);
+                const uint16_t product = Slow(word, row.factor);
+                expected[dstOffset + i] ^= static_cast<uint8_t>(product);
+                expected[dstOffset + i + 1] ^= static_cast<uint8_t>(product >> 8);
+            }
+            const uint8_t* from = row.inPlace ? dst.data() + dstOffset : src.data() + row.srcOffset;
+            gf16::Multiplier(row.factor).Accumulate(dst.data() + dstOffset, from, row.bytes, kernel);
+            ASSERT_TRUE(dst == expected) << gf16::KernelName(kernel) << " factor " << row.factor << " bytes "
+                                         << row.bytes << " at " << row.srcOffset << "/" << dstOffset;
         }
-        gf16::MultiplyAccumulate(dst.data() + row.dstOffset, src.data() + row.srcOffset, row.bytes, row.factor);
-        EXPECT_EQ(dst, expected) << row.factor << " " << row.bytes;
-    }
+    // The shorthand goes through the fastest kernel.
+    std::vector<uint8_t> src(256, 0x5A), fast(256), chosen(256);
+    gf16::MultiplyAccumulate(fast.data(), src.data(), src.size(), 0x8000);
+    gf16::Multiplier(0x8000).Accumulate(chosen.data(), src.data(), src.size(), gf16::AvailableKernels().back());
+    EXPECT_EQ(fast, chosen);
 }
 
 }  // namespace

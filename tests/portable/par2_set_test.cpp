@@ -85,6 +85,12 @@ const MadeSet& Wide()
     return made;
 }
 
+const MadeSet& Big()
+{
+    static const MadeSet made("big", {"big.par2", "big.vol0+1.par2", "big.vol1+1.par2"}, {"big.bin"});
+    return made;
+}
+
 // The file of the recovery set that input slice `index` belongs to.
 const Par2File& FileOf(const Par2Set& set, uint32_t index)
 {
@@ -223,6 +229,33 @@ TEST(Par2Set, UnreadableStoppedAndWide)
     EXPECT_EQ(Describe(Wide().set(), VerifyPar2Set(Wide().set(), damaged.candidates), damaged), "one.bin=damaged 0");
 }
 
+// Slices that lie across the pieces read while the one before is hashed: a change at each end
+// of a piece, a cut between slices, a read that fails in the third piece after two were hashed.
+TEST(Par2Set, VerificationAcrossPieces)
+{
+    const Par2Set& set = Big().set();
+    const struct {
+        const char* what;
+        std::function<void(std::string&)> change;
+        uint64_t failFrom;
+        const char* verdict;
+    } rows[] = {
+        {"nothing", [](std::string&) {}, 0, "big.bin=intact"},
+        {"last byte of a piece", [](std::string& f) { f[(1 << 20) - 1] ^= 1; }, 0, "big.bin=damaged 1"},
+        {"first bytes of pieces", [](std::string& f) { f[1 << 20] ^= 1, f[2 << 20] ^= 1; }, 0, "big.bin=damaged 1 2"},
+        {"last byte", [](std::string& f) { f.back() ^= 1; }, 0, "big.bin=damaged 3"},
+        {"cut", [](std::string& f) { f.resize(3 * 786432 - 1); }, 0, "big.bin=damaged 2 3 size"},
+        {"unreadable", [](std::string&) {}, (2 << 20) + 5, "big.bin=missing unread"},
+    };
+    for (const auto& row : rows) {
+        Files files = Big().files;
+        row.change(files["big.bin"]);
+        Sources sources(files);
+        sources.sources[0]->failFrom = row.failFrom ? row.failFrom : uint64_t(-1);
+        EXPECT_EQ(Describe(set, VerifyPar2Set(set, sources.candidates), sources), row.verdict) << row.what;
+    }
+}
+
 // Takes the rebuilt slices whole, checking that their pieces come in order.
 class Rebuilt : public Par2SetSlices {
 public:
@@ -238,9 +271,10 @@ public:
 
 // Rebuilds `missing` of a set made by par2 from its recovery slices tried in the order of
 // `available`, from copies of its files where the missing slices are zeros, and compares them
-// with the slices lost. The exponents used, or why there was no plan.
+// with the slices lost. The exponents used, or why there was no plan; "stopped" when `stopAfter`
+// bytes read stop it.
 std::string Repair(const MadeSet& made, const std::vector<uint32_t>& missing, const std::vector<uint32_t>& available,
-                   size_t memory = kPar2RebuildMemory)
+                   size_t memory, unsigned threads, uint64_t stopAfter = 0)
 {
     const Par2Set& set = made.set();
     Par2RepairPlan plan;
@@ -258,7 +292,13 @@ std::string Repair(const MadeSet& made, const std::vector<uint32_t>& missing, co
     for (const Par2File& file : set.files)
         files.push_back(sources.sources[std::distance(damaged.begin(), damaged.find(file.name))].get());
     Rebuilt rebuilt(set, files, made.par2->List());
-    EXPECT_EQ(RebuildPar2Slices(plan, set.inputSliceCount, set.sliceSize, rebuilt, memory), Par2RebuildResult::Done);
+    uint64_t read = 0;
+    const Par2Progress progress = [&](uint64_t bytes) { return stopAfter == 0 || (read += bytes) < stopAfter; };
+    const Par2RebuildResult rebuild =
+        RebuildPar2Slices(plan, set.inputSliceCount, set.sliceSize, rebuilt, memory, progress, threads);
+    if (stopAfter != 0)
+        return rebuild == Par2RebuildResult::Stopped && read < stopAfter + set.sliceSize ? "stopped" : "went on";
+    EXPECT_EQ(rebuild, Par2RebuildResult::Done);
     EXPECT_EQ(rebuilt.slices.size(), missing.size());
     for (uint32_t index : missing)
         EXPECT_EQ(rebuilt.slices[index], SliceOf(set, made.files, index)) << "slice " << index;
@@ -268,28 +308,40 @@ std::string Repair(const MadeSet& made, const std::vector<uint32_t>& missing, co
     return used;
 }
 
+// The same bytes on any number of threads: 0 for one per core, 1 for the calling thread alone,
+// and more for shares of a piece that end between SIMD blocks or are empty.
 TEST(Par2Repair, LostSlicesAreRebuiltByteForByte)
 {
+    const size_t all = kPar2RebuildMemory;
     const struct {
         const MadeSet& made;
         std::vector<uint32_t> missing, available;
         size_t memory;
+        unsigned threads;
         const char* used;
+        uint64_t stopAfter;
     } rows[] = {
-        {Plain(), {3, 7}, {0, 1, 2, 3, 4, 5}, kPar2RebuildMemory, "0 1"},
-        {Plain(), {19, 0, 11}, {5, 2, 4}, 1000, "5 2 4"},  // in pieces of 192 bytes
-        {Plain(), {0, 4, 8, 12, 16, 19}, {0, 1, 2, 3, 4, 5}, kPar2RebuildMemory, "0 1 2 3 4 5"},
-        {Plain(), {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5}, kPar2RebuildMemory, "not planned 3"},
-        {Wide(), {0}, {0}, kPar2RebuildMemory, "0"},  // 2 MiB in pieces of 1 MiB
+        {Plain(), {3, 7}, {0, 1, 2, 3, 4, 5}, all, 0, "0 1", 0},
+        {Plain(), {19, 0, 11}, {5, 2, 4}, 1000, 1, "5 2 4", 0},  // in pieces of 192 bytes
+        {Plain(), {19, 0, 11}, {5, 2, 4}, 1000, 5, "5 2 4", 0},  // of 3 blocks for 5 threads
+        {Plain(), {0, 4, 8, 12, 16, 19}, {0, 1, 2, 3, 4, 5}, all, 3, "0 1 2 3 4 5", 0},
+        {Plain(), {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5}, all, 0, "not planned 3", 0},
+        {Wide(), {0}, {0}, all, 0, "0", 0},  // 2 MiB in pieces of 1 MiB
+        {Wide(), {0}, {0}, all, 2, "0", 0},
+        {Big(), {1, 3}, {1, 0}, all, 0, "1 0", 0},
+        {Big(), {2}, {1}, 1u << 20, 3, "1", 0},  // in pieces of 349504 bytes, the last one short
+        {Plain(), {3, 7}, {0, 1}, 1000, 2, "stopped", 5000},
+        {Wide(), {0}, {0}, all, 0, "stopped", 1},
         // Slices 0 and 1927 have constants 2^1 and 2^3856, whose 17th powers are equal: the
         // recovery slices of exponents e and e + 17 give the same equation for them.
-        {Singular(), {0, 1927}, {0, 17, 1, 2}, kPar2RebuildMemory, "0 1"},
-        {Singular(), {0, 1927}, {17, 0, 34, 16}, kPar2RebuildMemory, "17 16"},
-        {Singular(), {0, 5, 1927}, {0, 17, 1, 2}, kPar2RebuildMemory, "0 17 1"},
-        {Singular(), {0, 1927}, {0, 17}, kPar2RebuildMemory, "not planned 4"},
+        {Singular(), {0, 1927}, {0, 17, 1, 2}, all, 0, "0 1", 0},
+        {Singular(), {0, 1927}, {17, 0, 34, 16}, all, 0, "17 16", 0},
+        {Singular(), {0, 5, 1927}, {0, 17, 1, 2}, all, 0, "0 17 1", 0},
+        {Singular(), {0, 1927}, {0, 17}, all, 0, "not planned 4", 0},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(Repair(row.made, row.missing, row.available, row.memory), row.used);
+        EXPECT_EQ(Repair(row.made, row.missing, row.available, row.memory, row.threads, row.stopAfter), row.used)
+            << "threads " << row.threads;
 }
 
 TEST(Par2Repair, PlansRefused)
