@@ -56,6 +56,7 @@ public:
         std::copy_n(slice_.data() + offset, size, data);
         return true;
     }
+    uint64_t InputBytes(uint32_t) const override { return slice_.size(); }
     bool ReadRecovery(uint32_t, uint64_t offset, uint8_t* data, size_t size) override
     {
         std::copy_n(slice_.data() + offset, size, data);

@@ -283,7 +283,7 @@ Par2RebuildResult RebuildPar2Slices(const Par2RepairPlan& plan, uint32_t inputSl
                 return finish(Par2RebuildResult::Stopped);
         }
         for (uint32_t i = 0; i < inputSliceCount; ++i) {
-            if (lost[i])
+            if (lost[i] || offset >= io.InputBytes(i))
                 continue;
             // The job that used this buffer was over before the last one started.
             uint8_t* const input = buffers[next];
@@ -330,20 +330,35 @@ Par2SetSlices::Par2SetSlices(const Par2Set& set, std::vector<ByteSource*> files,
 {
 }
 
-bool Par2SetSlices::ReadInput(uint32_t index, uint64_t offset, uint8_t* data, size_t size)
+const Par2File* Par2SetSlices::FileOf(uint32_t index, size_t& f) const
 {
-    // The file of the recovery set whose slices hold `index`.
     const auto begin = set_.files.begin();
     const auto end = begin + static_cast<std::ptrdiff_t>(set_.recoveryFileCount);
     const auto after =
-        std::upper_bound(begin, end, index, [](uint32_t i, const Par2File& f) { return i < f.firstSlice; });
-    if (after == begin)
+        std::upper_bound(begin, end, index, [](uint32_t i, const Par2File& file) { return i < file.firstSlice; });
+    if (after == begin || index - (after - 1)->firstSlice >= (after - 1)->sliceCount)
+        return nullptr;
+    f = static_cast<size_t>(after - 1 - begin);
+    return &*(after - 1);
+}
+
+uint64_t Par2SetSlices::InputBytes(uint32_t index) const
+{
+    size_t f = 0;
+    const Par2File* file = FileOf(index, f);
+    if (!file)
+        return set_.sliceSize;
+    const uint64_t at = (index - file->firstSlice) * set_.sliceSize;
+    return std::min(set_.sliceSize, file->length - at);
+}
+
+bool Par2SetSlices::ReadInput(uint32_t index, uint64_t offset, uint8_t* data, size_t size)
+{
+    size_t f = 0;
+    const Par2File* found = FileOf(index, f);
+    if (!found || f >= files_.size() || !files_[f] || offset > set_.sliceSize || size > set_.sliceSize - offset)
         return false;
-    const Par2File& file = *(after - 1);
-    const size_t f = static_cast<size_t>(after - 1 - begin);
-    if (index - file.firstSlice >= file.sliceCount || f >= files_.size() || !files_[f] || offset > set_.sliceSize ||
-        size > set_.sliceSize - offset)
-        return false;
+    const Par2File& file = *found;
     // Within the file: a slice's offset is below its length, which the reader bounds by 32768 slices.
     const uint64_t at = (index - file.firstSlice) * set_.sliceSize + offset;
     const size_t inFile = at < file.length ? static_cast<size_t>(std::min<uint64_t>(size, file.length - at)) : 0;

@@ -65,6 +65,10 @@ public:
     // `size` bytes at `offset` of input slice `index`, one the plan does not rebuild; the bytes
     // of a file's last slice past the file's end are zeros.
     virtual bool ReadInput(uint32_t index, uint64_t offset, uint8_t* data, size_t size) = 0;
+    // The bytes at the start of input slice `index` that hold data: past them it is all zeros,
+    // which add nothing to a recovery slice, so that a set whose slices are far larger than its
+    // files costs no work for their padding. The slice size when not known.
+    virtual uint64_t InputBytes(uint32_t index) const = 0;
     // `size` bytes at `offset` of the data of the recovery slice of `exponent`.
     virtual bool ReadRecovery(uint32_t exponent, uint64_t offset, uint8_t* data, size_t size) = 0;
     // Takes rebuilt bytes of input slice `index`. Each slice comes in pieces from offset 0 up to
@@ -92,9 +96,13 @@ public:
     // outlive this object.
     Par2SetSlices(const Par2Set& set, std::vector<ByteSource*> files, std::vector<ByteSource*> par2Files);
     bool ReadInput(uint32_t index, uint64_t offset, uint8_t* data, size_t size) override;
+    uint64_t InputBytes(uint32_t index) const override;
     bool ReadRecovery(uint32_t exponent, uint64_t offset, uint8_t* data, size_t size) override;
 
 private:
+    // The file of the recovery set whose slices hold input slice `index`; null for none.
+    const Par2File* FileOf(uint32_t index, size_t& f) const;
+
     const Par2Set& set_;
     std::vector<ByteSource*> files_, par2Files_;
 };
