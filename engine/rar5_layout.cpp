@@ -211,10 +211,19 @@ bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files,
     return true;
 }
 
+// The end block of a volume: its flag 0x01 says that another volume of the set follows.
+bool ReadEnd(const Block& block, bool& last)
+{
+    uint64_t flags = 0;
+    Fields fields = block.fields();
+    last = fields.Vint(flags) && !(flags & 0x01);
+    return true;
+}
+
 // Reads one volume's headers; `files` gets the files that start in it and the parts of those
 // that go on into it.
-bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& files, bool& continuing,
-                bool& last, std::string& error)
+bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& files, bool& continuing, bool& last,
+                std::string& error)
 {
     const std::string& name = source.name;
     ByteSource& volume = *source.bytes;
@@ -242,13 +251,8 @@ bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& f
             error = name + " is encrypted";
         else if (block.type == kEnd && continuing && files.back().parts.back().volume != index)
             error = name + " does not follow the volume before it";  // it holds nothing of the file that goes on
-        else if (block.type == kEnd) {
-            // Its flag 0x01: a volume that is not the last of its set.
-            uint64_t endFlags = 0;
-            Fields fields = block.fields();
-            last = fields.Vint(endFlags) && !(endFlags & 0x01);
-            return true;
-        }
+        else if (block.type == kEnd)
+            return ReadEnd(block, last);
         else if (block.type != kFile || AddFilePart(block, index, files, continuing, damaged))
             continue;
         else

@@ -82,7 +82,8 @@ bool ListMembers(const std::string& zip, size_t index, std::vector<Member>& memb
 
 // The set of these members (a set's volumes in the order they lie in the ZIP files), when it can
 // be copied straight out of them: complete, stored RAR 5 with CRC-32s, each volume numbered as it
-// lies, names that stay inside the destination, and volumes that the keep list does not keep.
+// lies, names that stay inside the destination, and volumes that the keep list does not keep and
+// that stand nowhere in the destination yet.
 bool ReadSet(const UnpackContext& context, const std::vector<std::string>& zips, const std::vector<Member*>& members,
              const std::string& destination, ZippedSet& set)
 {
@@ -91,6 +92,10 @@ bool ReadSet(const UnpackContext& context, const std::vector<std::string>& zips,
         const std::string& name = members[i]->item.name;
         if (!members[i]->stored || (i == 0 && ClassifyName(name).kind != NameKind::FirstVolume) ||
             (i > 0 && FileIdentity(NextVolumeName(members[i - 1]->item.name)) != FileIdentity(name)))
+            return false;
+        // A volume that an earlier run left in the destination is replaced and then cleaned up
+        // the usual way.
+        if (GetFileAttributesW(PlatformPath(destination + name).c_str()) != INVALID_FILE_ATTRIBUTES)
             return false;
         volumeNames.Append(destination + name);
     }
@@ -141,7 +146,7 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
         for (const ZipVolume& volume : set.volumes)
             root[find(volume.zip)] = find(set.volumes.front().zip);
     std::vector<ZipStream> streams;
-    std::map<size_t, size_t> streamOf;  // by root ZIP file
+    std::map<size_t, size_t> streamOf;       // by root ZIP file
     std::vector<size_t> place(zips.size());  // of each ZIP file in its stream
     for (ZippedSet& set : sets) {
         const size_t key = find(set.volumes.front().zip);
@@ -190,8 +195,8 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
 // holds its data has passed.
 class SetCopy {
 public:
-    SetCopy(const UnpackContext& context, const ZipStream& stream, const ZippedSet& set,
-            const std::string& destination, std::vector<JournalFile>& landed)
+    SetCopy(const UnpackContext& context, const ZipStream& stream, const ZippedSet& set, const std::string& destination,
+            std::vector<JournalFile>& landed)
         : context_(context), stream_(stream), set_(set), destination_(destination), landed_(landed),
           readers_(stream.zips.size()), buffer_(kPieceSize), inVolume_(set.volumes.size())
     {
@@ -314,7 +319,7 @@ private:
     std::vector<std::unique_ptr<FileReader>> readers_;  // of each ZIP file, opened when first read
     std::vector<unsigned char> buffer_;
     std::vector<std::vector<std::pair<size_t, size_t>>> inVolume_;  // file and part, in each volume's order
-    std::unique_ptr<OutputFile> open_;  // the file being written
+    std::unique_ptr<OutputFile> open_;                              // the file being written
     std::vector<std::pair<std::unique_ptr<OutputFile>, const Rar5File*>> finished_;
 };
 
@@ -379,8 +384,9 @@ bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& strea
                      const std::string& destination, std::vector<JournalFile>& landed, Failure& failure)
 {
     for (ZipStream& stream : streams) {
-        const bool holds = std::any_of(stream.zips.begin(), stream.zips.end(),
-                                       [&](const std::string& path) { return FileIdentity(path) == FileIdentity(zip); });
+        const bool holds = std::any_of(stream.zips.begin(), stream.zips.end(), [&](const std::string& path) {
+            return FileIdentity(path) == FileIdentity(zip);
+        });
         if (!holds || stream.state == ZipStream::State::Dropped)
             continue;
         if (stream.state == ZipStream::State::Taken) {

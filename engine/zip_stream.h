@@ -36,7 +36,7 @@ struct ZippedSet {
 // holds a volume of one of them.
 struct ZipStream {
     enum class State { Planned, Taken, Dropped };
-    std::vector<std::string> zips;  // in the order they are unpacked
+    std::vector<std::string> zips;                           // in the order they are unpacked
     std::vector<std::unordered_set<int32_t>> volumeEntries;  // of each ZIP file
     std::vector<ZippedSet> sets;
     uint64_t bytes = 0;  // what comes out: the sets' files and the other members
