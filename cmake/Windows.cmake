@@ -47,7 +47,8 @@ add_library(ravelpak_engine STATIC
     engine/unpack_group.cpp
     engine/unrar_library.cpp
     engine/volume_alias.cpp
-    engine/zip_stage.cpp)
+    engine/zip_stage.cpp
+    engine/zip_stream.cpp)
 ravelpak_layer(ravelpak_engine base engine settings)
 target_link_libraries(ravelpak_engine PUBLIC ravelpak_formats_portable ravelpak_par2 ravelpak_zip ravelpak_settings)
 

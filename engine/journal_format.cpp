@@ -126,7 +126,7 @@ bool ReadRecord(const std::vector<std::string>& fields, int version, JournalReco
     } else if (tag == "N" && version == 2 && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
         records.named.emplace_back(fields[1], fields[2]);
     } else if (tag == "P" && version == 2 && fields.size() == 4 && !fields[1].empty() && !fields[2].empty() &&
-               (fields[2] == kAbsent) == (fields[3] == kAbsent)) {
+               !fields[3].empty() && (fields[2] == kAbsent) == (fields[3] == kAbsent)) {
         const auto given = [](const std::string& field) { return field == kAbsent ? std::string() : field; };
         records.repaired.push_back({fields[1], given(fields[2]), given(fields[3])});
     } else if (tag == "S" && fields.size() == 5 && !setSeen) {

@@ -211,9 +211,18 @@ bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files,
     return true;
 }
 
+// The end block of a volume: its flag 0x01 says that another volume of the set follows.
+bool ReadEnd(const Block& block, bool& last)
+{
+    uint64_t flags = 0;
+    Fields fields = block.fields();
+    last = fields.Vint(flags) && !(flags & 0x01);
+    return true;
+}
+
 // Reads one volume's headers; `files` gets the files that start in it and the parts of those
 // that go on into it.
-bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& files, bool& continuing,
+bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& files, bool& continuing, bool& last,
                 std::string& error)
 {
     const std::string& name = source.name;
@@ -243,7 +252,7 @@ bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& f
         else if (block.type == kEnd && continuing && files.back().parts.back().volume != index)
             error = name + " does not follow the volume before it";  // it holds nothing of the file that goes on
         else if (block.type == kEnd)
-            return true;
+            return ReadEnd(block, last);
         else if (block.type != kFile || AddFilePart(block, index, files, continuing, damaged))
             continue;
         else
@@ -254,13 +263,16 @@ bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& f
 
 }  // namespace
 
-bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error)
+bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error,
+                    bool* lastVolume)
 {
     files.clear();
-    bool continuing = false;
+    bool continuing = false, last = false;
     for (size_t i = 0; i < volumes.size(); ++i)
-        if (!ReadVolume(volumes[i], i, files, continuing, error))
+        if (!ReadVolume(volumes[i], i, files, continuing, last, error))
             return false;
+    if (lastVolume)
+        *lastVolume = last;
     if (continuing) {
         error = "the set ends inside " + (files.empty() ? std::string("a file") : files.back().name);
         return false;

@@ -49,8 +49,10 @@ struct Rar5File {
 // files with the parts of each; every part lies inside its volume. False, with the reason in
 // `error`, when a volume cannot be read or is no RAR 5 volume, a header fails its CRC or
 // reaches past the volume's end, the headers are encrypted, or a file that goes on after a
-// volume does not go on at the start of the next.
-bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error);
+// volume does not go on at the start of the next. `lastVolume`, when given, tells whether the
+// end header of the last volume read says that no volume follows it.
+bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error,
+                    bool* lastVolume = nullptr);
 
 // True when every file of the layout can be copied out of the volumes and checked part by part:
 // stored, not encrypted, with CRC-32s.

@@ -12,6 +12,7 @@
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
 #include "engine/zip_stage.h"
+#include "engine/zip_stream.h"
 #include "base/paths.h"
 #include "base/text.h"
 
@@ -206,6 +207,13 @@ public:
             const bool mayDelete = SourcesMayBeDeleted(context_) || (intermediate && context_.settings.deleteTemp);
             TakeConsumed(context_, path, first_, whole_, mayDelete, dropped_);
         }
+        // ZIP files whose stored sets go straight into their files: those that are here and that
+        // no earlier run consumed.
+        std::vector<std::string> zips;
+        for (size_t i = 0; i < sources.Size(); ++i)
+            if (!missing[i] && ClassifyName(sources[i]).kind == NameKind::Zip && !journal.IsConsumed(sources[i]))
+                zips.push_back(sources[i]);
+        streams_ = PlanZipStreams(context_, zips, destination_);
         for (size_t i = 0; i < sources.Size(); ++i) {
             if (context_.progress->stopped()) {
                 pass.Add({Outcome::Stopped, "stopped"});
@@ -268,6 +276,12 @@ private:
         UnpackContext context = context_;
         context.replaceable = dropped_;
         std::vector<JournalFile> landed;
+        Failure streamed;
+        if (name.kind == NameKind::Zip && UnpackZipStream(context, streams_, source, destination_, landed, streamed)) {
+            for (const JournalFile& file : landed)
+                first_.Add(file);
+            return streamed;
+        }
         FileList read;
         const Failure extracted = Extract(context, name, source, destination_, landed, read);
         for (const JournalFile& file : landed)
@@ -289,6 +303,7 @@ private:
     WholeOutputs whole_;
     // What earlier runs left of consumed files that were not the files at their paths now.
     std::unordered_set<std::wstring> dropped_;
+    std::vector<ZipStream> streams_;
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "engine/zip_stage.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_set>
 
@@ -133,10 +134,15 @@ private:
 };
 
 // Nothing is started when the destination's drive has not room for the whole archive.
-Failure PrepareDestination(ZipReader* reader, const std::string& destination, const std::string& archiveName)
+Failure PrepareDestination(ZipReader* reader, const std::string& destination, const std::string& archiveName,
+                           const std::unordered_set<int32_t>& passOver)
 {
     // ZIP64 entries may announce any size: the sum saturates instead of wrapping round.
-    const uint64_t needed = totalSize(reader);
+    uint64_t needed = totalSize(reader);
+    ZipItem item;
+    for (int32_t index : passOver)
+        if (getItem(reader, index, item) == ZipStatus::Ok && needed != UINT64_MAX)
+            needed -= std::min(needed, item.uncompressedSize);
     const uint64_t margin = RoomMargin(needed);
     const uint64_t room = needed > UINT64_MAX - margin ? UINT64_MAX : needed + margin;
     if (FreeSpace(destination) < room)
@@ -201,19 +207,21 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
 }  // namespace
 
 Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   std::vector<JournalFile>& landed)
+                   std::vector<JournalFile>& landed, const std::unordered_set<int32_t>& passOver)
 {
     const std::string archiveName = archivePath.substr(DirectoryOf(archivePath).size());
     ZipReader* reader = openReader(archivePath);
     if (!reader)
         return Readable(archivePath) ? Failure{Outcome::BadData, archiveName + " is damaged or no ZIP archive"}
                                      : Failure{Outcome::CannotRead, "cannot read " + archiveName};
-    Failure failure = PrepareDestination(reader, destination, archiveName);
+    Failure failure = PrepareDestination(reader, destination, archiveName, passOver);
     ZipItem summary;
     getItem(reader, -1, summary);
     const int32_t count = failure.ok() ? summary.index : 0;
     Landing landing(context, destination, landed);
     for (int32_t index = 0; index < count; ++index) {
+        if (passOver.count(index) != 0)
+            continue;
         const Failure entry = ExtractOne(context, reader, index, archivePath, landing);
         if (!entry.ok() && (failure.ok() || entry.outcome == Outcome::Stopped))
             failure = entry;

@@ -1,7 +1,9 @@
 // Extraction of one ZIP archive into a destination directory.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/journal.h"
@@ -17,6 +19,8 @@
 // not left under its name. The "__MACOSX" folder of the Finder of macOS is passed over (see
 // IsFinderMetadata), and an entry that names the destination itself is not recorded. Ok when
 // every other entry was written and matched its stored CRC-32; an entry that needs a password
-// is Encrypted, as an encrypted RAR set is, and the archive stays.
+// is Encrypted, as an encrypted RAR set is, and the archive stays. The entries in `passOver`
+// (volumes that are copied straight into their files, see zip_stream.h) are left out: neither
+// written, reported nor counted for room.
 Failure ExtractZip(const UnpackContext& context, const std::string& archivePath, const std::string& destination,
-                   std::vector<JournalFile>& landed);
+                   std::vector<JournalFile>& landed, const std::unordered_set<int32_t>& passOver = {});

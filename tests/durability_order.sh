@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # What a power cut needs: every deletion comes after the data it relies on was put on the disk.
-# Unpacks a release of two ZIP files holding a five-volume set through wcxhost and traces, with
-# timestamps, the flushes that the module makes itself (FlushFileBuffers is an fsync of the
-# calling process) and the deletions and renames that the wineserver makes for it (a deleted
-# file is unlinked by the server when its last handle closes). Then checks, in time order:
-#   - each ZIP file goes after the fsync of every volume that came out of it;
-#   - each volume and the SFV file go after the fsync of the film;
+# Unpacks a release of two ZIP files holding a stored five-volume set and a third holding a
+# compressed three-volume set through wcxhost and traces, with timestamps, the flushes that the
+# module makes itself (FlushFileBuffers is an fsync of the calling process) and the deletions
+# and renames that the wineserver makes for it (a deleted file is unlinked by the server when its
+# last handle closes). Then checks, in time order:
+#   - the stored set's ZIP files go after the fsync of its film, whose volumes are never written;
+#   - the compressed set's ZIP file goes after the fsync of every volume that came out of it, and
+#     each volume after the fsync of its film;
+#   - the SFV file goes after the fsync of both films;
 #   - each deletion comes after the journal was flushed and renamed into place.
 #
 #   durability_order.sh BIN FIXTURES WORK   (the Windows build's bin/ and fixtures/, a scratch folder)
@@ -28,9 +31,10 @@ mkdir -p "$work/plugin" "$work/src/Rel" "$work/out"
 work=$(cd "$work" && pwd)
 cp "$bin/ravelpak.wcx64" "$work/plugin/"
 write_settings "$work/plugin/ravelpak.xml"
-cp "$fixtures"/five.part{1,2,3,4,5}.rar "$work/src/Rel/"
+cp "$fixtures"/five.part{1,2,3,4,5}.rar "$fixtures"/packed.part{1,2,3}.rar "$work/src/Rel/"
 (cd "$work/src/Rel" && zip -q -0 rel1.zip five.part1.rar five.part2.rar five.part3.rar &&
-  zip -q -0 rel2.zip five.part4.rar five.part5.rar && rm five.part*.rar && cksfv -q rel1.zip rel2.zip > rel.sfv)
+  zip -q -0 rel2.zip five.part4.rar five.part5.rar && zip -q -0 rel3.zip packed.part*.rar && rm ./*.rar &&
+  cksfv -q rel1.zip rel2.zip rel3.zip > rel.sfv)
 
 # The prefix's persistent server: its folder is named after the prefix's device and inode.
 server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
@@ -54,7 +58,8 @@ sleep 0.5
 kill "$tracer"
 wait "$tracer" 2>/dev/null || true
 
-if ! grep -q '^result 0' "$work/result.txt" || ! cmp -s "$work/out/Rel/five.mkv" "$fixtures/src/five.mkv"; then
+if ! grep -q '^result 0' "$work/result.txt" || ! cmp -s "$work/out/Rel/five.mkv" "$fixtures/src/five.mkv" ||
+  ! cmp -s "$work/out/Rel/packed.mkv" "$fixtures/src/packed.mkv"; then
   echo "durability_order: the job did not deliver the film:" >&2
   cat "$work/result.txt" >&2
   exit 1
@@ -100,14 +105,15 @@ def first(kind, name):
     return next((t for t, k, n in events if k == kind and n == name), None)
 
 relies = {
-    "rel1.zip": ["five.part1.rar.incomplete", "five.part2.rar.incomplete", "five.part3.rar.incomplete"],
-    "rel2.zip": ["five.part4.rar.incomplete", "five.part5.rar.incomplete"],
-    "rel.sfv": ["five.mkv.incomplete"],
+    "rel1.zip": ["five.mkv.incomplete"],
+    "rel2.zip": ["five.mkv.incomplete"],
+    "rel3.zip": ["packed.part1.rar.incomplete", "packed.part2.rar.incomplete", "packed.part3.rar.incomplete"],
+    "rel.sfv": ["five.mkv.incomplete", "packed.mkv.incomplete"],
 }
-for n in range(1, 6):
-    relies["five.part%d.rar" % n] = ["five.mkv.incomplete"]
+for n in range(1, 4):
+    relies["packed.part%d.rar" % n] = ["packed.mkv.incomplete"]
 
-problems = []
+problems = ["%s was written" % n for t, k, n in events if n.startswith("five.part")]
 for deleted, needs in sorted(relies.items()):
     gone = first("delete", deleted)
     if gone is None:

@@ -771,6 +771,29 @@ ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targe
     return status;
 }
 
+ZipStatus storedDataOffset(ZipReader* reader, int32_t index, uint64_t& offset)
+{
+    offset = 0;
+    if (!reader || index < 0 || index >= reader->entryCount)
+        return ZipStatus::BadArgument;
+    const EntryRecord* record = nullptr;
+    const ZipStatus found = FindRecord(*reader, index, record);
+    if (found != ZipStatus::Ok)
+        return found;
+    const ZipItem& item = record->item;
+    if (record->method != 0 || (record->flags & kEncryptedFlag) || item.compressedSize != item.uncompressedSize)
+        return ZipStatus::CorruptEntry;
+    // Opening the entry raw makes minizip check its local header and tells where its data starts.
+    if (!MoveTo(*reader, index) || unzOpenCurrentFile2(reader->archive, nullptr, nullptr, 1) != UNZ_OK)
+        return ZipStatus::CorruptEntry;
+    const uint64_t start = unzGetCurrentFileZStreamPos64(reader->archive);
+    unzCloseCurrentFile(reader->archive);
+    if (start > reader->file.size() || item.compressedSize > reader->file.size() - start)
+        return ZipStatus::CorruptEntry;
+    offset = start;
+    return ZipStatus::Ok;
+}
+
 uint64_t totalSize(ZipReader* reader)
 {
     uint64_t total = 0;

@@ -96,6 +96,11 @@ ZipStatus getItem(ZipReader* reader, int32_t index, ZipItem& item);
 ZipStatus extractItem(ZipReader* reader, int32_t index, const std::string& targetName, bool* dataIntact,
                       const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement);
 
+// Where the data of entry `index` starts in the archive file, for an entry whose data is its
+// content as it lies there: stored (method 0), not encrypted, its local header matching its
+// central-directory record, its data inside the archive. Other entries give CorruptEntry.
+ZipStatus storedDataOffset(ZipReader* reader, int32_t index, uint64_t& offset);
+
 // The sum of the entries' uncompressed sizes (entries of ZIP64 archives may exceed 4 GiB);
 // UINT64_MAX when the sum does not fit.
 uint64_t totalSize(ZipReader* reader);

@@ -130,6 +130,11 @@ TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
     JournalRecords renameInDestination = Records(out(), src());
     renameInDestination.renamed[0] = {out() + "xxxb.rar", out() + "b.rar"};
     texts.emplace_back("rename in the destination", WriteJournalText(renameInDestination));
+    // Found by the fuzz target: a repair whose damaged file is named by nothing, which the writer
+    // would write back as none kept, is no record.
+    const std::string body = good.substr(0, good.rfind("end\t")) + "P\t" + out() + "c.rar\t" + out() + "c.rar.1\t\n";
+    JournalRecords read;
+    EXPECT_FALSE(ReadJournalText(body + "end\t" + CrcHex(body) + "\n", read));
 
     for (const auto& text : texts) {
         WriteFileBytes(path(), text.second);

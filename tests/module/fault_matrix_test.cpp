@@ -476,11 +476,12 @@ protected:
 
     // A copy of the module with the settings that the dialog suggests, checking CRCs and
     // deleting sources as the row says.
-    void UseSettings(const Row& row)
+    void UseSettings(const Row& row, const std::string& keep = "*.nfo", bool deleteTemp = true)
     {
-        InstallModuleCopy(dir_ / "plugin", std::string("<DeleteTemp>1</DeleteTemp><KeepOverWritten>1</KeepOverWritten>"
-                                                       "<Keep-src-nosfv>1</Keep-src-nosfv><Delete-sfv>1</Delete-sfv>"
-                                                       "<File-to-keep>*.nfo</File-to-keep><Check-CRC>") +
+        InstallModuleCopy(dir_ / "plugin", std::string("<DeleteTemp>") + (deleteTemp ? "1" : "0") +
+                                               "</DeleteTemp><KeepOverWritten>1</KeepOverWritten>"
+                                               "<Keep-src-nosfv>1</Keep-src-nosfv><Delete-sfv>1</Delete-sfv>"
+                                               "<File-to-keep>" + keep + "</File-to-keep><Check-CRC>" +
                                                (row.checkCrc ? "1" : "0") + "</Check-CRC><Delete-src-during>" +
                                                (row.deleteDuring ? "1" : "0") + "</Delete-src-during>");
     }
@@ -627,7 +628,7 @@ TEST_F(DownloadRun, SameNamesComeOutBesideEachOther)
 
 // A journal that an earlier run left speaks of the files of that run. A new download of the
 // same name is no file it consumed: the first run consumed rel.zip and failed on a volume that
-// was damaged before it was zipped; the user downloads the release again, and the rerun unpacks
+// was damaged before it was zipped (its volumes written, as the keep list names them); the user downloads the release again, and the rerun unpacks
 // the new rel.zip, replacing what the old one left, whatever the deletion settings say.
 TEST_F(DownloadRun, ANewDownloadOfTheSameNameIsUnpackedNotTakenForTheOldOne)
 {
@@ -635,10 +636,12 @@ TEST_F(DownloadRun, ANewDownloadOfTheSameNameIsUnpackedNotTakenForTheOldOne)
         SCOPED_TRACE(deleting ? "rerun deleting sources" : "rerun with every deletion off");
         RemoveTree(src());
         RemoveTree(out());
-        UseSettings(kRows[0]);
+        // The keep list names the volumes: they are written, and rel.zip goes before the damage is found.
+        UseSettings(kRows[0], "*.rar");
         Prepare(SixDamagedInZip());
         ASSERT_EQ(Pack(""), 12);
         ASSERT_TRUE(FileExists(destination() + ".ravelpak-journal"));
+        UseSettings(kRows[0]);
         if (!deleting) {
             InstallModuleCopy(dir_ / "plugin", "<DeleteTemp>0</DeleteTemp><Delete-sfv>0</Delete-sfv><Check-CRC>1"
                                                "</Check-CRC><Delete-src-during>0</Delete-src-during>");
@@ -811,6 +814,84 @@ TEST_F(DownloadRun, LongReadsCallTheHostForEvery512KiB)
         EXPECT_GE(calls(trace, destination() + volume), static_cast<long>(release.volumes.at(volume).size()) / kBlock)
             << volume;
 }
+
+// Six in one ZIP file, damaged after it was zipped: a data byte of a volume, or the CRC-32 that
+// the ZIP file stores for six.part2.rar (in its local and central headers).
+Release SixInAZipDamagedAfterwards()
+{
+    Release release = Zipped(Six(), "rel.zip", Parts("six", 6));
+    Damage(release.files["rel.zip"]);
+    return release;
+}
+
+Release SixInAZipWithAWrongCrc()
+{
+    Release release = Zipped(Six(), "rel.zip", Parts("six", 6));
+    std::string& zip = release.files["rel.zip"];
+    const uint32_t crc = static_cast<uint32_t>(std::stoul(CrcHex(release.volumes["six.part2.rar"]), nullptr, 16));
+    const std::string stored = LittleEndian(crc, 4), wrong = LittleEndian(crc ^ 1, 4);
+    for (size_t at = zip.find(stored); at != std::string::npos; at = zip.find(stored, at + 4))
+        zip.replace(at, 4, wrong);
+    return release;
+}
+
+// A stored set inside ZIP files whose volumes the settings would delete anyway is copied
+// straight into its film: a folder that stands under each volume's temporary name in the
+// destination, where writing the volume would begin, is never in the way, and no progress call
+// names a volume there. Where the settings keep the volumes, they are written and stay. A set
+// whose data fails a check keeps its ZIP file, and the text names the volume.
+struct StreamRow {
+    const char* name;
+    Release (*release)();
+    const char* keep;  // the keep list
+    bool deleteTemp;
+    int result;
+    const char* said;  // in the group's text
+};
+
+const StreamRow kStreamRows[] = {
+    {"TwoZipsOfOneSet", FiveInTwoZips, "*.nfo", true, 0, "Rel: unpacked"},
+    {"SetBesideSubtitles", SixWithSubs, "*.nfo", true, 0, "Rel: unpacked"},
+    {"VolumesOnTheKeepList", FiveInTwoZips, "*.rar", true, 0, "Rel: unpacked"},
+    {"TemporaryFilesKept", FiveInTwoZips, "*.nfo", false, 0, "Rel: unpacked"},
+    {"DamagedBeforeZipping", SixDamagedInZip, "*.nfo", true, 12, "six.part4.rar in rel.zip is damaged"},
+    {"DamagedAfterZipping", SixInAZipDamagedAfterwards, "*.nfo", true, 12, "six.part3.rar in rel.zip is damaged"},
+    {"ZipCrcDoesNotMatch", SixInAZipWithAWrongCrc, "*.nfo", true, 12, "CRC mismatch in six.part2.rar of rel.zip"},
+};
+
+class StoredSetInZips : public DownloadRun, public ::testing::WithParamInterface<StreamRow> {};
+
+TEST_P(StoredSetInZips, NoVolumeIsWrittenUnlessTheSettingsKeepIt)
+{
+    const StreamRow& row = GetParam();
+    // Sources that went would take the volumes with them as sources of the second pass.
+    const bool kept = !row.deleteTemp || std::string(row.keep) == "*.rar";
+    UseSettings({row.name, nullptr, Fault::None, "", true, !kept, 0, false}, row.keep, row.deleteTemp);
+    const Release release = row.release();
+    const Files before = Prepare(release);
+    if (!kept)
+        for (const auto& volume : release.volumes)
+            MakeDirectories(destination() + volume.first + ".incomplete");
+    std::string trace;
+    EXPECT_EQ(Pack("--trace", &trace), row.result) << trace;
+    EXPECT_NE(trace.find(row.said), std::string::npos) << trace;
+    EXPECT_EQ(Holds(destination() + release.sets[0].film, release.sets[0].content), row.result == 0);
+    for (const auto& volume : release.volumes) {
+        EXPECT_EQ(Holds(destination() + volume.first, volume.second), kept) << volume.first;
+        if (!kept)
+            EXPECT_EQ(trace.find(destination() + volume.first), std::string::npos) << volume.first;
+    }
+    Names left = {kNfo};
+    for (const auto& file : before)
+        if ((kept || row.result != 0) && file.first != kNfo && (row.result != 0 || !IsSfvName(file.first)))
+            left.push_back(file.first);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(ListTree(group()), left);
+    EXPECT_EQ(Losses(release, before), Names{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StoredSetInZips, ::testing::ValuesIn(kStreamRows),
+                         [](const ::testing::TestParamInfo<StreamRow>& info) { return std::string(info.param.name); });
 
 class FaultSweep : public DownloadRun, public ::testing::WithParamInterface<Row> {};
 

@@ -132,6 +132,8 @@ const struct {
      Volume("a", "1", kSplitAfter) + Main() + kEnd + Main() + File("a", 1, kSplitBefore) + "2" + kEnd,
      "vol2 does not follow the volume before it"},
     {"the set ends inside a file", Volume("a", "1", kSplitAfter), "the set ends inside a"},
+    {"the last volume read says that another follows", Main() + File("a", 1) + "x" + Block(5, 0, Vint(0x01)),
+     "a 0:35+1; more volumes follow"},
 };
 
 TEST(Rar5Layout, ReadsSetsAndGivesTheReasonForBrokenOnes)
@@ -140,8 +142,9 @@ TEST(Rar5Layout, ReadsSetsAndGivesTheReasonForBrokenOnes)
         MemorySet set(row.set);
         std::vector<Rar5File> files;
         std::string error;
-        const bool read = ReadRar5Layout(set.volumes, files, error);
-        EXPECT_EQ(read ? Describe(files) : error, row.result) << row.what;
+        bool last = false;
+        const bool read = ReadRar5Layout(set.volumes, files, error, &last);
+        EXPECT_EQ(read ? Describe(files) + (last ? "" : "more volumes follow") : error, row.result) << row.what;
     }
 }
 

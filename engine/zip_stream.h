@@ -1,0 +1,60 @@
+// Stored RAR 5 sets whose volumes lie in a group's ZIP files, copied straight from the ZIP
+// members' data into their files, for sets whose volumes the settings would delete after the
+// second pass anyway: the film is written once, and no volume is. Each file is copied by the
+// volumes' own headers and checked part by part against the CRC-32s they carry, and each member
+// against the CRC-32 that its ZIP file stores (the parts do not cover the volumes' headers).
+// The ZIP files go only once every file that their data lives in is whole and on the disk.
+// Anything the headers and the ZIP files do not describe plainly goes the usual way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/journal.h"
+#include "engine/outcome.h"
+#include "engine/rar5_layout.h"
+#include "engine/unpack_context.h"
+
+// One volume of a set: a stored member of a ZIP file.
+struct ZipVolume {
+    size_t zip = 0;  // in ZipStream::zips
+    int32_t entry = 0;
+    std::string name;     // the member's name, as the ZIP stage names it
+    uint64_t offset = 0;  // of its data in the ZIP file
+    uint64_t size = 0;
+    uint32_t crc = 0;  // as the ZIP file stores it
+};
+
+struct ZippedSet {
+    std::vector<ZipVolume> volumes;  // in the set's order
+    std::vector<Rar5File> files;
+};
+
+// ZIP files that come out together: the sets whose volumes they hold, and every ZIP file that
+// holds a volume of one of them.
+struct ZipStream {
+    enum class State { Planned, Taken, Dropped };
+    std::vector<std::string> zips;                           // in the order they are unpacked
+    std::vector<std::unordered_set<int32_t>> volumeEntries;  // of each ZIP file
+    std::vector<ZippedSet> sets;
+    uint64_t bytes = 0;  // what comes out: the sets' files and the other members
+    State state = State::Planned;
+};
+
+// The streams among `zips`, the group's ZIP files in the order they are unpacked into
+// `destination`. None when the settings keep temporary files; a set whose volumes the keep list
+// names, that is not stored RAR 5 with CRC-32s throughout, whose members are not stored, in
+// order, unencrypted and complete, or whose files' names meet the ZIP files' other members,
+// is not in one.
+std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const std::vector<std::string>& zips,
+                                      const std::string& destination);
+
+// Unpacks `zip` when it belongs to one of `streams`: at its first ZIP file the stream comes out
+// whole (the other members as the ZIP stage extracts them, the sets' files from the volumes'
+// data), and its ZIP files are consumed together when the settings allow; at its other ones it
+// is done. `landed` gets every file that came out whole. False when `zip` goes the usual way:
+// it is in no stream, or its stream does not fit the destination's free room.
+bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& streams, const std::string& zip,
+                     const std::string& destination, std::vector<JournalFile>& landed, Failure& failure);
