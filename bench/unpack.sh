@@ -161,7 +161,7 @@ for share in 3 10 25 40 55 65 72 80 88 95; do
   [ -n "$first" ] || { printf '  at %3d%% (%5d ms): the run had ended\n' "$share" "$at"; continue; }
   # Calls of 0 bytes about a file keep the host called while it is flushed or deleted: the phase
   # is that of the last call with progress, a verification or a group's text.
-  before=$(echo "$output" | grep '^cb ' | head -n "$(( first > 1 ? first - 1 : 1 ))" |
+  before=$(echo "$output" | grep '^cb ' | sed -n "1,$(( first > 1 ? first - 1 : 1 ))p" |
            awk '!/^cb 0 / || /: |Verifying/' | tail -n 1)
   case "$before" in
     *Verifying*) phase="verification" ;;
