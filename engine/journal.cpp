@@ -128,6 +128,11 @@ bool Journal::Confined(const JournalRecords& records) const
         if (!IsBelow(repaired.path, source) || (!repaired.original.empty() && !IsBelow(repaired.original, source)) ||
             (!repaired.damaged.empty() && !IsBelow(repaired.damaged, source)))
             return false;
+    // A damaged file is kept beside its repaired one, under its name and ".damaged" alone: a
+    // record naming any other file would have a rerun move that file over the repaired name.
+    for (const Par2Repair& repaired : records.repaired)
+        if (!repaired.damaged.empty() && Resolved(repaired.damaged) != Resolved(repaired.path + ".damaged"))
+            return false;
     const SetUnderDeletion& set = records.set;
     if (!set.entry.empty() && !IsBelow(set.entry, destination))
         return false;

@@ -107,6 +107,8 @@ TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
         {"PAR2 name elsewhere", [](JournalRecords& r, const std::string& p) { r.named[0].second = p; }},
         {"repair elsewhere", [](JournalRecords& r, const std::string& p) { r.repaired[1].path = p; }},
         {"damaged kept elsewhere", [](JournalRecords& r, const std::string& p) { r.repaired[0].damaged = p; }},
+        {"damaged kept under another name",
+         [](JournalRecords& r, const std::string&) { r.repaired[0].damaged = r.repaired[0].path + ".old"; }},
         {"set entry elsewhere", [](JournalRecords& r, const std::string& p) { r.set.entry = p; }},
         {"volume elsewhere", [](JournalRecords& r, const std::string& p) { r.set.volumes[1].path = p; }},
         {"set output elsewhere", [](JournalRecords& r, const std::string& p) { r.set.outputs[0].path = p; }},
