@@ -24,6 +24,12 @@ namespace {
 // Large blocks keep the number of platform calls per entry low.
 const size_t kTransferSize = 1 << 20;
 const size_t kArchiveBufferSize = 65536;
+// The first window read around a header: a local header with its name fits in it.
+const size_t kFirstWindow = 4096;
+// The end of an archive, which minizip searches twice for its end records (each time back from
+// the end over as much as an archive comment can take) and where the central directory of an
+// archive of a few entries lies: read once.
+const size_t kTailSize = 65536 + 2048;
 const uint32_t kEncryptedFlag = 0x0001;
 const uint32_t kDataDescriptorFlag = 0x0008;
 const size_t kEncryptionHeaderSize = 12;
@@ -63,8 +69,22 @@ public:
     {
         unsigned char* out = static_cast<unsigned char*>(destination);
         uLong done = 0;
-        while (done < size) {
-            if (position_ >= bufferStart_ && position_ < bufferStart_ + bufferLength_) {
+        const uint64_t tailStart = size_ > kTailSize ? size_ - kTailSize : 0;
+        while (done < size && position_ < size_) {
+            if (position_ >= tailStart) {
+                if (tail_.empty()) {
+                    tail_.resize(static_cast<size_t>(size_ - tailStart));
+                    if (readAt(tailStart, tail_.data(), tail_.size()) != tail_.size()) {
+                        tail_.clear();
+                        break;
+                    }
+                }
+                const size_t offset = static_cast<size_t>(position_ - tailStart);
+                const size_t chunk = std::min<size_t>(tail_.size() - offset, size - done);
+                std::memcpy(out + done, tail_.data() + offset, chunk);
+                done += static_cast<uLong>(chunk);
+                position_ += chunk;
+            } else if (position_ >= bufferStart_ && position_ < bufferStart_ + bufferLength_) {
                 const size_t offset = static_cast<size_t>(position_ - bufferStart_);
                 const size_t chunk = std::min<size_t>(bufferLength_ - offset, size - done);
                 std::memcpy(out + done, buffer_.data() + offset, chunk);
@@ -77,9 +97,15 @@ public:
                 done += got;
                 position_ += got;
             } else {
+                // A window of the file at the headers, which minizip reads a few bytes at a time.
+                // It starts small, as most reads are of one header before data that is read past
+                // the buffer anyway, and grows while the reads go on where the last window ended
+                // (a central directory that does not fit in the tail).
+                const bool onward = bufferLength_ != 0 && position_ == bufferStart_ + bufferLength_;
+                window_ = onward ? std::min(window_ * 2, kArchiveBufferSize) : kFirstWindow;
                 buffer_.resize(kArchiveBufferSize);
                 bufferStart_ = position_;
-                bufferLength_ = readAt(position_, buffer_.data(), kArchiveBufferSize);
+                bufferLength_ = readAt(position_, buffer_.data(), std::min<uint64_t>(window_, tailStart - position_));
                 if (bufferLength_ == 0)
                     break;
             }
@@ -128,9 +154,11 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     uint64_t size_ = 0;
     uint64_t position_ = 0;
+    std::vector<unsigned char> tail_;  // the last kTailSize bytes, once read
     std::vector<unsigned char> buffer_;
     uint64_t bufferStart_ = 0;
     size_t bufferLength_ = 0;
+    size_t window_ = kFirstWindow;  // of the last read into the buffer
     bool lastReadShort_ = false;
 };
 
