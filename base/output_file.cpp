@@ -22,6 +22,9 @@ std::string NumberedName(const std::string& path, unsigned number)
     return path.substr(0, at) + " (" + std::to_string(number) + ")" + path.substr(at);
 }
 
+// An output takes one of this many names at most: its own and the numbered ones.
+const unsigned kMostNames = 999;
+
 }  // namespace
 
 OutputFile::OutputFile(std::string target) : target_(std::move(target)), temporary_(TemporaryName(target_)) {}
@@ -138,7 +141,7 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly, const std::function<
         return false;
     if (existing == Existing::Replace)
         return Rename(target_, true);
-    const unsigned kMostNumbers = ownNameOnly ? 1 : 999;
+    const unsigned kMostNumbers = ownNameOnly ? 1 : kMostNames;
     for (unsigned number = 1; number <= kMostNumbers; ++number) {
         const std::string name = number == 1 ? target_ : NumberedName(target_, number);
         if (Rename(name, false))
@@ -157,6 +160,18 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly, const std::function<
             return false;
     }
     return false;
+}
+
+std::vector<std::string> OutputFile::Standing(const std::string& target)
+{
+    std::vector<std::string> standing;
+    for (unsigned number = 1; number <= kMostNames; ++number) {
+        const std::string name = number == 1 ? target : NumberedName(target, number);
+        if (GetFileAttributesW(PlatformPath(name).c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+        standing.push_back(name);
+    }
+    return standing;
 }
 
 bool OutputFile::Rename(const std::string& to, bool replace)

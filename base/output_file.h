@@ -72,6 +72,9 @@ public:
     // content; `reading` is called about every 512 KiB meanwhile, and false from it ends the
     // reading and fails the output.
     bool Place(Existing existing, bool ownNameOnly = false, const std::function<bool()>& reading = nullptr);
+    // The files standing where an output of `target` could land without writing: its real name
+    // and the numbered names beside it that Place would try before a free one.
+    static std::vector<std::string> Standing(const std::string& target);
     // Where the output landed: its real name, or the numbered one beside a file of that name.
     const std::string& landed() const { return landed_; }
     // Closes the output and leaves it under its temporary name: it holds data that exists

@@ -3,12 +3,17 @@
 # an SFV file) with verification, source deletion and clean-up on, through wcxhost and a copy
 # of the module with its settings file, against the same job by hand in the same run: the
 # classic pipeline (cksfv, unzip, unrar x, rm) and the fastest one (rhash -c, 7z x, unrar x,
-# rm), and the fastest one with the guarantee that ravelpak gives (sync before each rm). Prints
-# the best of three runs of each with a hot page cache, and with a cold one when run as root (the
-# page cache is dropped before each run), and the ratios (target: PackFiles' own time at most
-# that of the safe pipeline). Then the number of host calls of one run, the time from a stop to
-# the return of PackFiles in each phase, and wcxhost's peak working set on a 128 MiB and a 1 GiB
-# release, which must not grow with the release.
+# rm), and the fastest one with the guarantee that ravelpak gives (sync before each rm), and
+# the floor: the ZIP files read once and a film's worth of bytes written and put on the disk.
+# Prints the best of three runs of each with a hot page cache, and with a cold one when run as
+# root (the page cache is dropped before each run), and the ratios (targets: PackFiles' own time
+# at most half that of the fastest pipeline, and at most 1.5 times the floor). As root the same
+# again on a 2 GiB release inside a memory control group that holds the page cache to 256 MiB,
+# so that the release does not fit in it, as a real one does not. Then the most disk space that
+# the download folder and the destination take together during a run, with sources deleted and
+# kept (target: the download, the film and one volume), the number of host calls of one run,
+# the time from a stop to the return of PackFiles in each phase, and wcxhost's peak working set
+# on a 128 MiB and a 1 GiB release, which must not grow with the release.
 set -euo pipefail
 shopt -s inherit_errexit
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,9 +21,12 @@ bin="$top/build/win/bin"
 data="$top/build/bench/unpack"
 . "$top/tools/common.sh"
 
-mkdir -p "$data/plugin"
+mkdir -p "$data/plugin" "$data/plugin-keeping"
 cp "$bin/ravelpak.wcx64" "$data/plugin/"
 write_settings "$data/plugin/ravelpak.xml"
+# The same with the sources kept.
+cp "$bin/ravelpak.wcx64" "$data/plugin-keeping/"
+write_settings "$data/plugin-keeping/ravelpak.xml" 1 '*.nfo' 0
 
 # release MIB: a release of a MIB film in 50 MiB volumes, one ZIP file per four volumes,
 # generated once and kept under the build tree.
@@ -44,8 +52,8 @@ check_result() {  # check_result RELEASE: the film came out whole, the sources a
   fi
 }
 
-ours() {  # ours [WCXHOST OPTIONS...]
-  "$top/tools/wine-run.sh" "$bin/wcxhost.exe" pack "$@" "$(winpath "$data/plugin/ravelpak.wcx64")" \
+ours() {  # ours [WCXHOST OPTIONS...]: with the settings of $PLUGIN (default: plugin)
+  "$top/tools/wine-run.sh" "$bin/wcxhost.exe" pack "$@" "$(winpath "$data/${PLUGIN:-plugin}/ravelpak.wcx64")" \
     "$(winpath "$data/out/new.zip")" "$(winpath "$data/work")\\" Show
 }
 
@@ -76,6 +84,13 @@ by_hand() {
   rm "$data/out/Show/"show.part*.rar "$data/work/Show/show.sfv"
 }
 
+# floor RELEASE: what no way of unpacking the release can go below: its ZIP files read once, and
+# as many bytes as its film holds written and put on the disk.
+floor() {
+  cat "$data/work/Show/"*.zip > /dev/null
+  head -c "$(stat -c %s "$1/show.mkv")" /dev/zero | dd of="$data/out/film" bs=4M iflag=fullblock conv=fsync status=none
+}
+
 # Empties the page cache, so that the next run reads from the disk (needs root).
 cold=0
 if [ "$(id -u)" = 0 ] && [ -w /proc/sys/vm/drop_caches ]; then cold=1; fi
@@ -97,7 +112,7 @@ seconds_of() {
   start=$(date +%s.%N)
   "$@" > /dev/null
   end=$(date +%s.%N)
-  check_result "$rel"
+  [ "$1" = floor ] || check_result "$rel"
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
 }
 
@@ -114,24 +129,74 @@ best_of_three() {
 "$top/tools/wine-session.sh" start
 trap '"$top/tools/wine-session.sh" stop' EXIT
 
+# compare RELEASE: each way on RELEASE, best of three, hot and (as root) cold.
+compare() {
+  local rel=$1 cache
+  local caches=(hot)
+  [ $cold = 1 ] && caches+=(cold)
+  for cache in "${caches[@]}"; do
+    local ours_s safe_s fast_s hand_s floor_s
+    ours_s=$(CACHE=$cache best_of_three "$rel" ours)
+    safe_s=$(CACHE=$cache best_of_three "$rel" by_hand fastest safe)
+    fast_s=$(CACHE=$cache best_of_three "$rel" by_hand fastest)
+    hand_s=$(CACHE=$cache best_of_three "$rel" by_hand classic)
+    floor_s=$(CACHE=$cache best_of_three "$rel" floor "$rel")
+    echo "== $cache page cache, best of three"
+    echo "ravelpak (PackFiles under Wine):                          ${ours_s} s"
+    echo "fastest by hand, safe (rhash -c, 7z x, unrar x, sync; rm): ${safe_s} s"
+    echo "fastest by hand (rhash -c, 7z x, unrar x, rm):             ${fast_s} s"
+    echo "classic by hand (cksfv, unzip, unrar x, rm):               ${hand_s} s"
+    echo "floor (the ZIP files read once, the film written, fsync):  ${floor_s} s"
+    awk -v o="$ours_s" -v s="$safe_s" -v f="$fast_s" -v h="$hand_s" -v l="$floor_s" 'BEGIN {
+      printf "ratio ravelpak / fastest: %.2f (target: at most 0.5)   / floor: %.2f (target: at most 1.5)\n", o / f, o / l
+      printf "      ravelpak / safe: %.2f   / classic: %.2f\n", o / s, o / h
+    }'
+  done
+  [ $cold = 1 ] || echo "(no cold-cache runs: dropping the page cache needs root)"
+}
+
 rel512=$(release 512)
 echo "release: 512 MiB film, $(ls "$rel512/Show/"*.zip | wc -l) ZIP files, stored RAR volumes of 50 MiB"
-caches=(hot)
-[ $cold = 1 ] && caches+=(cold)
-for cache in "${caches[@]}"; do
-  ours_s=$(CACHE=$cache best_of_three "$rel512" ours)
-  safe_s=$(CACHE=$cache best_of_three "$rel512" by_hand fastest safe)
-  fast_s=$(CACHE=$cache best_of_three "$rel512" by_hand fastest)
-  hand_s=$(CACHE=$cache best_of_three "$rel512" by_hand classic)
-  echo "== $cache page cache, best of three"
-  echo "ravelpak (PackFiles under Wine):                          ${ours_s} s"
-  echo "fastest by hand, safe (rhash -c, 7z x, unrar x, sync; rm): ${safe_s} s"
-  echo "fastest by hand (rhash -c, 7z x, unrar x, rm):             ${fast_s} s"
-  echo "classic by hand (cksfv, unzip, unrar x, rm):               ${hand_s} s"
-  awk -v o="$ours_s" -v s="$safe_s" -v f="$fast_s" -v h="$hand_s" \
-    'BEGIN { printf "ratio ravelpak / safe: %.2f (target: at most 1)   / fastest: %.2f   / classic: %.2f\n", o / s, o / f, o / h }'
+compare "$rel512"
+
+# The same on a release larger than the page cache may grow: the script's shell and all it starts
+# join a memory control group of 256 MiB for it.
+memory_group=/sys/fs/cgroup/memory/ravelpak-bench
+if [ "$(id -u)" = 0 ] && [ -d /sys/fs/cgroup/memory ]; then
+  rel2048=$(release 2048)
+  mkdir -p "$memory_group"
+  echo $((256 << 20)) > "$memory_group/memory.limit_in_bytes"
+  echo $$ > "$memory_group/cgroup.procs"
+  echo "release: 2 GiB film, $(ls "$rel2048/Show/"*.zip | wc -l) ZIP files, held to 256 MiB of memory"
+  compare "$rel2048"
+  echo $$ > /sys/fs/cgroup/memory/cgroup.procs
+  rmdir "$memory_group" 2>/dev/null || true
+else
+  echo "(no run held to 256 MiB: a memory control group needs root)"
+fi
+
+# peak_disk RELEASE: the most bytes that the download folder and the destination held together
+# while PackFiles ran on RELEASE, polled every 50 ms.
+peak_disk() {
+  fresh_copy "$1"
+  local log="$data/disk.log"
+  (while :; do du -sb "$data/work" "$data/out" | awk '{ s += $1 } END { print s }'; sleep 0.05; done) > "$log" &
+  local poller=$!
+  ours > /dev/null
+  kill "$poller"
+  wait "$poller" 2>/dev/null || true
+  sort -n "$log" | tail -n 1
+}
+download=$(du -sb "$rel512/Show" | awk '{ print $1 }')
+film=$(stat -c %s "$rel512/show.mkv")
+for plugin in plugin plugin-keeping; do
+  peak=$(PLUGIN=$plugin peak_disk "$rel512")
+  [ $plugin = plugin ] && check_result "$rel512"
+  awk -v p="$peak" -v d="$download" -v f="$film" -v k="$plugin" 'BEGIN {
+    printf "peak disk space, sources %s: %.0f MiB (download %.0f MiB + film %.0f MiB + one volume 50 MiB = %.0f MiB)\n",
+      k == "plugin" ? "deleted" : "kept", p / 1048576, d / 1048576, f / 1048576, (d + f) / 1048576 + 50
+  }'
 done
-[ $cold = 1 ] || echo "(no cold-cache runs: dropping the page cache needs root)"
 
 fresh_copy "$rel512"
 calls=$(ours --trace | grep -c '^cb ')

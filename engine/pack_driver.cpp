@@ -159,10 +159,13 @@ private:
             failure.detail += ", nothing unpacked";
         // A recovery set vouches for its files as an SFV file does.
         context_.sfvPresent = context_.sfvPresent || par2.verified;
+        std::vector<ZipStream> streams;
+        if (failure.ok()) {
+            streams = PlanZipStreams(context_, sources_, currentDestination_);
+            failure = VerifyGroup(journal, streams);
+        }
         if (failure.ok())
-            failure = VerifyGroup(journal);
-        if (failure.ok())
-            failure = UnpackVerified();
+            failure = UnpackVerified(streams);
         if (failure.ok() && context_.settings.deleteSfv) {
             std::vector<std::string> checks = sfvPaths_;
             checks.insert(checks.end(), par2.leftovers.begin(), par2.leftovers.end());
@@ -175,24 +178,29 @@ private:
         return failure;
     }
 
-    Failure VerifyGroup(Journal& journal)
+    // Checks the group's files against its SFV files; the ZIP files of a stream that can be
+    // checked from its own read are left to the stream.
+    Failure VerifyGroup(Journal& journal, std::vector<ZipStream>& streams)
     {
         if (!context_.settings.checkCrc)
             return Failure();
+        const std::unordered_set<std::wstring> readLater = CheckedWhileRead(context_, streams, sources_);
+        std::vector<SfvCheck> later;
         for (const std::string& sfv : sfvPaths_) {
             // A run of this job that died after it deleted the SFV file had delivered the group.
             if (journal.IsConsumed(sfv) && !IsFile(sfv))
                 continue;
-            Failure failure = VerifySfv(sfv, progress_, journal);
+            Failure failure = VerifySfv(sfv, progress_, journal, readLater, later);
             if (!failure.ok()) {
                 failure.detail += ", nothing unpacked";
                 return failure;
             }
         }
+        TakeSfvChecks(streams, later);
         return Failure();
     }
 
-    Failure UnpackVerified()
+    Failure UnpackVerified(std::vector<ZipStream>& streams)
     {
         progress_.BeginGroup();
         for (const std::string& source : sources_)
@@ -202,7 +210,7 @@ private:
             if (!IsDirectory(currentDestination_))
                 return {Outcome::CannotWrite, "cannot create " + currentDestination_ + ", nothing unpacked"};
         }
-        const Failure failure = UnpackGroup(context_, sources_, currentDestination_);
+        const Failure failure = UnpackGroup(context_, sources_, currentDestination_, streams);
         progress_.Flush();
         return failure;
     }

@@ -38,9 +38,41 @@ bool ReadSfvText(const std::string& path, std::string& text)
     return true;
 }
 
+std::string Announcement(const std::string& name)
+{
+    return "Verifying " + name + "...";
+}
+
+// Reads the file at `path` for its CRC-32 while the host hears of `announcement`; false when
+// it cannot be read or a stop ended the reading.
+bool ReadCrc(const std::string& path, const std::string& announcement, JobProgress& progress, uint32_t& crc)
+{
+    return FileCrc32(path, crc, [&] {
+        progress.Working(announcement);
+        return !progress.stopped();
+    });
+}
+
+// What a check of the listed file at `path` found: recorded in the journal when it matched, a
+// failure naming the file when it did not or could not be read.
+Failure Checked(const std::string& path, const std::string& name, uint32_t expected, bool read, uint32_t actual,
+                Journal& journal)
+{
+    if (read && actual == expected) {
+        journal.AddVerified({path, FileSize(path), actual});
+        return Failure();
+    }
+    if (read)
+        return {Outcome::BadData, "CRC mismatch in " + name};
+    return GetFileAttributesW(PlatformPath(path).c_str()) == INVALID_FILE_ATTRIBUTES
+               ? Failure{Outcome::CannotRead, name + " is missing"}
+               : Failure{Outcome::CannotRead, "cannot read " + name};
+}
+
 }  // namespace
 
-Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, Journal& journal)
+Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, Journal& journal,
+                  const std::unordered_set<std::wstring>& readLater, std::vector<SfvCheck>& later)
 {
     const std::string sfvName = sfvPath.substr(DirectoryOf(sfvPath).size());
     const std::string directory = DirectoryOf(sfvPath);
@@ -51,39 +83,52 @@ Failure VerifySfv(const std::string& sfvPath, JobProgress& progress, Journal& jo
     Failure failure;
     for (const SfvEntry& entry : ReadSfvEntries(text)) {
         const std::string& name = entry.name;
-        const uint32_t expected = entry.crc;
-        const std::string announcement = "Verifying " + name + "...";
+        const std::string announcement = Announcement(name);
+        const std::string path = directory + name;
+        const bool contained = IsContainedName(name);
+        if (contained && readLater.count(FileIdentity(path)) != 0) {
+            later.push_back({path, name, entry.crc});
+            continue;
+        }
         progress.Text(announcement);
         if (progress.stopped())
             return {Outcome::Stopped, "stopped while verifying " + name};
-        const std::string path = directory + name;
-        uint32_t actual = 0;
-        bool read = false;
-        const bool contained = IsContainedName(name);
-        if (contained && journal.VerifiedAndConsumed(path, expected) &&
+        if (contained && journal.VerifiedAndConsumed(path, entry.crc) &&
             GetFileAttributesW(PlatformPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
             // An earlier run of this job checked it, and it went once what came out of it was safe.
             progress.Text(announcement + " Done!");
             continue;
         }
-        if (contained)
-            read = FileCrc32(path, actual, [&] {
-                progress.Working(announcement);
-                return !progress.stopped();
-            });
+        uint32_t actual = 0;
+        const bool read = contained && ReadCrc(path, announcement, progress, actual);
         if (progress.stopped())
             return {Outcome::Stopped, "stopped while verifying " + name};
-        if (read && actual == expected)
-            journal.AddVerified({path, FileSize(path), actual});
-        else if (failure.ok())
-            failure = !contained ? Failure{Outcome::BadData, sfvName + " names a file outside its folder"}
-                      : read                 ? Failure{Outcome::BadData, "CRC mismatch in " + name}
-                      : GetFileAttributesW(PlatformPath(path).c_str()) == INVALID_FILE_ATTRIBUTES
-                          ? Failure{Outcome::CannotRead, name + " is missing"}
-                          : Failure{Outcome::CannotRead, "cannot read " + name};
+        const Failure checked = contained ? Checked(path, name, entry.crc, read, actual, journal)
+                                          : Failure{Outcome::BadData, sfvName + " names a file outside its folder"};
+        if (failure.ok())
+            failure = checked;
         progress.Text(announcement + " Done!");
         if (progress.stopped())
             return {Outcome::Stopped, "stopped while verifying " + name};
     }
     return failure;
+}
+
+Failure SettleSfvCheck(const SfvCheck& check, uint32_t actual, JobProgress& progress, Journal& journal)
+{
+    progress.Text(Announcement(check.name) + " Done!");
+    return Checked(check.path, check.name, check.expected, true, actual, journal);
+}
+
+Failure ReadSfvCheck(const SfvCheck& check, JobProgress& progress, Journal& journal)
+{
+    const std::string announcement = Announcement(check.name);
+    progress.Text(announcement);
+    uint32_t actual = 0;
+    const bool read = !progress.stopped() && ReadCrc(check.path, announcement, progress, actual);
+    if (progress.stopped())
+        return {Outcome::Stopped, "stopped while verifying " + check.name};
+    const Failure checked = Checked(check.path, check.name, check.expected, read, actual, journal);
+    progress.Text(announcement + " Done!");
+    return checked;
 }

@@ -24,7 +24,6 @@ struct UnpackContext {
     // False where deleting a source would risk the only copy of some data: the second pass
     // after a first pass that did not come out completely.
     bool deletionSafe = true;
-    // The group's files whose CRC-32 matched its SFV file in this call, by FileIdentity.
     // The UnRAR library loaded for the call; null when it is not available.
     const UnrarLibrary* unrar = nullptr;
     // What this job and a dead run of it did in the group's destination; never null while a

@@ -174,8 +174,9 @@ namespace {
 // The two passes over one group: the selected archives, then the archives they yielded.
 class GroupPasses {
 public:
-    GroupPasses(const UnpackContext& context, const std::string& destination)
-        : context_(context), destination_(destination), first_(firstLevel_), results_(secondLevel_), whole_(context)
+    GroupPasses(const UnpackContext& context, const std::string& destination, std::vector<ZipStream>& streams)
+        : context_(context), destination_(destination), first_(firstLevel_), results_(secondLevel_), whole_(context),
+          streams_(streams)
     {
     }
 
@@ -207,13 +208,6 @@ public:
             const bool mayDelete = SourcesMayBeDeleted(context_) || (intermediate && context_.settings.deleteTemp);
             TakeConsumed(context_, path, first_, whole_, mayDelete, dropped_);
         }
-        // ZIP files whose stored sets go straight into their files: those that are here and that
-        // no earlier run consumed.
-        std::vector<std::string> zips;
-        for (size_t i = 0; i < sources.Size(); ++i)
-            if (!missing[i] && ClassifyName(sources[i]).kind == NameKind::Zip && !journal.IsConsumed(sources[i]))
-                zips.push_back(sources[i]);
-        streams_ = PlanZipStreams(context_, zips, destination_);
         for (size_t i = 0; i < sources.Size(); ++i) {
             if (context_.progress->stopped()) {
                 pass.Add({Outcome::Stopped, "stopped"});
@@ -303,14 +297,15 @@ private:
     WholeOutputs whole_;
     // What earlier runs left of consumed files that were not the files at their paths now.
     std::unordered_set<std::wstring> dropped_;
-    std::vector<ZipStream> streams_;
+    std::vector<ZipStream>& streams_;
 };
 
 }  // namespace
 
-Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination)
+Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination,
+                    std::vector<ZipStream>& streams)
 {
-    GroupPasses passes(context, destination);
+    GroupPasses passes(context, destination, streams);
     const Verdict firstPass = passes.FirstPass(selection);
     if (firstPass.stopped())
         return {Outcome::Stopped, "stopped"};

@@ -7,6 +7,7 @@
 #include "engine/file_list.h"
 #include "engine/outcome.h"
 #include "engine/unpack_context.h"
+#include "engine/zip_stream.h"
 
 // The first volumes that later volumes of `paths` need but `paths` does not hold, one per set,
 // in the order their later volumes come: a set is read from its first volume only, so such
@@ -23,6 +24,8 @@ std::vector<std::string> MissingFirstVolumes(const FileList& paths);
 // files still come out. What the group's journal says a dead run of this job did comes first:
 // a set it was unpacking while deleting its volumes is continued, and what it consumed counts
 // as consumed (its outputs join the pass, a leftover of it goes once they are found whole).
-// The host's progress covers each source as the stages consume it. Ok when every archive of
+// The host's progress covers each source as the stages consume it. `streams` (PlanZipStreams)
+// are the ZIP files whose stored sets go straight into their files. Ok when every archive of
 // both passes came out completely; a stop ends the group at the next step.
-Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination);
+Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination,
+                    std::vector<ZipStream>& streams);

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -49,6 +50,63 @@ private:
     FileReader& zip_;
     uint64_t offset_;
     uint64_t size_;
+};
+
+// The CRC-32s of the ranges of a file that were read, joined where they meet, so that the CRC-32
+// of the whole file needs only the bytes that were not read yet: the headers and the central
+// directory of a ZIP file, and the members that the ZIP stage read through the library.
+class ReadCrcs {
+public:
+    // A range that overlaps one read before is left out: its bytes are read again for the whole.
+    void Add(uint64_t offset, uint64_t size, uint32_t crc)
+    {
+        auto next = ranges_.lower_bound(offset);
+        if ((next != ranges_.end() && next->first < offset + size) ||
+            (next != ranges_.begin() && std::prev(next)->first + std::prev(next)->second.size > offset))
+            return;
+        if (next != ranges_.begin() && std::prev(next)->first + std::prev(next)->second.size == offset) {
+            Range& before = std::prev(next)->second;
+            before.crc = static_cast<uint32_t>(crc32_combine(before.crc, crc, static_cast<z_off_t>(size)));
+            before.size += size;
+            return;
+        }
+        ranges_[offset] = {size, crc};
+    }
+
+    // The CRC-32 of the whole of `file`, reading what is not known yet in pieces of `buffer`;
+    // false when the file cannot be read, a range lies past its end, or `stopped` says so.
+    bool Whole(FileReader& file, std::vector<unsigned char>& buffer, const std::function<bool()>& stopped,
+               uint32_t& crc) const
+    {
+        const uint64_t size = file.Size();
+        crc = 0;
+        uint64_t at = 0;
+        const auto readUpTo = [&](uint64_t end) {
+            while (at < end) {
+                const size_t piece = static_cast<size_t>(std::min<uint64_t>(end - at, buffer.size()));
+                size_t got = 0;
+                if (!file.ReadAt(at, buffer.data(), piece, got) || got != piece || stopped())
+                    return false;
+                crc = Crc32Update(crc, buffer.data(), piece);
+                at += piece;
+            }
+            return true;
+        };
+        for (const auto& range : ranges_) {
+            if (range.first + range.second.size > size || !readUpTo(range.first))
+                return false;
+            crc = static_cast<uint32_t>(crc32_combine(crc, range.second.crc, static_cast<z_off_t>(range.second.size)));
+            at += range.second.size;
+        }
+        return readUpTo(size);
+    }
+
+private:
+    struct Range {
+        uint64_t size = 0;
+        uint32_t crc = 0;
+    };
+    std::map<uint64_t, Range> ranges_;  // by offset
 };
 
 // A member of a ZIP file as the plan sees it.
@@ -174,15 +232,19 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
         for (const Member& member : members)
             if (find(member.zip) == entry.first) {
                 names.insert(FileIdentity(destination + member.item.name));
-                if (!stream.volumeEntries[place[member.zip]].count(member.item.index))
+                if (!stream.volumeEntries[place[member.zip]].count(member.item.index)) {
                     stream.bytes += member.item.uncompressedSize;
+                    stream.targets.push_back(destination + member.item.name);
+                }
             }
         bool meets = false;
         for (const ZippedSet& set : stream.sets)
             for (const Rar5File& file : set.files) {
                 meets = meets || !names.insert(FileIdentity(destination + LocalName(file.name))).second;
                 stream.bytes += file.size;
+                stream.targets.push_back(destination + LocalName(file.name));
             }
+        stream.checks.resize(stream.zips.size());
         if (!meets)
             plain.push_back(std::move(stream));
     }
@@ -196,8 +258,8 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
 class SetCopy {
 public:
     SetCopy(const UnpackContext& context, const ZipStream& stream, const ZippedSet& set, const std::string& destination,
-            std::vector<JournalFile>& landed)
-        : context_(context), stream_(stream), set_(set), destination_(destination), landed_(landed),
+            std::vector<JournalFile>& landed, std::vector<ReadCrcs>& read)
+        : context_(context), stream_(stream), set_(set), destination_(destination), landed_(landed), read_(read),
           readers_(stream.zips.size()), buffer_(kPieceSize), inVolume_(set.volumes.size())
     {
         for (size_t file = 0; file < set.files.size(); ++file)
@@ -270,7 +332,8 @@ private:
     }
 
     // Reads `size` bytes of the member's data at `offset` in pieces, each reported as consumed of
-    // its ZIP file and added to the member's CRC-32 and to the part's, and written to `out`.
+    // its ZIP file and added to the member's CRC-32, to the part's and to what is known of the
+    // ZIP file's, and written to `out`.
     Failure Read(const ZipVolume& volume, uint64_t offset, uint64_t size, uint32_t& memberCrc, uint32_t* partCrc,
                  OutputFile* out)
     {
@@ -283,6 +346,7 @@ private:
                 got != piece)
                 return {Outcome::CannotRead, "cannot read " + OwnName(zip)};
             const uint32_t crc = Crc32Update(0, buffer_.data(), piece);
+            read_[volume.zip].Add(volume.offset + offset + done, piece, crc);
             memberCrc = static_cast<uint32_t>(crc32_combine(memberCrc, crc, static_cast<z_off_t>(piece)));
             if (partCrc)
                 *partCrc = static_cast<uint32_t>(crc32_combine(*partCrc, crc, static_cast<z_off_t>(piece)));
@@ -316,6 +380,7 @@ private:
     const ZippedSet& set_;
     const std::string& destination_;
     std::vector<JournalFile>& landed_;
+    std::vector<ReadCrcs>& read_;  // of each ZIP file
     std::vector<std::unique_ptr<FileReader>> readers_;  // of each ZIP file, opened when first read
     std::vector<unsigned char> buffer_;
     std::vector<std::vector<std::pair<size_t, size_t>>> inVolume_;  // file and part, in each volume's order
@@ -323,17 +388,62 @@ private:
     std::vector<std::pair<std::unique_ptr<OutputFile>, const Rar5File*>> finished_;
 };
 
+// Settles the SFV checks of the stream's ZIP files with what the copies read of them, reading
+// only the rest; the first that fails, when one does.
+Failure SettleChecks(const UnpackContext& context, const ZipStream& stream, const std::vector<ReadCrcs>& read)
+{
+    JobProgress& progress = *context.progress;
+    std::vector<unsigned char> buffer(kPieceSize);
+    Failure failure;
+    for (size_t zip = 0; zip < stream.zips.size() && failure.ok(); ++zip) {
+        if (stream.checks[zip].empty())
+            continue;
+        FileReader file(stream.zips[zip]);
+        uint32_t crc = 0;
+        const bool whole = read[zip].Whole(file, buffer, [&] {
+            progress.Working("Verifying " + stream.checks[zip].front().name + "...");
+            return progress.stopped();
+        }, crc);
+        for (const SfvCheck& check : stream.checks[zip]) {
+            if (progress.stopped())
+                return {Outcome::Stopped, "stopped while verifying " + check.name};
+            const Failure checked = whole ? SettleSfvCheck(check, crc, progress, *context.journal)
+                                          : ReadSfvCheck(check, progress, *context.journal);
+            if (failure.ok())
+                failure = checked;
+        }
+    }
+    return failure;
+}
+
 Failure RunStream(const UnpackContext& context, const ZipStream& stream, const std::string& destination,
                   std::vector<JournalFile>& landed)
 {
     Verdict verdict;
     const size_t before = landed.size();
+    std::unordered_set<std::wstring> standing;  // files that the outputs may land on without writing
+    for (const std::string& target : stream.targets)
+        for (const std::string& name : OutputFile::Standing(target))
+            standing.insert(FileIdentity(name));
+    std::vector<ReadCrcs> read(stream.zips.size());
     for (size_t zip = 0; zip < stream.zips.size() && !verdict.stopped(); ++zip)
         verdict.Add(ExtractZip(context, stream.zips[zip], destination, landed, stream.volumeEntries[zip]));
     for (size_t set = 0; set < stream.sets.size() && !verdict.stopped(); ++set)
-        verdict.Add(SetCopy(context, stream, stream.sets[set], destination, landed).Run());
-    if (verdict.stopped())
+        verdict.Add(SetCopy(context, stream, stream.sets[set], destination, landed, read).Run());
+    const Failure checked = verdict.stopped() ? Failure() : SettleChecks(context, stream, read);
+    if (verdict.stopped() || checked.outcome == Outcome::Stopped)
         return {Outcome::Stopped, "stopped in " + OwnName(stream.zips.front())};
+    if (!checked.ok()) {
+        // The download is not what its SFV file says: nothing of it stays, as when it fails
+        // the check before it is unpacked.
+        for (size_t i = before; i < landed.size(); ++i)
+            if (!standing.count(FileIdentity(landed[i].path))) {
+                SetFileAttributesW(PlatformPath(landed[i].path).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(PlatformPath(landed[i].path).c_str());
+            }
+        landed.resize(before);
+        return {checked.outcome, checked.detail + ", nothing unpacked"};
+    }
     if (!verdict.ok()) {
         Failure failure = verdict.firstFailure();
         failure.detail += stream.zips.size() == 1 ? "; " + OwnName(stream.zips.front()) + " was kept"
@@ -348,9 +458,15 @@ Failure RunStream(const UnpackContext& context, const ZipStream& stream, const s
 
 }  // namespace
 
-std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const std::vector<std::string>& zips,
+std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const FileList& sources,
                                       const std::string& destination)
 {
+    std::vector<std::string> zips;
+    for (const std::string& source : sources)
+        if (ClassifyName(source).kind == NameKind::Zip && GetFileAttributesW(PlatformPath(source).c_str()) !=
+                                                              INVALID_FILE_ATTRIBUTES &&
+            !context.journal->IsConsumed(source))
+            zips.push_back(source);
     if (!context.settings.deleteTemp || zips.empty())
         return {};
     std::vector<Member> members;
@@ -380,6 +496,35 @@ std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const std::v
     return GatherStreams(zips, members, sets, destination);
 }
 
+std::unordered_set<std::wstring> CheckedWhileRead(const UnpackContext& context, const std::vector<ZipStream>& streams,
+                                                  const FileList& sources)
+{
+    for (const std::string& source : sources) {
+        const ReleaseName name = ClassifyName(source);
+        if ((name.kind != NameKind::Zip && !name.IsVolume()) || context.journal->IsConsumed(source))
+            continue;
+        // The first archive to be unpacked.
+        for (const ZipStream& stream : streams)
+            if (FileIdentity(stream.zips.front()) == FileIdentity(source)) {
+                std::unordered_set<std::wstring> zips;
+                for (const std::string& zip : stream.zips)
+                    zips.insert(FileIdentity(zip));
+                return zips;
+            }
+        break;
+    }
+    return {};
+}
+
+void TakeSfvChecks(std::vector<ZipStream>& streams, const std::vector<SfvCheck>& checks)
+{
+    for (const SfvCheck& check : checks)
+        for (ZipStream& stream : streams)
+            for (size_t zip = 0; zip < stream.zips.size(); ++zip)
+                if (FileIdentity(stream.zips[zip]) == FileIdentity(check.path))
+                    stream.checks[zip].push_back(check);
+}
+
 bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& streams, const std::string& zip,
                      const std::string& destination, std::vector<JournalFile>& landed, Failure& failure)
 {
@@ -397,6 +542,17 @@ bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& strea
         // which says what it needs.
         const uint64_t margin = RoomMargin(stream.bytes);
         if (FreeSpace(destination) < (stream.bytes > UINT64_MAX - margin ? UINT64_MAX : stream.bytes + margin)) {
+            // The usual way reads each ZIP file after its check: all of them are checked first.
+            for (size_t i = 0; i < stream.zips.size(); ++i)
+                for (const SfvCheck& check : stream.checks[i]) {
+                    const Failure checked = ReadSfvCheck(check, *context.progress, *context.journal);
+                    if (!checked.ok()) {
+                        // None of its ZIP files is unpacked.
+                        stream.state = ZipStream::State::Taken;
+                        failure = {checked.outcome, checked.detail + ", nothing unpacked"};
+                        return true;
+                    }
+                }
             stream.state = ZipStream::State::Dropped;
             return false;
         }

@@ -14,7 +14,9 @@
 
 #include "engine/journal.h"
 #include "engine/outcome.h"
+#include "engine/file_list.h"
 #include "engine/rar5_layout.h"
+#include "engine/sfv.h"
 #include "engine/unpack_context.h"
 
 // One volume of a set: a stored member of a ZIP file.
@@ -39,22 +41,39 @@ struct ZipStream {
     std::vector<std::string> zips;                           // in the order they are unpacked
     std::vector<std::unordered_set<int32_t>> volumeEntries;  // of each ZIP file
     std::vector<ZippedSet> sets;
-    uint64_t bytes = 0;  // what comes out: the sets' files and the other members
+    std::vector<std::string> targets;  // the real paths of what comes out
+    uint64_t bytes = 0;                // what comes out: the sets' files and the other members
+    // Of each ZIP file: what the SFV files list for it, checked from the stream's own read.
+    std::vector<std::vector<SfvCheck>> checks;
     State state = State::Planned;
 };
 
-// The streams among `zips`, the group's ZIP files in the order they are unpacked into
-// `destination`. None when the settings keep temporary files; a set whose volumes the keep list
+// The streams among the group's `sources` (in the order they are unpacked into `destination`):
+// of its ZIP files that are there and that no earlier run consumed. None when the settings keep
+// temporary files; a set whose volumes the keep list
 // names, that is not stored RAR 5 with CRC-32s throughout, whose members are not stored, in
 // order, unencrypted and complete, or whose files' names meet the ZIP files' other members,
 // is not in one.
-std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const std::vector<std::string>& zips,
+std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const FileList& sources,
                                       const std::string& destination);
+
+// The ZIP files whose SFV check is made from the read that unpacks them (by FileIdentity): those
+// of the stream that comes first among the group's archives. Every other source is checked
+// before anything is unpacked, and the stream consumes its ZIP files only once they matched, so
+// that no source goes before every file of the group matched.
+std::unordered_set<std::wstring> CheckedWhileRead(const UnpackContext& context, const std::vector<ZipStream>& streams,
+                                                  const FileList& sources);
+
+// Gives each check that the SFV files left for later to the stream that reads its file.
+void TakeSfvChecks(std::vector<ZipStream>& streams, const std::vector<SfvCheck>& checks);
 
 // Unpacks `zip` when it belongs to one of `streams`: at its first ZIP file the stream comes out
 // whole (the other members as the ZIP stage extracts them, the sets' files from the volumes'
 // data), and its ZIP files are consumed together when the settings allow; at its other ones it
-// is done. `landed` gets every file that came out whole. False when `zip` goes the usual way:
-// it is in no stream, or its stream does not fit the destination's free room.
+// is done. `landed` gets every file that came out whole. The stream's SFV checks are settled
+// before its ZIP files are consumed; when one fails, what came out of the stream goes again
+// (what stood under those names before stays). False when `zip` goes the usual way: it is in no
+// stream, or its stream does not fit the destination's free room (its checks are then made at
+// once, before any of its ZIP files is unpacked).
 bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& streams, const std::string& zip,
                      const std::string& destination, std::vector<JournalFile>& landed, Failure& failure);

@@ -10,6 +10,8 @@
 #     each volume after the fsync of its film;
 #   - the SFV file goes after the fsync of both films;
 #   - each deletion comes after the journal was flushed and renamed into place.
+# And, from the reads traced too, that the stored set's ZIP files are read once (checked against
+# the SFV file from the same read that copies the film): at most 1.05 times their size.
 #
 #   durability_order.sh BIN FIXTURES WORK   (the Windows build's bin/ and fixtures/, a scratch folder)
 set -euo pipefail
@@ -31,10 +33,11 @@ mkdir -p "$work/plugin" "$work/src/Rel" "$work/out"
 work=$(cd "$work" && pwd)
 cp "$bin/ravelpak.wcx64" "$work/plugin/"
 write_settings "$work/plugin/ravelpak.xml"
-cp "$fixtures"/five.part{1,2,3,4,5}.rar "$fixtures"/packed.part{1,2,3}.rar "$work/src/Rel/"
-(cd "$work/src/Rel" && zip -q -0 rel1.zip five.part1.rar five.part2.rar five.part3.rar &&
-  zip -q -0 rel2.zip five.part4.rar five.part5.rar && zip -q -0 rel3.zip packed.part*.rar && rm ./*.rar &&
+cp "$fixtures"/ten.part{1,2,3,4,5}.rar "$fixtures"/packed.part{1,2,3}.rar "$work/src/Rel/"
+(cd "$work/src/Rel" && zip -q -0 rel1.zip ten.part1.rar ten.part2.rar ten.part3.rar &&
+  zip -q -0 rel2.zip ten.part4.rar ten.part5.rar && zip -q -0 rel3.zip packed.part*.rar && rm ./*.rar &&
   cksfv -q rel1.zip rel2.zip rel3.zip > rel.sfv)
+streamed_bytes=$(cat "$work/src/Rel/rel1.zip" "$work/src/Rel/rel2.zip" | wc -c)
 
 # The prefix's persistent server: its folder is named after the prefix's device and inode.
 server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
@@ -51,14 +54,14 @@ calls=fsync,fdatasync,unlink,unlinkat,rename,renameat,renameat2
 strace -ttt -qq -y -e trace="$calls" -p "$server" -o "$work/server.trace" &
 tracer=$!
 sleep 0.5  # strace attaches before the job starts
-strace -ttt -qq -f -y -e trace="$calls" -o "$work/process.trace" \
+strace -ttt -qq -f -y -s 0 -e trace="$calls,read,pread64,readv,preadv" -o "$work/process.trace" \
   wine "$bin/wcxhost.exe" pack "$(winpath "$work/plugin/ravelpak.wcx64")" "$(winpath "$work/out/new.zip")" \
   "$(winpath "$work/src")\\" Rel > "$work/result.txt"
 sleep 0.5
 kill "$tracer"
 wait "$tracer" 2>/dev/null || true
 
-if ! grep -q '^result 0' "$work/result.txt" || ! cmp -s "$work/out/Rel/five.mkv" "$fixtures/src/five.mkv" ||
+if ! grep -q '^result 0' "$work/result.txt" || ! cmp -s "$work/out/Rel/ten.mkv" "$fixtures/src/ten.mkv" ||
   ! cmp -s "$work/out/Rel/packed.mkv" "$fixtures/src/packed.mkv"; then
   echo "durability_order: the job did not deliver the film:" >&2
   cat "$work/result.txt" >&2
@@ -67,13 +70,15 @@ fi
 
 # One event a line: TIME KIND NAME, where NAME is the file's name (a flush names its descriptor's
 # file, a rename its new name too: "old>new").
-python3 - "$work" "$work/process.trace" "$work/server.trace" <<'PY'
-import os, re, sys
+python3 - "$work" "$streamed_bytes" "$work/process.trace" "$work/server.trace" <<'PY'
+import collections, os, re, sys
 
 # The server serves every program of the prefix: only this job's files count.
 work = sys.argv[1]
+streamed_bytes = int(sys.argv[2])
 events = []
-for path in sys.argv[2:]:
+reads = collections.Counter()  # bytes read, by file name
+for path in sys.argv[3:]:
     unfinished = {}  # by thread: the start of a call that another thread's line interrupted
     for line in open(path, encoding="utf-8", errors="replace"):
         start = re.match(r"(\d+)\s+\d+\.\d+ (\w+\(.*) <unfinished \.\.\.>$", line)
@@ -99,21 +104,25 @@ for path in sys.argv[2:]:
             events.append((time, "delete", names[-1]))
         elif call.startswith("rename") and len(names) >= 2:
             events.append((time, "rename", names[0] + ">" + names[-1]))
+        elif call in ("read", "pread64", "readv", "preadv"):
+            fd = re.search(r"<([^>]+)>", args)
+            if fd:
+                reads[os.path.basename(fd.group(1))] += int(m.group(4))
 events.sort()
 
 def first(kind, name):
     return next((t for t, k, n in events if k == kind and n == name), None)
 
 relies = {
-    "rel1.zip": ["five.mkv.incomplete"],
-    "rel2.zip": ["five.mkv.incomplete"],
+    "rel1.zip": ["ten.mkv.incomplete"],
+    "rel2.zip": ["ten.mkv.incomplete"],
     "rel3.zip": ["packed.part1.rar.incomplete", "packed.part2.rar.incomplete", "packed.part3.rar.incomplete"],
-    "rel.sfv": ["five.mkv.incomplete", "packed.mkv.incomplete"],
+    "rel.sfv": ["ten.mkv.incomplete", "packed.mkv.incomplete"],
 }
 for n in range(1, 4):
     relies["packed.part%d.rar" % n] = ["packed.mkv.incomplete"]
 
-problems = ["%s was written" % n for t, k, n in events if n.startswith("five.part")]
+problems = ["%s was written" % n for t, k, n in events if n.startswith("ten.part")]
 for deleted, needs in sorted(relies.items()):
     gone = first("delete", deleted)
     if gone is None:
@@ -127,10 +136,14 @@ for deleted, needs in sorted(relies.items()):
     flushes = [t for t, k, n in events if k == "flush" and n == ".ravelpak-journal.new" and t < gone]
     if not journal or not flushes:
         problems.append("%s was deleted before the journal was flushed and put in place" % deleted)
+read_once = reads["rel1.zip"] + reads["rel2.zip"]
+if read_once > 1.05 * streamed_bytes:
+    problems.append("the stored set's ZIP files were read %.2f times over" % (read_once / streamed_bytes))
 if problems:
     print("durability_order: " + "\n  ".join(problems), file=sys.stderr)
     for event in events:
         print("  %.6f %s %s" % event, file=sys.stderr)
     sys.exit(1)
-print("durability_order: %d deletions, each after the flushes it relies on" % len(relies))
+print("durability_order: %d deletions, each after the flushes it relies on; the stored set's ZIP files read %.3f "
+      "times over" % (len(relies), read_once / streamed_bytes))
 PY

@@ -4,14 +4,14 @@
 # The Wine path of a Linux path (Wine maps the Linux root to drive Z:).
 winpath() { echo "Z:${1//\//\\}"; }
 
-# write_settings FILE [DELETE_SFV [KEEP_PATTERNS]]: a settings file as the dialog writes it,
-# with verification, deletion of sources and clean-up on; the SFV deletion (default 1) and
-# the keep patterns (default *.nfo) as given.
+# write_settings FILE [DELETE_SFV [KEEP_PATTERNS [DELETE_SOURCES]]]: a settings file as the
+# dialog writes it, with verification, deletion of sources and clean-up on; the SFV deletion
+# (default 1), the keep patterns (default *.nfo) and the deletion of sources (default 1) as given.
 write_settings() {
-  local file=$1 delete_sfv=${2:-1} keep=${3:-*.nfo} element
+  local file=$1 delete_sfv=${2:-1} keep=${3:-*.nfo} delete_sources=${4:-1} element
   {
     printf '<?xml version="1.0" encoding="ISO-8859-1"?>\r\n<RavelpakSettings>\r\n\t<General>\r\n'
-    for element in DeleteTemp=1 KeepOverWritten=1 Delete-src-during=1 Keep-src-nosfv=1 Check-CRC=1 \
+    for element in DeleteTemp=1 KeepOverWritten=1 "Delete-src-during=$delete_sources" Keep-src-nosfv=1 Check-CRC=1 \
       "Delete-sfv=$delete_sfv" "File-to-keep=$keep"; do
       printf '\t\t<%s>%s</%s>\r\n' "${element%%=*}" "${element#*=}" "${element%%=*}"
     done

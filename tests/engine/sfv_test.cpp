@@ -19,7 +19,8 @@ protected:
     {
         JobProgress progress(&host_);
         journal_ = Journal(dir_ / "", dir_ / "");
-        return VerifySfv(sfvPath, progress, journal_).outcome;
+        std::vector<SfvCheck> later;
+        return VerifySfv(sfvPath, progress, journal_, {}, later).outcome;
     }
 
     TempDir dir_;

@@ -186,6 +186,9 @@ enum class Fault {
     RenamedVolume,     // six.part3.rar arrived under the row's text as its name
     GoneFile,          // the selection also names gone.zip, which is not there
     FolderName,        // the group's folder is named by the row's text
+    ZipChanged,        // a byte of the group's ZIP file outside its entries' data (the time in its
+                       // first local header) changed after the SFV file was made
+    MissingZip,        // rel2.zip never arrived (the SFV file lists it)
 };
 
 struct Row {
@@ -317,6 +320,17 @@ protected:
             break;
         case Fault::RenamedVolume:
             MoveFileA((group() + "six.part3.rar").c_str(), (group() + text).c_str());
+            break;
+        case Fault::ZipChanged:
+            for (const auto& file : release.files)
+                if (file.first.size() > 4 && file.first.compare(file.first.size() - 4, 4, ".zip") == 0) {
+                    std::string zip = file.second;
+                    zip[10] ^= 1;
+                    WriteFileBytes(group() + file.first, zip);
+                }
+            break;
+        case Fault::MissingZip:
+            DeleteFileA((group() + "rel2.zip").c_str());
             break;
         default:
             break;
@@ -839,10 +853,12 @@ Release SixInAZipWithAWrongCrc()
 // straight into its film: a folder that stands under each volume's temporary name in the
 // destination, where writing the volume would begin, is never in the way, and no progress call
 // names a volume there. Where the settings keep the volumes, they are written and stay. A set
-// whose data fails a check keeps its ZIP file, and the text names the volume.
+// whose data fails a check keeps its ZIP file, and the text names the volume; a ZIP file that
+// fails its SFV check, found from the read that copies the film, takes with it what came out.
 struct StreamRow {
     const char* name;
     Release (*release)();
+    Fault fault;
     const char* keep;  // the keep list
     bool deleteTemp;
     int result;
@@ -850,13 +866,18 @@ struct StreamRow {
 };
 
 const StreamRow kStreamRows[] = {
-    {"TwoZipsOfOneSet", FiveInTwoZips, "*.nfo", true, 0, "Rel: unpacked"},
-    {"SetBesideSubtitles", SixWithSubs, "*.nfo", true, 0, "Rel: unpacked"},
-    {"VolumesOnTheKeepList", FiveInTwoZips, "*.rar", true, 0, "Rel: unpacked"},
-    {"TemporaryFilesKept", FiveInTwoZips, "*.nfo", false, 0, "Rel: unpacked"},
-    {"DamagedBeforeZipping", SixDamagedInZip, "*.nfo", true, 12, "six.part4.rar in rel.zip is damaged"},
-    {"DamagedAfterZipping", SixInAZipDamagedAfterwards, "*.nfo", true, 12, "six.part3.rar in rel.zip is damaged"},
-    {"ZipCrcDoesNotMatch", SixInAZipWithAWrongCrc, "*.nfo", true, 12, "CRC mismatch in six.part2.rar of rel.zip"},
+    {"TwoZipsOfOneSet", FiveInTwoZips, Fault::None, "*.nfo", true, 0, "Rel: unpacked"},
+    {"SetBesideSubtitles", SixWithSubs, Fault::None, "*.nfo", true, 0, "Rel: unpacked"},
+    {"VolumesOnTheKeepList", FiveInTwoZips, Fault::None, "*.rar", true, 0, "Rel: unpacked"},
+    {"TemporaryFilesKept", FiveInTwoZips, Fault::None, "*.nfo", false, 0, "Rel: unpacked"},
+    {"DamagedBeforeZipping", SixDamagedInZip, Fault::None, "*.nfo", true, 12, "six.part4.rar in rel.zip is damaged"},
+    {"DamagedAfterZipping", SixInAZipDamagedAfterwards, Fault::None, "*.nfo", true, 12,
+     "six.part3.rar in rel.zip is damaged"},
+    {"ZipCrcDoesNotMatch", SixInAZipWithAWrongCrc, Fault::None, "*.nfo", true, 12,
+     "CRC mismatch in six.part2.rar of rel.zip"},
+    {"ZipChangedAfterItsSfv", SixWithSubs, Fault::ZipChanged, "*.nfo", true, 12,
+     "Rel: CRC mismatch in movie.zip, nothing unpacked"},
+    {"ZipMissing", FiveInTwoZips, Fault::MissingZip, "*.nfo", true, 15, "Rel: rel2.zip is missing, nothing unpacked"},
 };
 
 class StoredSetInZips : public DownloadRun, public ::testing::WithParamInterface<StreamRow> {};
@@ -868,7 +889,7 @@ TEST_P(StoredSetInZips, NoVolumeIsWrittenUnlessTheSettingsKeepIt)
     const bool kept = !row.deleteTemp || std::string(row.keep) == "*.rar";
     UseSettings({row.name, nullptr, Fault::None, "", true, !kept, 0, false}, row.keep, row.deleteTemp);
     const Release release = row.release();
-    const Files before = Prepare(release);
+    const Files before = Prepare(release, row.fault);
     if (!kept)
         for (const auto& volume : release.volumes)
             MakeDirectories(destination() + volume.first + ".incomplete");
@@ -876,10 +897,15 @@ TEST_P(StoredSetInZips, NoVolumeIsWrittenUnlessTheSettingsKeepIt)
     EXPECT_EQ(Pack("--trace", &trace), row.result) << trace;
     EXPECT_NE(trace.find(row.said), std::string::npos) << trace;
     EXPECT_EQ(Holds(destination() + release.sets[0].film, release.sets[0].content), row.result == 0);
+    if (row.fault != Fault::None) {
+        for (const std::string& name : ListTree(destination()))
+            EXPECT_EQ(name.back(), '\\') << name << " came out of a download that failed its check";
+    }
     for (const auto& volume : release.volumes) {
         EXPECT_EQ(Holds(destination() + volume.first, volume.second), kept) << volume.first;
-        if (!kept)
+        if (!kept) {
             EXPECT_EQ(trace.find(destination() + volume.first), std::string::npos) << volume.first;
+        }
     }
     Names left = {kNfo};
     for (const auto& file : before)
