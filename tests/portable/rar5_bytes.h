@@ -36,5 +36,5 @@ public:
     }
     explicit MemorySet(const std::string& set) : MemorySet(SplitVolumes(set)) {}
     std::vector<std::unique_ptr<MemorySource>> sources;
-    std::vector<Rar5Volume> volumes;
+    std::vector<RarVolume> volumes;
 };
