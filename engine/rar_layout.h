@@ -38,6 +38,10 @@ struct RarFile {
     uint32_t attributes = 0;  // Windows attributes (0 when the set was made elsewhere)
     bool hasTime = false;
     uint64_t writeTime = 0;  // a FILETIME count: 100 ns units since 1601-01-01 UTC
+    // RAR 4 keeps the wall-clock time of the zone that the set was made in, which no volume
+    // names: then writeTime counts that time as if it were UTC, and the caller makes it UTC with
+    // this machine's zone, as the UnRAR library does.
+    bool localTime = false;
     std::vector<RarPart> parts;
 };
 

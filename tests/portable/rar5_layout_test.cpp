@@ -139,7 +139,7 @@ const struct {
 TEST(Rar5Layout, ReadsSetsAndGivesTheReasonForBrokenOnes)
 {
     for (const auto& row : kRows) {
-        MemorySet set(row.set);
+        MemorySet set(SplitVolumes(row.set));
         std::vector<RarFile> files;
         std::string error;
         bool last = false;
