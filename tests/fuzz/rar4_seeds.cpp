@@ -20,7 +20,9 @@ std::string Joined(const std::vector<std::string>& volumes, size_t from = 0)
 
 File Of(const std::string& name, size_t size)
 {
-    File file{name, std::string(size, '\0')};
+    File file;
+    file.name = name;
+    file.data.resize(size);
     for (size_t i = 0; i < size; ++i)
         file.data[i] = static_cast<char>(i * 31 + 7);
     return file;

@@ -46,7 +46,9 @@ void ExpectPartsHoldTheData(const MemorySet& set, const std::vector<RarFile>& fi
 
 File Sized(const std::string& name, size_t size, unsigned flags = 0, uint32_t highSize = 0)
 {
-    File file{name, std::string(size, '\0')};
+    File file;
+    file.name = name;
+    file.data.resize(size);
     for (size_t i = 0; i < size; ++i)
         file.data[i] = static_cast<char>(i * 7 + name.size());
     file.flags = flags;
@@ -110,7 +112,8 @@ TEST(Rar4Layout, ReadsTheSetsThatTheWriterMakes)
 File Header(const std::string& name, unsigned flags = 0, unsigned method = 0x30, unsigned host = 2,
             uint32_t attributes = 0x20)
 {
-    File file{name, ""};
+    File file;
+    file.name = name;
     file.nameField = name;
     file.flags = flags;
     file.method = method;
