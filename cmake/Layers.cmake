@@ -23,14 +23,15 @@ add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp ba
 ravelpak_layer(ravelpak_base_portable base)
 add_library(ravelpak_xml STATIC settings/xml/xml_param.cpp settings/xml/xml_stream.cpp)
 ravelpak_layer(ravelpak_xml settings/xml)
-# The engine's readers of bytes that come from downloads or lie on the disk: RAR 5 headers, SFV
-# texts, ZIP extra fields and the group's journal. They see only the portable headers of base and
-# their own.
-set(RAVELPAK_FORMATS_SOURCES engine/rar5_layout.cpp engine/sfv_list.cpp engine/zip/zip_entry_fields.cpp
-    engine/journal_format.cpp)
+# The engine's readers of bytes that come from downloads or lie on the disk: RAR 5 and RAR 4
+# headers, SFV texts, ZIP extra fields and the group's journal. They see only the portable
+# headers of base and their own.
+set(RAVELPAK_FORMATS_SOURCES engine/rar_layout.cpp engine/rar5_layout.cpp engine/rar4_layout.cpp
+    engine/sfv_list.cpp engine/zip/zip_entry_fields.cpp engine/journal_format.cpp)
 add_library(ravelpak_formats_portable STATIC ${RAVELPAK_FORMATS_SOURCES})
-ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/names.h engine/rar5_layout.h
-    engine/sfv_list.h engine/zip/zip_entry_fields.h engine/journal_format.h)
+ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/names.h engine/rar_layout.h
+    engine/rar5_layout.h engine/rar4_layout.h engine/sfv_list.h engine/zip/zip_entry_fields.h
+    engine/journal_format.h)
 target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
 # PAR2: its packets, the GF(2^16) arithmetic of its recovery data, verification and repair. A
 # layer of its own, on the portable headers of base only.

@@ -4,10 +4,10 @@
 
 #include "base/files.h"
 
-bool ReadRar5Layout(const std::vector<std::string>& paths, std::vector<Rar5File>& files, std::string& error)
+bool ReadRar5Layout(const std::vector<std::string>& paths, std::vector<RarFile>& files, std::string& error)
 {
     std::vector<std::unique_ptr<FileReader>> sources;
-    std::vector<Rar5Volume> volumes;
+    std::vector<RarVolume> volumes;
     for (const std::string& path : paths) {
         sources.push_back(std::make_unique<FileReader>(path));
         volumes.push_back({path.substr(path.find_last_of("\\/") + 1), sources.back().get()});

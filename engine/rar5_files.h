@@ -9,7 +9,7 @@
 
 // ReadRar5Layout over the volume files at `paths`, in order; a failure names the volume by its
 // file name.
-bool ReadRar5Layout(const std::vector<std::string>& paths, std::vector<Rar5File>& files, std::string& error);
+bool ReadRar5Layout(const std::vector<std::string>& paths, std::vector<RarFile>& files, std::string& error);
 
 // Rar5VolumeNumber of the volume file at `path`; false when it cannot be read.
 bool Rar5VolumeNumber(const std::string& path, uint64_t& number);

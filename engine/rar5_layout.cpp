@@ -75,7 +75,7 @@ uint64_t FileTimeOfUnixSeconds(uint64_t seconds)
 }
 
 // The extra area of a file header: its encryption record and its precise time.
-void ReadFileExtra(Fields extra, Rar5File& file)
+void ReadFileExtra(Fields extra, RarFile& file)
 {
     uint64_t size = 0, type = 0, flags = 0, value = 0;
     while (extra.left() > 0 && extra.Vint(size) && size <= extra.left()) {
@@ -96,7 +96,7 @@ void ReadFileExtra(Fields extra, Rar5File& file)
 }
 
 // The fields of a file header after the common ones.
-bool ReadFileHeader(Fields& header, uint64_t extraSize, Rar5File& file, uint32_t& crc, bool& hasCrc)
+bool ReadFileHeader(Fields& header, uint64_t extraSize, RarFile& file, uint32_t& crc, bool& hasCrc)
 {
     uint64_t fileFlags = 0, size = 0, attributes = 0, value = 0, compression = 0, host = 0, nameSize = 0;
     if (!header.Vint(fileFlags) || !header.Vint(size) || !header.Vint(attributes))
@@ -173,16 +173,16 @@ bool ReadBlock(ByteSource& volume, uint64_t volumeSize, uint64_t offset, Block& 
 // one that goes on from the volume before. False when the parts do not follow each other;
 // `damaged` when the volume's own headers say so (a file that goes on within the volume, one
 // that starts before the volume after other files).
-bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files, bool& continuing, bool& damaged)
+bool AddFilePart(const Block& block, size_t index, std::vector<RarFile>& files, bool& continuing, bool& damaged)
 {
-    Rar5File file;
+    RarFile file;
     uint32_t crc = 0;
     bool hasCrc = false;
     Fields fields = block.fields();
     damaged = !ReadFileHeader(fields, block.extraSize, file, crc, hasCrc);
     if (damaged)
         return false;
-    Rar5Part part;
+    RarPart part;
     part.volume = index;
     part.offset = block.dataOffset;
     part.size = block.dataSize;
@@ -190,7 +190,7 @@ bool AddFilePart(const Block& block, size_t index, std::vector<Rar5File>& files,
     part.last = !(block.flags & kSplitAfter);
     const bool before = (block.flags & kSplitBefore) != 0;
     if (before && continuing) {
-        Rar5File& open = files.back();
+        RarFile& open = files.back();
         damaged = open.parts.back().volume == index;
         if (damaged || open.name != file.name)
             return false;
@@ -222,7 +222,7 @@ bool ReadEnd(const Block& block, bool& last)
 
 // Reads one volume's headers; `files` gets the files that start in it and the parts of those
 // that go on into it.
-bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& files, bool& continuing, bool& last,
+bool ReadVolume(const RarVolume& source, size_t index, std::vector<RarFile>& files, bool& continuing, bool& last,
                 std::string& error)
 {
     const std::string& name = source.name;
@@ -263,7 +263,7 @@ bool ReadVolume(const Rar5Volume& source, size_t index, std::vector<Rar5File>& f
 
 }  // namespace
 
-bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File>& files, std::string& error,
+bool ReadRar5Layout(const std::vector<RarVolume>& volumes, std::vector<RarFile>& files, std::string& error,
                     bool* lastVolume)
 {
     files.clear();
@@ -278,14 +278,6 @@ bool ReadRar5Layout(const std::vector<Rar5Volume>& volumes, std::vector<Rar5File
         return false;
     }
     return true;
-}
-
-bool IsResumable(const std::vector<Rar5File>& files)
-{
-    for (const Rar5File& file : files)
-        if (!file.directory && (!file.stored || file.encrypted || !file.hasCrc))
-            return false;
-    return !files.empty();
 }
 
 bool Rar5VolumeNumber(ByteSource& volume, uint64_t& number)

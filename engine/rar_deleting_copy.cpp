@@ -84,9 +84,9 @@ public:
     }
 
     // Copies `files`, the layout of the volumes from the first one not deleted yet.
-    Failure Run(const std::vector<Rar5File>& files)
+    Failure Run(const std::vector<RarFile>& files)
     {
-        for (const Rar5File& file : files) {
+        for (const RarFile& file : files) {
             if (context_.progress->stopped())
                 return Ended({Outcome::Stopped, "stopped in " + SetName()});
             const Failure copied = CopyFile(file);
@@ -103,7 +103,7 @@ public:
 private:
     std::string SetName() const { return NameOf(state_.volumes.front().path); }
 
-    Failure CopyFile(const Rar5File& file)
+    Failure CopyFile(const RarFile& file)
     {
         const std::string name = LocalName(file.name);
         const std::string target = destination_ + name;
@@ -136,7 +136,7 @@ private:
             return Ended({Outcome::CannotWrite, "cannot write " + name});
         }
         const size_t firstVolume = file.startsBefore ? 0 : base_ + file.parts.front().volume;
-        for (const Rar5Part& part : file.parts) {
+        for (const RarPart& part : file.parts) {
             const size_t volume = base_ + part.volume;
             if (!DeleteVolumesBefore(volume, out, firstVolume < volume))
                 return Ended({Outcome::CannotWrite, "cannot write " + journal_.path()}, &out, firstVolume);
@@ -201,7 +201,7 @@ private:
         return true;
     }
 
-    Failure CopyPart(size_t volume, const Rar5Part& part, OutputFile& out, uint32_t& partCrc)
+    Failure CopyPart(size_t volume, const RarPart& part, OutputFile& out, uint32_t& partCrc)
     {
         const std::string& path = state_.volumes[volume].path;
         FileReader in(path);
@@ -274,13 +274,13 @@ Failure UnpackDeletingVolumes(const UnpackContext& context, const std::vector<Jo
     // An older set cannot be continued from its volumes' headers: it needs the room to come out whole.
     if (IsOlderRar(paths.front()))
         return noRoom;
-    std::vector<Rar5File> files;
+    std::vector<RarFile> files;
     std::string error;
     if (!ReadRar5Layout(paths, files, error))
         return {Outcome::BadData, error + "; the set was kept"};
     if (!IsResumable(files))
         return noRoom;
-    for (const Rar5File& file : files)
+    for (const RarFile& file : files)
         if (!IsContainedName(LocalName(file.name)))
             return {Outcome::BadData, setName + " holds an unsafe name; the set was kept"};
     SetUnderDeletion state;
@@ -310,16 +310,16 @@ Failure ResumeSetUnderDeletion(const UnpackContext& context, const std::string& 
             return stale;
         left.push_back(state.volumes[i].path);
     }
-    std::vector<Rar5File> files;
+    std::vector<RarFile> files;
     std::string error;
     if (left.empty() || !ReadRar5Layout(left, files, error) || !IsResumable(files))
         return stale;
     // The volumes left start with the rest of the entry being written, or with one that came out.
-    const Rar5File& first = files.front();
+    const RarFile& first = files.front();
     const bool continued = first.startsBefore && !IsAmong(destination + LocalName(first.name), state.outputs);
     if (continued == state.entry.empty())
         return stale;
-    for (const Rar5File& file : files)
+    for (const RarFile& file : files)
         if (!IsContainedName(LocalName(file.name)))
             return stale;
     context.progress->Text("Continuing " + setName + " where an earlier run stopped");

@@ -163,7 +163,7 @@ bool ReadSet(const UnpackContext& context, const std::vector<std::string>& zips,
         return false;
     std::vector<std::unique_ptr<FileReader>> readers(zips.size());
     std::vector<std::unique_ptr<MemberBytes>> bytes;
-    std::vector<Rar5Volume> volumes;
+    std::vector<RarVolume> volumes;
     for (size_t i = 0; i < members.size(); ++i) {
         const Member& member = *members[i];
         if (!readers[member.zip])
@@ -178,7 +178,7 @@ bool ReadSet(const UnpackContext& context, const std::vector<std::string>& zips,
     bool last = false;
     if (!ReadRar5Layout(volumes, set.files, error, &last) || !last || !IsResumable(set.files))
         return false;
-    for (const Rar5File& file : set.files)
+    for (const RarFile& file : set.files)
         if (file.startsBefore || file.name.empty() || !IsContainedName(LocalName(file.name)))
             return false;
     for (const Member* member : members)
@@ -239,7 +239,7 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
             }
         bool meets = false;
         for (const ZippedSet& set : stream.sets)
-            for (const Rar5File& file : set.files) {
+            for (const RarFile& file : set.files) {
                 meets = meets || !names.insert(FileIdentity(destination + LocalName(file.name))).second;
                 stream.bytes += file.size;
                 stream.targets.push_back(destination + LocalName(file.name));
@@ -292,8 +292,8 @@ private:
         uint32_t memberCrc = 0;
         uint64_t at = 0;
         for (const auto& place : inVolume_[index]) {
-            const Rar5File& file = set_.files[place.first];
-            const Rar5Part& part = file.parts[place.second];
+            const RarFile& file = set_.files[place.first];
+            const RarPart& part = file.parts[place.second];
             if (part.offset < at)
                 return {Outcome::BadData, OwnName(volume.name) + " in " + OwnName(zip) + " is damaged"};
             // The headers between the parts count for the member's CRC-32 only.
@@ -365,7 +365,7 @@ private:
     {
         for (auto& finished : finished_) {
             OutputFile& out = *finished.first;
-            const Rar5File& file = *finished.second;
+            const RarFile& file = *finished.second;
             const FILETIME writeTime = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
             if (!context_.Commit(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
                 return {Outcome::CannotWrite, "cannot write " + LocalName(file.name)};
@@ -385,7 +385,7 @@ private:
     std::vector<unsigned char> buffer_;
     std::vector<std::vector<std::pair<size_t, size_t>>> inVolume_;  // file and part, in each volume's order
     std::unique_ptr<OutputFile> open_;                              // the file being written
-    std::vector<std::pair<std::unique_ptr<OutputFile>, const Rar5File*>> finished_;
+    std::vector<std::pair<std::unique_ptr<OutputFile>, const RarFile*>> finished_;
 };
 
 // Settles the SFV checks of the stream's ZIP files with what the copies read of them, reading

@@ -31,7 +31,7 @@ struct ZipVolume {
 
 struct ZippedSet {
     std::vector<ZipVolume> volumes;  // in the set's order
-    std::vector<Rar5File> files;
+    std::vector<RarFile> files;
 };
 
 // ZIP files that come out together: the sets whose volumes they hold, and every ZIP file that

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Makes the seed inputs of the fuzz targets into OUT/TARGET (a fresh directory each run), from
-# what the real tools write wherever there is a tool:
+# what the real tools write wherever there is a tool, and with RAR4_SEEDS, the program that
+# writes RAR 4 sets with the writer of the tests, where there is none:
 #
 #   rar5        sets made by rar, each seed the volumes of one set one after another: stored
 #               in volumes (and the same without its first volume), a folder tree, compressed,
 #               BLAKE2 hashes, encrypted data and encrypted headers, times to the nanosecond, a
 #               symbolic link, a comment, the quick-open record
+#   rar4        stored sets over volumes (and the same without its first volume), a directory,
+#               a Unicode name, an extended time, 64-bit sizes, a sub-block
 #   sfv         SFV files written by cksfv and rhash, and the forms that hand edits leave
 #   zip_fields  the fields of entries of archives made by Info-ZIP zip, 7-Zip and Python's
 #               zipfile, in the layout that zip_fields_fuzz reads
@@ -14,10 +17,12 @@
 #               files in a folder tree with recovery files, the index file alone, slices of 4
 #               bytes, and one slice wider than its file
 set -euo pipefail
-out=${1:?usage: make_seeds.sh OUT}
+out=${1:?usage: make_seeds.sh OUT RAR4_SEEDS}
+rar4_seeds=$(cd "$(dirname "${2:?usage: make_seeds.sh OUT RAR4_SEEDS}")" && pwd)/$(basename "$2")
 rm -rf "$out"
-mkdir -p "$out"/{rar5,sfv,zip_fields,names,par2} "$out/work/tree/sub dir"
+mkdir -p "$out"/{rar5,rar4,sfv,zip_fields,names,par2} "$out/work/tree/sub dir"
 out=$(cd "$out" && pwd)
+"$rar4_seeds" "$out/rar4"
 cd "$out/work"
 
 head -c 12000 /dev/urandom > film.mkv

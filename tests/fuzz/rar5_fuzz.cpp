@@ -52,14 +52,14 @@ void FixHeaderCrcs(std::string& volume)
     }
 }
 
-void CheckLayout(const std::vector<Rar5Volume>& volumes, const std::vector<Rar5File>& files)
+void CheckLayout(const std::vector<RarVolume>& volumes, const std::vector<RarFile>& files)
 {
     for (size_t i = 0; i < files.size(); ++i) {
-        const Rar5File& file = files[i];
+        const RarFile& file = files[i];
         check(!file.parts.empty());
         check(i == 0 || !file.startsBefore);
         for (size_t j = 0; j < file.parts.size(); ++j) {
-            const Rar5Part& part = file.parts[j];
+            const RarPart& part = file.parts[j];
             check(part.volume < volumes.size());
             const uint64_t size = volumes[part.volume].bytes->Size();
             check(part.offset <= size && part.size <= size - part.offset);
@@ -73,7 +73,7 @@ void CheckLayout(const std::vector<Rar5Volume>& volumes, const std::vector<Rar5F
 void ReadSet(const std::vector<std::string>& volumes)
 {
     MemorySet set(volumes);
-    std::vector<Rar5File> files;
+    std::vector<RarFile> files;
     std::string error;
     const bool read = ReadRar5Layout(set.volumes, files, error);
     check(read == error.empty());
@@ -86,7 +86,7 @@ void ReadSet(const std::vector<std::string>& volumes)
 
     // The volumes left after the first, as a run reads them that continues a set.
     if (set.volumes.size() > 1) {
-        const std::vector<Rar5Volume> rest(set.volumes.begin() + 1, set.volumes.end());
+        const std::vector<RarVolume> rest(set.volumes.begin() + 1, set.volumes.end());
         if (ReadRar5Layout(rest, files, error))
             CheckLayout(rest, files);
     }

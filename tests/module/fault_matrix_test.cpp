@@ -474,13 +474,13 @@ protected:
             WriteFileBytes(folder + volume, release.volumes.at(volume));
             paths.push_back(folder + volume);
         }
-        std::vector<Rar5File> files;
+        std::vector<RarFile> files;
         std::string error;
         EXPECT_TRUE(ReadRar5Layout(paths, files, error)) << error;
-        for (const Rar5File& file : files)
+        for (const RarFile& file : files)
             if (file.name == set.film && file.stored) {
                 size_t at = 0;
-                for (const Rar5Part& part : file.parts) {
+                for (const RarPart& part : file.parts) {
                     ranges[set.volumes[part.volume]] = {at, at + static_cast<size_t>(part.size)};
                     at += static_cast<size_t>(part.size);
                 }

@@ -62,14 +62,14 @@ std::string Volume(const std::string& name, const std::string& data, uint64_t sp
 
 // The layout as text: per file its name and facts, then its parts (volume:offset+size, with a
 // comma while the file goes on).
-std::string Describe(const std::vector<Rar5File>& files)
+std::string Describe(const std::vector<RarFile>& files)
 {
     std::string text;
-    for (const Rar5File& file : files) {
+    for (const RarFile& file : files) {
         text += file.name + (file.directory ? "/" : "") + (file.stored ? "" : " packed") +
                 (file.encrypted ? " encrypted" : "") + (file.hasCrc ? "" : " no-crc") +
                 (file.startsBefore ? " continued" : "") + (file.hasTime ? " @" + std::to_string(file.writeTime) : "");
-        for (const Rar5Part& part : file.parts)
+        for (const RarPart& part : file.parts)
             text += " " + std::to_string(part.volume) + ":" + std::to_string(part.offset) + "+" +
                     std::to_string(part.size) + (part.last ? "" : ",");
         text += "; ";
@@ -139,8 +139,8 @@ const struct {
 TEST(Rar5Layout, ReadsSetsAndGivesTheReasonForBrokenOnes)
 {
     for (const auto& row : kRows) {
-        MemorySet set(row.set);
-        std::vector<Rar5File> files;
+        MemorySet set(SplitVolumes(row.set));
+        std::vector<RarFile> files;
         std::string error;
         bool last = false;
         const bool read = ReadRar5Layout(set.volumes, files, error, &last);
