@@ -26,7 +26,7 @@ namespace {
 // A stop is heard between pieces of this size at most.
 const size_t kPieceSize = 1 << 20;
 
-// A stored name of a RAR 5 set as a path below the destination: RAR 5 separates folders with "/".
+// A stored name of a RAR set as a path below the destination: the readers separate folders with "/".
 std::string LocalName(std::string name)
 {
     std::replace(name.begin(), name.end(), '/', '\\');
@@ -109,6 +109,24 @@ private:
     std::map<uint64_t, Range> ranges_;  // by offset
 };
 
+// A file's write time as UTC. RAR 4 keeps the wall-clock time of the zone the set was made in,
+// which it does not name: that time is taken in this machine's zone, as the UnRAR library
+// takes it, to the 100 ns.
+uint64_t UtcWriteTime(const RarFile& file)
+{
+    if (!file.localTime)
+        return file.writeTime;
+    const FILETIME local = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
+    SYSTEMTIME wall, utc;
+    FILETIME converted;
+    if (!FileTimeToSystemTime(&local, &wall) || !TzSpecificLocalTimeToSystemTime(nullptr, &wall, &utc) ||
+        !SystemTimeToFileTime(&utc, &converted))
+        return file.writeTime;
+    // SYSTEMTIME holds milliseconds: the rest comes back.
+    return ((static_cast<uint64_t>(converted.dwHighDateTime) << 32) | converted.dwLowDateTime) +
+           file.writeTime % 10000;
+}
+
 // A member of a ZIP file as the plan sees it.
 struct Member {
     size_t zip = 0;
@@ -139,9 +157,9 @@ bool ListMembers(const std::string& zip, size_t index, std::vector<Member>& memb
 }
 
 // The set of these members (a set's volumes in the order they lie in the ZIP files), when it can
-// be copied straight out of them: complete, stored RAR 5 with CRC-32s, each volume numbered as it
-// lies, names that stay inside the destination, and volumes that the keep list does not keep and
-// that stand nowhere in the destination yet.
+// be copied straight out of them: complete, stored RAR 5 or RAR 4 with CRC-32s, each volume
+// numbered as it lies, names that stay inside the destination, and volumes that the keep list
+// does not keep and that stand nowhere in the destination yet.
 bool ReadSet(const UnpackContext& context, const std::vector<std::string>& zips, const std::vector<Member*>& members,
              const std::string& destination, ZippedSet& set)
 {
@@ -164,19 +182,25 @@ bool ReadSet(const UnpackContext& context, const std::vector<std::string>& zips,
     std::vector<std::unique_ptr<FileReader>> readers(zips.size());
     std::vector<std::unique_ptr<MemberBytes>> bytes;
     std::vector<RarVolume> volumes;
+    bool rar4 = false;  // the volumes are of the older format, which its first one tells
     for (size_t i = 0; i < members.size(); ++i) {
         const Member& member = *members[i];
         if (!readers[member.zip])
             readers[member.zip].reset(new FileReader(zips[member.zip]));
         bytes.emplace_back(new MemberBytes(*readers[member.zip], member.offset, member.item.uncompressedSize));
         uint64_t number = 0;
-        if (!Rar5VolumeNumber(*bytes.back(), number) || number != i)
+        if (i == 0)
+            rar4 = !Rar5VolumeNumber(*bytes.back(), number) && Rar4VolumeNumber(*bytes.back(), number);
+        else if (!(rar4 ? Rar4VolumeNumber : Rar5VolumeNumber)(*bytes.back(), number))
+            return false;
+        if (number != i)
             return false;
         volumes.push_back({OwnName(member.item.name), bytes.back().get()});
     }
     std::string error;
     bool last = false;
-    if (!ReadRar5Layout(volumes, set.files, error, &last) || !last || !IsResumable(set.files))
+    if (!(rar4 ? ReadRar4Layout : ReadRar5Layout)(volumes, set.files, error, &last) || !last ||
+        !IsResumable(set.files))
         return false;
     for (const RarFile& file : set.files)
         if (file.startsBefore || file.name.empty() || !IsContainedName(LocalName(file.name)))
@@ -366,7 +390,8 @@ private:
         for (auto& finished : finished_) {
             OutputFile& out = *finished.first;
             const RarFile& file = *finished.second;
-            const FILETIME writeTime = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
+            const uint64_t utc = UtcWriteTime(file);
+            const FILETIME writeTime = {static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
             if (!context_.Commit(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
                 return {Outcome::CannotWrite, "cannot write " + LocalName(file.name)};
             landed_.push_back({out.landed(), file.size, out.crc()});

@@ -1,8 +1,9 @@
-// Stored RAR 5 sets whose volumes lie in a group's ZIP files, copied straight from the ZIP
-// members' data into their files, for sets whose volumes the settings would delete after the
-// second pass anyway: the film is written once, and no volume is. Each file is copied by the
-// volumes' own headers and checked part by part against the CRC-32s they carry, and each member
-// against the CRC-32 that its ZIP file stores (the parts do not cover the volumes' headers).
+// Stored RAR sets (RAR 5 and RAR 4) whose volumes lie in a group's ZIP files, copied straight
+// from the ZIP members' data into their files, for sets whose volumes the settings would delete
+// after the second pass anyway: the film is written once, and no volume is. Each file is copied
+// by the volumes' own headers and checked part by part against the CRC-32s they carry, and each
+// member against the CRC-32 that its ZIP file stores (the parts do not cover the volumes'
+// headers).
 // The ZIP files go only once every file that their data lives in is whole and on the disk.
 // Anything the headers and the ZIP files do not describe plainly goes the usual way.
 #pragma once
@@ -15,6 +16,7 @@
 #include "engine/journal.h"
 #include "engine/outcome.h"
 #include "engine/file_list.h"
+#include "engine/rar4_layout.h"
 #include "engine/rar5_layout.h"
 #include "engine/sfv.h"
 #include "engine/unpack_context.h"
@@ -50,10 +52,9 @@ struct ZipStream {
 
 // The streams among the group's `sources` (in the order they are unpacked into `destination`):
 // of its ZIP files that are there and that no earlier run consumed. None when the settings keep
-// temporary files; a set whose volumes the keep list
-// names, that is not stored RAR 5 with CRC-32s throughout, whose members are not stored, in
-// order, unencrypted and complete, or whose files' names meet the ZIP files' other members,
-// is not in one.
+// temporary files; a set whose volumes the keep list names, that is not stored RAR 5 or RAR 4
+// with CRC-32s throughout, whose members are not stored, in order, unencrypted and complete, or
+// whose files' names meet the ZIP files' other members, is not in one.
 std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const FileList& sources,
                                       const std::string& destination);
 

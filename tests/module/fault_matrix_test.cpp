@@ -20,6 +20,7 @@
 
 #include "engine/journal_format.h"
 #include "engine/rar5_files.h"
+#include "tests/portable/rar4_bytes.h"
 #include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_writer.h"
@@ -849,6 +850,23 @@ Release SixInAZipWithAWrongCrc()
     return release;
 }
 
+// A film in five stored RAR 4 volumes of the old naming, written as RAR 3 writes them, in a ZIP.
+Release Rar4InAZip()
+{
+    rar4::File file;
+    file.name = "old4.mkv";
+    file.data = PatternBytes(150000, 4);
+    const std::vector<std::string> volumes = rar4::WriteSet({file}, 40000);
+    Release release;
+    Names names;
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        names.push_back(i == 0 ? "old4.rar" : "old4.r0" + std::to_string(i - 1));
+        release.volumes[names.back()] = release.files[names.back()] = volumes[i];
+    }
+    release.sets.push_back({file.name, file.data, names});
+    return Zipped(release, "rel.zip", names);
+}
+
 // A stored set inside ZIP files whose volumes the settings would delete anyway is copied
 // straight into its film: a folder that stands under each volume's temporary name in the
 // destination, where writing the volume would begin, is never in the way, and no progress call
@@ -870,6 +888,8 @@ const StreamRow kStreamRows[] = {
     {"SetBesideSubtitles", SixWithSubs, Fault::None, "*.nfo", true, 0, "Rel: unpacked"},
     {"VolumesOnTheKeepList", FiveInTwoZips, Fault::None, "*.rar", true, 0, "Rel: unpacked"},
     {"TemporaryFilesKept", FiveInTwoZips, Fault::None, "*.nfo", false, 0, "Rel: unpacked"},
+    {"Rar4Set", Rar4InAZip, Fault::None, "*.nfo", true, 0, "Rel: unpacked"},
+    {"Rar4SetWithTemporaryFilesKept", Rar4InAZip, Fault::None, "*.nfo", false, 0, "Rel: unpacked"},
     {"DamagedBeforeZipping", SixDamagedInZip, Fault::None, "*.nfo", true, 12, "six.part4.rar in rel.zip is damaged"},
     {"DamagedAfterZipping", SixInAZipDamagedAfterwards, Fault::None, "*.nfo", true, 12,
      "six.part3.rar in rel.zip is damaged"},
