@@ -302,7 +302,6 @@ TEST(Par2Repair, LostSlicesAreRebuiltByteForByte)
         {Plain(), {19, 0, 11}, {5, 2, 4}, 1000, 1, "5 2 4", 0},  // in pieces of 192 bytes
         {Plain(), {19, 0, 11}, {5, 2, 4}, 1000, 5, "5 2 4", 0},  // of 3 blocks for 5 threads
         {Plain(), {0, 4, 8, 12, 16, 19}, {0, 1, 2, 3, 4, 5}, all, 3, "0 1 2 3 4 5", 0},
-        {Plain(), {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5}, all, 0, "not planned 3", 0},
         {Wide(), {0}, {0}, all, 2, "0", 0},  // 2 MiB in pieces of 1 MiB
         {Big(), {1, 3}, {1, 0}, all, 0, "1 0", 0},
         {Big(), {2}, {1}, 1u << 20, 3, "1", 0},  // in pieces of 349504 bytes, the last one short
