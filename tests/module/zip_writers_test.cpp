@@ -86,23 +86,16 @@ std::string WindowsFolder()
     }));
 }
 
-// The AppleDouble file that the Finder stores for a file: magic, version, and one entry.
-std::string AppleDouble()
-{
-    std::string header = std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) + std::string(16, '\0');
-    return header + std::string("\x00\x01", 2) + std::string("\x00\x00\x00\x09\x00\x00\x00\x32\x00\x00\x00\x20", 12) +
-           std::string(0x20 + 0x12, 'F');
-}
-
 // The Finder of macOS: Unix modes, "UX" times (access, write, then uid and gid locally), data
-// descriptors, and a __MACOSX folder of AppleDouble files.
+// descriptors, and a __MACOSX folder of AppleDouble files, passed over by their folder's name
+// whatever they hold.
 std::string Finder()
 {
     std::vector<ZipEntry> entries = Release([](ZipEntry&, int) {});
     for (const char* name : {"__MACOSX/", "__MACOSX/Disc/"})
         entries.push_back(DirectoryEntry(name));
     for (const char* name : {"__MACOSX/Disc/._film.zip", "__MACOSX/Disc/._info.nfo"})
-        entries.push_back(FileEntry(name, AppleDouble()));
+        entries.push_back(FileEntry(name, "the Finder's metadata"));
     const std::string times =
         LittleEndian(static_cast<uint32_t>(kUnixAccess), 4) + LittleEndian(static_cast<uint32_t>(kUnixWrite), 4);
     for (ZipEntry& e : entries) {

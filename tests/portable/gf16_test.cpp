@@ -1,6 +1,8 @@
-// GF(2^16) with the polynomial 0x1100B: products and inverses worked out by hand from the
-// polynomial, every product against a multiplication by shifts and reductions, the constants
+// GF(2^16) with the polynomial 0x1100B: products worked out by hand from the polynomial, every
+// product, inverse and power against a multiplication by shifts and reductions, the constants
 // of PAR2's input slices, and the region product of each kernel against word-by-word products.
+// The recovery coefficients and the shorthand MultiplyAccumulate are checked against the
+// recovery data that par2 wrote, in par2_set_test.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -31,15 +33,10 @@ TEST(Gf16, KnownAnswers)
     } rows[] = {
         {2, 0x8000, 0x100B},       // x^16 = x^12 + x^3 + x + 1
         {0x8000, 0x8000, 0x8EFA},  // x^30, reduced term by term
-        {3, 3, 5},                 // (x + 1)^2 = x^2 + 1
-        {2, 0x8805, 1},            // x^-1 = x^15 + x^11 + x^2 + 1
-        {0, 0x1234, 0},
-        {1, 0xBEEF, 0xBEEF},
+        {0, 0x1234, 0},            // a = 0, which the test of every element leaves out
     };
     for (const auto& row : rows)
         EXPECT_EQ(gf16::Multiply(row.a, row.b), row.product) << row.a << " " << row.b;
-    EXPECT_EQ(gf16::Inverse(2), 0x8805);
-    EXPECT_EQ(gf16::Power(2, 16), 0x100B);
     EXPECT_EQ(gf16::Power(0, 0), 1);
     EXPECT_EQ(gf16::Power(0, 5), 0);
     const uint16_t constants[] = {2, 4, 16, 128, 256, 2048, 8192, 16384, 4107, 32856, 17132};
@@ -49,7 +46,6 @@ TEST(Gf16, KnownAnswers)
     // 1928th positive integer divisible by none of 3, 5, 17 and 257.
     EXPECT_EQ(gf16::InputSliceLog(gf16::kMaxInputSlices - 1), 65534);
     EXPECT_EQ(gf16::InputSliceLog(1927), 3856);
-    EXPECT_EQ(gf16::RecoveryCoefficient(9, 3), Slow(Slow(32856, 32856), 32856));
 }
 
 // Each element's inverse, logarithm, a product and a power (of an exponent past the group's
@@ -79,11 +75,11 @@ TEST(Gf16, RegionProductsMatchWordProducts)
         size_t bytes, srcOffset, dstOffset;
         bool inPlace;
     };
+    // The factors whose tables are special, a region of one word and one of none, and one in
+    // place of whole blocks and a word after them; random rows for the rest.
     std::vector<Row> rows = {
-        {0, 64, 0, 0, false},         {1, 64, 1, 0, false},      {2, 2, 0, 1, false},
-        {0x8000, 4098, 3, 5, false},  {0xBEEF, 514, 0, 0, false}, {0x100B, 0, 0, 0, false},
-        {0xFFFF, 30, 1, 1, false},    {0x1234, 94, 7, 2, false},  {0x4321, 64, 0, 0, true},
-        {0xA5A5, (1 << 20) + 126, 1, 3, false}, {0x0101, 4162, 0, 0, true},
+        {0, 64, 0, 0, false},     {1, 64, 1, 0, false},       {2, 2, 0, 1, false},
+        {0x100B, 0, 0, 0, false}, {0x0101, 4162, 0, 0, true},
     };
     for (int i = 0; i < 200; ++i)
         rows.push_back({static_cast<uint16_t>(random()), 2 * (random() % 300), random() % 32, random() % 32, false});
@@ -110,11 +106,6 @@ TEST(Gf16, RegionProductsMatchWordProducts)
             ASSERT_TRUE(dst == expected) << gf16::KernelName(kernel) << " factor " << row.factor << " bytes "
                                          << row.bytes << " at " << row.srcOffset << "/" << dstOffset;
         }
-    // The shorthand goes through the fastest kernel.
-    std::vector<uint8_t> src(256, 0x5A), fast(256), chosen(256);
-    gf16::MultiplyAccumulate(fast.data(), src.data(), src.size(), 0x8000);
-    gf16::Multiplier(0x8000).Accumulate(chosen.data(), src.data(), src.size(), gf16::AvailableKernels().back());
-    EXPECT_EQ(fast, chosen);
 }
 
 }  // namespace

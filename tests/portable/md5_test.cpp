@@ -1,5 +1,5 @@
-// MD5 on the test vectors of RFC 1321, on lengths at the edges of its padding, and streamed in
-// pieces of odd sizes that cut its 64-byte blocks anywhere.
+// MD5 on test vectors of RFC 1321 and on lengths at the edges of its padding, each hashed at
+// once and streamed in pieces of odd sizes that cut its 64-byte blocks anywhere.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,11 +24,8 @@ TEST(Md5, KnownDigests)
         const char* digest;
     } rows[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        // Two blocks of bytes that differ: the streaming keeps them in their order.
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
         // The padding's length field fits in the last block, just does, or needs one more.
@@ -37,20 +34,17 @@ TEST(Md5, KnownDigests)
         {std::string(63, 'a'), "b06521f39153d618550606be297466d5"},
         {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
         {std::string(65, 'a'), "c743a45e0d2e6a95cb859adae0248435"},
+        {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
     };
-    for (const auto& row : rows)
+    for (const auto& row : rows) {
         EXPECT_EQ(Hex(Md5Of(row.message.data(), row.message.size())), row.digest) << row.message.size();
-}
-
-TEST(Md5, StreamedInOddPieces)
-{
-    const std::string million(1000000, 'a');
-    Md5 md5;
-    for (size_t at = 0, n = 1; at < million.size(); at += n, n = n % 131 + 7)
-        md5.Update(million.data() + at, std::min(n, million.size() - at));
-    EXPECT_EQ(Hex(md5.Final()), "7707d6ae4e027c70eea2a935c2296f21");
-    // Final starts the next digest afresh.
-    EXPECT_EQ(Hex(md5.Final()), "d41d8cd98f00b204e9800998ecf8427e");
+        Md5 md5;
+        for (size_t at = 0, n = 1; at < row.message.size(); at += n, n = n % 131 + 7)
+            md5.Update(row.message.data() + at, std::min(n, row.message.size() - at));
+        EXPECT_EQ(Hex(md5.Final()), row.digest) << row.message.size() << " streamed";
+        // Final starts the next digest afresh.
+        EXPECT_EQ(Hex(md5.Final()), "d41d8cd98f00b204e9800998ecf8427e");
+    }
 }
 
 }  // namespace

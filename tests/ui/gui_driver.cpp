@@ -139,24 +139,19 @@ void UiThread::Run()
     started_ = true;
     if (!window)
         return;
+    // The window holds no controls, and the dialogs it owns run on threads of their own: no
+    // dialog messages to handle here.
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (!IsDialogMessageA(window, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
     }
 }
 
+// WM_CLOSE, which the destructor posts, destroys the window by default.
 LRESULT CALLBACK UiThread::HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_CLOSE:
-        DestroyWindow(window);
-        return 0;
-    case WM_DESTROY:
+    if (message == WM_DESTROY)
         PostQuitMessage(0);
-        return 0;
-    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
