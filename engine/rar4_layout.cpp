@@ -357,45 +357,13 @@ bool ReadFileHeader(const Block& block, RarFile& file, uint32_t& crc, bool& hasC
     return true;
 }
 
-// Adds the file header `block` of volume `index` to `files`: a new file, or the next part of the
-// one that goes on from the volume before. False when the parts do not follow each other;
-// `damaged` when the volume's own headers say so (a file that goes on within the volume, one
-// that starts before the volume after other files).
+// Adds the file header `block` of volume `index` to `files` (AddRarPart).
 bool AddFilePart(const Block& block, size_t index, std::vector<RarFile>& files, bool& continuing, bool& damaged)
 {
     RarFile file;
-    uint32_t crc = 0;
-    bool hasCrc = false;
-    damaged = !ReadFileHeader(block, file, crc, hasCrc);
-    if (damaged)
-        return false;
-    RarPart part;
-    part.volume = index;
-    part.offset = block.dataOffset;
-    part.size = block.dataSize;
-    part.crc = crc;
-    part.last = !(block.flags & kSplitAfter);
-    const bool before = (block.flags & kSplitBefore) != 0;
-    if (before && continuing) {
-        RarFile& open = files.back();
-        damaged = open.parts.back().volume == index;
-        if (damaged || open.name != file.name)
-            return false;
-        open.hasCrc = open.hasCrc && hasCrc;
-        open.parts.push_back(part);
-    } else {
-        // Only the first volume read may start inside a file, with its first file header: the
-        // volumes before it are gone.
-        damaged = before && index == 0 && !files.empty();
-        if (damaged || continuing || (before && index > 0))
-            return false;
-        file.startsBefore = before;
-        file.hasCrc = hasCrc;
-        file.parts.push_back(part);
-        files.push_back(file);
-    }
-    continuing = !part.last;
-    return true;
+    RarPart part{index, block.dataOffset, block.dataSize, 0, !(block.flags & kSplitAfter)};
+    damaged = !ReadFileHeader(block, file, part.crc, file.hasCrc);
+    return !damaged && AddRarPart(files, file, part, (block.flags & kSplitBefore) != 0, continuing, damaged);
 }
 
 bool HasMarker(ByteSource& volume, bool& readFailed)
@@ -436,8 +404,6 @@ bool ReadVolume(const RarVolume& source, size_t index, std::vector<RarFile>& fil
             error = name + " is encrypted";
         else if (first && (block.flags & kSolid))
             error = name + " is solid";
-        else if (block.type == kEnd && continuing && files.back().parts.back().volume != index)
-            error = name + " does not follow the volume before it";  // it holds nothing of the file that goes on
         else if (block.type == kEnd) {
             last = !(block.flags & kNextVolume);
             return true;
@@ -454,18 +420,7 @@ bool ReadVolume(const RarVolume& source, size_t index, std::vector<RarFile>& fil
 bool ReadRar4Layout(const std::vector<RarVolume>& volumes, std::vector<RarFile>& files, std::string& error,
                     bool* lastVolume)
 {
-    files.clear();
-    bool continuing = false, last = false;
-    for (size_t i = 0; i < volumes.size(); ++i)
-        if (!ReadVolume(volumes[i], i, files, continuing, last, error))
-            return false;
-    if (lastVolume)
-        *lastVolume = last;
-    if (continuing) {
-        error = "the set ends inside " + (files.empty() ? std::string("a file") : files.back().name);
-        return false;
-    }
-    return true;
+    return ReadRarLayout(volumes, ReadVolume, files, error, lastVolume);
 }
 
 bool Rar4VolumeNumber(ByteSource& volume, uint64_t& number)

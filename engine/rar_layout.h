@@ -45,6 +45,27 @@ struct RarFile {
     std::vector<RarPart> parts;
 };
 
+// Reads one volume's headers for ReadRarLayout: adds the files that start in it and the parts of
+// those that go on into it to `files` through AddRarPart, and says in `last` whether its end
+// block says that no volume follows. False, with the reason in `error`, when the volume cannot be
+// read as one of the set.
+using RarVolumeReader = bool (*)(const RarVolume& volume, size_t index, std::vector<RarFile>& files, bool& continuing,
+                                 bool& last, std::string& error);
+
+// Reads `volumes`, consecutive volumes of one set in order, with the reader of their format, and
+// checks that a file that goes on has a part in every volume until it ends. `lastVolume`, when
+// given, tells whether the last volume read says that no volume follows it.
+bool ReadRarLayout(const std::vector<RarVolume>& volumes, RarVolumeReader readVolume, std::vector<RarFile>& files,
+                   std::string& error, bool* lastVolume);
+
+// Adds the part that a file header of volume `part.volume` describes to `files`: a new `file`
+// (whose hasCrc is that of this part), or the next part of the one that goes on from the volume
+// before (`splitBefore`; `continuing` while a file goes on). False when the parts do not follow
+// each other; `damaged` when the volume's own headers say so (a file that goes on within the
+// volume, one that starts before the volume after other files).
+bool AddRarPart(std::vector<RarFile>& files, const RarFile& file, const RarPart& part, bool splitBefore,
+                bool& continuing, bool& damaged);
+
 // True when every file of the layout can be copied out of the volumes and checked part by part:
 // stored, not encrypted, with CRC-32s.
 bool IsResumable(const std::vector<RarFile>& files);
