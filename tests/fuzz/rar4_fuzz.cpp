@@ -1,25 +1,13 @@
-// Fuzz target for the RAR 4 header reader: the input is a set, its volumes one after another
-// (each begins with the marker block). The layout read from it, when one is, must describe the
-// volumes: every part inside its volume, the parts of a file in consecutive volumes, only the
-// first file continued from before, names in UTF-8 with "/" for separators. Each volume is read
-// once, forward. The set is read as it is, and with the CRCs of its headers made right, so that
-// changed headers get past the check.
-#include <cstddef>
+// Fuzz target for the RAR 4 header reader (tests/fuzz/rar_layout_checks.h), whose names must
+// also be UTF-8 with "/" for separators and whose times are local.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "base/crc32.h"
-#include "tests/portable/rar4_bytes.h"
+#include "engine/rar4_layout.h"
+#include "tests/fuzz/rar_layout_checks.h"
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 uint64_t Le(const std::string& bytes, size_t at, size_t size)
 {
@@ -82,61 +70,16 @@ bool IsUtf8(const std::string& text)
     return true;
 }
 
-void CheckLayout(const std::vector<RarVolume>& volumes, const std::vector<RarFile>& files)
+void CheckFile(const RarFile& file)
 {
-    for (size_t i = 0; i < files.size(); ++i) {
-        const RarFile& file = files[i];
-        check(!file.parts.empty());
-        check(i == 0 || !file.startsBefore);
-        check(IsUtf8(file.name) && file.name.find('\\') == std::string::npos);
-        check(file.localTime == file.hasTime);
-        for (size_t j = 0; j < file.parts.size(); ++j) {
-            const RarPart& part = file.parts[j];
-            check(part.volume < volumes.size());
-            const uint64_t size = volumes[part.volume].bytes->Size();
-            check(part.offset <= size && part.size <= size - part.offset);
-            check(part.last == (j + 1 == file.parts.size()));
-            check(j == 0 || part.volume == file.parts[j - 1].volume + 1);
-        }
-    }
-}
-
-// Reads the set of `volumes` and checks what it reads.
-void ReadSet(const std::vector<std::string>& volumes)
-{
-    MemorySet set(volumes);
-    std::vector<RarFile> files;
-    std::string error;
-    const bool read = ReadRar4Layout(set.volumes, files, error);
-    check(read == error.empty());
-    if (read)
-        CheckLayout(set.volumes, files);
-    // A header is at least 7 bytes and read twice at most (its fixed part first): a reader
-    // that goes back over the volume reads more.
-    for (const auto& volume : set.sources)
-        check(volume->read <= 8 + 3 * volume->Size());
-
-    // The volumes left after the first, as a run reads them that continues a set.
-    if (set.volumes.size() > 1) {
-        const std::vector<RarVolume> rest(set.volumes.begin() + 1, set.volumes.end());
-        if (ReadRar4Layout(rest, files, error))
-            CheckLayout(rest, files);
-    }
-    for (const auto& volume : set.sources) {
-        uint64_t number = 0;
-        if (Rar4VolumeNumber(*volume, number))
-            check(number <= 0xFFFF);
-    }
+    check(IsUtf8(file.name) && file.name.find('\\') == std::string::npos);
+    check(file.localTime == file.hasTime);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<std::string> volumes = rar4::SplitVolumes(std::string(reinterpret_cast<const char*>(data), size));
-    ReadSet(volumes);
-    for (std::string& volume : volumes)
-        FixHeaderCrcs(volume);
-    ReadSet(volumes);
-    return 0;
+    return FuzzRarSet({std::string("Rar!\x1A\x07\x00", 7), ReadRar4Layout, Rar4VolumeNumber, FixHeaderCrcs, CheckFile},
+                      data, size);
 }
