@@ -51,7 +51,7 @@ clean:
 FUZZ_SECONDS ?= 600
 FUZZ_TARGETS := xml names rar5 rar4 sfv zip_fields journal par2
 fuzz: build-native
-	@bash tests/fuzz/make_seeds.sh $(NATIVE_BUILD)/fuzz-seeds $(NATIVE_BUILD)/tests/rar4_seeds
+	@bash tests/fuzz/make_seeds.sh $(NATIVE_BUILD)/fuzz-seeds
 	@for target in $(FUZZ_TARGETS); do \
 	  bash tests/fuzz/run_fuzz.sh $(NATIVE_BUILD) $$target $(FUZZ_SECONDS) || exit 1; \
 	done

@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # Makes the seed inputs of the fuzz targets into OUT/TARGET (a fresh directory each run), from
-# what the real tools write wherever there is a tool, and with RAR4_SEEDS, the program that
-# writes RAR 4 sets with the writer of the tests, where there is none:
+# what the real tools write wherever there is a tool, and block by block where there is none:
 #
 #   rar5        sets made by rar, each seed the volumes of one set one after another: stored
 #               in volumes (and the same without its first volume), a folder tree, compressed,
 #               BLAKE2 hashes, encrypted data and encrypted headers, times to the nanosecond, a
 #               symbolic link, a comment, the quick-open record
-#   rar4        stored sets over volumes (and the same without its first volume), a directory,
+#   rar4        a stored set over volumes (and the same without its first volume), a directory,
 #               a Unicode name, an extended time, 64-bit sizes, a sub-block
 #   sfv         SFV files written by cksfv and rhash, and the forms that hand edits leave
 #   zip_fields  the fields of entries of archives made by Info-ZIP zip, 7-Zip and Python's
@@ -17,12 +16,10 @@
 #               files in a folder tree with recovery files, the index file alone, slices of 4
 #               bytes, and one slice wider than its file
 set -euo pipefail
-out=${1:?usage: make_seeds.sh OUT RAR4_SEEDS}
-rar4_seeds=$(cd "$(dirname "${2:?usage: make_seeds.sh OUT RAR4_SEEDS}")" && pwd)/$(basename "$2")
+out=${1:?usage: make_seeds.sh OUT}
 rm -rf "$out"
 mkdir -p "$out"/{rar5,rar4,sfv,zip_fields,names,par2} "$out/work/tree/sub dir"
 out=$(cd "$out" && pwd)
-"$rar4_seeds" "$out/rar4"
 cd "$out/work"
 
 head -c 12000 /dev/urandom > film.mkv
@@ -52,6 +49,46 @@ rar_seed link '-m0 -ol' tree/link.nfo
 printf 'a comment\n' > comment.txt
 rar_seed comment '-m0 -zcomment.txt' film.nfo
 rar_seed quick-open '-m0 -qo+' film.nfo tree/notes.txt
+
+# RAR 4 sets, which no tool at hand writes any more, as RAR 3.x writes stored files: blocks with
+# the low 16 bits of the CRC-32 of what follows that field, each volume its marker, main header,
+# file headers and end block (flag 0x0001: another volume follows; 0x0008: its number).
+python3 - "$out/rar4" << 'PY'
+import struct, sys, zlib
+
+def block(kind, flags, fields):
+    body = struct.pack("<BHH", kind, flags, 7 + len(fields)) + fields
+    return struct.pack("<H", zlib.crc32(body) & 0xFFFF) + body
+
+def volume(files, main=0x0001, number=0, more=0):
+    end = block(0x7B, 0x0008 | more, struct.pack("<H", number))
+    return b"Rar!\x1a\x07\x00" + block(0x73, main, bytes(6)) + b"".join(files) + end
+
+# A stored file of Windows, written 2009-06-15 12:30:44: flags 0x0001 and 0x0002 it goes on from
+# the volume before and into the next, 0x00E0 a directory, 0x0100 64-bit sizes, 0x0200 a Unicode
+# name, 0x1000 an extended time.
+def file(name, data, flags=0, kind=0x74, extra=b"", size=None):
+    sizes = struct.pack("<II", len(data), len(data) if size is None else size)
+    fields = sizes + struct.pack("<BIIBBHI", 2, zlib.crc32(data), 0x3ACF63D6, 29, 0x30, len(name), 0x20)
+    return block(kind, 0x8000 | flags, fields + bytes(8 if flags & 0x0100 else 0) + name + extra) + data
+
+film = bytes(range(256)) * 4
+part = lambda data, flags: file(b"Film\\film.mkv", data, flags, size=len(film))
+stored = [volume([part(film[:400], 0x02)], 0x0101, 0, 1), volume([part(film[400:800], 0x03)], 1, 1, 1),
+          volume([part(film[800:], 0x01), file(b"film.nfo", b"the film\r\n")], 1, 2)]
+# "café ☃ 𝄞" in the Unicode form: a byte each, one under the high byte 0x26, and two for each half
+# of the surrogate pair
+unicode = b"caf_ _ __\0\x26\x00caf\xe9\x12 \x03 \x34\xd8\x80\x1e\xdd"
+seeds = {
+    "stored": b"".join(stored),
+    "stored-later-volumes": b"".join(stored[1:]),
+    "names-times-sizes": volume([file(b"Film", b"", 0xE0), file(b"large.bin", bytes(300), 0x0100),
+                                 file(unicode, b"x" * 40, 0x1200, extra=b"\x00\xb0\x87\xd6\x12")], 0x0101),
+    "sub-block": volume([file(b"CMT", b"a comment", kind=0x7A), file(b"a", b"")], 0x0101),
+}
+for seed, data in seeds.items():
+    open(sys.argv[1] + "/" + seed, "wb").write(data)
+PY
 
 cksfv -b film.mkv film.nfo > "$out/sfv/cksfv.sfv"
 (cd tree && rhash --sfv -r . > "$out/sfv/rhash.sfv")
