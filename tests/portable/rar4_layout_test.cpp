@@ -130,8 +130,9 @@ TEST(Rar4Layout, ReadsSetsAndTheFactsOfFilesAndGivesTheReasonForBrokenOnes)
                 const std::string bytes = set.sources[part.volume]->bytes().substr(part.offset, part.size);
                 data += bytes;
                 const std::string& covered = part.last ? data : bytes;
-                if (file.hasCrc && !(part.last && file.startsBefore))
+                if (file.hasCrc && !(part.last && file.startsBefore)) {
                     EXPECT_EQ(part.crc, Crc32Update(0, covered.data(), covered.size())) << row.what;
+                }
             }
         }
     }
