@@ -19,17 +19,18 @@ function(ravelpak_layer target)
 endfunction()
 
 # Code without any Win32 dependency; built for Windows and natively with sanitizers.
-add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp base/md5.cpp base/names.cpp)
+add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp base/md5.cpp base/names.cpp base/utf8.cpp)
 ravelpak_layer(ravelpak_base_portable base)
 add_library(ravelpak_xml STATIC settings/xml/xml_param.cpp settings/xml/xml_stream.cpp)
-ravelpak_layer(ravelpak_xml settings/xml)
+ravelpak_layer(ravelpak_xml base/utf8.h settings/xml)
+target_link_libraries(ravelpak_xml PUBLIC ravelpak_base_portable)
 # The engine's readers of bytes that come from downloads or lie on the disk: RAR 5 and RAR 4
 # headers, SFV texts, ZIP extra fields and the group's journal. They see only the portable
 # headers of base and their own.
 set(RAVELPAK_FORMATS_SOURCES engine/rar_layout.cpp engine/rar5_layout.cpp engine/rar4_layout.cpp
     engine/sfv_list.cpp engine/zip/zip_entry_fields.cpp engine/journal_format.cpp)
 add_library(ravelpak_formats_portable STATIC ${RAVELPAK_FORMATS_SOURCES})
-ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/names.h engine/rar_layout.h
+ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/names.h base/utf8.h engine/rar_layout.h
     engine/rar5_layout.h engine/rar4_layout.h engine/sfv_list.h engine/zip/zip_entry_fields.h
     engine/journal_format.h)
 target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
@@ -39,7 +40,7 @@ set(RAVELPAK_PAR2_SOURCES engine/par2/gf16.cpp engine/par2/gf16_ssse3.cpp engine
     engine/par2/par2_packets.cpp engine/par2/par2_repair.cpp
     engine/par2/par2_verify.cpp)
 add_library(ravelpak_par2 STATIC ${RAVELPAK_PAR2_SOURCES})
-ravelpak_layer(ravelpak_par2 base/byte_source.h base/crc32.h base/md5.h base/names.h engine/par2)
+ravelpak_layer(ravelpak_par2 base/byte_source.h base/crc32.h base/md5.h base/names.h base/utf8.h engine/par2)
 target_link_libraries(ravelpak_par2 PUBLIC ravelpak_base_portable)
 if(NOT MSVC)
     set_source_files_properties(base/crc32_clmul.cpp PROPERTIES COMPILE_OPTIONS "-mpclmul;-msse4.1")

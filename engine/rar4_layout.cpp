@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/crc32.h"
+#include "base/utf8.h"
 
 namespace {
 
@@ -142,25 +143,6 @@ Read ReadBlock(ByteSource& volume, uint64_t volumeSize, uint64_t offset, Block& 
     block.dataOffset = offset + headerSize;
     block.dataSize = DataSize(block.type, block.flags, block.bytes.data());
     return block.dataSize > volumeSize - block.dataOffset ? Read::Cut : Read::Ok;
-}
-
-void AppendUtf8(std::string& text, uint32_t code)
-{
-    if (code < 0x80) {
-        text += static_cast<char>(code);
-    } else if (code < 0x800) {
-        text += static_cast<char>(0xC0 | (code >> 6));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        text += static_cast<char>(0xE0 | (code >> 12));
-        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (code >> 18));
-        text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // UTF-16 units as UTF-8, up to the first zero; a surrogate without its pair becomes U+FFFD.

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/names.h"
+#include "base/utf8.h"
 
 namespace {
 
@@ -64,25 +65,6 @@ bool IdBefore(const Par2Id& a, const Par2Id& b)
         if (a[i] != b[i])
             return a[i] < b[i];
     return false;
-}
-
-void AppendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.

@@ -6,29 +6,12 @@
 #include <sstream>
 #include <utility>
 
+#include "base/utf8.h"
+
 namespace {
 
 const char kLineEnd[] = "\r\n";
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-
-void appendUtf8(std::string& out, unsigned long codePoint)
-{
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
 
 // The code point of a numeric reference body ("#65", "#x41"); false for anything else,
 // including surrogates and numbers past the last code point.
@@ -165,7 +148,7 @@ std::string unescapeXmlText(const std::string& text)
         }
         unsigned long codePoint = 0;
         if (!known && numericReference(body, codePoint)) {
-            appendUtf8(plain, codePoint);
+            AppendUtf8(plain, codePoint);
             known = true;
         }
         if (known)
