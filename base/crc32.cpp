@@ -51,7 +51,43 @@ uint32_t UpdateState(uint32_t state, const unsigned char* bytes, size_t length)
     return state;
 }
 
+// a * b modulo the CRC polynomial, both as reflected polynomials over GF(2).
+uint32_t MultiplyModulo(uint32_t a, uint32_t b)
+{
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if (a & bit)
+            product ^= b;
+        b = (b & 1) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    }
+    return product;
+}
+
+// x^(2^k) modulo the polynomial for k = 0..66, each the square of the one before: the bits of
+// a 64-bit count of bytes are the powers 2^3 to 2^66 of a count of bits.
+struct PowersOfX {
+    uint32_t entries[67];
+    PowersOfX()
+    {
+        entries[0] = 1u << 30;  // x^1, reflected
+        for (int k = 1; k < 67; ++k)
+            entries[k] = MultiplyModulo(entries[k - 1], entries[k - 1]);
+    }
+};
+
 }  // namespace
+
+uint32_t Crc32Combine(uint32_t first, uint32_t second, uint64_t secondLength)
+{
+    // Appending n bytes multiplies the first CRC's remainder by x^(8n): the bits of n pick the
+    // powers to multiply together, from x^(2^3) on.
+    static const PowersOfX powers;
+    uint32_t factor = 1u << 31;  // x^0, reflected
+    for (int k = 3; secondLength != 0; secondLength >>= 1, ++k)
+        if (secondLength & 1)
+            factor = MultiplyModulo(powers.entries[k], factor);
+    return MultiplyModulo(factor, first) ^ second;
+}
 
 bool Crc32ClmulSupported()
 {

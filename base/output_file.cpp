@@ -27,7 +27,7 @@ const unsigned kMostNames = 999;
 
 }  // namespace
 
-OutputFile::OutputFile(std::string target) : target_(std::move(target)), temporary_(TemporaryName(target_)) {}
+OutputFile::OutputFile(std::string target, TemporaryTags tags) : target_(std::move(target)), tags_(std::move(tags)) {}
 
 OutputFile::~OutputFile()
 {
@@ -37,9 +37,9 @@ OutputFile::~OutputFile()
         Discard();
 }
 
-std::string OutputFile::TemporaryName(const std::string& target)
+std::string OutputFile::TemporaryName(const std::string& target, const std::string& tag)
 {
-    return target + ".incomplete";
+    return target + (tag.empty() ? std::string() : "." + tag) + ".incomplete";
 }
 
 bool OutputFile::Create(DWORD attributes)
@@ -50,23 +50,33 @@ bool OutputFile::Create(DWORD attributes)
     attributes_ = attributes & kFileAttributes;
     const DWORD writable = attributes_ & ~FILE_ATTRIBUTE_READONLY;
     const DWORD whileWritten = writable ? writable : FILE_ATTRIBUTE_NORMAL;
-    const std::wstring path = PlatformPath(temporary_);
-    // DELETE access lets the output be renamed through its own handle: no second open by name.
-    const DWORD access = GENERIC_WRITE | DELETE;
-    file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, whileWritten, nullptr);
-    // A read-only leftover of a dead run refuses to be replaced on Windows.
-    if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
-        file_ = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, whileWritten, nullptr);
+    // What a dead run of the job began for this target is of no use now: it is the job's own,
+    // and goes.
+    for (const std::string& tag : tags_.earlier) {
+        const std::string stale = TemporaryName(target_, tag);
+        if (!tag.empty() && FileIdentity(stale) != FileIdentity(tags_.held))
+            DeleteFileW(PlatformPath(stale).c_str());
+    }
+    const std::string tagged = target_ + (tags_.run.empty() ? std::string() : "." + tags_.run);
+    for (unsigned number = 1; number <= kMostNames && file_ == INVALID_HANDLE_VALUE; ++number) {
+        temporary_ = tagged + (number == 1 ? std::string() : "." + std::to_string(number)) + ".incomplete";
+        // DELETE access lets the output be renamed through its own handle: no second open by name.
+        file_ = CreateFileW(PlatformPath(temporary_).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                            CREATE_NEW, whileWritten, nullptr);
+        const DWORD error = GetLastError();
+        if (file_ == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
     written_ = 0;
     crc_ = 0;
     open_ = file_ != INVALID_HANDLE_VALUE;
     return open_;
 }
 
-bool OutputFile::Resume(uint64_t bytes, uint32_t crc)
+bool OutputFile::Resume(const std::string& temporary, uint64_t bytes, uint32_t crc)
 {
     Close();
+    temporary_ = temporary;
     file_ = CreateFileW(PlatformPath(temporary_).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ == INVALID_HANDLE_VALUE)
@@ -162,18 +172,6 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly, const std::function<
     return false;
 }
 
-std::vector<std::string> OutputFile::Standing(const std::string& target)
-{
-    std::vector<std::string> standing;
-    for (unsigned number = 1; number <= kMostNames; ++number) {
-        const std::string name = number == 1 ? target : NumberedName(target, number);
-        if (GetFileAttributesW(PlatformPath(name).c_str()) == INVALID_FILE_ATTRIBUTES)
-            break;
-        standing.push_back(name);
-    }
-    return standing;
-}
-
 bool OutputFile::Rename(const std::string& to, bool replace)
 {
     const std::wstring path = PlatformPath(to);
@@ -239,7 +237,10 @@ void OutputFile::Close()
     file_ = INVALID_HANDLE_VALUE;
 }
 
-CommitBatch::CommitBatch(std::function<bool()> waiting) : waiting_(std::move(waiting)) {}
+CommitBatch::CommitBatch(TemporaryTags tags, std::function<bool()> waiting)
+    : tags_(std::move(tags)), waiting_(std::move(waiting))
+{
+}
 
 CommitBatch::~CommitBatch()
 {
@@ -268,7 +269,7 @@ void CommitBatch::Add(const std::string& target, DWORD attributes, std::vector<u
                       const FILETIME* creation, const FILETIME* access, const FILETIME* write)
 {
     Item item;
-    item.output.reset(new OutputFile(target));
+    item.output.reset(new OutputFile(target, tags_));
     item.attributes = attributes;
     item.held = data.size();
     item.data = std::move(data);

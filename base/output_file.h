@@ -17,6 +17,16 @@
 #include <string>
 #include <vector>
 
+// How the outputs of one run of a job name their temporary files: each name carries a tag of
+// the run's own, so that a later run of the job, whose journal keeps the tags, knows them for
+// its own. A temporary is only ever created under a name that is free.
+struct TemporaryTags {
+    std::string run;                   // this run's; empty: names without a tag
+    std::vector<std::string> earlier;  // of the runs of the job before this one
+    // A temporary of an earlier run that holds data that exists nowhere else: never cleared.
+    std::string held;
+};
+
 // What an output does with a file that stands under its real name already.
 enum class Existing {
     // Kept: the output takes a numbered name beside it ("readme (2).txt"), unless that file
@@ -29,24 +39,28 @@ enum class Existing {
 class OutputFile {
 public:
     // `target` is the result's real path (UTF-8); nothing is created yet.
-    explicit OutputFile(std::string target);
+    explicit OutputFile(std::string target, TemporaryTags tags = TemporaryTags());
     // An output that was neither committed nor kept is deleted.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // The name an output carries until it is complete: the real name + ".incomplete".
-    static std::string TemporaryName(const std::string& target);
+    // The name an output of a run tagged `tag` carries until it is complete, when it is free:
+    // the real name, the tag and ".incomplete" ("film.mkv.3fa9c2d1.incomplete").
+    static std::string TemporaryName(const std::string& target, const std::string& tag);
 
-    // Creates the temporary file afresh (a stale one of a dead run is replaced). Of `attributes`
-    // (as an archive states them) it takes only those a file may carry: read-only, hidden,
-    // system and archive, never a bit that the platform would read as a flag of the call. The
-    // output is read-only only once it is finished, so that its temporary file can always be
-    // continued.
+    // Creates the temporary file under the first free one of its names (the temporary name,
+    // then numbered ones: "film.mkv.3fa9c2d1.2.incomplete"), never opening a file that stands
+    // there; the temporary that an earlier run of the job left for the same target goes first.
+    // Of `attributes` (as an archive states them) it takes only those a file may carry:
+    // read-only, hidden, system and archive, never a bit that the platform would read as a flag
+    // of the call. The output is read-only only once it is finished, so that its temporary file
+    // can always be continued.
     bool Create(DWORD attributes = FILE_ATTRIBUTE_NORMAL);
-    // Opens the temporary file of a dead run to continue it after its first `bytes`, whose
-    // CRC-32 is `crc`: what it holds beyond them is cut off. False when it is missing or shorter.
-    bool Resume(uint64_t bytes, uint32_t crc);
+    // Opens `temporary`, the temporary file of a dead run of the job for this target, to
+    // continue it after its first `bytes`, whose CRC-32 is `crc`: what it holds beyond them is
+    // cut off. False when it is missing or shorter.
+    bool Resume(const std::string& temporary, uint64_t bytes, uint32_t crc);
 
     // False when the platform took fewer bytes (a full disk may say so only by the count).
     bool Write(const void* data, size_t size);
@@ -72,9 +86,6 @@ public:
     // content; `reading` is called about every 512 KiB meanwhile, and false from it ends the
     // reading and fails the output.
     bool Place(Existing existing, bool ownNameOnly = false, const std::function<bool()>& reading = nullptr);
-    // The files standing where an output of `target` could land without writing: its real name
-    // and the numbered names beside it that Place would try before a free one.
-    static std::vector<std::string> Standing(const std::string& target);
     // Where the output landed: its real name, or the numbered one beside a file of that name.
     const std::string& landed() const { return landed_; }
     // Closes the output and leaves it under its temporary name: it holds data that exists
@@ -87,6 +98,7 @@ public:
     void Discard();
 
     const std::string& target() const { return target_; }
+    // The temporary file once it was created or resumed.
     const std::string& temporary() const { return temporary_; }
 
 private:
@@ -97,6 +109,7 @@ private:
     bool HoldsSame(const std::string& path, const std::function<bool()>& reading, bool& ended) const;
 
     std::string target_;
+    TemporaryTags tags_;
     std::string temporary_;
     std::string landed_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
@@ -116,10 +129,10 @@ private:
 // lookups, which overlap when many outputs take them at once.
 class CommitBatch {
 public:
-    // `waiting` is called about every 100 ms while the caller waits for the threads, so that the
-    // host stays called; false from it (a stop) fails the outputs that are still being compared
-    // with a file of their name.
-    explicit CommitBatch(std::function<bool()> waiting = nullptr);
+    // The outputs' temporary files are named by `tags`. `waiting` is called about every 100 ms
+    // while the caller waits for the threads, so that the host stays called; false from it (a
+    // stop) fails the outputs that are still being compared with a file of their name.
+    explicit CommitBatch(TemporaryTags tags, std::function<bool()> waiting = nullptr);
     // Waits for the threads; call Commit first.
     ~CommitBatch();
     CommitBatch(const CommitBatch&) = delete;
@@ -141,6 +154,8 @@ public:
     // Lets go of the outputs committed, whose tickets are no longer valid: memory does not grow
     // with the number of outputs.
     void Forget();
+
+    const TemporaryTags& tags() const { return tags_; }
 
     // The outputs added so far; an output's ticket is the count before it was added.
     size_t size() const { return forgotten_ + items_.size(); }
@@ -175,6 +190,7 @@ private:
     size_t forgotten_ = 0;  // outputs let go before the first in `items_`
     size_t committed_ = 0;  // the outputs in `items_` before this one are committed
 
+    TemporaryTags tags_;
     std::function<bool()> waiting_;
     std::atomic<bool> stopped_{false};  // `waiting_` said so
     std::mutex mutex_;

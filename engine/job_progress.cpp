@@ -72,6 +72,19 @@ void JobProgress::Text(const std::string& text)
     Call(text, 0);
 }
 
+void JobProgress::Tell(const std::string& text)
+{
+    Flush();
+    Call(text, 0);
+    lastItem_.clear();
+}
+
+void JobProgress::Again(const std::string& otherwise)
+{
+    Flush();
+    Call(lastItem_.empty() ? otherwise : lastItem_, 0);
+}
+
 void JobProgress::Working(const std::string& name)
 {
     if (!Due())
@@ -99,6 +112,7 @@ void JobProgress::Flush()
 void JobProgress::Call(const std::string& text, int size)
 {
     lastCall_ = GetTickCount64();
+    lastItem_ = text;
     if (sink_ && sink_->Report(text, size) == 0)
         stopped_ = true;
 }

@@ -36,8 +36,13 @@ public:
     // the host's first bar, -1 to -100. A new item is reported at once.
     void Percent(const std::string& item, int percent);
 
-    // A text for the host's display, sent at once (with size 0).
+    // A text for the host's display, sent at once (with size 0): the item now worked on.
     void Text(const std::string& text);
+    // A text that names no item (a group's verdict, which ends the group's items), sent at once.
+    void Tell(const std::string& text);
+    // Calls the host once more with the item named last, or `otherwise` when none was named
+    // since the last verdict: a point at which a stop, or the end of the process, can come.
+    void Again(const std::string& otherwise);
     // Work goes on with `name` without consuming a selected file: the host is called when it
     // has not been for a while, so that its window stays alive and a stop is heard.
     void Working(const std::string& name);
@@ -56,6 +61,7 @@ private:
     std::unordered_map<std::wstring, uint64_t> unreported_;  // by file identity
     std::string pendingName_;
     std::string percentItem_;  // the item of the last percentage
+    std::string lastItem_;     // named by the last call that named one
     uint64_t pendingBytes_ = 0;
     uint64_t lastCall_ = 0;  // tick count of the last call
 };

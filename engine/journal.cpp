@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/handles.h"
 #include "base/names.h"
 #include "base/text.h"
@@ -15,7 +17,8 @@ const DWORD kLargest = 16u << 20;
 bool ReadWhole(const std::wstring& path, std::string& text, bool& exists)
 {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    exists = file.valid() || GetLastError() != ERROR_FILE_NOT_FOUND;
+    const DWORD error = GetLastError();
+    exists = file.valid() || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
     if (!file.valid())
         return false;
     LARGE_INTEGER size;
@@ -81,6 +84,25 @@ bool IsBelow(const std::string& path, const std::wstring& folder)
     return !folder.empty() && resolved.size() > folder.size() && resolved.compare(0, folder.size(), folder) == 0;
 }
 
+// True when `temporary` is a name that an output of `entry` is written to (see
+// OutputFile::Create): the entry's path, a run's tag, a number, ".incomplete", the first two as
+// they may be. A record naming any other file would have a rerun continue that file.
+bool IsTemporaryOf(const std::string& temporary, const std::string& entry, const std::vector<std::string>& runs)
+{
+    if (temporary.size() <= entry.size() || FileIdentity(temporary.substr(0, entry.size())) != FileIdentity(entry))
+        return false;
+    std::string rest = temporary.substr(entry.size());
+    const std::string kEnd = ".incomplete";
+    if (rest.size() < kEnd.size() || rest.compare(rest.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
+        return false;
+    rest.resize(rest.size() - kEnd.size());
+    const size_t dot = rest.rfind('.');
+    if (!rest.empty() && dot != 0 && dot != std::string::npos &&
+        rest.find_first_not_of("0123456789", dot + 1) == std::string::npos && dot + 1 < rest.size())
+        rest.resize(dot);
+    return rest.empty() || (rest[0] == '.' && std::find(runs.begin(), runs.end(), rest.substr(1)) != runs.end());
+}
+
 }  // namespace
 
 Journal::Journal(const std::string& destination, const std::string& sourceFolder)
@@ -134,7 +156,7 @@ bool Journal::Confined(const JournalRecords& records) const
         if (!repaired.damaged.empty() && Resolved(repaired.damaged) != Resolved(repaired.path + ".damaged"))
             return false;
     const SetUnderDeletion& set = records.set;
-    if (!set.entry.empty() && !IsBelow(set.entry, destination))
+    if (!set.entry.empty() && (!IsBelow(set.entry, destination) || !IsTemporaryOf(set.temporary, set.entry, records.runs)))
         return false;
     for (const JournalFile& volume : set.volumes)
         if (!either(volume.path))
@@ -251,6 +273,7 @@ std::string Journal::RenamedFrom(const std::string& path) const
 JournalRecords Journal::Records() const
 {
     JournalRecords records;
+    records.runs = runs_;
     for (const auto& file : verified_)
         records.verified.push_back(file.second);
     for (const std::string& source : consumedOrder_) {
@@ -270,6 +293,7 @@ JournalRecords Journal::Records() const
 void Journal::Adopt(const JournalRecords& records)
 {
     Clear();
+    runs_ = records.runs;
     for (const JournalFile& file : records.verified)
         AddVerified(file);
     for (const ConsumedFile& consumed : records.consumed)
@@ -310,7 +334,7 @@ bool Journal::Write() const
     if (!done)
         DeleteFileW(temporary.c_str());
     else if (progress_)
-        progress_->Text(path_);
+        progress_->Again(destination_);
     return done;
 }
 
@@ -322,8 +346,15 @@ void Journal::Remove()
     Clear();
 }
 
+bool Journal::MattersOnlyTo(const std::string& run) const
+{
+    return (runs_.empty() || runs_ == std::vector<std::string>{run}) && consumedBy_.empty() && outputs_.empty() &&
+           renamed_.empty() && named_.empty() && repaired_.empty() && set_.volumes.empty();
+}
+
 void Journal::Clear()
 {
+    runs_.clear();
     verified_.clear();
     consumedBy_.clear();
     outputs_.clear();

@@ -40,6 +40,11 @@ public:
     // can come exactly there.
     void ReportTo(JobProgress* progress) { progress_ = progress; }
 
+    // The tags of the runs of this job that wrote into the destination: their temporary files
+    // are the job's own (see TemporaryTags).
+    const std::vector<std::string>& runs() const { return runs_; }
+    void AddRun(const std::string& tag) { runs_.push_back(tag); }
+
     // `file` matched the group's SFV file.
     void AddVerified(const JournalFile& file);
     // True when `path` matched the SFV file in an earlier run with the CRC `crc` and was then
@@ -90,6 +95,10 @@ public:
     bool Record(const std::function<void(Journal&)>& change);
     // The group was delivered: the journal goes.
     void Remove();
+    // Whether nothing the journal says matters to a later run but `run`: it names no file
+    // consumed, renamed, repaired or being written, and no run but `run` (whose temporary files
+    // went again). What it verified counts only for files it consumed.
+    bool MattersOnlyTo(const std::string& run) const;
 
 private:
     struct Claim {
@@ -107,6 +116,7 @@ private:
     std::string destination_;
     std::string sourceFolder_;
     JobProgress* progress_ = nullptr;
+    std::vector<std::string> runs_;
     std::map<std::wstring, JournalFile> verified_;             // by file identity
     std::map<std::wstring, Claim> consumedBy_;                 // by file identity
     std::map<std::string, std::vector<JournalFile>> outputs_;  // by key: the first consumed file

@@ -1,13 +1,18 @@
 #include "engine/journal_format.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "base/crc32.h"
 
 namespace {
 
-const char kFormat[] = "ravelpak journal 2";
-// Its consumed records name a path only: they prove nothing about the file that stands there.
+const char kFormat[] = "ravelpak journal 3";
+// Its runs are not told, and the temporary file of the entry being written is its real path +
+// ".incomplete".
+const char kUntaggedFormat[] = "ravelpak journal 2";
+// Its consumed records name a path only, besides: they prove nothing about the file that stands there.
 const char kPathOnlyFormat[] = "ravelpak journal 1";
 const char kEnd[] = "end\t";
 const char kAbsent[] = "-";
@@ -103,14 +108,23 @@ bool ReadProof(const std::vector<std::string>& fields, size_t at, FileProof& pro
            (proof.volume = static_cast<uint32_t>(volume), true);
 }
 
-// One record line of a journal of `version` (1 or 2) into `records`; `setSeen` tells whether
+// A run's tag: letters and digits, which a file name holds as they are.
+bool IsRunTag(const std::string& tag)
+{
+    return !tag.empty() && tag.size() <= 16 &&
+           std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// One record line of a journal of `version` (1 to 3) into `records`; `setSeen` tells whether
 // the set's line came already. False for a line out of form.
 bool ReadRecord(const std::vector<std::string>& fields, int version, JournalRecords& records, bool& setSeen)
 {
     const std::string& tag = fields[0];
     JournalFile file;
     SetUnderDeletion& set = records.set;
-    if (tag == "V" && FileFields(fields, 1, file)) {
+    if (tag == "T" && version >= 3 && fields.size() == 2 && IsRunTag(fields[1])) {
+        records.runs.push_back(fields[1]);
+    } else if (tag == "V" && FileFields(fields, 1, file)) {
         records.verified.push_back(file);
     } else if (tag == "C" && fields.size() >= 3 && !fields[1].empty() && !fields[2].empty()) {
         ConsumedFile consumed;
@@ -123,19 +137,25 @@ bool ReadRecord(const std::vector<std::string>& fields, int version, JournalReco
         records.outputs.emplace_back(fields[1], file);
     } else if (tag == "R" && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
         records.renamed.emplace_back(fields[1], fields[2]);
-    } else if (tag == "N" && version == 2 && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
+    } else if (tag == "N" && version >= 2 && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
         records.named.emplace_back(fields[1], fields[2]);
-    } else if (tag == "P" && version == 2 && fields.size() == 4 && !fields[1].empty() && !fields[2].empty() &&
+    } else if (tag == "P" && version >= 2 && fields.size() == 4 && !fields[1].empty() && !fields[2].empty() &&
                !fields[3].empty() && (fields[2] == kAbsent) == (fields[3] == kAbsent)) {
         const auto given = [](const std::string& field) { return field == kAbsent ? std::string() : field; };
         records.repaired.push_back({fields[1], given(fields[2]), given(fields[3])});
-    } else if (tag == "S" && fields.size() == 5 && !setSeen) {
+    } else if (tag == "S" && fields.size() == (version >= 3 ? 6u : 5u) && !setSeen) {
         uint64_t deleted = 0;
         if (!Number(fields[1], deleted) || !Number(fields[3], set.entryBytes) || !Crc(fields[4], set.entryCrc))
             return false;
         setSeen = true;
         set.deleted = static_cast<size_t>(deleted);
         set.entry = fields[2];
+        if (version >= 3)
+            set.temporary = fields[5] == kAbsent ? std::string() : fields[5];
+        else if (!set.entry.empty())
+            set.temporary = set.entry + ".incomplete";
+        if (set.entry.empty() != set.temporary.empty())
+            return false;
     } else if (tag == "W" && setSeen && FileFields(fields, 1, file)) {
         set.volumes.push_back(file);
     } else if (tag == "X" && setSeen && FileFields(fields, 1, file)) {
@@ -151,6 +171,8 @@ bool ReadRecord(const std::vector<std::string>& fields, int version, JournalReco
 std::string WriteJournalText(const JournalRecords& records)
 {
     std::string text = std::string(kFormat) + "\n";
+    for (const std::string& run : records.runs)
+        text += "T\t" + run + "\n";
     for (const JournalFile& file : records.verified)
         text += "V" + FileLine(file) + "\n";
     for (const ConsumedFile& consumed : records.consumed)
@@ -167,7 +189,7 @@ std::string WriteJournalText(const JournalRecords& records)
     const SetUnderDeletion& set = records.set;
     if (!set.volumes.empty()) {
         text += "S\t" + std::to_string(set.deleted) + "\t" + set.entry + "\t" + std::to_string(set.entryBytes) + "\t" +
-                Hex(set.entryCrc, 8) + "\n";
+                Hex(set.entryCrc, 8) + "\t" + field(set.temporary) + "\n";
         for (const JournalFile& volume : set.volumes)
             text += "W" + FileLine(volume) + "\n";
         for (const JournalFile& output : set.outputs)
@@ -183,7 +205,7 @@ bool ReadJournalText(const std::string& text, JournalRecords& records)
     if (header == std::string::npos)
         return false;
     const std::string format = text.substr(0, header);
-    const int version = format == kFormat ? 2 : format == kPathOnlyFormat ? 1 : 0;
+    const int version = format == kFormat ? 3 : format == kUntaggedFormat ? 2 : format == kPathOnlyFormat ? 1 : 0;
     // The last line vouches for everything before it: a cut or changed journal fails here.
     const size_t end = text.rfind(kEnd);
     uint32_t crc = 0;

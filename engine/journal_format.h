@@ -43,7 +43,8 @@ struct SetUnderDeletion {
     std::vector<JournalFile> volumes;  // the CRC is unused: the volume headers carry the data's
     size_t deleted = 0;
     std::string entry;                 // the entry's real path in the destination; empty between entries
-    uint64_t entryBytes = 0;           // of the entry, on the disk under its temporary name
+    std::string temporary;             // the temporary file it is written to
+    uint64_t entryBytes = 0;           // of the entry, on the disk in its temporary file
     uint32_t entryCrc = 0;             // CRC-32 of those bytes
     std::vector<JournalFile> outputs;  // the entries that came out completely so far
 };
@@ -59,6 +60,7 @@ struct Par2Repair {
 
 // Everything a journal says, in the order it says it.
 struct JournalRecords {
+    std::vector<std::string> runs;  // the tags of the runs of the job, which its temporary files carry
     std::vector<JournalFile> verified;                        // matched the group's SFV file
     std::vector<ConsumedFile> consumed;
     std::vector<std::pair<std::string, JournalFile>> outputs;  // key of the consumed files, output
@@ -73,6 +75,7 @@ struct JournalRecords {
 // The journal's text; its last line holds the CRC-32 of everything before it.
 std::string WriteJournalText(const JournalRecords& records);
 
-// Reads a journal's text of this version or the one before (whose consumed records carry no
-// proof). False for anything else: cut, changed, of another format, or a record out of form.
+// Reads a journal's text of this version or the two before (whose runs are not told, whose
+// temporary files are named by their entry, and in the first of which consumed records carry
+// no proof). False for anything else: cut, changed, of another format, or a record out of form.
 bool ReadJournalText(const std::string& text, JournalRecords& records);

@@ -1,7 +1,9 @@
 #include "engine/pack_driver.h"
 
 #include <windows.h>
+#include <ntsecapi.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,14 +46,30 @@ bool IsDirectory(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Creates every missing directory of `directory` (ends with a backslash), outermost first.
-void CreateDestination(const std::string& directory)
+// Creates every missing directory of `directory` (ends with a backslash), outermost first, and
+// returns those it created, innermost last.
+std::vector<std::string> CreateDestination(const std::string& directory)
 {
+    std::vector<std::string> created;
     for (size_t end = directory.find('\\'); end != std::string::npos; end = directory.find('\\', end + 1)) {
         const std::string level = directory.substr(0, end);
-        if (!level.empty() && level.back() != ':' && level != "\\" && !IsDirectory(level))
-            CreateDirectoryW(PlatformPath(level).c_str(), nullptr);  // checked as a whole by the caller
+        if (!level.empty() && level.back() != ':' && level != "\\" && !IsDirectory(level) &&
+            CreateDirectoryW(PlatformPath(level).c_str(), nullptr))
+            created.push_back(level);
     }
+    return created;
+}
+
+// A tag that no other run shares, for the names of the run's temporary files: random, so that
+// no download can name a file after one.
+std::string NewRunTag()
+{
+    uint32_t value = 0;
+    if (!RtlGenRandom(&value, sizeof value))
+        value = static_cast<uint32_t>(GetTickCount64() ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 16));
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
 }
 
 // Host texts are cut at the host's buffer; a group's verdict stays well inside it.
@@ -68,6 +86,7 @@ public:
         : sourceDirectory_(srcPath), groupSource_(srcPath), progress_(progress)
     {
         context_.settings = SnapshotUnpackSettings();
+        context_.temporaries.run = NewRunTag();
         context_.progress = &progress;
         context_.unrar = unrar_.library();
         destinationDirectory_ = DirectoryOf(packedFile);
@@ -78,10 +97,8 @@ public:
     {
         if (IsDirectoryEntry(name, firstName)) {
             std::string next = destinationDirectory_ + name;
-            if (firstName)
-                CreateDestination(next);
-            else
-                CloseGroup(&next);
+            if (!firstName)
+                CloseGroup();
             currentDestination_ = next;
             groupSource_ = sourceDirectory_ + name;
             groupName_ = name.empty() ? std::string() : name.substr(0, name.size() - 1);
@@ -106,17 +123,15 @@ public:
     {
         const bool journal = IsFile(currentDestination_ + kJournalName);
         if ((sourceCount_ != 0 || !sfvPaths_.empty() || !par2Paths_.empty() || journal) && !verdict_.stopped())
-            CloseGroup(nullptr);
+            CloseGroup();
     }
 
     const Verdict& verdict() const { return verdict_; }
 
 private:
-    // Closes the gathered group; `nextDirectory` is the directory entry that ends it, if any.
-    void CloseGroup(const std::string* nextDirectory)
+    // Closes the gathered group.
+    void CloseGroup()
     {
-        if (nextDirectory)
-            CreateDestination(*nextDirectory);
         keptBeside_.clear();
         notes_.clear();
         Failure failure = Deliver();
@@ -126,39 +141,57 @@ private:
             text += "; " + note;
         for (size_t i = 0; i < keptBeside_.size(); ++i)
             text += (i == 0 ? "; beside files of the same name: " : ", ") + keptBeside_[i];
-        progress_.Text(Shortened(text));
+        progress_.Tell(Shortened(text));
         verdict_.Add(failure);
         sources_.Clear();
         sourceCount_ = 0;
         sfvPaths_.clear();
         par2Paths_.clear();
         context_.sfvPresent = false;
+        context_.vouched.clear();
         groupName_.clear();
         groupSource_ = sourceDirectory_;
+    }
+
+    // Delivers the gathered group into its destination, which is there before anything is
+    // written into it, the journal first; the folders this creates go again when the group
+    // fails and leaves them empty.
+    Failure Deliver()
+    {
+        if (progress_.stopped())
+            return {Outcome::Stopped, "stopped, nothing unpacked"};
+        const std::vector<std::string> created = CreateDestination(currentDestination_);
+        if (!currentDestination_.empty() && !IsDirectory(currentDestination_))
+            return {Outcome::CannotWrite, "cannot create " + currentDestination_ + ", nothing unpacked"};
+        const Failure failure = DeliverInto();
+        if (!failure.ok())
+            for (auto level = created.rbegin(); level != created.rend(); ++level)
+                RemoveDirectoryW(PlatformPath(*level).c_str());
+        return failure;
     }
 
     // Repairs, verifies and unpacks the gathered group; the SFV and PAR2 files (and the damaged
     // files that repairs replaced) go only with a group that was delivered completely, since
     // they still check whatever is left of one that was not. The group's journal tells what a
     // dead run of this job did already, and goes with a delivered group.
-    Failure Deliver()
+    Failure DeliverInto()
     {
-        if (progress_.stopped())
-            return {Outcome::Stopped, "stopped, nothing unpacked"};
         Journal journal(currentDestination_, groupSource_);
         context_.notes = &notes_;
         if (journal.Load() == Journal::LoadResult::Unusable)
             context_.Note("the journal of an earlier run was not used, it is kept as " + OwnName(journal.unusablePath()));
         journal.ReportTo(&progress_);
         context_.journal = &journal;
+        context_.temporaries.earlier = journal.runs();
+        context_.temporaries.held = journal.set() ? journal.set()->temporary : std::string();
         context_.keptBeside = &keptBeside_;
         sources_ = RestoreAliases(context_, sources_);
         const Par2Outcome par2 = RepairByPar2(context_, par2Paths_, sources_);
         Failure failure = par2.failure;
         if (!failure.ok() && failure.outcome != Outcome::Stopped)
             failure.detail += ", nothing unpacked";
-        // A recovery set vouches for its files as an SFV file does.
-        context_.sfvPresent = context_.sfvPresent || par2.verified;
+        for (const std::string& path : par2.vouched)
+            context_.vouched.insert(FileIdentity(path));
         std::vector<ZipStream> streams;
         if (failure.ok()) {
             streams = PlanZipStreams(context_, sources_, currentDestination_);
@@ -171,7 +204,9 @@ private:
             checks.insert(checks.end(), par2.leftovers.begin(), par2.leftovers.end());
             failure = ConsumeSources(context_, checks, {});
         }
-        if (failure.ok())
+        // A group that failed took its temporary files away again, but for those that hold data
+        // of deleted volumes, which the journal names: a journal that no later run needs goes too.
+        if (failure.ok() || journal.MattersOnlyTo(context_.temporaries.run))
             journal.Remove();
         context_.journal = nullptr;
         context_.notes = nullptr;
@@ -205,11 +240,6 @@ private:
         progress_.BeginGroup();
         for (const std::string& source : sources_)
             progress_.AddSource(source, FileSize(source));
-        if (!sources_.Empty() && !currentDestination_.empty()) {
-            CreateDestination(currentDestination_);
-            if (!IsDirectory(currentDestination_))
-                return {Outcome::CannotWrite, "cannot create " + currentDestination_ + ", nothing unpacked"};
-        }
         const Failure failure = UnpackGroup(context_, sources_, currentDestination_, streams);
         progress_.Flush();
         return failure;
@@ -240,7 +270,7 @@ Outcome RunPackFiles(const std::string& packedFile, const std::string& srcPath, 
     JobProgress progress(sink);
     std::unique_lock<std::timed_mutex> serialised(PackLock(), std::defer_lock);
     while (!serialised.try_lock_for(std::chrono::milliseconds(250))) {
-        progress.Text("Waiting for another unpacking to finish...");
+        progress.Tell("Waiting for another unpacking to finish...");
         if (progress.stopped())
             return Outcome::Stopped;
     }

@@ -152,9 +152,10 @@ public:
 
     // What a dead run left: the damaged files it kept go to `leftovers`.
     void TakeUpJournal(std::vector<std::string>& leftovers);
-    // Verifies and repairs by the sets of the PAR2 files of one folder; the damaged files that
-    // repairs keep go to `leftovers`.
-    Failure Folder(const std::vector<std::string>& par2Files, bool& verified, std::vector<std::string>& leftovers);
+    // Verifies and repairs by the sets of the PAR2 files of one folder; the files they found or
+    // made whole go to `vouched`, the damaged files that repairs keep to `leftovers`.
+    Failure Folder(const std::vector<std::string>& par2Files, std::vector<std::string>& vouched,
+                   std::vector<std::string>& leftovers);
 
     FileList Selection() const
     {
@@ -166,7 +167,7 @@ public:
 
 private:
     Failure Set(const Par2Set& set, const std::string& folder, const std::vector<ByteSource*>& par2,
-                const std::string& par2Name, std::vector<std::string>& leftovers);
+                const std::string& par2Name, std::vector<std::string>& vouched, std::vector<std::string>& leftovers);
     Failure Rebuild(const Par2Set& set, const Par2Verification& verification, const std::vector<Par2Candidate>& candidates,
                     const std::vector<ByteSource*>& par2, std::vector<Rebuilt>& rebuilt);
 
@@ -226,7 +227,7 @@ void Par2Stage::TakeUpJournal(std::vector<std::string>& leftovers)
     }
 }
 
-Failure Par2Stage::Folder(const std::vector<std::string>& par2Files, bool& verified,
+Failure Par2Stage::Folder(const std::vector<std::string>& par2Files, std::vector<std::string>& vouched,
                           std::vector<std::string>& leftovers)
 {
     std::vector<std::unique_ptr<FileReader>> readers;
@@ -247,10 +248,9 @@ Failure Par2Stage::Folder(const std::vector<std::string>& par2Files, bool& verif
         if (!set.hasMain)
             continue;
         used = true;
-        const Failure failure = Set(set, DirectoryOf(par2Files.front()), par2, par2Name, leftovers);
+        const Failure failure = Set(set, DirectoryOf(par2Files.front()), par2, par2Name, vouched, leftovers);
         if (!failure.ok())
             return failure;
-        verified = verified || set.verifiable;
     }
     if (!used)
         context_.Note(par2Name + " holds no recovery set that could be used");
@@ -258,7 +258,8 @@ Failure Par2Stage::Folder(const std::vector<std::string>& par2Files, bool& verif
 }
 
 Failure Par2Stage::Set(const Par2Set& set, const std::string& folder, const std::vector<ByteSource*>& par2,
-                       const std::string& par2Name, std::vector<std::string>& leftovers)
+                       const std::string& par2Name, std::vector<std::string>& vouched,
+                       std::vector<std::string>& leftovers)
 {
     if (!set.verifiable) {
         context_.Note("a PAR2 set was not used: " +
@@ -404,6 +405,9 @@ Failure Par2Stage::Set(const Par2Set& set, const std::string& folder, const std:
         Add(file.target);
         context_.Note(OwnName(file.target) + " was repaired");
     }
+    // Every file of the set stands whole under the set's name now.
+    for (const Par2File& file : set.files)
+        vouched.push_back(SetPath(folder, file.name));
     return Failure();
 }
 
@@ -449,7 +453,7 @@ Failure Par2Stage::Rebuild(const Par2Set& set, const Par2Verification& verificat
     // writes its lost slices over it.
     for (Rebuilt& file : rebuilt) {
         const Par2File& described = set.files[file.file];
-        file.output = std::make_unique<OutputFile>(file.target);
+        file.output = std::make_unique<OutputFile>(file.target, context_.Temporaries());
         if (!file.output->Create())
             return {Outcome::CannotWrite, "cannot write " + OwnName(file.output->temporary())};
         outputs[file.file] = file.output.get();
@@ -518,9 +522,9 @@ Par2Outcome RepairByPar2(const UnpackContext& context, const std::vector<std::st
         for (const std::string& path : par2Files)
             folders[FileIdentity(DirectoryOf(path))].push_back(path);
         for (const auto& folder : folders) {
-            outcome.failure = stage.Folder(folder.second, outcome.verified, outcome.leftovers);
+            outcome.failure = stage.Folder(folder.second, outcome.vouched, outcome.leftovers);
             if (!outcome.failure.ok()) {
-                outcome.verified = false;
+                outcome.vouched.clear();
                 break;
             }
         }

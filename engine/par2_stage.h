@@ -23,8 +23,9 @@ bool IsPar2File(const std::string& path);
 
 struct Par2Outcome {
     Failure failure;
-    // A recovery set vouched for the files it describes: the group counts as checked.
-    bool verified = false;
+    // The files that a recovery set described and found whole (or made whole): they count as
+    // checked, as the files an SFV file lists do.
+    std::vector<std::string> vouched;
     // What goes with the group's SFV files once it was delivered: its PAR2 files and the damaged
     // files that repairs replaced.
     std::vector<std::string> leftovers;

@@ -117,19 +117,19 @@ private:
         // what is left of it in the volumes goes with them.
         if (file.startsBefore && IsAmong(target, state_.outputs))
             return Failure();
-        OutputFile out(target);
+        OutputFile out(target, context_.Temporaries());
         if (file.startsBefore) {
             const Failure stale = {Outcome::CannotRead,
-                                   out.temporary() + " does not hold what the journal says; everything was kept"};
+                                   state_.temporary + " does not hold what the journal says; everything was kept"};
             if (FileIdentity(state_.entry) != FileIdentity(target))
                 return stale;
             // A run that ended right after the entry came out, before the journal said so, left
             // it whole under its name.
-            if (GetFileAttributesW(PlatformPath(out.temporary()).c_str()) == INVALID_FILE_ATTRIBUTES &&
+            if (GetFileAttributesW(PlatformPath(state_.temporary).c_str()) == INVALID_FILE_ATTRIBUTES &&
                 HoldsContent(context_, target, file.size, file.parts.back().crc))
                 return Landed({target, file.size, file.parts.back().crc});
-            if (!PrefixMatches(*context_.progress, out.temporary(), state_.entryBytes, state_.entryCrc, buffer_) ||
-                !out.Resume(state_.entryBytes, state_.entryCrc))
+            if (!PrefixMatches(*context_.progress, state_.temporary, state_.entryBytes, state_.entryCrc, buffer_) ||
+                !out.Resume(state_.temporary, state_.entryBytes, state_.entryCrc))
                 return context_.progress->stopped() ? Failure{Outcome::Stopped, "stopped in " + SetName()} : stale;
             out.Hold();
         } else if (!out.Create(file.attributes)) {
@@ -162,6 +162,7 @@ private:
         SetUnderDeletion next = state_;
         next.outputs.push_back(output);
         next.entry.clear();
+        next.temporary.clear();
         next.entryBytes = 0;
         next.entryCrc = 0;
         landed_.push_back(output);
@@ -183,6 +184,7 @@ private:
         SetUnderDeletion next = state_;
         next.deleted = volume;
         next.entry = outHoldsThem ? out.target() : std::string();
+        next.temporary = outHoldsThem ? out.temporary() : std::string();
         next.entryBytes = outHoldsThem ? out.written() : 0;
         next.entryCrc = outHoldsThem ? out.crc() : 0;
         if (!journal_.Record([&](Journal& journal) { journal.SetProgress(next); }))

@@ -402,7 +402,7 @@ Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& 
         const std::string folders = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
         ensureDirectory(destination, entry.directory ? name : folders);
     }
-    OutputFile out(target);
+    OutputFile out(target, context.Temporaries());
     if (!safe || entry.directory || !out.Create(entry.attributes)) {
         unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
         return safe && entry.directory ? Failure() : Failure{Outcome::CannotWrite, "cannot write " + name};
@@ -490,7 +490,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
     for (size_t i = 0; i < survey.volumes.size(); ++i)
         volumeSizes.push_back(FileSize(i == 0 ? first.onDisk() : survey.volumes[i]));
     const Room room = RoomFor(survey, volumeSizes, archivePath, destination);
-    const bool mayDelete = SourcesMayBeDeleted(context) && survey.volumes.size() > 1;
+    const bool mayDelete = SourcesMayBeDeleted(context, survey.volumes) && survey.volumes.size() > 1;
     const std::string need = std::to_string(room.plain >> 20) + " MiB";
     if (room.free < room.plain) {
         // Volumes go while the set is unpacked only when it fits no other way, and only when
@@ -517,7 +517,7 @@ Failure ExtractRar(const UnpackContext& context, const std::string& archivePath,
     read = volumes;
     // The link goes first: one left without its volume would be taken for a set of its own.
     first.Undo();
-    if (SourcesMayBeDeleted(context))
+    if (SourcesMayBeDeleted(context, volumes))
         failure = ConsumeSources(context, volumes, landed);
     if (failure.ok() && context.progress->stopped())
         return {Outcome::Stopped, "stopped after " + archiveName};

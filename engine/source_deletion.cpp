@@ -2,16 +2,21 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/files.h"
 #include "base/handles.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "engine/release_names.h"
 
-bool SourcesMayBeDeleted(const UnpackContext& context)
+bool SourcesMayBeDeleted(const UnpackContext& context, const std::vector<std::string>& sources)
 {
+    const bool vouched = !sources.empty() && std::all_of(sources.begin(), sources.end(), [&](const std::string& path) {
+        return context.vouched.count(FileIdentity(path)) != 0;
+    });
     return context.deletionSafe && context.settings.deleteSrcDuring &&
-           (context.sfvPresent || !context.settings.keepSrcNoSfv);
+           (context.sfvPresent || vouched || !context.settings.keepSrcNoSfv);
 }
 
 namespace {

@@ -1,22 +1,47 @@
 #include "engine/unpack_context.h"
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
+#include "engine/journal.h"
+
+const TemporaryTags& UnpackContext::Temporaries() const
+{
+    if (journal && !temporaries.run.empty()) {
+        const std::vector<std::string>& runs = journal->runs();
+        // Without the record the temporary files are only not known as the job's own later.
+        if (std::find(runs.begin(), runs.end(), temporaries.run) == runs.end())
+            journal->Record([&](Journal& next) { next.AddRun(temporaries.run); });
+    }
+    return temporaries;
+}
+
 bool UnpackContext::Commit(OutputFile& output, const FILETIME* creation, const FILETIME* access,
                            const FILETIME* write) const
+{
+    return PutOnDisk(output, creation, access, write) && Name(output);
+}
+
+bool UnpackContext::PutOnDisk(OutputFile& output, const FILETIME* creation, const FILETIME* access,
+                              const FILETIME* write) const
 {
     std::future<bool> finished =
         std::async(std::launch::async, [&] { return output.Finish(creation, access, write); });
     while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
         progress->Working(output.target());
+    return finished.get();
+}
+
+bool UnpackContext::Name(OutputFile& output) const
+{
     // A file of its name is read to learn whether it holds the same: the host is called for every
     // block, and a stop ends the reading.
     const auto reading = [&] {
         progress->Text(output.target());
         return !progress->stopped();
     };
-    if (!finished.get() || !output.Place(ExistingFor(output.target()), false, reading))
+    if (!output.Place(ExistingFor(output.target()), false, reading))
         return false;
     Landed(output.landed(), output.target());
     return true;

@@ -21,6 +21,9 @@ struct UnpackContext {
     JobProgress* progress = nullptr;
     // True while the group being processed has an SFV file, checked or not.
     bool sfvPresent = false;
+    // The files of the group (by FileIdentity) that a PAR2 set described and found whole: they
+    // count as checked where the group has no SFV file.
+    std::unordered_set<std::wstring> vouched;
     // False where deleting a source would risk the only copy of some data: the second pass
     // after a first pass that did not come out completely.
     bool deletionSafe = true;
@@ -37,14 +40,24 @@ struct UnpackContext {
     std::vector<std::string>* keptBeside = nullptr;
     // What else the group's text says of the group; null when nobody asks.
     std::vector<std::string>* notes = nullptr;
+    // How this run names its temporary files in the group's folders; see Temporaries.
+    TemporaryTags temporaries;
+
+    // The tags for an output's temporary file. The journal says which tag this run's carry
+    // before the first of them is made, so that a later run knows them for the job's own.
+    const TemporaryTags& Temporaries() const;
 
     Existing ExistingFor(const std::string& target) const
     {
         return replaceable.count(FileIdentity(target)) != 0 ? Existing::Replace : Existing::KeepBoth;
     }
-    // Commits an output that came out whole (see OutputFile::Finish). Putting a large file on
-    // the disk takes a while: the host is called meanwhile, so that its window stays alive.
+    // Commits an output that came out whole (see OutputFile::Finish): PutOnDisk, then Name.
     bool Commit(OutputFile& output, const FILETIME* creation, const FILETIME* access, const FILETIME* write) const;
+    // Gives an output its times and puts it on the disk, still under its temporary name. That
+    // takes a while for a large file: the host is called meanwhile, so that its window stays alive.
+    bool PutOnDisk(OutputFile& output, const FILETIME* creation, const FILETIME* access, const FILETIME* write) const;
+    // Gives an output that is on the disk its real name, as ExistingFor says.
+    bool Name(OutputFile& output) const;
     void Note(const std::string& text) const
     {
         if (notes)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -205,9 +206,16 @@ public:
         const std::vector<std::string> consumed = journal.consumed();
         for (const std::string& path : consumed) {
             const bool intermediate = FileIdentity(path).compare(0, intermediates.size(), intermediates) == 0;
-            const bool mayDelete = SourcesMayBeDeleted(context_) || (intermediate && context_.settings.deleteTemp);
+            const bool mayDelete = SourcesMayBeDeleted(context_, {path}) || (intermediate && context_.settings.deleteTemp);
             TakeConsumed(context_, path, first_, whole_, mayDelete, dropped_);
         }
+        size_t archives = 0, vouched = 0;
+        for (const std::string& source : sources)
+            if (IsOpened(ClassifyName(source))) {
+                ++archives;
+                vouched += context_.vouched.count(FileIdentity(source));
+            }
+        archivesVouched_ = archives != 0 && vouched == archives;
         for (size_t i = 0; i < sources.Size(); ++i) {
             if (context_.progress->stopped()) {
                 pass.Add({Outcome::Stopped, "stopped"});
@@ -216,19 +224,31 @@ public:
             if (!missing[i])
                 pass.Add(Source(sources[i]));
             context_.progress->ConsumeRest(sources[i]);
+            if (CheckFailed())
+                break;
         }
         return pass;
+    }
+
+    // A ZIP file whose SFV check was left to the stream that reads it did not match: nothing
+    // more of the group comes out, as when a check fails before anything is unpacked.
+    bool CheckFailed() const
+    {
+        return std::any_of(streams_.begin(), streams_.end(), [](const ZipStream& stream) { return stream.checkFailed; });
     }
 
     Verdict SecondPass(bool firstPassOk)
     {
         UnpackContext second = context_;
         second.deletionSafe = context_.deletionSafe && firstPassOk;
-        for (const std::string& path : firstLevel_)
+        for (const std::string& path : firstLevel_) {
             second.replaceable.insert(FileIdentity(path));
+            // What came out of archives that PAR2 sets vouched for is as checked as they are.
+            if (archivesVouched_)
+                second.vouched.insert(FileIdentity(path));
+        }
         Verdict pass;
         pass.Add(OrphanedVolumes(context_, firstLevel_));
-        const bool mayDelete = second.deletionSafe && (SourcesMayBeDeleted(second) || context_.settings.deleteTemp);
         for (size_t i = 0; i < firstLevel_.Size(); ++i) {
             const std::string path = firstLevel_[i];
             if (context_.progress->stopped()) {
@@ -236,6 +256,8 @@ public:
                 break;
             }
             const ReleaseName name = ClassifyName(path);
+            const bool mayDelete =
+                second.deletionSafe && (SourcesMayBeDeleted(second, {path}) || context_.settings.deleteTemp);
             if (TakeConsumed(second, path, results_, whole_, mayDelete, second.replaceable)) {
                 intermediates_.Append(path);
             } else if (IsOpened(name) && !IsGone(path)) {
@@ -264,7 +286,7 @@ private:
     Failure Source(const std::string& source)
     {
         const ReleaseName name = ClassifyName(source);
-        if (TakeConsumed(context_, source, first_, whole_, SourcesMayBeDeleted(context_), dropped_) ||
+        if (TakeConsumed(context_, source, first_, whole_, SourcesMayBeDeleted(context_, {source}), dropped_) ||
             !IsOpened(name) || (name.kind == NameKind::LaterVolume && IsGone(source)))
             return Failure();
         UnpackContext context = context_;
@@ -282,7 +304,7 @@ private:
             first_.Add(file);
         // A ZIP source goes only when every entry came out; the RAR stage consumes the volumes
         // of a set itself.
-        if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context))
+        if (extracted.ok() && name.kind == NameKind::Zip && SourcesMayBeDeleted(context, {source}))
             return ConsumeSources(context, {source}, landed);
         return extracted;
     }
@@ -297,6 +319,7 @@ private:
     WholeOutputs whole_;
     // What earlier runs left of consumed files that were not the files at their paths now.
     std::unordered_set<std::wstring> dropped_;
+    bool archivesVouched_ = false;  // PAR2 sets vouched for every archive of the first pass
     std::vector<ZipStream>& streams_;
 };
 
@@ -309,6 +332,8 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& selection, con
     const Verdict firstPass = passes.FirstPass(selection);
     if (firstPass.stopped())
         return {Outcome::Stopped, "stopped"};
+    if (passes.CheckFailed())
+        return firstPass.firstFailure();
     Verdict secondPass = passes.SecondPass(firstPass.ok());
     if (firstPass.ok() && secondPass.ok())
         secondPass.Add(passes.CleanUp());

@@ -44,7 +44,7 @@ class Landing {
 public:
     Landing(const UnpackContext& context, const std::string& destination, std::vector<JournalFile>& landed)
         : context_(context), destination_(destination), landed_(landed),
-          batch_([this] {
+          batch_(context.Temporaries(), [this] {
               context_.progress->Working(destination_);
               return !context_.progress->stopped();
           })
@@ -73,7 +73,7 @@ public:
         waiting_.push_back({placement.ticket, item});
         const std::string path = destination_ + item.name;
         waitingNames_.insert(FileIdentity(path));
-        waitingNames_.insert(FileIdentity(OutputFile::TemporaryName(path)));
+        waitingNames_.insert(FileIdentity(OutputFile::TemporaryName(path, batch_.tags().run)));
         if (batch_.full())
             Commit();
     }
@@ -95,8 +95,6 @@ public:
     }
 
     const std::string& destination() const { return destination_; }
-    // Whether an entry of the archive landed under `name`.
-    bool Landed(const std::string& name) const { return landedNames_.count(FileIdentity(destination_ + name)) != 0; }
 
 private:
     struct Waiting {
@@ -107,7 +105,7 @@ private:
     bool Meets(const std::string& path) const
     {
         if (waitingNames_.count(FileIdentity(path)) != 0 ||
-            waitingNames_.count(FileIdentity(OutputFile::TemporaryName(path))) != 0)
+            waitingNames_.count(FileIdentity(OutputFile::TemporaryName(path, batch_.tags().run))) != 0)
             return true;
         for (size_t separator = path.find_first_of("\\/", destination_.size()); separator != std::string::npos;
              separator = path.find_first_of("\\/", separator + 1))
@@ -118,7 +116,6 @@ private:
 
     void Record(const std::string& path, const ZipItem& item)
     {
-        landedNames_.insert(FileIdentity(path));
         landed_.push_back({path, item.uncompressedSize, item.crc});
         context_.Landed(path, destination_ + item.name);
     }
@@ -129,7 +126,6 @@ private:
     CommitBatch batch_;
     std::vector<Waiting> waiting_;
     std::unordered_set<std::wstring> waitingNames_;
-    std::unordered_set<std::wstring> landedNames_;
     Failure failure_;
 };
 
@@ -193,9 +189,6 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
                 "cannot write an entry of " + archiveName + ": its name is longer than Windows allows"};
     bool intact = false;
     ZipPlacement placement = landing.PlacementFor(item.name);
-    // The entry would be written under a name that another entry of the archive landed as.
-    if (status == ZipStatus::Ok && landing.Landed(OutputFile::TemporaryName(item.name)))
-        return {Outcome::CannotWrite, "cannot write " + item.name + " beside " + OwnName(item.name) + ".incomplete"};
     if (status == ZipStatus::Ok)
         status = extractItem(reader, index, item.name, &intact, onBlock, placement);
     const Failure entry = EntryFailure(status, intact, archiveName, item.name);

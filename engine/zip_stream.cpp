@@ -1,7 +1,6 @@
 #include "engine/zip_stream.h"
 
 #include <windows.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <functional>
@@ -66,7 +65,7 @@ public:
             return;
         if (next != ranges_.begin() && std::prev(next)->first + std::prev(next)->second.size == offset) {
             Range& before = std::prev(next)->second;
-            before.crc = static_cast<uint32_t>(crc32_combine(before.crc, crc, static_cast<z_off_t>(size)));
+            before.crc = Crc32Combine(before.crc, crc, size);
             before.size += size;
             return;
         }
@@ -95,7 +94,7 @@ public:
         for (const auto& range : ranges_) {
             if (range.first + range.second.size > size || !readUpTo(range.first))
                 return false;
-            crc = static_cast<uint32_t>(crc32_combine(crc, range.second.crc, static_cast<z_off_t>(range.second.size)));
+            crc = Crc32Combine(crc, range.second.crc, range.second.size);
             at += range.second.size;
         }
         return readUpTo(size);
@@ -256,17 +255,14 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
         for (const Member& member : members)
             if (find(member.zip) == entry.first) {
                 names.insert(FileIdentity(destination + member.item.name));
-                if (!stream.volumeEntries[place[member.zip]].count(member.item.index)) {
+                if (!stream.volumeEntries[place[member.zip]].count(member.item.index))
                     stream.bytes += member.item.uncompressedSize;
-                    stream.targets.push_back(destination + member.item.name);
-                }
             }
         bool meets = false;
         for (const ZippedSet& set : stream.sets)
             for (const RarFile& file : set.files) {
                 meets = meets || !names.insert(FileIdentity(destination + LocalName(file.name))).second;
                 stream.bytes += file.size;
-                stream.targets.push_back(destination + LocalName(file.name));
             }
         stream.checks.resize(stream.zips.size());
         if (!meets)
@@ -275,15 +271,22 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
     return plain;
 }
 
+// A file of a set that came out whole and is on the disk under its temporary name, to be named
+// once the SFV checks of the ZIP files it came from are settled.
+struct CopiedFile {
+    std::unique_ptr<OutputFile> output;
+    const RarFile* file = nullptr;
+};
+
 // Copies one set out of the data of its members, member after member: each file is written to
 // an output, checked part by part and whole against the CRC-32s of the volumes' headers, each
-// member against the CRC-32 its ZIP file stores, and a file is committed once every member that
-// holds its data has passed.
+// member against the CRC-32 its ZIP file stores, and a file is put on the disk once every member
+// that holds its data has passed.
 class SetCopy {
 public:
     SetCopy(const UnpackContext& context, const ZipStream& stream, const ZippedSet& set, const std::string& destination,
-            std::vector<JournalFile>& landed, std::vector<ReadCrcs>& read)
-        : context_(context), stream_(stream), set_(set), destination_(destination), landed_(landed), read_(read),
+            std::vector<CopiedFile>& copied, std::vector<ReadCrcs>& read)
+        : context_(context), stream_(stream), set_(set), destination_(destination), copied_(copied), read_(read),
           readers_(stream.zips.size()), buffer_(kPieceSize), inVolume_(set.volumes.size())
     {
         for (size_t file = 0; file < set.files.size(); ++file)
@@ -333,7 +336,7 @@ private:
             if (place.second == 0) {
                 const size_t slash = name.rfind('\\');
                 ensureDirectory(destination_, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
-                open_.reset(new OutputFile(destination_ + name));
+                open_.reset(new OutputFile(destination_ + name, context_.Temporaries()));
                 if (!open_->Create(file.attributes))
                     return {Outcome::CannotWrite, "cannot write " + name};
             }
@@ -352,7 +355,7 @@ private:
             return rest;
         if (memberCrc != volume.crc)
             return {Outcome::BadData, "CRC mismatch in " + volume.name + " of " + OwnName(zip)};
-        return CommitFinished();
+        return PutFinishedOnDisk();
     }
 
     // Reads `size` bytes of the member's data at `offset` in pieces, each reported as consumed of
@@ -371,9 +374,9 @@ private:
                 return {Outcome::CannotRead, "cannot read " + OwnName(zip)};
             const uint32_t crc = Crc32Update(0, buffer_.data(), piece);
             read_[volume.zip].Add(volume.offset + offset + done, piece, crc);
-            memberCrc = static_cast<uint32_t>(crc32_combine(memberCrc, crc, static_cast<z_off_t>(piece)));
+            memberCrc = Crc32Combine(memberCrc, crc, piece);
             if (partCrc)
-                *partCrc = static_cast<uint32_t>(crc32_combine(*partCrc, crc, static_cast<z_off_t>(piece)));
+                *partCrc = Crc32Combine(*partCrc, crc, piece);
             if (out && !out->Write(buffer_.data(), piece))
                 return {Outcome::CannotWrite, "cannot write " + OwnName(out->target())};
             done += piece;
@@ -384,17 +387,17 @@ private:
         return Failure();
     }
 
-    // The files whose last part lay in a member that passed its check: put on the disk and named.
-    Failure CommitFinished()
+    // The files whose last part lay in a member that passed its check: put on the disk.
+    Failure PutFinishedOnDisk()
     {
         for (auto& finished : finished_) {
             OutputFile& out = *finished.first;
             const RarFile& file = *finished.second;
             const uint64_t utc = UtcWriteTime(file);
             const FILETIME writeTime = {static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
-            if (!context_.Commit(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
+            if (!context_.PutOnDisk(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
                 return {Outcome::CannotWrite, "cannot write " + LocalName(file.name)};
-            landed_.push_back({out.landed(), file.size, out.crc()});
+            copied_.push_back({std::move(finished.first), &file});
         }
         finished_.clear();
         return Failure();
@@ -404,7 +407,7 @@ private:
     const ZipStream& stream_;
     const ZippedSet& set_;
     const std::string& destination_;
-    std::vector<JournalFile>& landed_;
+    std::vector<CopiedFile>& copied_;
     std::vector<ReadCrcs>& read_;  // of each ZIP file
     std::vector<std::unique_ptr<FileReader>> readers_;  // of each ZIP file, opened when first read
     std::vector<unsigned char> buffer_;
@@ -441,34 +444,37 @@ Failure SettleChecks(const UnpackContext& context, const ZipStream& stream, cons
     return failure;
 }
 
-Failure RunStream(const UnpackContext& context, const ZipStream& stream, const std::string& destination,
+// The sets' files are copied and put on the disk first, and the SFV checks of the ZIP files
+// settled with what that read: nothing of the stream takes a real name before its ZIP files
+// matched, so that a download that is not what its SFV file says leaves nothing, also when a run
+// dies before the check. The other members come out after.
+Failure RunStream(const UnpackContext& context, ZipStream& stream, const std::string& destination,
                   std::vector<JournalFile>& landed)
 {
     Verdict verdict;
     const size_t before = landed.size();
-    std::unordered_set<std::wstring> standing;  // files that the outputs may land on without writing
-    for (const std::string& target : stream.targets)
-        for (const std::string& name : OutputFile::Standing(target))
-            standing.insert(FileIdentity(name));
     std::vector<ReadCrcs> read(stream.zips.size());
-    for (size_t zip = 0; zip < stream.zips.size() && !verdict.stopped(); ++zip)
-        verdict.Add(ExtractZip(context, stream.zips[zip], destination, landed, stream.volumeEntries[zip]));
+    std::vector<CopiedFile> copied;
     for (size_t set = 0; set < stream.sets.size() && !verdict.stopped(); ++set)
-        verdict.Add(SetCopy(context, stream, stream.sets[set], destination, landed, read).Run());
+        verdict.Add(SetCopy(context, stream, stream.sets[set], destination, copied, read).Run());
     const Failure checked = verdict.stopped() ? Failure() : SettleChecks(context, stream, read);
     if (verdict.stopped() || checked.outcome == Outcome::Stopped)
         return {Outcome::Stopped, "stopped in " + OwnName(stream.zips.front())};
     if (!checked.ok()) {
-        // The download is not what its SFV file says: nothing of it stays, as when it fails
-        // the check before it is unpacked.
-        for (size_t i = before; i < landed.size(); ++i)
-            if (!standing.count(FileIdentity(landed[i].path))) {
-                SetFileAttributesW(PlatformPath(landed[i].path).c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(PlatformPath(landed[i].path).c_str());
-            }
-        landed.resize(before);
+        stream.checkFailed = true;
         return {checked.outcome, checked.detail + ", nothing unpacked"};
     }
+    for (CopiedFile& file : copied) {
+        if (!context.Name(*file.output)) {
+            verdict.Add({Outcome::CannotWrite, "cannot write " + LocalName(file.file->name)});
+            continue;
+        }
+        landed.push_back({file.output->landed(), file.file->size, file.output->crc()});
+    }
+    for (size_t zip = 0; zip < stream.zips.size() && !verdict.stopped(); ++zip)
+        verdict.Add(ExtractZip(context, stream.zips[zip], destination, landed, stream.volumeEntries[zip]));
+    if (verdict.stopped())
+        return {Outcome::Stopped, "stopped in " + OwnName(stream.zips.front())};
     if (!verdict.ok()) {
         Failure failure = verdict.firstFailure();
         failure.detail += stream.zips.size() == 1 ? "; " + OwnName(stream.zips.front()) + " was kept"
@@ -476,7 +482,7 @@ Failure RunStream(const UnpackContext& context, const ZipStream& stream, const s
         return failure;
     }
     // Every file that the ZIP files' data lives in is on the disk now.
-    if (SourcesMayBeDeleted(context))
+    if (SourcesMayBeDeleted(context, stream.zips))
         return ConsumeSources(context, stream.zips, std::vector<JournalFile>(landed.begin() + before, landed.end()));
     return Failure();
 }
@@ -574,6 +580,7 @@ bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& strea
                     if (!checked.ok()) {
                         // None of its ZIP files is unpacked.
                         stream.state = ZipStream::State::Taken;
+                        stream.checkFailed = true;
                         failure = {checked.outcome, checked.detail + ", nothing unpacked"};
                         return true;
                     }

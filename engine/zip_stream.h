@@ -43,11 +43,12 @@ struct ZipStream {
     std::vector<std::string> zips;                           // in the order they are unpacked
     std::vector<std::unordered_set<int32_t>> volumeEntries;  // of each ZIP file
     std::vector<ZippedSet> sets;
-    std::vector<std::string> targets;  // the real paths of what comes out
     uint64_t bytes = 0;                // what comes out: the sets' files and the other members
     // Of each ZIP file: what the SFV files list for it, checked from the stream's own read.
     std::vector<std::vector<SfvCheck>> checks;
     State state = State::Planned;
+    // One of its ZIP files did not match its SFV line: nothing of the group may come out.
+    bool checkFailed = false;
 };
 
 // The streams among the group's `sources` (in the order they are unpacked into `destination`):
@@ -72,8 +73,8 @@ void TakeSfvChecks(std::vector<ZipStream>& streams, const std::vector<SfvCheck>&
 // whole (the other members as the ZIP stage extracts them, the sets' files from the volumes'
 // data), and its ZIP files are consumed together when the settings allow; at its other ones it
 // is done. `landed` gets every file that came out whole. The stream's SFV checks are settled
-// before its ZIP files are consumed; when one fails, what came out of the stream goes again
-// (what stood under those names before stays). False when `zip` goes the usual way: it is in no
+// before anything of it takes its real name; when one fails, nothing of it is named and the
+// stream is marked (checkFailed), which ends its group. False when `zip` goes the usual way: it is in no
 // stream, or its stream does not fit the destination's free room (its checks are then made at
 // once, before any of its ZIP files is unpacked).
 bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& streams, const std::string& zip,

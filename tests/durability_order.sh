@@ -99,7 +99,9 @@ for path in sys.argv[3:]:
         if call in ("fsync", "fdatasync"):
             fd = re.search(r"<([^>]+)>", args)
             if fd:
-                events.append((time, "flush", os.path.basename(fd.group(1))))
+                # A temporary file by the name of its output, without the run's tag.
+                name = re.sub(r"\.[0-9a-f]{8}(\.\d+)?\.incomplete$", ".incomplete", os.path.basename(fd.group(1)))
+                events.append((time, "flush", name))
         elif call.startswith("unlink") and names:
             events.append((time, "delete", names[-1]))
         elif call.startswith("rename") and len(names) >= 2:

@@ -676,7 +676,7 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
         if (status == ZipStatus::Ok && intact)
             batch.Add(outputPath, attributes, std::move(data), placement.existing, times[0], times[1], times[2]);
     } else {
-        std::unique_ptr<OutputFile> output(new OutputFile(outputPath));
+        std::unique_ptr<OutputFile> output(new OutputFile(outputPath, batch.tags()));
         if (!output->Create(attributes))
             return ZipStatus::CannotOpen;
         const auto write = [&](const unsigned char* block, size_t size) { return output->Write(block, size); };

@@ -103,29 +103,39 @@ TEST_F(DeletingCopy, OlderSetsAreKeptForWantOfRoom)
 }
 
 // An output that holds the only copy of deleted volumes' data survives an exception that
-// unwinds past it; one that does not is taken away as usual. Of the attribute word that an
-// archive states, a flag of the platform's call (delete on close) and a bit of another kind
-// (encrypted) are dropped, and read-only comes only once the output is whole, so that a run that
-// dies can always continue its temporary file.
+// unwinds past it; one that does not is taken away as usual. A temporary file is made only under
+// a free name: a file that stands under it, read-only or not, stays as it was. Of the attribute
+// word that an archive states, a flag of the platform's call (delete on close) and a bit of
+// another kind (encrypted) are dropped, and read-only comes only once the output is whole, so
+// that a run that dies can always continue its temporary file.
 TEST(OutputFileOnDisk, HeldOutputsSurviveUnwindingAndReadOnlyComesLast)
 {
     TempDir dir;
     for (const bool held : {true, false}) {
+        std::string temporary;
         try {
             OutputFile out(dir / "film.mkv");
             ASSERT_TRUE(out.Create());
-            ASSERT_TRUE(out.Write("data", 4));
+            temporary = out.temporary();
+            ASSERT_TRUE(out.Write(held ? "held" : "data", 4));
             if (held)
                 out.Hold();
             throw std::bad_alloc();
         } catch (const std::bad_alloc&) {
         }
-        EXPECT_EQ(FileExists(dir / "film.mkv.incomplete"), held);
+        EXPECT_EQ(FileExists(temporary), held);
     }
+    EXPECT_EQ(ReadFileBytes(dir / "film.mkv.incomplete"), "held");
+    WriteFileBytes(dir / "notes.txt.incomplete", "the user's");
+    SetFileAttributesA((dir / "notes.txt.incomplete").c_str(), FILE_ATTRIBUTE_READONLY);
     OutputFile out(dir / "notes.txt");
     ASSERT_TRUE(out.Create(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE |
                            FILE_ATTRIBUTE_ENCRYPTED));
-    EXPECT_EQ(Attributes(dir / "notes.txt.incomplete"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(out.temporary(), dir / "notes.txt.2.incomplete");
+    EXPECT_EQ(Attributes(dir / "notes.txt.2.incomplete"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(ReadFileBytes(dir / "notes.txt.incomplete"), "the user's");
+    EXPECT_EQ(Attributes(dir / "notes.txt.incomplete"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    SetFileAttributesA((dir / "notes.txt.incomplete").c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(out.Write("notes", 5));
     ASSERT_TRUE(out.Finish(nullptr, nullptr, nullptr));
     ASSERT_TRUE(out.Place(Existing::KeepBoth));

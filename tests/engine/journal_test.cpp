@@ -26,6 +26,7 @@ FileProof CrcProof(uint64_t size, uint32_t crc)
 JournalRecords Records(const std::string& out, const std::string& src)
 {
     JournalRecords records;
+    records.runs = {"4f1c09aa"};
     records.verified = {{src + "a.zip", 7, 0x12345678}};
     records.consumed = {{src + "a.zip", src + "a.zip", CrcProof(7, 0x12345678)}};
     records.outputs = {{src + "a.zip", {out + "a.part1.rar", 10, 0xCAFE}}};
@@ -37,6 +38,7 @@ JournalRecords Records(const std::string& out, const std::string& src)
     set.volumes = {{out + "c.part1.rar", 100, 0}, {out + "c.part2.rar", 50, 0}};
     set.deleted = 1;
     set.entry = out + "c.mkv";
+    set.temporary = out + "c.mkv.4f1c09aa.incomplete";
     set.entryBytes = 90;
     set.entryCrc = 0xBEEF;
     set.outputs = {{out + "c.nfo", 3, 0xF00}};
@@ -110,6 +112,9 @@ TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
         {"damaged kept under another name",
          [](JournalRecords& r, const std::string&) { r.repaired[0].damaged = r.repaired[0].path + ".old"; }},
         {"set entry elsewhere", [](JournalRecords& r, const std::string& p) { r.set.entry = p; }},
+        {"set entry written to another file", [](JournalRecords& r, const std::string&) { r.set.temporary = r.set.entry + ".nfo"; }},
+        {"set entry written to another run's file",
+         [](JournalRecords& r, const std::string&) { r.set.temporary = r.set.entry + ".5e2d1abb.incomplete"; }},
         {"volume elsewhere", [](JournalRecords& r, const std::string& p) { r.set.volumes[1].path = p; }},
         {"set output elsewhere", [](JournalRecords& r, const std::string& p) { r.set.outputs[0].path = p; }},
     };
@@ -150,9 +155,10 @@ TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
     }
 }
 
-// A journal of the version before is still read: its set resumes, its consumed records prove
-// nothing, so that no file is ever deleted for them.
-TEST_F(JournalFiles, PathOnlyJournalsAreReadAndProveNothing)
+// Journals of the versions before are still read: a set resumes from the temporary file its
+// entry names, and consumed records of the first version prove nothing, so that no file is ever
+// deleted for them.
+TEST_F(JournalFiles, EarlierJournalsAreReadAndPathOnlyOnesProveNothing)
 {
     std::string text = "ravelpak journal 1\n"
                        "V\t" + src() + "a.zip\t0\t12345678\n"
@@ -170,6 +176,11 @@ TEST_F(JournalFiles, PathOnlyJournalsAreReadAndProveNothing)
     EXPECT_FALSE(proof->hasCrc || proof->hasIndex);
     ASSERT_NE(journal.set(), nullptr);
     EXPECT_EQ(journal.set()->deleted, 1u);
+    EXPECT_EQ(journal.set()->temporary, out() + "c.mkv.incomplete");
+    const std::string untagged = "ravelpak journal 2\n" + text.substr(text.find("S\t"));
+    JournalRecords records;
+    ASSERT_TRUE(ReadJournalText(untagged + "end\t" + CrcHex(untagged) + "\n", records));
+    EXPECT_EQ(records.set.temporary, out() + "c.mkv.incomplete");
 }
 
 // A change that cannot be put on the disk is not taken: the journal in memory stays what the
@@ -194,7 +205,7 @@ TEST_F(JournalFiles, SetOfOtherVolumesIsKept)
 {
     WriteFileBytes(path(), WriteJournalText(Records(out(), src())));
     WriteFileBytes(out() + "c.part2.rar", std::string(60, 'x'));
-    WriteFileBytes(out() + "c.mkv.incomplete", std::string(90, 'y'));
+    WriteFileBytes(out() + "c.mkv.4f1c09aa.incomplete", std::string(90, 'y'));
     Journal journal = Fresh();
     ASSERT_EQ(journal.Load(), Journal::LoadResult::Loaded);
     JobProgress progress(nullptr);
@@ -204,7 +215,7 @@ TEST_F(JournalFiles, SetOfOtherVolumesIsKept)
     std::vector<JournalFile> landed;
     EXPECT_EQ(ResumeSetUnderDeletion(context, out(), landed).outcome, Outcome::CannotRead);
     EXPECT_EQ(ReadFileBytes(out() + "c.part2.rar"), std::string(60, 'x'));
-    EXPECT_EQ(ReadFileBytes(out() + "c.mkv.incomplete"), std::string(90, 'y'));
+    EXPECT_EQ(ReadFileBytes(out() + "c.mkv.4f1c09aa.incomplete"), std::string(90, 'y'));
     EXPECT_TRUE(landed.empty());
 }
 

@@ -131,6 +131,17 @@ Release FiveInTwoZips()
                   {"five.part4.rar", "five.part5.rar"});
 }
 
+// The two ZIP files of the set, the first with notes beside its volumes, and after them a ZIP
+// file of extras.
+Release FiveInTwoZipsWithExtras()
+{
+    const Release five = Built({{"five.mkv", Parts("five", 5)}});
+    const Release zipped = Zipped(Zipped(five, "rel1.zip", {"five.part1.rar", "five.part2.rar", "five.part3.rar"},
+                                         {FileEntry("notes.txt", "notes\r\n")}),
+                                  "rel2.zip", {"five.part4.rar", "five.part5.rar"});
+    return Zipped(zipped, "xtra.zip", {}, {FileEntry("extra.txt", "extra\r\n")});
+}
+
 // A scene release in a folder whose name has dots and an archive-like word: a ZIP of the set and
 // a folder of subtitles.
 Release SixWithSubs()
@@ -187,8 +198,9 @@ enum class Fault {
     RenamedVolume,     // six.part3.rar arrived under the row's text as its name
     GoneFile,          // the selection also names gone.zip, which is not there
     FolderName,        // the group's folder is named by the row's text
-    ZipChanged,        // a byte of the group's ZIP file outside its entries' data (the time in its
-                       // first local header) changed after the SFV file was made
+    ZipChanged,        // a byte of the group's ZIP files outside their entries' data (the time in
+                       // the first local header) changed after the SFV file was made: of rel2.zip
+                       // alone where there is one
     MissingZip,        // rel2.zip never arrived (the SFV file lists it)
 };
 
@@ -324,7 +336,8 @@ protected:
             break;
         case Fault::ZipChanged:
             for (const auto& file : release.files)
-                if (file.first.size() > 4 && file.first.compare(file.first.size() - 4, 4, ".zip") == 0) {
+                if (file.first.size() > 4 && file.first.compare(file.first.size() - 4, 4, ".zip") == 0 &&
+                    (!release.files.count("rel2.zip") || file.first == "rel2.zip")) {
                     std::string zip = file.second;
                     zip[10] ^= 1;
                     WriteFileBytes(group() + file.first, zip);
@@ -359,9 +372,15 @@ protected:
     // Runs the pack command on the group; returns the result code, -1 without one.
     int Pack(const std::string& options, std::string* output = nullptr)
     {
+        // The group's files selected in its own folder pack into the folder of the packed file.
+        std::string files;
+        for (const std::string& name : ListTree(group()))
+            files += " " + Quote(name);
         const ProcessResult run =
-            RunWcxhostPack(options, dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(),
-                           selection_.empty() ? group_ + " Zed" : selection_);
+            selectFiles_ ? RunWcxhostPack(options, dir_ / "plugin\\ravelpak.wcx64", destination() + "new.zip", group(),
+                                          files)
+                         : RunWcxhostPack(options, dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(),
+                                          selection_.empty() ? group_ + " Zed" : selection_);
         LetGo();
         if (output)
             *output = run.output;
@@ -395,16 +414,20 @@ protected:
             delivered = false;
             if (FileExists(film) && (held.empty() || !Holds(film, held)))
                 losses.push_back(set.film + " is incomplete");
-            // Once volumes were deleted, what came out of them is kept as FILM.incomplete: the
-            // film's beginning, which with the volumes still there covers the whole film.
+            // Once volumes were deleted, what came out of them is kept in a temporary file of
+            // the film (FILM.TAG.incomplete): the film's beginning, which with the volumes still
+            // there covers the whole film.
             size_t covered = 0;
-            const std::string partial = film + ".incomplete";
-            if (FileExists(partial)) {
-                const std::string part = ReadFileBytes(partial);
+            const std::string kIncomplete = ".incomplete";
+            for (const std::string& name : ListTree(destination())) {
+                if (name.compare(0, set.film.size() + 1, set.film + ".") != 0 || name.size() < kIncomplete.size() ||
+                    name.compare(name.size() - kIncomplete.size(), kIncomplete.size(), kIncomplete) != 0)
+                    continue;
+                const std::string part = ReadFileBytes(destination() + name);
                 if (set.content.compare(0, part.size(), part) == 0)
-                    covered = part.size();
-                else
-                    losses.push_back(set.film + ".incomplete is not the film's beginning");
+                    covered = std::max(covered, part.size());
+                else if (!part.empty())
+                    losses.push_back(name + " is not the film's beginning");
             }
             // The film's bytes that each volume holds, by the volumes' own headers.
             const std::map<std::string, std::pair<size_t, size_t>> ranges = FilmRanges(release, set);
@@ -509,6 +532,7 @@ protected:
     HANDLE held_ = INVALID_HANDLE_VALUE;
     std::string group_ = "Rel";
     std::string selection_;  // the names given to the pack command when not the group and Zed
+    bool selectFiles_ = false;  // the group's files are selected instead, the destination missing
     bool withNfo_ = true;    // the release has an NFO file beside its archives
 };
 
@@ -895,8 +919,8 @@ const StreamRow kStreamRows[] = {
      "six.part3.rar in rel.zip is damaged"},
     {"ZipCrcDoesNotMatch", SixInAZipWithAWrongCrc, Fault::None, "*.nfo", true, 12,
      "CRC mismatch in six.part2.rar of rel.zip"},
-    {"ZipChangedAfterItsSfv", SixWithSubs, Fault::ZipChanged, "*.nfo", true, 12,
-     "Rel: CRC mismatch in movie.zip, nothing unpacked"},
+    {"LaterZipChangedAfterItsSfv", FiveInTwoZipsWithExtras, Fault::ZipChanged, "*.nfo", true, 12,
+     "Rel: CRC mismatch in rel2.zip, nothing unpacked"},
     {"ZipMissing", FiveInTwoZips, Fault::MissingZip, "*.nfo", true, 15, "Rel: rel2.zip is missing, nothing unpacked"},
 };
 
@@ -934,6 +958,23 @@ TEST_P(StoredSetInZips, NoVolumeIsWrittenUnlessTheSettingsKeepIt)
     std::sort(left.begin(), left.end());
     EXPECT_EQ(ListTree(group()), left);
     EXPECT_EQ(Losses(release, before), Names{});
+    if (row.fault != Fault::ZipChanged)
+        return;
+    // Killed at any progress call and run again, a download that fails its check never has its
+    // film under its real name.
+    long calls = 0;
+    for (const std::string& line : Lines(trace))
+        calls += line.compare(0, 3, "cb ") == 0;
+    for (long at = 1; at <= calls; ++at) {
+        RemoveTree(src());
+        RemoveTree(out());
+        Prepare(release, row.fault);
+        RunWcxhostPack("--exit-at " + std::to_string(at), dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(),
+                       group_ + " Zed");
+        EXPECT_FALSE(FileExists(destination() + release.sets[0].film)) << "killed at call " << at;
+        EXPECT_EQ(Pack(""), row.result) << "killed at call " << at;
+        EXPECT_FALSE(FileExists(destination() + release.sets[0].film)) << "run again after a kill at call " << at;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, StoredSetInZips, ::testing::ValuesIn(kStreamRows),
@@ -1009,11 +1050,12 @@ struct Par2Row {
     const char* text;
     bool deleting;  // sources, temporary and check files go; otherwise every deletion is off
     int result;
-    const char* said;  // in the group's text
+    const char* said;     // in the group's text
+    bool vouches = true;  // the set vouches for the volumes: without an SFV file they may go
 };
 
 const Par2Row kPar2Rows[] = {
-    {"Intact", [] { return SixWithPar2(); }, Fault::None, "", true, 0, "Rel: unpacked"},
+    {"Intact", [] { return SixWithPar2(); }, Fault::None, "", true, 0, ": unpacked"},
     {"DamagedVolume", [] { return SixWithPar2(); }, Fault::DamagedVolume, "", true, 0, "six.part4.rar was repaired"},
     {"DamagedVolumeKept", [] { return SixWithPar2(); }, Fault::DamagedVolume, "", false, 0,
      "six.part4.rar was repaired"},
@@ -1031,6 +1073,15 @@ const Par2Row kPar2Rows[] = {
          return release;
      },
      Fault::None, "", true, 0, "a PAR2 set was not used: the name \"../outside.txt\""},
+    // A set of the NFO file alone checks no volume: they are kept, as without an SFV file.
+    {"SetOfTheNfoAlone",
+     [] {
+         Release release = Six();
+         release.files["nfo.par2"] = ReadFileBytes(FixturePath("nfo.par2"));
+         release.sfv = false;
+         return release;
+     },
+     Fault::None, "", true, 0, ": unpacked", false},
 };
 
 class Par2Repair : public DownloadRun, public ::testing::WithParamInterface<Par2Row> {};
@@ -1045,9 +1096,13 @@ TEST_P(Par2Repair, TheDownloadGivesTheFilmOrStaysAsItWas)
     const Release release = row.release();
     const Files before = Prepare(release, row.fault, row.text);
     WriteFileBytes(src() + "outside.txt", "the user's own");
+    selectFiles_ = true;
     std::string output;
     EXPECT_EQ(Pack("--trace", &output), row.result) << output;
     EXPECT_NE(output.find(row.said), std::string::npos) << output;
+    EXPECT_EQ(output.find("journal of an earlier run"), std::string::npos) << output;
+    for (const std::string& line : Lines(output))
+        EXPECT_EQ(line.find(".ravelpak-journal"), std::string::npos) << "the host was shown " << line;
     EXPECT_EQ(Losses(release, before), Names{});
     EXPECT_TRUE(Holds(src() + "outside.txt", "the user's own"));
     Names changed;
@@ -1057,11 +1112,17 @@ TEST_P(Par2Repair, TheDownloadGivesTheFilmOrStaysAsItWas)
     if (row.result != 0) {
         EXPECT_EQ(changed, Names{}) << "changed or gone from the download folder";
         EXPECT_EQ(ListTree(group()).size(), before.size());
+        EXPECT_FALSE(DirectoryExists(destination())) << "the job made a folder and left it empty";
         return;
     }
     EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
     if (row.deleting) {
-        EXPECT_EQ(ListTree(group()), Names{kNfo});
+        Names left = {kNfo};
+        for (const auto& file : before)
+            if (!row.vouches && !IsSfvName(file.first) && file.first != kNfo)
+                left.push_back(file.first);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(ListTree(group()), left);
         return;
     }
     // Every file stays; the repaired one holds what the set made it of, the damaged one beside.

@@ -1,0 +1,53 @@
+// Joining the CRC-32s of pieces read apart: checked against the CRC-32 of the whole, at lengths
+// that a 32-bit count cannot hold.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/crc32.h"
+
+namespace {
+
+uint32_t Crc(const std::string& text)
+{
+    return Crc32Update(0, text.data(), text.size());
+}
+
+TEST(Crc32, JoinOfEverySplitOfAText)
+{
+    std::string text;
+    for (int i = 0; i < 300; ++i)
+        text += static_cast<char>(i * 7 + 3);
+    EXPECT_EQ(Crc("123456789"), 0xCBF43926u);
+    for (size_t split = 0; split <= text.size(); ++split)
+        ASSERT_EQ(Crc32Combine(Crc(text.substr(0, split)), Crc(text.substr(split)), text.size() - split), Crc(text))
+            << split;
+}
+
+// A header, then as many zeros as a member over 2 GiB or 4 GiB holds: the CRC-32 of the zeros
+// alone, joined to the header's, is the CRC-32 of it all.
+TEST(Crc32, JoinOverTwoAndFourGiB)
+{
+    const std::string header = "stored set";
+    const uint32_t headerCrc = Crc(header);
+    const std::vector<unsigned char> zeros(1 << 20);
+    const uint64_t lengths[] = {1ull << 31, (1ull << 32) + 12345};
+    uint64_t done = 0;
+    uint32_t zerosCrc = 0, wholeCrc = headerCrc;
+    for (uint64_t length : lengths) {
+        while (done < length) {
+            const size_t piece = static_cast<size_t>(std::min<uint64_t>(zeros.size(), length - done));
+            zerosCrc = Crc32Update(zerosCrc, zeros.data(), piece);
+            wholeCrc = Crc32Update(wholeCrc, zeros.data(), piece);
+            done += piece;
+        }
+        EXPECT_EQ(Crc32Combine(headerCrc, zerosCrc, length), wholeCrc) << length;
+        // And what follows them joins on as well.
+        EXPECT_EQ(Crc32Combine(Crc32Combine(headerCrc, zerosCrc, length), Crc(header), header.size()),
+                  Crc32Update(wholeCrc, header.data(), header.size()));
+    }
+}
+
+}  // namespace
