@@ -89,6 +89,7 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
                                      "d: gone.zip is missing", "e: rel.part1.rar is missing",
                                      "f: film.mkv in locked.zip is encrypted"}));
     EXPECT_EQ(ReadFileBytes(out() + "f\\f.nfo"), "notes");
+    EXPECT_TRUE(FileExists(src() + "f\\locked.zip"));
     EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));
     EXPECT_FALSE(FileExists(src() + "b\\b.sfv"));
     EXPECT_EQ(ReadFileBytes(out() + "b\\f.txt"), "film");

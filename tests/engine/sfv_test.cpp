@@ -35,7 +35,8 @@ TEST_F(SfvVerification, NamesOutsideTheDirectoryAreMismatchesAndNotRead)
     MakeDirectories(dir_ / "inner");
     WriteFileBytes(dir_ / "inner\\a.sfv", "");
     for (const std::string& name : std::vector<std::string>{"..\\a.rar", "..\\..\\a.rar", "sub\\..\\..\\a.rar", dir_ / "a.rar", "\\a.rar",
-                                   "C:a.rar", "\\\\server\\share\\a.rar", "NUL", "con.rar"}) {
+                                   "\\\\?\\" + dir_ / "a.rar", "C:a.rar", "\\\\server\\share\\a.rar", "NUL", "\\\\.\\NUL",
+                                   "con.rar"}) {
         WriteFileBytes(dir_ / "inner\\x.sfv", name + " CBF43926\r\n");
         EXPECT_EQ(VerifyFile(dir_ / "inner\\x.sfv"), Outcome::BadData) << name;
         // Nothing counts as verified: the journal it writes records no file.
