@@ -39,6 +39,13 @@ uint64_t FileReader::Size() const
     return GetFileSizeEx(file_.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
 }
 
+HANDLE OpenToRead(const std::string& path, DWORD access, DWORD share, DWORD flags)
+{
+    const DWORD kReading = GENERIC_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL |
+                           SYNCHRONIZE;
+    return CreateFileW(PlatformPath(path).c_str(), access & kReading, share, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
 uint64_t FileSize(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;

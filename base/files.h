@@ -24,6 +24,11 @@ private:
     FileHandle file_;
 };
 
+// Opens the file (or, with FILE_FLAG_BACKUP_SEMANTICS in `flags`, the folder) at `path` to read
+// it or its attributes, never to change it: `access` holds only read rights. Changes go through
+// the gate (disk_gate.h).
+HANDLE OpenToRead(const std::string& path, DWORD access, DWORD share, DWORD flags = 0);
+
 // The size of a file; 0 when it cannot be read.
 uint64_t FileSize(const std::string& path);
 

@@ -8,6 +8,7 @@
 
 #include "base/crc32.h"
 #include "base/files.h"
+#include "base/handles.h"
 #include "base/paths.h"
 #include "base/text.h"
 
@@ -27,7 +28,10 @@ const unsigned kMostNames = 999;
 
 }  // namespace
 
-OutputFile::OutputFile(std::string target, TemporaryTags tags) : target_(std::move(target)), tags_(std::move(tags)) {}
+OutputFile::OutputFile(const DiskRoot& root, std::string target, TemporaryTags tags)
+    : root_(&root), target_(std::move(target)), tags_(std::move(tags))
+{
+}
 
 OutputFile::~OutputFile()
 {
@@ -54,15 +58,19 @@ bool OutputFile::Create(DWORD attributes)
     // and goes.
     for (const std::string& tag : tags_.earlier) {
         const std::string stale = TemporaryName(target_, tag);
-        if (!tag.empty() && FileIdentity(stale) != FileIdentity(tags_.held))
-            DeleteFileW(PlatformPath(stale).c_str());
+        if (tag.empty() || FileIdentity(stale) == FileIdentity(tags_.held))
+            continue;
+        // One that was finished is read-only already when its archive says so.
+        FileHandle file(gate::OpenOwn(*root_, stale, DELETE | FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+        if (file.valid() && gate::SetAttributesOpen(file.get(), FILE_ATTRIBUTE_NORMAL))
+            gate::DeleteOpen(file.get());
     }
     const std::string tagged = target_ + (tags_.run.empty() ? std::string() : "." + tags_.run);
     for (unsigned number = 1; number <= kMostNames && file_ == INVALID_HANDLE_VALUE; ++number) {
         temporary_ = tagged + (number == 1 ? std::string() : "." + std::to_string(number)) + ".incomplete";
         // DELETE access lets the output be renamed through its own handle: no second open by name.
-        file_ = CreateFileW(PlatformPath(temporary_).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                            CREATE_NEW, whileWritten, nullptr);
+        file_ = gate::CreateNew(*root_, temporary_, GENERIC_WRITE | DELETE, FILE_SHARE_READ, whileWritten);
         const DWORD error = GetLastError();
         if (file_ == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             break;
@@ -77,8 +85,7 @@ bool OutputFile::Resume(const std::string& temporary, uint64_t bytes, uint32_t c
 {
     Close();
     temporary_ = temporary;
-    file_ = CreateFileW(PlatformPath(temporary_).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = gate::OpenOwn(*root_, temporary_, GENERIC_WRITE | DELETE, FILE_SHARE_READ);
     if (file_ == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size, position;
@@ -136,11 +143,8 @@ bool OutputFile::Finish(const FILETIME* creation, const FILETIME* access, const 
     // failure here is no reason to fail it.
     if (creation || access || write)
         SetFileTime(file_, creation, access, write);
-    if (attributes_ & FILE_ATTRIBUTE_READONLY) {
-        FILE_BASIC_INFO basic = {};  // times of zero stay as they are
-        basic.FileAttributes = attributes_;
-        SetFileInformationByHandle(file_, FileBasicInfo, &basic, sizeof basic);
-    }
+    if (attributes_ & FILE_ATTRIBUTE_READONLY)
+        gate::SetAttributesOpen(file_, attributes_);
     finished_ = FlushFileBuffers(file_) != 0;
     return finished_;
 }
@@ -174,16 +178,8 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly, const std::function<
 
 bool OutputFile::Rename(const std::string& to, bool replace)
 {
-    const std::wstring path = PlatformPath(to);
     if (file_ != INVALID_HANDLE_VALUE) {
-        const size_t nameBytes = path.size() * sizeof(wchar_t);
-        std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-        FILE_RENAME_INFO& info = *reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-        info.ReplaceIfExists = replace;
-        info.RootDirectory = nullptr;
-        info.FileNameLength = static_cast<DWORD>(nameBytes);
-        memcpy(info.FileName, path.c_str(), nameBytes);
-        if (SetFileInformationByHandle(file_, FileRenameInfo, &info, static_cast<DWORD>(buffer.size())))
+        if (gate::RenameOpen(*root_, file_, to, replace))
             return Renamed(to);
         // A system that does not take this form of name through the handle renames by name.
         const DWORD error = GetLastError();
@@ -191,8 +187,7 @@ bool OutputFile::Rename(const std::string& to, bool replace)
             return false;
         Close();
     }
-    return MoveFileExW(PlatformPath(temporary_).c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) &&
-           Renamed(to);
+    return gate::Rename(*root_, temporary_, to, replace) && Renamed(to);
 }
 
 bool OutputFile::Renamed(const std::string& to)
@@ -221,12 +216,13 @@ void OutputFile::Keep()
 
 void OutputFile::Discard()
 {
+    // One that stays says by its name that it is incomplete, and a later run of the job that
+    // writes this output clears it away.
+    if (file_ == INVALID_HANDLE_VALUE || !gate::DeleteOpen(file_)) {
+        Close();
+        gate::Delete(*root_, temporary_);
+    }
     Close();
-    const std::wstring path = PlatformPath(temporary_);
-    // One that stays says by its name that it is incomplete, and the next run that writes this
-    // output replaces it.
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
     open_ = false;
 }
 
@@ -237,8 +233,8 @@ void OutputFile::Close()
     file_ = INVALID_HANDLE_VALUE;
 }
 
-CommitBatch::CommitBatch(TemporaryTags tags, std::function<bool()> waiting)
-    : tags_(std::move(tags)), waiting_(std::move(waiting))
+CommitBatch::CommitBatch(const DiskRoot& root, TemporaryTags tags, std::function<bool()> waiting)
+    : root_(&root), tags_(std::move(tags)), waiting_(std::move(waiting))
 {
 }
 
@@ -269,7 +265,7 @@ void CommitBatch::Add(const std::string& target, DWORD attributes, std::vector<u
                       const FILETIME* creation, const FILETIME* access, const FILETIME* write)
 {
     Item item;
-    item.output.reset(new OutputFile(target, tags_));
+    item.output.reset(new OutputFile(*root_, target, tags_));
     item.attributes = attributes;
     item.held = data.size();
     item.data = std::move(data);

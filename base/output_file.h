@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/disk_gate.h"
+
 // How the outputs of one run of a job name their temporary files: each name carries a tag of
 // the run's own, so that a later run of the job, whose journal keeps the tags, knows them for
 // its own. A temporary is only ever created under a name that is free.
@@ -38,8 +40,9 @@ enum class Existing {
 
 class OutputFile {
 public:
-    // `target` is the result's real path (UTF-8); nothing is created yet.
-    explicit OutputFile(std::string target, TemporaryTags tags = TemporaryTags());
+    // `target` is the result's real path (UTF-8) below `root`, which outlives the output;
+    // nothing is created yet.
+    OutputFile(const DiskRoot& root, std::string target, TemporaryTags tags = TemporaryTags());
     // An output that was neither committed nor kept is deleted.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -51,7 +54,8 @@ public:
 
     // Creates the temporary file under the first free one of its names (the temporary name,
     // then numbered ones: "film.mkv.3fa9c2d1.2.incomplete"), never opening a file that stands
-    // there; the temporary that an earlier run of the job left for the same target goes first.
+    // there; the temporary file under the first name that an earlier run of the job left for
+    // the same target (not the held one) goes first.
     // Of `attributes` (as an archive states them) it takes only those a file may carry:
     // read-only, hidden, system and archive, never a bit that the platform would read as a flag
     // of the call. The output is read-only only once it is finished, so that its temporary file
@@ -108,6 +112,7 @@ private:
     bool Renamed(const std::string& to);
     bool HoldsSame(const std::string& path, const std::function<bool()>& reading, bool& ended) const;
 
+    const DiskRoot* root_;
     std::string target_;
     TemporaryTags tags_;
     std::string temporary_;
@@ -129,10 +134,11 @@ private:
 // lookups, which overlap when many outputs take them at once.
 class CommitBatch {
 public:
-    // The outputs' temporary files are named by `tags`. `waiting` is called about every 100 ms
-    // while the caller waits for the threads, so that the host stays called; false from it (a
-    // stop) fails the outputs that are still being compared with a file of their name.
-    explicit CommitBatch(TemporaryTags tags, std::function<bool()> waiting = nullptr);
+    // The outputs lie below `root`, which outlives the batch, and their temporary files are
+    // named by `tags`. `waiting` is called about every 100 ms while the caller waits for the
+    // threads, so that the host stays called; false from it (a stop) fails the outputs that are
+    // still being compared with a file of their name.
+    CommitBatch(const DiskRoot& root, TemporaryTags tags, std::function<bool()> waiting = nullptr);
     // Waits for the threads; call Commit first.
     ~CommitBatch();
     CommitBatch(const CommitBatch&) = delete;
@@ -155,6 +161,7 @@ public:
     // with the number of outputs.
     void Forget();
 
+    const DiskRoot& root() const { return *root_; }
     const TemporaryTags& tags() const { return tags_; }
 
     // The outputs added so far; an output's ticket is the count before it was added.
@@ -190,6 +197,7 @@ private:
     size_t forgotten_ = 0;  // outputs let go before the first in `items_`
     size_t committed_ = 0;  // the outputs in `items_` before this one are committed
 
+    const DiskRoot* root_;
     TemporaryTags tags_;
     std::function<bool()> waiting_;
     std::atomic<bool> stopped_{false};  // `waiting_` said so

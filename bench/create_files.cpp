@@ -33,9 +33,9 @@ bool WritePlain(const std::string& path, const std::vector<char>& data)
     return written && done == data.size();
 }
 
-bool WriteDurable(const std::string& path, const std::vector<char>& data)
+bool WriteDurable(const DiskRoot& root, const std::string& path, const std::vector<char>& data)
 {
-    OutputFile output(path);
+    OutputFile output(root, path);
     return output.Create() && output.Write(data.data(), data.size()) && output.Finish(nullptr, nullptr, nullptr) &&
            output.Place(Existing::KeepBoth);
 }
@@ -55,6 +55,7 @@ int main(int argc, char** argv)
     for (int folder = 0; folder < kFolders; ++folder)
         CreateDirectoryA((root + "\\sub" + std::to_string(folder)).c_str(), nullptr);
     const std::vector<char> data(kFileSize, 'x');
+    const DiskRoot disk(root + "\\");
 
     LARGE_INTEGER frequency, start, stop;
     QueryPerformanceFrequency(&frequency);
@@ -64,7 +65,7 @@ int main(int argc, char** argv)
         for (int i = next++; i < kFolders * kFilesPerFolder; i = next++) {
             const std::string path = root + "\\sub" + std::to_string(i / kFilesPerFolder) + "\\file" +
                                      std::to_string(i % kFilesPerFolder) + ".txt";
-            if (!(durable ? WriteDurable(path, data) : WritePlain(path, data)))
+            if (!(durable ? WriteDurable(disk, path, data) : WritePlain(path, data)))
                 ++failed;
         }
     };

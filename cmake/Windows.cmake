@@ -19,7 +19,7 @@ endfunction()
 include(cmake/ThirdParty.cmake)
 
 # The layers of the module (see cmake/Layers.cmake), each a library of its own folder.
-add_library(ravelpak_base STATIC base/text.cpp base/files.cpp base/output_file.cpp)
+add_library(ravelpak_base STATIC base/text.cpp base/files.cpp base/disk_gate.cpp base/output_file.cpp)
 ravelpak_layer(ravelpak_base base)
 target_link_libraries(ravelpak_base PUBLIC ravelpak_base_portable)
 
@@ -29,7 +29,7 @@ target_link_libraries(ravelpak_zip PUBLIC ravelpak_base ravelpak_formats_portabl
 
 add_library(ravelpak_settings STATIC settings/unpack_settings.cpp settings/settings_file.cpp)
 ravelpak_layer(ravelpak_settings base settings)
-target_link_libraries(ravelpak_settings PUBLIC ravelpak_base ravelpak_xml imagehlp)
+target_link_libraries(ravelpak_settings PUBLIC ravelpak_base ravelpak_xml)
 
 add_library(ravelpak_engine STATIC
     engine/job_progress.cpp

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "base/disk_gate.h"
+#include "base/files.h"
 #include "base/handles.h"
 #include "base/names.h"
 #include "base/text.h"
@@ -14,9 +16,9 @@ namespace {
 // A journal is a few lines a file; anything larger is not one of ours.
 const DWORD kLargest = 16u << 20;
 
-bool ReadWhole(const std::wstring& path, std::string& text, bool& exists)
+bool ReadWhole(const std::string& path, std::string& text, bool& exists)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    FileHandle file(OpenToRead(path, GENERIC_READ, FILE_SHARE_READ));
     const DWORD error = GetLastError();
     exists = file.valid() || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
     if (!file.valid())
@@ -96,9 +98,10 @@ bool IsTemporaryOf(const std::string& temporary, const std::string& entry, const
     if (rest.size() < kEnd.size() || rest.compare(rest.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
         return false;
     rest.resize(rest.size() - kEnd.size());
+    // A number where the first name was taken.
     const size_t dot = rest.rfind('.');
-    if (!rest.empty() && dot != 0 && dot != std::string::npos &&
-        rest.find_first_not_of("0123456789", dot + 1) == std::string::npos && dot + 1 < rest.size())
+    if (dot != std::string::npos && dot + 1 < rest.size() &&
+        rest.find_first_not_of("0123456789", dot + 1) == std::string::npos)
         rest.resize(dot);
     return rest.empty() || (rest[0] == '.' && std::find(runs.begin(), runs.end(), rest.substr(1)) != runs.end());
 }
@@ -106,7 +109,7 @@ bool IsTemporaryOf(const std::string& temporary, const std::string& entry, const
 }  // namespace
 
 Journal::Journal(const std::string& destination, const std::string& sourceFolder)
-    : path_(destination + kJournalName), destination_(destination), sourceFolder_(sourceFolder)
+    : path_(destination + kJournalName), destination_(destination), sourceFolder_(sourceFolder), root_(destination)
 {
 }
 
@@ -115,7 +118,7 @@ Journal::LoadResult Journal::Load()
     std::string text;
     bool exists = false;
     JournalRecords records;
-    if (!ReadWhole(PlatformPath(path_), text, exists) && !exists)
+    if (!ReadWhole(path_, text, exists) && !exists)
         return LoadResult::None;
     if (!text.empty() && ReadJournalText(text, records) && Confined(records)) {
         Adopt(records);
@@ -123,7 +126,7 @@ Journal::LoadResult Journal::Load()
     }
     // Out of the way, so that a fresh journal takes its place; one that cannot be moved is
     // replaced by the next commit all the same.
-    MoveFileExW(PlatformPath(path_).c_str(), PlatformPath(unusablePath()).c_str(), MOVEFILE_REPLACE_EXISTING);
+    gate::Rename(root_, path_, unusablePath(), true);
     return LoadResult::Unusable;
 }
 
@@ -319,21 +322,8 @@ bool Journal::Record(const std::function<void(Journal&)>& change)
 
 bool Journal::Write() const
 {
-    const std::string text = WriteJournalText(Records());
-    const std::wstring temporary = PlatformPath(path_ + ".new");
-    FileHandle file(
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
-    if (!file.valid())
-        return false;
-    DWORD written = 0;
-    bool done = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                written == text.size() && FlushFileBuffers(file.get());
-    file.reset();
-    done = done && MoveFileExW(temporary.c_str(), PlatformPath(path_).c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!done)
-        DeleteFileW(temporary.c_str());
-    else if (progress_)
+    const bool done = gate::ReplaceOwn(root_, path_, WriteJournalText(Records()), FILE_ATTRIBUTE_HIDDEN);
+    if (done && progress_)
         progress_->Again(destination_);
     return done;
 }
@@ -342,7 +332,7 @@ void Journal::Remove()
 {
     // A journal that stays describes a delivered group: the next run finds every consumed file's
     // outputs whole, delivers the group again and tries once more.
-    DeleteFileW(PlatformPath(path_).c_str());
+    gate::Delete(root_, path_);
     Clear();
 }
 

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/disk_gate.h"
 #include "engine/journal_format.h"
 
 class JobProgress;
@@ -115,6 +116,7 @@ private:
     std::string path_;
     std::string destination_;
     std::string sourceFolder_;
+    DiskRoot root_;  // the destination, which the journal lies in
     JobProgress* progress_ = nullptr;
     std::vector<std::string> runs_;
     std::map<std::wstring, JournalFile> verified_;             // by file identity

@@ -40,26 +40,6 @@ bool IsFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsDirectory(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesW(PlatformPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Creates every missing directory of `directory` (ends with a backslash), outermost first, and
-// returns those it created, innermost last.
-std::vector<std::string> CreateDestination(const std::string& directory)
-{
-    std::vector<std::string> created;
-    for (size_t end = directory.find('\\'); end != std::string::npos; end = directory.find('\\', end + 1)) {
-        const std::string level = directory.substr(0, end);
-        if (!level.empty() && level.back() != ':' && level != "\\" && !IsDirectory(level) &&
-            CreateDirectoryW(PlatformPath(level).c_str(), nullptr))
-            created.push_back(level);
-    }
-    return created;
-}
-
 // A tag that no other run shares, for the names of the run's temporary files: random, so that
 // no download can name a file after one.
 std::string NewRunTag()
@@ -160,13 +140,20 @@ private:
     {
         if (progress_.stopped())
             return {Outcome::Stopped, "stopped, nothing unpacked"};
-        const std::vector<std::string> created = CreateDestination(currentDestination_);
-        if (!currentDestination_.empty() && !IsDirectory(currentDestination_))
+        // A folder with nothing in it (its files in folders of their own) has nothing to deliver.
+        if (sources_.Empty() && sfvPaths_.empty() && par2Paths_.empty() && !IsFile(currentDestination_ + kJournalName))
+            return Failure();
+        const DiskRoot destination(currentDestination_, true);
+        if (!destination.valid())
             return {Outcome::CannotWrite, "cannot create " + currentDestination_ + ", nothing unpacked"};
+        const DiskRoot source(groupSource_);
+        context_.destination = &destination;
+        context_.source = &source;
         const Failure failure = DeliverInto();
+        context_.destination = nullptr;
+        context_.source = nullptr;
         if (!failure.ok())
-            for (auto level = created.rbegin(); level != created.rend(); ++level)
-                RemoveDirectoryW(PlatformPath(*level).c_str());
+            destination.RemoveCreatedIfEmpty();
         return failure;
     }
 

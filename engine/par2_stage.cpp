@@ -30,9 +30,10 @@ bool Exists(const std::string& path)
     return GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool Move(const std::string& from, const std::string& to)
+// Renames a file of the download folder: never over another file.
+bool Move(const UnpackContext& context, const std::string& from, const std::string& to)
 {
-    return MoveFileExW(PlatformPath(from).c_str(), PlatformPath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    return gate::Rename(*context.source, from, to);
 }
 
 // A file of a set lies at its name, below the set's folder.
@@ -104,8 +105,8 @@ private:
 // The MD5 of a file that is still being written: its writer may write and rename it.
 bool WrittenMd5(const std::string& path, Md5Digest& digest, const Par2Progress& progress)
 {
-    FileHandle file(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FileHandle file(OpenToRead(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               FILE_FLAG_SEQUENTIAL_SCAN));
     if (!file.valid())
         return false;
     std::vector<uint8_t> buffer(kPiece);
@@ -213,7 +214,7 @@ void Par2Stage::TakeUpJournal(std::vector<std::string>& leftovers)
             // The run died between keeping the damaged file and placing the repaired one: the
             // download gets its damaged file back, and the repair is made again.
             if (!repair.damaged.empty() && Exists(repair.damaged) && !Exists(repair.original))
-                Move(repair.damaged, repair.original);
+                Move(context_, repair.damaged, repair.original);
             continue;
         }
         if (!repair.original.empty() && !Exists(repair.original))
@@ -374,12 +375,12 @@ Failure Par2Stage::Set(const Par2Set& set, const std::string& folder, const std:
         }))
         return {Outcome::CannotWrite, "cannot write the journal " + journal_.path()};
     for (const Rename& rename : renames) {
-        if (!rename.damaged.empty() && !Move(rename.to, rename.damaged))
+        if (!rename.damaged.empty() && !Move(context_, rename.to, rename.damaged))
             return {Outcome::CannotWrite, "cannot keep the damaged " + OwnName(rename.to) + " as " +
                                               OwnName(rename.damaged)};
-        if (!Move(rename.from, rename.to)) {
+        if (!Move(context_, rename.from, rename.to)) {
             if (!rename.damaged.empty())
-                Move(rename.damaged, rename.to);
+                Move(context_, rename.damaged, rename.to);
             return {Outcome::CannotWrite, "cannot rename " + OwnName(rename.from) + " to " + OwnName(rename.to)};
         }
         if (!rename.damaged.empty()) {
@@ -390,12 +391,12 @@ Failure Par2Stage::Set(const Par2Set& set, const std::string& folder, const std:
         context_.Note(OwnName(rename.from) + " was renamed to " + OwnName(rename.to));
     }
     for (Rebuilt& file : rebuilt) {
-        if (!file.original.empty() && !Move(file.original, file.damaged))
+        if (!file.original.empty() && !Move(context_, file.original, file.damaged))
             return {Outcome::CannotWrite, "cannot keep the damaged " + OwnName(file.target) + " as " +
                                               OwnName(file.damaged)};
         if (!file.output->Place(Existing::KeepBoth, true)) {
             if (!file.original.empty())
-                Move(file.damaged, file.original);
+                Move(context_, file.damaged, file.original);
             return {Outcome::CannotWrite, "cannot write " + OwnName(file.target)};
         }
         if (!file.original.empty()) {
@@ -453,7 +454,7 @@ Failure Par2Stage::Rebuild(const Par2Set& set, const Par2Verification& verificat
     // writes its lost slices over it.
     for (Rebuilt& file : rebuilt) {
         const Par2File& described = set.files[file.file];
-        file.output = std::make_unique<OutputFile>(file.target, context_.Temporaries());
+        file.output = std::make_unique<OutputFile>(*context_.source, file.target, context_.Temporaries());
         if (!file.output->Create())
             return {Outcome::CannotWrite, "cannot write " + OwnName(file.output->temporary())};
         outputs[file.file] = file.output.get();

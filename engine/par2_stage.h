@@ -5,7 +5,7 @@
 //
 // A set acts on the files of the group's selection only, and creates only names that are free:
 // it never reads, renames or writes over another file of the folder. A repaired file is written
-// as NAME.incomplete, checked against its MD5 and put on the disk before it takes its name; the
+// to a temporary file of its own, checked against its MD5 and put on the disk before it takes its name; the
 // damaged file it replaces is kept as NAME.damaged. Every rename is recorded in the group's
 // journal before it is made, so that a run killed at any moment leaves the download whole under
 // one name or the other, and the next run finishes the job.

@@ -89,7 +89,7 @@ public:
         for (const RarFile& file : files) {
             if (context_.progress->stopped())
                 return Ended({Outcome::Stopped, "stopped in " + SetName()});
-            const Failure copied = CopyFile(file);
+            const Failure copied = CopyEntry(file);
             if (!copied.ok())
                 return copied;
         }
@@ -103,21 +103,21 @@ public:
 private:
     std::string SetName() const { return NameOf(state_.volumes.front().path); }
 
-    Failure CopyFile(const RarFile& file)
+    Failure CopyEntry(const RarFile& file)
     {
         const std::string name = LocalName(file.name);
         const std::string target = destination_ + name;
         if (file.directory) {
-            ensureDirectory(destination_, name);
+            ensureDirectory(*context_.destination, name);
             return Failure();
         }
         const size_t slash = name.rfind('\\');
-        ensureDirectory(destination_, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
+        ensureDirectory(*context_.destination, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
         // An entry that came out before a run ended while it was deleting the volume after it:
         // what is left of it in the volumes goes with them.
         if (file.startsBefore && IsAmong(target, state_.outputs))
             return Failure();
-        OutputFile out(target, context_.Temporaries());
+        OutputFile out(*context_.destination, target, context_.Temporaries());
         if (file.startsBefore) {
             const Failure stale = {Outcome::CannotRead,
                                    state_.temporary + " does not hold what the journal says; everything was kept"};
@@ -187,7 +187,10 @@ private:
         next.temporary = outHoldsThem ? out.temporary() : std::string();
         next.entryBytes = outHoldsThem ? out.written() : 0;
         next.entryCrc = outHoldsThem ? out.crc() : 0;
-        if (!journal_.Record([&](Journal& journal) { journal.SetProgress(next); }))
+        if (!journal_.Record([&](Journal& journal) {
+                journal.SetProgress(next);
+                context_.ClaimRun(journal);
+            }))
             return false;
         // From here on the output holds the only copy of what it took from those volumes.
         if (outHoldsThem)
@@ -195,7 +198,7 @@ private:
         for (size_t i = state_.deleted; i < volume; ++i) {
             // A volume that cannot go (held open) stays and loses nothing; should the disk then
             // fill up, the output's write fails and says so.
-            DeleteFileW(PlatformPath(state_.volumes[i].path).c_str());
+            gate::Delete(context_.RootOf(state_.volumes[i].path), state_.volumes[i].path);
             // Each deletion is a step of its own for the host, which may stop the run right there.
             context_.progress->Text(state_.volumes[i].path);
         }

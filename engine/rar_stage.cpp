@@ -400,9 +400,9 @@ Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& 
         // A directory entry is made; a file's folders are made before it.
         const size_t slash = name.find_last_of("\\/");
         const std::string folders = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-        ensureDirectory(destination, entry.directory ? name : folders);
+        ensureDirectory(*context.destination, entry.directory ? name : folders);
     }
-    OutputFile out(target, context.Temporaries());
+    OutputFile out(*context.destination, target, context.Temporaries());
     if (!safe || entry.directory || !out.Create(entry.attributes)) {
         unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
         return safe && entry.directory ? Failure() : Failure{Outcome::CannotWrite, "cannot write " + name};

@@ -22,8 +22,7 @@ const DWORD kSfvSizeLimit = 16u << 20;
 // never becomes part of a name) when its bytes are valid UTF-8, else for the ANSI code page.
 bool ReadSfvText(const std::string& path, std::string& text)
 {
-    FileHandle file(CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(OpenToRead(path, GENERIC_READ, FILE_SHARE_READ));
     LARGE_INTEGER size;
     if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kSfvSizeLimit)
         return false;

@@ -29,9 +29,7 @@ uint64_t Count(DWORD high, DWORD low)
 // The facts the file system keeps of the file at `path`: its size, write time and index.
 bool IndexProof(const std::string& path, FileProof& proof)
 {
-    const FileHandle file(CreateFileW(PlatformPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      0, nullptr));
+    const FileHandle file(OpenToRead(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
     BY_HANDLE_FILE_INFORMATION info;
     if (!file.valid() || !GetFileInformationByHandle(file.get(), &info))
         return false;
@@ -80,7 +78,7 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
     for (const std::string& source : sources) {
         // A file that stays is only clutter: the journal says it was consumed, and the next run
         // deletes it once it finds it is the same file and its outputs whole.
-        DeleteFileW(PlatformPath(source).c_str());
+        gate::Delete(context.RootOf(source), source);
         // Each deletion is a step of its own for the host, which may stop the run right there.
         context.progress->Text(source);
     }

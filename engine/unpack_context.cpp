@@ -8,13 +8,19 @@
 
 const TemporaryTags& UnpackContext::Temporaries() const
 {
-    if (journal && !temporaries.run.empty()) {
-        const std::vector<std::string>& runs = journal->runs();
-        // Without the record the temporary files are only not known as the job's own later.
-        if (std::find(runs.begin(), runs.end(), temporaries.run) == runs.end())
-            journal->Record([&](Journal& next) { next.AddRun(temporaries.run); });
-    }
+    const std::vector<std::string>* runs = journal ? &journal->runs() : nullptr;
+    // Without the record the temporary files are only not known as the job's own later; a
+    // change that names one of them says it (ClaimRun).
+    if (runs && !temporaries.run.empty() && std::find(runs->begin(), runs->end(), temporaries.run) == runs->end())
+        journal->Record([&](Journal& next) { ClaimRun(next); });
     return temporaries;
+}
+
+void UnpackContext::ClaimRun(Journal& next) const
+{
+    const std::vector<std::string>& runs = next.runs();
+    if (!temporaries.run.empty() && std::find(runs.begin(), runs.end(), temporaries.run) == runs.end())
+        next.AddRun(temporaries.run);
 }
 
 bool UnpackContext::Commit(OutputFile& output, const FILETIME* creation, const FILETIME* access,

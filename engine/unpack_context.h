@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/job_progress.h"
+#include "base/disk_gate.h"
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -32,6 +33,10 @@ struct UnpackContext {
     // What this job and a dead run of it did in the group's destination; never null while a
     // group is unpacked.
     Journal* journal = nullptr;
+    // The folders the group's files lie in and come out into, through which every change to
+    // the disk goes (see disk_gate.h); never null while a group is unpacked.
+    const DiskRoot* source = nullptr;
+    const DiskRoot* destination = nullptr;
     // The files of the first pass (by FileIdentity), which the second pass writes over: the one
     // replacement that is meant. Empty in the first pass.
     std::unordered_set<std::wstring> replaceable;
@@ -46,6 +51,17 @@ struct UnpackContext {
     // The tags for an output's temporary file. The journal says which tag this run's carry
     // before the first of them is made, so that a later run knows them for the job's own.
     const TemporaryTags& Temporaries() const;
+    // Adds this run's tag to `next`, a change of the journal that names a temporary file of the
+    // run, when it is not there yet.
+    void ClaimRun(Journal& next) const;
+
+    // The root of the two that `path` lies below, the deeper where they nest.
+    const DiskRoot& RootOf(const std::string& path) const
+    {
+        const bool inDestination = destination->Holds(path);
+        const bool inSource = source->Holds(path);
+        return inDestination && (!inSource || destination->depth() >= source->depth()) ? *destination : *source;
+    }
 
     Existing ExistingFor(const std::string& target) const
     {

@@ -140,7 +140,7 @@ bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOut
             return false;
         // One that cannot go is only clutter: the next run tries again.
         if (mayDelete) {
-            DeleteFileW(PlatformPath(path).c_str());
+            gate::Delete(context.RootOf(path), path);
             context.progress->Text(path);
         }
     }
@@ -221,21 +221,25 @@ public:
                 pass.Add({Outcome::Stopped, "stopped"});
                 break;
             }
-            if (!missing[i])
-                pass.Add(Source(sources[i]));
+            const Failure source = missing[i] ? Failure() : Source(sources[i]);
+            pass.Add(source);
             context_.progress->ConsumeRest(sources[i]);
-            if (CheckFailed())
+            if (CheckFailed()) {
+                mismatch_ = source;
                 break;
+            }
         }
         return pass;
     }
 
     // A ZIP file whose SFV check was left to the stream that reads it did not match: nothing
-    // more of the group comes out, as when a check fails before anything is unpacked.
+    // more of the group comes out, as when a check fails before anything is unpacked, and the
+    // group says so (mismatch).
     bool CheckFailed() const
     {
         return std::any_of(streams_.begin(), streams_.end(), [](const ZipStream& stream) { return stream.checkFailed; });
     }
+    const Failure& mismatch() const { return mismatch_; }
 
     Verdict SecondPass(bool firstPassOk)
     {
@@ -320,6 +324,7 @@ private:
     // What earlier runs left of consumed files that were not the files at their paths now.
     std::unordered_set<std::wstring> dropped_;
     bool archivesVouched_ = false;  // PAR2 sets vouched for every archive of the first pass
+    Failure mismatch_;
     std::vector<ZipStream>& streams_;
 };
 
@@ -333,7 +338,7 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& selection, con
     if (firstPass.stopped())
         return {Outcome::Stopped, "stopped"};
     if (passes.CheckFailed())
-        return firstPass.firstFailure();
+        return passes.mismatch();
     Verdict secondPass = passes.SecondPass(firstPass.ok());
     if (firstPass.ok() && secondPass.ok())
         secondPass.Add(passes.CleanUp());

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/files.h"
 #include "base/handles.h"
 #include "engine/journal.h"
 #include "engine/release_names.h"
@@ -20,9 +21,8 @@ bool SameFile(const std::string& a, const std::string& b)
     BY_HANDLE_FILE_INFORMATION info[2];
     const std::string* paths[2] = {&a, &b};
     for (int i = 0; i < 2; ++i) {
-        const FileHandle file(CreateFileW(PlatformPath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+        const FileHandle file(
+            OpenToRead(*paths[i], FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
         if (!file.valid() || !GetFileInformationByHandle(file.get(), &info[i]))
             return false;
     }
@@ -59,19 +59,20 @@ bool RenamedVolume(const Journal& journal, const std::string& source, std::strin
 void VolumeAlias::Make(const UnpackContext& context)
 {
     const std::string prefixed = PrefixedVolumeName(own_);
+    root_ = &context.RootOf(own_);
     // A link that a dead run left goes first; a file of that name that is no link stays, and the
     // set is then read under its own name.
     if (Exists(prefixed) && SameFile(prefixed, own_))
-        DeleteFileW(PlatformPath(prefixed).c_str());
+        gate::Delete(*root_, prefixed);
     if (Exists(prefixed))
         return;
-    linked_ = CreateHardLinkW(PlatformPath(prefixed).c_str(), PlatformPath(own_).c_str(), nullptr) != 0;
+    linked_ = gate::Link(*root_, own_, prefixed);
     if (linked_) {
         onDisk_ = prefixed;
         return;
     }
     if (context.journal->Record([&](Journal& next) { next.AddRenamed(prefixed, own_); }) &&
-        MoveFileW(PlatformPath(own_).c_str(), PlatformPath(prefixed).c_str()))
+        gate::Rename(*root_, own_, prefixed))
         onDisk_ = prefixed;
 }
 
@@ -80,9 +81,9 @@ void VolumeAlias::Undo()
     // A link that cannot go is taken away by the next run; a volume that cannot be renamed back
     // is, too, since the journal recorded the rename before it was made.
     if (linked_)
-        DeleteFileW(PlatformPath(onDisk_).c_str());
+        gate::Delete(*root_, onDisk_);
     else if (onDisk_ != own_ && Exists(onDisk_))
-        MoveFileW(PlatformPath(onDisk_).c_str(), PlatformPath(own_).c_str());
+        gate::Rename(*root_, onDisk_, own_);
     linked_ = false;
     onDisk_ = own_;
 }
@@ -97,10 +98,10 @@ FileList RestoreAliases(const UnpackContext& context, const FileList& sources)
     for (const std::string& source : sources) {
         if (RenamedVolume(*context.journal, source, prefixed, own)) {
             if (Exists(prefixed) && !Exists(own))
-                MoveFileW(PlatformPath(prefixed).c_str(), PlatformPath(own).c_str());
+                gate::Rename(context.RootOf(prefixed), prefixed, own);
             restored.Append(own);
         } else if (IsLeftoverLink(source)) {
-            DeleteFileW(PlatformPath(source).c_str());  // a link that stays is clutter, not data
+            gate::Delete(context.RootOf(source), source);  // a link that stays is clutter, not data
         } else {
             restored.Append(source);
         }

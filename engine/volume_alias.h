@@ -30,6 +30,7 @@ public:
 private:
     std::string own_;
     std::string onDisk_;
+    const DiskRoot* root_ = nullptr;  // the folder of the volume, once the alias is made
     bool linked_ = false;
 };
 

@@ -44,7 +44,7 @@ class Landing {
 public:
     Landing(const UnpackContext& context, const std::string& destination, std::vector<JournalFile>& landed)
         : context_(context), destination_(destination), landed_(landed),
-          batch_(context.Temporaries(), [this] {
+          batch_(*context.destination, context.Temporaries(), [this] {
               context_.progress->Working(destination_);
               return !context_.progress->stopped();
           })

@@ -53,7 +53,7 @@ private:
 
 // The CRC-32s of the ranges of a file that were read, joined where they meet, so that the CRC-32
 // of the whole file needs only the bytes that were not read yet: the headers and the central
-// directory of a ZIP file, and the members that the ZIP stage read through the library.
+// directory of a ZIP file, and its members that hold no volume of the stream's sets.
 class ReadCrcs {
 public:
     // A range that overlaps one read before is left out: its bytes are read again for the whole.
@@ -329,14 +329,14 @@ private:
                 return read;
             const std::string name = LocalName(file.name);
             if (file.directory) {
-                ensureDirectory(destination_, name);
+                ensureDirectory(*context_.destination, name);
                 at = part.offset + part.size;
                 continue;
             }
             if (place.second == 0) {
                 const size_t slash = name.rfind('\\');
-                ensureDirectory(destination_, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
-                open_.reset(new OutputFile(destination_ + name, context_.Temporaries()));
+                ensureDirectory(*context_.destination, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
+                open_.reset(new OutputFile(*context_.destination, destination_ + name, context_.Temporaries()));
                 if (!open_->Create(file.attributes))
                     return {Outcome::CannotWrite, "cannot write " + name};
             }

@@ -1,12 +1,12 @@
 #include "settings/settings_file.h"
 
-#include <imagehlp.h>
-
 #include <atomic>
 #include <mutex>
 #include <sstream>
 #include <vector>
 
+#include "base/disk_gate.h"
+#include "base/files.h"
 #include "base/handles.h"
 #include "base/text.h"
 #include "settings/xml/xml_param.h"
@@ -64,10 +64,11 @@ std::string ModuleDirectory()
 // read-only attribute of a folder says nothing about this on Windows.
 bool FolderWritable(const std::string& folder)
 {
+    const std::string utf8 = Utf8FromCodePage(folder, CP_ACP);
     const std::string probe =
-        folder + "ravelpak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) + ".tmp";
-    const FileHandle file(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        utf8 + "ravelpak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) + ".tmp";
+    const FileHandle file(gate::CreateNew(DiskRoot(utf8), probe, GENERIC_WRITE, 0,
+                                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE));
     return file.valid();
 }
 
@@ -175,8 +176,7 @@ std::string SettingsFilePath()
 
 SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& record)
 {
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(OpenToRead(Utf8FromCodePage(path, CP_ACP), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
     if (!file.valid())
         return Failure(path, GetLastError());
     std::string bytes;
@@ -222,33 +222,12 @@ SettingsFileResult WriteSettingsFile(const std::string& path, const SettingsReco
     document.write(out);
     const std::string bytes = Utf8FromCodePage(out.str(), CP_ACP);
 
-    const std::string folder = FolderOf(path);
-    if (!folder.empty() && !MakeSureDirectoryPathExists(folder.c_str()))
+    // The folder is made when it is missing; the file is replaced as a whole, so that a crash or
+    // a power cut while saving leaves the old settings or the new ones.
+    const std::string utf8 = Utf8FromCodePage(path, CP_ACP);
+    const DiskRoot folder(FolderOf(utf8), true);
+    if (!folder.valid() || !gate::ReplaceOwn(folder, utf8, bytes, FILE_ATTRIBUTE_NORMAL))
         return Failure(path, GetLastError());
-    // The file is replaced as a whole: written beside it, put on the disk, then renamed over it,
-    // so that a crash or a power cut while saving leaves the old settings or the new ones.
-    const std::string temporary = path + ".new";
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return Failure(path, GetLastError());
-    DWORD written = 0;
-    DWORD error = ERROR_SUCCESS;
-    if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        error = GetLastError();
-    else if (written != bytes.size())
-        error = ERROR_DISK_FULL;  // a full disk may report success with fewer bytes
-    else if (!FlushFileBuffers(file))
-        error = GetLastError();
-    if (!CloseHandle(file) && error == ERROR_SUCCESS)
-        error = GetLastError();
-    if (error == ERROR_SUCCESS &&
-        !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        error = GetLastError();
-    if (error != ERROR_SUCCESS) {
-        DeleteFileA(temporary.c_str());  // one that stays is replaced by the next save
-        return Failure(path, error);
-    }
     return Success(path);
 }
 

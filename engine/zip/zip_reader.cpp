@@ -45,8 +45,7 @@ public:
 
     bool open(const std::string& path)
     {
-        handle_ = CreateFileW(PlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle_ = OpenToRead(path, GENERIC_READ, FILE_SHARE_READ);
         LARGE_INTEGER size;
         if (handle_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle_, &size)) {
             close();
@@ -676,7 +675,7 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
         if (status == ZipStatus::Ok && intact)
             batch.Add(outputPath, attributes, std::move(data), placement.existing, times[0], times[1], times[2]);
     } else {
-        std::unique_ptr<OutputFile> output(new OutputFile(outputPath, batch.tags()));
+        std::unique_ptr<OutputFile> output(new OutputFile(batch.root(), outputPath, batch.tags()));
         if (!output->Create(attributes))
             return ZipStatus::CannotOpen;
         const auto write = [&](const unsigned char* block, size_t size) { return output->Write(block, size); };
@@ -691,21 +690,6 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
     return status;
 }
 
-// Creates every missing directory of `path` below `root`, parents first, one level after
-// another (a name of thousands of levels costs no stack), up to the first level that cannot be
-// made: what goes into it then fails to be written, and says so.
-void CreateLevels(const std::string& root, const std::string& path)
-{
-    for (size_t end = path.find_first_of("\\/");; end = path.find_first_of("\\/", end + 1)) {
-        const std::wstring level = PlatformPath(root + path.substr(0, end));
-        if (end != 0 && GetFileAttributesW(level.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            !CreateDirectoryW(level.c_str(), nullptr))
-            return;
-        if (end == std::string::npos || end + 1 == path.size())
-            return;
-    }
-}
-
 ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targetName, bool& intact,
                        const std::function<bool(uint64_t)>& onBlock, ZipPlacement& placement)
 {
@@ -718,7 +702,7 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
     const std::string outputPath = reader.baseDirectory + targetName;
     if (record->item.attributes & FILE_ATTRIBUTE_DIRECTORY) {
         intact = true;
-        return ensureDirectory(reader.baseDirectory, targetName);
+        return ensureDirectory(placement.batch->root(), targetName);
     }
     // The record may come from the cache while minizip stands on another entry.
     if (!MoveTo(reader, index))
@@ -727,7 +711,7 @@ ZipStatus ExtractEntry(ZipReader& reader, int32_t index, const std::string& targ
     const size_t slash = targetName.find_last_of("\\/");
     const std::string folder = slash == std::string::npos ? "" : targetName.substr(0, slash + 1);
     if (reader.folders.count(FileIdentity(reader.baseDirectory + folder)) == 0)
-        ensureDirectory(reader.baseDirectory, folder);
+        ensureDirectory(placement.batch->root(), folder);
     return WriteEntry(reader, *record, outputPath, intact, onBlock, placement);
 }
 
@@ -842,11 +826,9 @@ ZipStatus closeReader(ZipReader* reader)
     return ZipStatus::Ok;
 }
 
-ZipStatus ensureDirectory(const std::string& root, const std::string& path)
+ZipStatus ensureDirectory(const DiskRoot& root, const std::string& path)
 {
-    if (GetFileAttributesW(PlatformPath(root).c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryW(PlatformPath(root).c_str(), nullptr);
     if (!path.empty())
-        CreateLevels(root, path);
+        gate::CreateFolders(root, root.path() + path);
     return ZipStatus::Ok;
 }

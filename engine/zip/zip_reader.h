@@ -108,7 +108,6 @@ uint64_t totalSize(ZipReader* reader);
 // Closes the archive and frees the reader.
 ZipStatus closeReader(ZipReader* reader);
 
-// Creates `root` when it is missing, then every missing directory of `path` below it from
-// the outermost inwards. Failures to create are not reported (they show when a file is
-// created there).
-ZipStatus ensureDirectory(const std::string& root, const std::string& path);
+// Creates every missing directory of `path` below `root` from the outermost inwards. Failures
+// to create are not reported (they show when a file is created there).
+ZipStatus ensureDirectory(const DiskRoot& root, const std::string& path);

@@ -41,9 +41,11 @@ protected:
         journal.Load();
         JobProgress progress(&host);
         journal.ReportTo(&progress);
+        const DiskRoot root(out());
         UnpackContext context;
         context.progress = &progress;
         context.journal = &journal;
+        context.source = context.destination = &root;
         return resume ? ResumeSetUnderDeletion(context, out(), landed)
                       : UnpackDeletingVolumes(context, volumes, out(), landed);
     }
@@ -111,10 +113,11 @@ TEST_F(DeletingCopy, OlderSetsAreKeptForWantOfRoom)
 TEST(OutputFileOnDisk, HeldOutputsSurviveUnwindingAndReadOnlyComesLast)
 {
     TempDir dir;
+    const DiskRoot root(dir / "");
     for (const bool held : {true, false}) {
         std::string temporary;
         try {
-            OutputFile out(dir / "film.mkv");
+            OutputFile out(root, dir / "film.mkv");
             ASSERT_TRUE(out.Create());
             temporary = out.temporary();
             ASSERT_TRUE(out.Write(held ? "held" : "data", 4));
@@ -128,7 +131,7 @@ TEST(OutputFileOnDisk, HeldOutputsSurviveUnwindingAndReadOnlyComesLast)
     EXPECT_EQ(ReadFileBytes(dir / "film.mkv.incomplete"), "held");
     WriteFileBytes(dir / "notes.txt.incomplete", "the user's");
     SetFileAttributesA((dir / "notes.txt.incomplete").c_str(), FILE_ATTRIBUTE_READONLY);
-    OutputFile out(dir / "notes.txt");
+    OutputFile out(root, dir / "notes.txt");
     ASSERT_TRUE(out.Create(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE |
                            FILE_ATTRIBUTE_ENCRYPTED));
     EXPECT_EQ(out.temporary(), dir / "notes.txt.2.incomplete");

@@ -209,9 +209,11 @@ TEST_F(JournalFiles, SetOfOtherVolumesIsKept)
     Journal journal = Fresh();
     ASSERT_EQ(journal.Load(), Journal::LoadResult::Loaded);
     JobProgress progress(nullptr);
+    const DiskRoot root(out());
     UnpackContext context;
     context.progress = &progress;
     context.journal = &journal;
+    context.source = context.destination = &root;
     std::vector<JournalFile> landed;
     EXPECT_EQ(ResumeSetUnderDeletion(context, out(), landed).outcome, Outcome::CannotRead);
     EXPECT_EQ(ReadFileBytes(out() + "c.part2.rar"), std::string(60, 'x'));

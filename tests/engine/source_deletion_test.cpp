@@ -87,6 +87,8 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
         context.settings.keepOverwritten = keepOverwritten;
         Journal journal(dir / "", dir / "");
         context.journal = &journal;
+        const DiskRoot root(dir / "");
+        context.source = context.destination = &root;
         EXPECT_TRUE(TempFileCleanup(context, first, second, {}).ok());
         EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);
         EXPECT_FALSE(FileExists(dir / "b.zip"));

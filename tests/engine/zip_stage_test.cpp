@@ -18,8 +18,10 @@ typedef std::vector<std::string> Names;
 Outcome ExtractWith(const std::string& archive, const std::string& destination, Names& recorded)
 {
     JobProgress progress(nullptr);
+    const DiskRoot root(destination, true);
     UnpackContext context;
     context.progress = &progress;
+    context.source = context.destination = &root;
     std::vector<JournalFile> landed;
     const Outcome outcome = ExtractZip(context, archive, destination, landed).outcome;
     for (const JournalFile& file : landed)

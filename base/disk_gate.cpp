@@ -1,0 +1,332 @@
+#include "base/disk_gate.h"
+
+#include <cstring>
+
+#include "base/handles.h"
+#include "base/paths.h"
+#include "base/text.h"
+
+namespace {
+
+// NormalisedPath of a path already folded by FileIdentity.
+std::wstring Normalised(const std::wstring& rest)
+{
+    const std::wstring device = L"\\\\.\\";
+    if (rest.compare(0, device.size(), device) == 0)
+        return std::wstring();
+    std::vector<size_t> starts;  // where each step of `normalised` begins
+    size_t at = 0;
+    // The root stays as it is: "C:\" or the "\\server\share\" of a network path.
+    if (rest.compare(0, 2, L"\\\\") == 0) {
+        const size_t share = rest.find(L'\\', 2);
+        at = share == std::wstring::npos ? std::wstring::npos : rest.find(L'\\', share + 1);
+        if (share != std::wstring::npos && at == std::wstring::npos)
+            at = rest.size();
+    } else {
+        at = rest.find(L'\\');
+    }
+    if (at == std::wstring::npos)
+        return std::wstring();
+    std::wstring normalised = rest.substr(0, at) + L"\\";
+    for (size_t start = at + 1; start <= rest.size();) {
+        size_t end = rest.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = rest.size();
+        const std::wstring step = rest.substr(start, end - start);
+        start = end + 1;
+        if (step.empty() || step == L".")
+            continue;
+        if (step == L"..") {
+            if (starts.empty())
+                return std::wstring();
+            normalised.resize(starts.back());
+            starts.pop_back();
+        } else if (step.find_first_not_of(L". ") == std::wstring::npos) {
+            return std::wstring();
+        } else {
+            starts.push_back(normalised.size());
+            // Windows drops the dots and spaces that end a step.
+            normalised += step.substr(0, step.find_last_not_of(L". ") + 1) + L"\\";
+        }
+    }
+    return normalised;
+}
+
+// Where what `handle` is open as lies, its links resolved: the serial number of its volume and
+// its path on that volume, normalised. FileNameInfo gives that path for any length, where
+// GetFinalPathNameByHandleW fails under Wine once it exceeds MAX_PATH. Empty when the system
+// tells neither: then nothing is taken to lie below a root.
+std::wstring FinalPath(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return std::wstring();
+    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t));
+    for (;;) {
+        FILE_NAME_INFO& name = *reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+        if (GetFileInformationByHandleEx(handle, FileNameInfo, &name, static_cast<DWORD>(buffer.size()))) {
+            const std::wstring path(name.FileName, name.FileNameLength / sizeof(wchar_t));
+            const std::wstring normalised = Normalised(FileIdentity(path));
+            return normalised.empty() ? normalised : std::to_wstring(info.dwVolumeSerialNumber) + L":" + normalised;
+        }
+        if (GetLastError() != ERROR_MORE_DATA || buffer.size() > (1u << 20))
+            return std::wstring();
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
+// The platform's name of a folder or a file: a folder without the backslash that ends it, which
+// long paths do not take, but for a drive's root.
+std::wstring PlatformName(const std::string& path)
+{
+    std::wstring name = PlatformPath(path);
+    if (name.size() > 1 && (name.back() == L'\\' || name.back() == L'/') && name[name.size() - 2] != L':')
+        name.pop_back();
+    return name;
+}
+
+// Opens the file, or the folder when `folder`, at `path` without following a final link.
+HANDLE OpenAt(const std::string& path, DWORD access, DWORD share, bool folder = false)
+{
+    FileHandle file(CreateFileW(PlatformName(path).c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file.valid() && (!GetFileInformationByHandle(file.get(), &info) ||
+                         ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder)) {
+        SetLastError(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file.release();
+}
+
+// Opens what stands at `path` below `root` to change it, a file or a folder as `folder` says;
+// invalid when it lies elsewhere.
+HANDLE OpenBelow(const DiskRoot& root, const std::string& path, DWORD access, DWORD share, bool folder = false)
+{
+    if (!root.Holds(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    FileHandle file(OpenAt(path, access, share, folder));
+    if (file.valid() && !root.HoldsOpen(file.get())) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file.release();
+}
+
+// Whether a new name `path` lies below `root`, by its spelling and by its folder's final path.
+bool MayName(const DiskRoot& root, const std::string& path)
+{
+    if (!root.Holds(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    const FileHandle parent(OpenAt(DirectoryOf(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true));
+    if (!parent.valid())
+        return false;
+    if (!root.HoldsOpen(parent.get(), true)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+// A system that does not take a rename or a deletion through the handle says so by these.
+bool Refused(DWORD error)
+{
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_NAME || error == ERROR_BAD_PATHNAME ||
+           error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace
+
+std::wstring NormalisedPath(const std::string& path)
+{
+    return Normalised(FileIdentity(path));
+}
+
+DiskRoot::DiskRoot(const std::string& path, bool create) : path_(path), spelt_(NormalisedPath(path))
+{
+    if (spelt_.empty())
+        return;
+    if (create)
+        for (size_t end = path.find('\\'); end != std::string::npos; end = path.find('\\', end + 1)) {
+            const std::string level = path.substr(0, end);
+            if (level.empty() || level.back() == ':' || level == "\\" || level.compare(0, 2, "\\\\") == 0)
+                continue;
+            const DWORD attributes = GetFileAttributesW(PlatformName(level).c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES && CreateDirectoryW(PlatformName(level).c_str(), nullptr))
+                created_.push_back(level);
+        }
+    const FileHandle folder(CreateFileW(PlatformName(path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (folder.valid() && GetFileInformationByHandle(folder.get(), &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        final_ = FinalPath(folder.get());
+}
+
+bool DiskRoot::Holds(const std::string& path) const
+{
+    const std::wstring normalised = NormalisedPath(path);
+    return valid() && normalised.size() > spelt_.size() && normalised.compare(0, spelt_.size(), spelt_) == 0;
+}
+
+bool DiskRoot::HoldsOpen(HANDLE handle, bool orIsIt) const
+{
+    const std::wstring final = FinalPath(handle);
+    return valid() && (final.size() > final_.size() || (orIsIt && final.size() == final_.size())) &&
+           final.compare(0, final_.size(), final_) == 0;
+}
+
+void DiskRoot::RemoveCreatedIfEmpty() const
+{
+    for (auto level = created_.rbegin(); level != created_.rend(); ++level)
+        RemoveDirectoryW(PlatformName(*level).c_str());
+}
+
+namespace gate {
+
+HANDLE CreateNew(const DiskRoot& root, const std::string& path, DWORD access, DWORD share, DWORD attributes)
+{
+    if (!MayName(root, path))
+        return INVALID_HANDLE_VALUE;
+    FileHandle file(CreateFileW(PlatformPath(path).c_str(), access | DELETE | FILE_READ_ATTRIBUTES, share, nullptr,
+                                CREATE_NEW, attributes, nullptr));
+    // A folder swapped for a link between the check and the creation: what was made goes again.
+    if (file.valid() && !root.HoldsOpen(file.get())) {
+        DeleteOpen(file.get());
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file.release();
+}
+
+HANDLE OpenOwn(const DiskRoot& root, const std::string& path, DWORD access, DWORD share)
+{
+    return OpenBelow(root, path, access, share);
+}
+
+bool ReplaceOwn(const DiskRoot& root, const std::string& path, const std::string& data, DWORD attributes)
+{
+    const std::string temporary = path + ".new";
+    // One left by a run that died is the job's own.
+    Delete(root, temporary);
+    FileHandle file(CreateNew(root, temporary, GENERIC_WRITE, 0, attributes));
+    if (!file.valid())
+        return false;
+    DWORD written = 0;
+    bool done = WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) != 0;
+    // A full disk may say so only by the count.
+    if (done && written != data.size()) {
+        SetLastError(ERROR_DISK_FULL);
+        done = false;
+    }
+    done = done && FlushFileBuffers(file.get()) && RenameOpen(root, file.get(), path, true);
+    if (!done) {
+        const DWORD error = GetLastError();
+        DeleteOpen(file.get());
+        SetLastError(error);
+    }
+    return done;
+}
+
+bool Delete(const DiskRoot& root, const std::string& path)
+{
+    FileHandle file(OpenBelow(root, path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!file.valid())
+        return false;
+    if (DeleteOpen(file.get()))
+        return true;
+    if (!Refused(GetLastError()))
+        return false;
+    file.reset();
+    return DeleteFileW(PlatformPath(path).c_str()) != 0;
+}
+
+bool DeleteOpen(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+bool Rename(const DiskRoot& root, const std::string& from, const std::string& to, bool replaceOwn)
+{
+    FileHandle file(OpenBelow(root, from, DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!file.valid())
+        return false;
+    if (RenameOpen(root, file.get(), to, replaceOwn))
+        return true;
+    if (!Refused(GetLastError()))
+        return false;
+    file.reset();
+    return MoveFileExW(PlatformPath(from).c_str(), PlatformPath(to).c_str(),
+                       MOVEFILE_WRITE_THROUGH | (replaceOwn ? MOVEFILE_REPLACE_EXISTING : 0)) != 0;
+}
+
+bool RenameOpen(const DiskRoot& root, HANDLE file, const std::string& to, bool replaceOwn)
+{
+    if (!root.HoldsOpen(file) || !MayName(root, to)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    const std::wstring path = PlatformPath(to);
+    const size_t nameBytes = path.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    FILE_RENAME_INFO& info = *reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info.ReplaceIfExists = replaceOwn;
+    info.RootDirectory = nullptr;
+    info.FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(info.FileName, path.c_str(), nameBytes);
+    return SetFileInformationByHandle(file, FileRenameInfo, &info, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+bool Link(const DiskRoot& root, const std::string& existing, const std::string& link)
+{
+    const FileHandle file(OpenBelow(root, existing, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    return file.valid() && MayName(root, link) &&
+           CreateHardLinkW(PlatformPath(link).c_str(), PlatformPath(existing).c_str(), nullptr) != 0;
+}
+
+bool CreateFolder(const DiskRoot& root, const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(PlatformName(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    return MayName(root, path) && CreateDirectoryW(PlatformName(path).c_str(), nullptr) != 0;
+}
+
+void CreateFolders(const DiskRoot& root, const std::string& path)
+{
+    for (size_t end = path.find_first_of("\\/", root.path().size());; end = path.find_first_of("\\/", end + 1)) {
+        const std::string level = path.substr(0, end);
+        if (level.size() > root.path().size() && !CreateFolder(root, level))
+            return;
+        if (end == std::string::npos || end + 1 == path.size())
+            return;
+    }
+}
+
+bool RemoveFolder(const DiskRoot& root, const std::string& path)
+{
+    FileHandle folder(OpenBelow(root, path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true));
+    if (!folder.valid())
+        return false;
+    if (DeleteOpen(folder.get()))
+        return true;
+    if (!Refused(GetLastError()))
+        return false;
+    folder.reset();
+    return RemoveDirectoryW(PlatformName(path).c_str()) != 0;
+}
+
+bool SetAttributesOpen(HANDLE file, DWORD attributes)
+{
+    FILE_BASIC_INFO basic = {};  // times of zero stay as they are
+    basic.FileAttributes = attributes;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+}  // namespace gate

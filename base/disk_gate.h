@@ -1,0 +1,89 @@
+// The one gate through which a job changes the disk: every file or folder that it creates,
+// writes, renames, links, deletes or changes the attributes of goes through the calls below.
+// Each names a root (a folder the job works in: a group's source folder or destination, the
+// settings folder) and a path below it. The gate opens what it changes by handle, without
+// following a final link, and checks that the handle's final path lies below the root's final
+// path, so that neither "..", nor another spelling, nor a link leads a change out of its folder.
+// A name is created only where it is free, and nothing is renamed over a file but the job's
+// own, where the caller says so. Reads are not gated.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A path in the one form that names are compared in: "\\?\" and "/" as Windows reads them, "."
+// and ".." taken, letter case folded as Windows folds it, each step ending with a backslash.
+// Empty for a path that Windows would read otherwise than it stands (a step of dots and spaces
+// only), a device path, or one that climbs above its drive or share.
+std::wstring NormalisedPath(const std::string& path);
+
+// A folder that a job changes things in, known by its final path on the disk.
+class DiskRoot {
+public:
+    DiskRoot() = default;
+    // The folder `path` (ends with a backslash). With `create`, it and its missing parents are
+    // made first; created() lists those it made. Not valid when it is not there: then nothing
+    // can be changed below it.
+    explicit DiskRoot(const std::string& path, bool create = false);
+
+    bool valid() const { return !final_.empty(); }
+    const std::string& path() const { return path_; }
+    // How deep the root lies: of two roots that hold a path, the deeper one is its folder.
+    size_t depth() const { return spelt_.size(); }
+    // Whether `path`, as it is spelt, names something below the root.
+    bool Holds(const std::string& path) const;
+    // Whether the file or folder open as `handle` lies below the root's final path (its links
+    // resolved), or with `orIsIt` is the root itself.
+    bool HoldsOpen(HANDLE handle, bool orIsIt = false) const;
+    // The folders that making the root created, and that are empty: they go, innermost first.
+    void RemoveCreatedIfEmpty() const;
+
+private:
+    std::string path_;
+    std::wstring spelt_;  // NormalisedPath(path_)
+    std::wstring final_;  // the folder's final path, normalised
+    std::vector<std::string> created_;
+};
+
+namespace gate {
+
+// Creates the file `path` below `root` where its name is free (never opening a file that stands
+// there); INVALID_HANDLE_VALUE otherwise, with the reason in GetLastError (ERROR_FILE_EXISTS
+// for a name in use).
+HANDLE CreateNew(const DiskRoot& root, const std::string& path, DWORD access, DWORD share, DWORD attributes);
+// Opens the file `path` below `root` that the job made itself to write or delete it: a
+// temporary file to continue, its journal.
+HANDLE OpenOwn(const DiskRoot& root, const std::string& path, DWORD access, DWORD share);
+// Writes `path` below `root` afresh with `data`, replacing a file the job made itself (its
+// journal, its settings file) by way of a temporary file `path` + ".new", which is put on the
+// disk first: a crash leaves the old file or the new one.
+bool ReplaceOwn(const DiskRoot& root, const std::string& path, const std::string& data, DWORD attributes);
+
+// Deletes the file `path` below `root`.
+bool Delete(const DiskRoot& root, const std::string& path);
+// Deletes the file open as `file` (opened with DELETE access) when it is closed.
+bool DeleteOpen(HANDLE file);
+// Renames the file `from` below `root` to the free name `to` below it, or with `replaceOwn` to
+// a file of the job's own that it takes the place of.
+bool Rename(const DiskRoot& root, const std::string& from, const std::string& to, bool replaceOwn = false);
+// Renames the file open as `file` (opened with DELETE access, below `root`) to `to` below
+// `root`: a free name, or with `replaceOwn` a file of the job's own that it takes the place of.
+bool RenameOpen(const DiskRoot& root, HANDLE file, const std::string& to, bool replaceOwn);
+// Gives the file `existing` below `root` the second, free name `link` below it.
+bool Link(const DiskRoot& root, const std::string& existing, const std::string& link);
+
+// Creates the folder `path` below `root`; true also when a folder stands there.
+bool CreateFolder(const DiskRoot& root, const std::string& path);
+// Creates every missing folder of the folder `path` below `root` (spelt from the root's path
+// on), one level after another, up to the first level that cannot be made: a name of thousands
+// of levels costs no stack.
+void CreateFolders(const DiskRoot& root, const std::string& path);
+// Removes the empty folder `path` below `root`.
+bool RemoveFolder(const DiskRoot& root, const std::string& path);
+
+// Gives the file open as `file` these attributes (FILE_BASIC_INFO; times of zero stay).
+bool SetAttributesOpen(HANDLE file, DWORD attributes);
+
+}  // namespace gate
