@@ -116,12 +116,19 @@ HANDLE OpenBelow(const DiskRoot& root, const std::string& path, DWORD access, DW
 }
 
 // Whether a new name `path` lies below `root`, by its spelling and by its folder's final path.
+// A folder is checked once: each of the thousands of files of an archive that go into one
+// folder costs no more than its own creation.
 bool MayName(const DiskRoot& root, const std::string& path)
 {
-    if (!root.Holds(path)) {
+    const std::wstring normalised = NormalisedPath(path);
+    if (!root.HoldsNormalised(normalised)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
+    // The folder: the path without its last step.
+    const std::wstring folder = normalised.substr(0, normalised.rfind(L'\\', normalised.size() - 2) + 1);
+    if (root.Checked(folder))
+        return true;
     const FileHandle parent(OpenAt(DirectoryOf(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true));
     if (!parent.valid())
         return false;
@@ -129,6 +136,7 @@ bool MayName(const DiskRoot& root, const std::string& path)
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
+    root.Remember(folder);
     return true;
 }
 
@@ -137,6 +145,21 @@ bool Refused(DWORD error)
 {
     return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_NAME || error == ERROR_BAD_PATHNAME ||
            error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+}
+
+// Deletes the file, or the empty folder when `folder`, at `path` below `root`: through its
+// handle, or by its name where the system refuses that, after the same check.
+bool DeleteBelow(const DiskRoot& root, const std::string& path, bool folder)
+{
+    FileHandle file(OpenBelow(root, path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, folder));
+    if (!file.valid())
+        return false;
+    if (gate::DeleteOpen(file.get()))
+        return true;
+    if (!Refused(GetLastError()))
+        return false;
+    file.reset();
+    return (folder ? RemoveDirectoryW(PlatformName(path).c_str()) : DeleteFileW(PlatformName(path).c_str())) != 0;
 }
 
 }  // namespace
@@ -170,7 +193,11 @@ DiskRoot::DiskRoot(const std::string& path, bool create) : path_(path), spelt_(N
 
 bool DiskRoot::Holds(const std::string& path) const
 {
-    const std::wstring normalised = NormalisedPath(path);
+    return HoldsNormalised(NormalisedPath(path));
+}
+
+bool DiskRoot::HoldsNormalised(const std::wstring& normalised) const
+{
     return valid() && normalised.size() > spelt_.size() && normalised.compare(0, spelt_.size(), spelt_) == 0;
 }
 
@@ -179,6 +206,18 @@ bool DiskRoot::HoldsOpen(HANDLE handle, bool orIsIt) const
     const std::wstring final = FinalPath(handle);
     return valid() && (final.size() > final_.size() || (orIsIt && final.size() == final_.size())) &&
            final.compare(0, final_.size(), final_) == 0;
+}
+
+bool DiskRoot::Checked(const std::wstring& folder) const
+{
+    std::lock_guard<std::mutex> lock(checked_->mutex);
+    return checked_->folders.count(folder) != 0;
+}
+
+void DiskRoot::Remember(const std::wstring& folder) const
+{
+    std::lock_guard<std::mutex> lock(checked_->mutex);
+    checked_->folders.insert(folder);
 }
 
 void DiskRoot::RemoveCreatedIfEmpty() const
@@ -193,15 +232,8 @@ HANDLE CreateNew(const DiskRoot& root, const std::string& path, DWORD access, DW
 {
     if (!MayName(root, path))
         return INVALID_HANDLE_VALUE;
-    FileHandle file(CreateFileW(PlatformPath(path).c_str(), access | DELETE | FILE_READ_ATTRIBUTES, share, nullptr,
-                                CREATE_NEW, attributes, nullptr));
-    // A folder swapped for a link between the check and the creation: what was made goes again.
-    if (file.valid() && !root.HoldsOpen(file.get())) {
-        DeleteOpen(file.get());
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return file.release();
+    return CreateFileW(PlatformPath(path).c_str(), access | DELETE | FILE_READ_ATTRIBUTES, share, nullptr, CREATE_NEW,
+                       attributes, nullptr);
 }
 
 HANDLE OpenOwn(const DiskRoot& root, const std::string& path, DWORD access, DWORD share)
@@ -235,15 +267,7 @@ bool ReplaceOwn(const DiskRoot& root, const std::string& path, const std::string
 
 bool Delete(const DiskRoot& root, const std::string& path)
 {
-    FileHandle file(OpenBelow(root, path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    if (!file.valid())
-        return false;
-    if (DeleteOpen(file.get()))
-        return true;
-    if (!Refused(GetLastError()))
-        return false;
-    file.reset();
-    return DeleteFileW(PlatformPath(path).c_str()) != 0;
+    return DeleteBelow(root, path, false);
 }
 
 bool DeleteOpen(HANDLE file)
@@ -268,10 +292,8 @@ bool Rename(const DiskRoot& root, const std::string& from, const std::string& to
 
 bool RenameOpen(const DiskRoot& root, HANDLE file, const std::string& to, bool replaceOwn)
 {
-    if (!root.HoldsOpen(file) || !MayName(root, to)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (!MayName(root, to))
         return false;
-    }
     const std::wstring path = PlatformPath(to);
     const size_t nameBytes = path.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
@@ -311,15 +333,7 @@ void CreateFolders(const DiskRoot& root, const std::string& path)
 
 bool RemoveFolder(const DiskRoot& root, const std::string& path)
 {
-    FileHandle folder(OpenBelow(root, path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true));
-    if (!folder.valid())
-        return false;
-    if (DeleteOpen(folder.get()))
-        return true;
-    if (!Refused(GetLastError()))
-        return false;
-    folder.reset();
-    return RemoveDirectoryW(PlatformName(path).c_str()) != 0;
+    return DeleteBelow(root, path, true);
 }
 
 bool SetAttributesOpen(HANDLE file, DWORD attributes)

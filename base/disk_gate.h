@@ -3,13 +3,17 @@
 // Each names a root (a folder the job works in: a group's source folder or destination, the
 // settings folder) and a path below it. The gate opens what it changes by handle, without
 // following a final link, and checks that the handle's final path lies below the root's final
-// path, so that neither "..", nor another spelling, nor a link leads a change out of its folder.
+// path (for a name it makes, the final path of its folder), so that neither "..", nor another
+// spelling, nor a link leads a change out of its folder.
 // A name is created only where it is free, and nothing is renamed over a file but the job's
 // own, where the caller says so. Reads are not gated.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,26 +36,39 @@ public:
     const std::string& path() const { return path_; }
     // How deep the root lies: of two roots that hold a path, the deeper one is its folder.
     size_t depth() const { return spelt_.size(); }
-    // Whether `path`, as it is spelt, names something below the root.
+    // Whether `path`, as it is spelt, names something below the root; the same of a path
+    // normalised already.
     bool Holds(const std::string& path) const;
+    bool HoldsNormalised(const std::wstring& normalised) const;
     // Whether the file or folder open as `handle` lies below the root's final path (its links
     // resolved), or with `orIsIt` is the root itself.
     bool HoldsOpen(HANDLE handle, bool orIsIt = false) const;
     // The folders that making the root created, and that are empty: they go, innermost first.
     void RemoveCreatedIfEmpty() const;
 
+    // The folders (normalised) whose final paths were found below the root's (by the gate's
+    // threads as well): names are made in them without another look.
+    bool Checked(const std::wstring& folder) const;
+    void Remember(const std::wstring& folder) const;
+
 private:
+    struct CheckedFolders {
+        std::mutex mutex;
+        std::set<std::wstring> folders;  // normalised
+    };
+
     std::string path_;
     std::wstring spelt_;  // NormalisedPath(path_)
     std::wstring final_;  // the folder's final path, normalised
     std::vector<std::string> created_;
+    std::shared_ptr<CheckedFolders> checked_ = std::make_shared<CheckedFolders>();
 };
 
 namespace gate {
 
 // Creates the file `path` below `root` where its name is free (never opening a file that stands
-// there); INVALID_HANDLE_VALUE otherwise, with the reason in GetLastError (ERROR_FILE_EXISTS
-// for a name in use).
+// there), in a folder whose final path lies below the root's; INVALID_HANDLE_VALUE otherwise,
+// with the reason in GetLastError (ERROR_FILE_EXISTS for a name in use).
 HANDLE CreateNew(const DiskRoot& root, const std::string& path, DWORD access, DWORD share, DWORD attributes);
 // Opens the file `path` below `root` that the job made itself to write or delete it: a
 // temporary file to continue, its journal.
@@ -68,8 +85,9 @@ bool DeleteOpen(HANDLE file);
 // Renames the file `from` below `root` to the free name `to` below it, or with `replaceOwn` to
 // a file of the job's own that it takes the place of.
 bool Rename(const DiskRoot& root, const std::string& from, const std::string& to, bool replaceOwn = false);
-// Renames the file open as `file` (opened with DELETE access, below `root`) to `to` below
-// `root`: a free name, or with `replaceOwn` a file of the job's own that it takes the place of.
+// Renames the file open as `file` (opened through the gate below `root`, with DELETE access)
+// to `to` below `root`: a free name, or with `replaceOwn` a file of the job's own that it takes
+// the place of.
 bool RenameOpen(const DiskRoot& root, HANDLE file, const std::string& to, bool replaceOwn);
 // Gives the file `existing` below `root` the second, free name `link` below it.
 bool Link(const DiskRoot& root, const std::string& existing, const std::string& link);

@@ -34,55 +34,10 @@ bool ReadWhole(const std::string& path, std::string& text, bool& exists)
     return read;
 }
 
-// A path with its "." and ".." steps taken, in the spelling FileIdentity compares by; empty
-// when it has a step that Windows would read otherwise than it stands (only dots and spaces),
-// or goes above its root. What a record names is compared with the group's folders so.
-std::wstring Resolved(const std::string& path)
-{
-    std::wstring rest = FileIdentity(path);
-    const std::wstring device = L"\\\\.\\";
-    if (rest.compare(0, device.size(), device) == 0)
-        return std::wstring();
-    std::wstring resolved;
-    std::vector<size_t> starts;  // where each component of `resolved` begins
-    size_t at = 0;
-    // The root stays as it is: "C:\" or the "\\server\share\" of a network path.
-    if (rest.compare(0, 2, L"\\\\") == 0) {
-        const size_t share = rest.find(L'\\', 2);
-        at = share == std::wstring::npos ? std::wstring::npos : rest.find(L'\\', share + 1);
-    } else {
-        at = rest.find(L'\\');
-    }
-    if (at == std::wstring::npos)
-        return std::wstring();
-    resolved = rest.substr(0, at + 1);
-    for (size_t start = at + 1; start <= rest.size();) {
-        size_t end = rest.find(L'\\', start);
-        if (end == std::wstring::npos)
-            end = rest.size();
-        const std::wstring component = rest.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == L".")
-            continue;
-        if (component == L"..") {
-            if (starts.empty())
-                return std::wstring();
-            resolved.resize(starts.back());
-            starts.pop_back();
-        } else if (component.find_first_not_of(L". ") == std::wstring::npos) {
-            return std::wstring();
-        } else {
-            starts.push_back(resolved.size());
-            resolved += component + L"\\";
-        }
-    }
-    return resolved;
-}
-
 // True when `path` names something below `folder`.
 bool IsBelow(const std::string& path, const std::wstring& folder)
 {
-    const std::wstring resolved = Resolved(path);
+    const std::wstring resolved = NormalisedPath(path);
     return !folder.empty() && resolved.size() > folder.size() && resolved.compare(0, folder.size(), folder) == 0;
 }
 
@@ -132,8 +87,8 @@ Journal::LoadResult Journal::Load()
 
 bool Journal::Confined(const JournalRecords& records) const
 {
-    const std::wstring destination = Resolved(destination_);
-    const std::wstring source = Resolved(sourceFolder_);
+    const std::wstring destination = NormalisedPath(destination_);
+    const std::wstring source = NormalisedPath(sourceFolder_);
     const auto either = [&](const std::string& path) { return IsBelow(path, destination) || IsBelow(path, source); };
     for (const JournalFile& file : records.verified)
         if (!either(file.path))
@@ -156,7 +111,7 @@ bool Journal::Confined(const JournalRecords& records) const
     // A damaged file is kept beside its repaired one, under its name and ".damaged" alone: a
     // record naming any other file would have a rerun move that file over the repaired name.
     for (const Par2Repair& repaired : records.repaired)
-        if (!repaired.damaged.empty() && Resolved(repaired.damaged) != Resolved(repaired.path + ".damaged"))
+        if (!repaired.damaged.empty() && NormalisedPath(repaired.damaged) != NormalisedPath(repaired.path + ".damaged"))
             return false;
     const SetUnderDeletion& set = records.set;
     if (!set.entry.empty() && (!IsBelow(set.entry, destination) || !IsTemporaryOf(set.temporary, set.entry, records.runs)))

@@ -202,10 +202,10 @@ public:
         // What a dead run consumed is no longer selected (the host lists what is there): what
         // came out of it counts all the same, and what is left of it goes as the settings say of
         // sources, or of the intermediate files in the destination.
-        const std::wstring intermediates = FileIdentity(destination_);
         const std::vector<std::string> consumed = journal.consumed();
         for (const std::string& path : consumed) {
-            const bool intermediate = FileIdentity(path).compare(0, intermediates.size(), intermediates) == 0;
+            // Where the file lies, however its path is spelt.
+            const bool intermediate = &context_.RootOf(path) == context_.destination;
             const bool mayDelete = SourcesMayBeDeleted(context_, {path}) || (intermediate && context_.settings.deleteTemp);
             TakeConsumed(context_, path, first_, whole_, mayDelete, dropped_);
         }

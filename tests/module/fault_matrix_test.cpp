@@ -679,6 +679,31 @@ TEST_F(DownloadRun, ANewDownloadOfTheSameNameIsUnpackedNotTakenForTheOldOne)
     }
 }
 
+// A consumed source that a journal names by another spelling of its path, through the
+// destination ("out\Rel\..\..\src\Rel\rel.zip"), is still a source: it stays while the
+// settings keep sources, although temporary files go.
+TEST_F(DownloadRun, ASourceSpeltThroughTheDestinationIsStillASource)
+{
+    UseSettings({"SourcesKept", nullptr, Fault::None, "", true, false, 0, false});
+    const Release release = Zipped(Six(), "rel.zip", Parts("six", 6));
+    const Files before = Prepare(release);
+    const std::string& film = release.sets[0].content;
+    const auto crc = [](const std::string& bytes) { return static_cast<uint32_t>(std::stoul(CrcHex(bytes), nullptr, 16)); };
+    MakeDirectories(destination());
+    WriteFileBytes(destination() + "six.mkv", film);
+    const std::string spelt = destination() + "..\\..\\src\\" + group_ + "\\rel.zip";
+    FileProof proof;
+    proof.size = before.at("rel.zip").size();
+    proof.hasCrc = true;
+    proof.crc = crc(before.at("rel.zip"));
+    JournalRecords planted;
+    planted.consumed = {{spelt, spelt, proof}};
+    planted.outputs = {{spelt, {destination() + "six.mkv", film.size(), crc(film)}}};
+    WriteFileBytes(destination() + ".ravelpak-journal", WriteJournalText(planted));
+    EXPECT_EQ(Pack(""), 0);
+    EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip")));
+}
+
 // A journal is a name of the engine's own: an archive entry of that name is an unsafe name,
 // whatever it holds. This one names a document of the user's as consumed (with its true size
 // and CRC), the release's NFO as what it lives on in, and a rename of another file, and the
