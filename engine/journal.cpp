@@ -79,9 +79,17 @@ Journal::LoadResult Journal::Load()
         Adopt(records);
         return LoadResult::Loaded;
     }
-    // Out of the way, so that a fresh journal takes its place; one that cannot be moved is
-    // replaced by the next commit all the same.
-    gate::Rename(root_, path_, unusablePath(), true);
+    // Out of the way, under the first free name, so that a fresh journal takes its place and
+    // one set aside before stays; one that cannot be moved is replaced by the next commit all
+    // the same.
+    for (unsigned number = 1; number <= 999; ++number) {
+        unusablePath_ = path_ + ".unusable" + (number == 1 ? std::string() : "." + std::to_string(number));
+        if (gate::Rename(root_, path_, unusablePath_))
+            break;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            break;
+    }
     return LoadResult::Unusable;
 }
 

@@ -32,10 +32,10 @@ public:
     enum class LoadResult { None, Loaded, Unusable };
     // Reads what a dead run left. Unusable: something stands there that is no journal this
     // version can read, or one that speaks of files outside the group's folders. It is moved
-    // aside (see unusablePath) and nothing it says is used.
+    // aside, under a free name (unusablePath), and nothing it says is used.
     LoadResult Load();
     const std::string& path() const { return path_; }
-    std::string unusablePath() const { return path_ + ".unusable"; }
+    const std::string& unusablePath() const { return unusablePath_; }
 
     // The host is called right after each commit, so that a stop, or the end of the process,
     // can come exactly there.
@@ -114,6 +114,7 @@ private:
     void Clear();
 
     std::string path_;
+    std::string unusablePath_;  // where Load set an unusable journal aside
     std::string destination_;
     std::string sourceFolder_;
     DiskRoot root_;  // the destination, which the journal lies in

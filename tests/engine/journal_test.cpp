@@ -153,6 +153,8 @@ TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
         EXPECT_FALSE(FileExists(path())) << text.first;
         EXPECT_EQ(ReadFileBytes(journal.unusablePath()), text.second) << text.first;
     }
+    // Each one set aside stays beside the ones before it.
+    EXPECT_EQ(ReadFileBytes(path() + ".unusable"), texts.front().second);
 }
 
 // Journals of the versions before are still read: a set resumes from the temporary file its
