@@ -120,16 +120,17 @@ HANDLE OpenBelow(const DiskRoot& root, const std::string& path, DWORD access, DW
 // folder costs no more than its own creation.
 bool MayName(const DiskRoot& root, const std::string& path)
 {
-    const std::wstring normalised = NormalisedPath(path);
-    if (!root.HoldsNormalised(normalised)) {
+    // A name in a folder spelt as one checked before, whose own step is a name (not ".." nor
+    // dots and spaces only), lies where that folder lies.
+    const std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
+    const std::string name = path.substr(folder.size());
+    if (!name.empty() && name.find_first_not_of(". ") != std::string::npos && root.Checked(folder))
+        return true;
+    if (!root.Holds(path)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    // The folder: the path without its last step.
-    const std::wstring folder = normalised.substr(0, normalised.rfind(L'\\', normalised.size() - 2) + 1);
-    if (root.Checked(folder))
-        return true;
-    const FileHandle parent(OpenAt(DirectoryOf(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true));
+    const FileHandle parent(OpenAt(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true));
     if (!parent.valid())
         return false;
     if (!root.HoldsOpen(parent.get(), true)) {
@@ -193,11 +194,7 @@ DiskRoot::DiskRoot(const std::string& path, bool create) : path_(path), spelt_(N
 
 bool DiskRoot::Holds(const std::string& path) const
 {
-    return HoldsNormalised(NormalisedPath(path));
-}
-
-bool DiskRoot::HoldsNormalised(const std::wstring& normalised) const
-{
+    const std::wstring normalised = NormalisedPath(path);
     return valid() && normalised.size() > spelt_.size() && normalised.compare(0, spelt_.size(), spelt_) == 0;
 }
 
@@ -208,13 +205,13 @@ bool DiskRoot::HoldsOpen(HANDLE handle, bool orIsIt) const
            final.compare(0, final_.size(), final_) == 0;
 }
 
-bool DiskRoot::Checked(const std::wstring& folder) const
+bool DiskRoot::Checked(const std::string& folder) const
 {
     std::lock_guard<std::mutex> lock(checked_->mutex);
     return checked_->folders.count(folder) != 0;
 }
 
-void DiskRoot::Remember(const std::wstring& folder) const
+void DiskRoot::Remember(const std::string& folder) const
 {
     std::lock_guard<std::mutex> lock(checked_->mutex);
     checked_->folders.insert(folder);

@@ -36,25 +36,23 @@ public:
     const std::string& path() const { return path_; }
     // How deep the root lies: of two roots that hold a path, the deeper one is its folder.
     size_t depth() const { return spelt_.size(); }
-    // Whether `path`, as it is spelt, names something below the root; the same of a path
-    // normalised already.
+    // Whether `path`, as it is spelt, names something below the root.
     bool Holds(const std::string& path) const;
-    bool HoldsNormalised(const std::wstring& normalised) const;
     // Whether the file or folder open as `handle` lies below the root's final path (its links
     // resolved), or with `orIsIt` is the root itself.
     bool HoldsOpen(HANDLE handle, bool orIsIt = false) const;
     // The folders that making the root created, and that are empty: they go, innermost first.
     void RemoveCreatedIfEmpty() const;
 
-    // The folders (normalised) whose final paths were found below the root's (by the gate's
-    // threads as well): names are made in them without another look.
-    bool Checked(const std::wstring& folder) const;
-    void Remember(const std::wstring& folder) const;
+    // The folders, as they were spelt, whose spelling and final path were found below the
+    // root's (by the gate's threads as well): names are made in them without another look.
+    bool Checked(const std::string& folder) const;
+    void Remember(const std::string& folder) const;
 
 private:
     struct CheckedFolders {
         std::mutex mutex;
-        std::set<std::wstring> folders;  // normalised
+        std::set<std::string> folders;
     };
 
     std::string path_;
