@@ -233,6 +233,15 @@ HANDLE CreateNew(const DiskRoot& root, const std::string& path, DWORD access, DW
                        attributes, nullptr);
 }
 
+bool MayCreateIn(const DiskRoot& root)
+{
+    const std::string probe = root.path() + "ravelpak-" + std::to_string(GetCurrentProcessId()) + "-" +
+                              std::to_string(GetTickCount64()) + ".tmp";
+    const FileHandle file(
+        CreateNew(root, probe, GENERIC_WRITE, 0, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE));
+    return file.valid();
+}
+
 HANDLE OpenOwn(const DiskRoot& root, const std::string& path, DWORD access, DWORD share)
 {
     return OpenBelow(root, path, access, share);

@@ -68,6 +68,9 @@ namespace gate {
 // there), in a folder whose final path lies below the root's; INVALID_HANDLE_VALUE otherwise,
 // with the reason in GetLastError (ERROR_FILE_EXISTS for a name in use).
 HANDLE CreateNew(const DiskRoot& root, const std::string& path, DWORD access, DWORD share, DWORD attributes);
+// Whether a file can be created in `root`: tried with a file of a free name that vanishes when
+// it is closed. The read-only attribute of a folder says nothing about this on Windows.
+bool MayCreateIn(const DiskRoot& root);
 // Opens the file `path` below `root` that the job made itself to write or delete it: a
 // temporary file to continue, its journal.
 HANDLE OpenOwn(const DiskRoot& root, const std::string& path, DWORD access, DWORD share);

@@ -60,16 +60,10 @@ std::string ModuleDirectory()
     return FolderOf(std::string(path, length < MAX_PATH ? length : 0));
 }
 
-// Whether a file can be created in the folder: tried with a file that vanishes on close. The
-// read-only attribute of a folder says nothing about this on Windows.
+// Whether the settings file can be written in the folder.
 bool FolderWritable(const std::string& folder)
 {
-    const std::string utf8 = Utf8FromCodePage(folder, CP_ACP);
-    const std::string probe =
-        utf8 + "ravelpak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) + ".tmp";
-    const FileHandle file(gate::CreateNew(DiskRoot(utf8), probe, GENERIC_WRITE, 0,
-                                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE));
-    return file.valid();
+    return gate::MayCreateIn(DiskRoot(Utf8FromCodePage(folder, CP_ACP)));
 }
 
 // True when something (a file, or anything else) stands at the path.
