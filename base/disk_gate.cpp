@@ -149,17 +149,20 @@ bool Refused(DWORD error)
 }
 
 // Deletes the file, or the empty folder when `folder`, at `path` below `root`: through its
-// handle, or by its name where the system refuses that, after the same check.
-bool DeleteBelow(const DiskRoot& root, const std::string& path, bool folder)
+// handle, or by its name where the system refuses that, after the same check. With `seen`, only
+// the file of that stamp, which no one may open to write while it is compared and deleted.
+bool DeleteBelow(const DiskRoot& root, const std::string& path, bool folder, const FileStamp* seen = nullptr)
 {
-    FileHandle file(OpenBelow(root, path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, folder));
-    if (!file.valid())
+    const DWORD share = seen ? FILE_SHARE_READ | FILE_SHARE_DELETE : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const FileHandle file(OpenBelow(root, path, DELETE, share, folder));
+    FileStamp now;
+    if (!file.valid() || (seen && !(StampOf(file.get(), now) && now == *seen)))
         return false;
     if (gate::DeleteOpen(file.get()))
         return true;
     if (!Refused(GetLastError()))
         return false;
-    file.reset();
+    // Still held: the name goes with the file that was checked.
     return (folder ? RemoveDirectoryW(PlatformName(path).c_str()) : DeleteFileW(PlatformName(path).c_str())) != 0;
 }
 
@@ -168,6 +171,64 @@ bool DeleteBelow(const DiskRoot& root, const std::string& path, bool folder)
 std::wstring NormalisedPath(const std::string& path)
 {
     return Normalised(FileIdentity(path));
+}
+
+bool StampOf(HANDLE file, FileStamp& stamp)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info))
+        return false;
+    stamp.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.writeTime =
+        (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+bool StampOf(const std::string& path, FileStamp& stamp)
+{
+    const FileHandle file(OpenAt(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    return file.valid() && StampOf(file.get(), stamp);
+}
+
+void SeenFiles::Look(const std::string& path)
+{
+    FileStamp stamp;
+    const std::wstring key = NormalisedPath(path);
+    if (!key.empty() && stamps_.count(key) == 0 && StampOf(path, stamp))
+        stamps_.emplace(key, stamp);
+}
+
+void SeenFiles::Moved(const std::string& from, const std::string& to)
+{
+    const auto seen = stamps_.find(NormalisedPath(from));
+    if (seen == stamps_.end())
+        return;
+    const FileStamp stamp = seen->second;
+    stamps_.erase(seen);
+    stamps_[NormalisedPath(to)] = stamp;
+}
+
+const FileStamp* SeenFiles::Of(const std::string& path) const
+{
+    const auto seen = stamps_.find(NormalisedPath(path));
+    return seen == stamps_.end() ? nullptr : &seen->second;
+}
+
+bool SeenFiles::Unchanged(const std::string& path) const
+{
+    const FileStamp* seen = Of(path);
+    FileStamp now;
+    if (!StampOf(path, now))
+        return GetFileAttributesW(PlatformName(path).c_str()) == INVALID_FILE_ATTRIBUTES;
+    return seen && now == *seen;
+}
+
+bool SeenFiles::Delete(const DiskRoot& root, const std::string& path) const
+{
+    const FileStamp* seen = Of(path);
+    return seen && DeleteBelow(root, path, false, seen);
 }
 
 DiskRoot::DiskRoot(const std::string& path, bool create) : path_(path), spelt_(NormalisedPath(path))

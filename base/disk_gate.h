@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // A path in the one form that names are compared in: "\\?\" and "/" as Windows reads them, "."
@@ -60,6 +61,47 @@ private:
     std::wstring final_;  // the folder's final path, normalised
     std::vector<std::string> created_;
     std::shared_ptr<CheckedFolders> checked_ = std::make_shared<CheckedFolders>();
+};
+
+// What tells whether a file changed since the job looked at it: its size and last write time,
+// which a write changes, and its id on its file system, which another file of its name has not.
+struct FileStamp {
+    uint64_t size = 0;
+    uint64_t writeTime = 0;  // FILETIME count
+    uint32_t volume = 0;     // serial number of the file system
+    uint64_t index = 0;      // of the file on that file system
+
+    bool operator==(const FileStamp& other) const
+    {
+        return size == other.size && writeTime == other.writeTime && volume == other.volume && index == other.index;
+    }
+};
+// The stamp of the file open as `file`, or of the file at `path` (a link itself, not what it
+// leads to); false when the system tells none.
+bool StampOf(HANDLE file, FileStamp& stamp);
+bool StampOf(const std::string& path, FileStamp& stamp);
+
+class DiskRoot;
+
+// The files of a group that the job may delete, each with its stamp from when the job first
+// looked at it, before it checked or read it: a file is deleted only while it is still the one
+// the job saw, never one written to, or put in its place, since. Used by the job's own thread.
+class SeenFiles {
+public:
+    // Takes the stamp of the file at `path`, unless it has one: what the job saw first counts.
+    void Look(const std::string& path);
+    // The job renamed the file it saw at `from` to `to`.
+    void Moved(const std::string& from, const std::string& to);
+    // Whether the file at `path` is the one the job saw there, or gone: false for one it never
+    // looked at, or that changed since.
+    bool Unchanged(const std::string& path) const;
+    const FileStamp* Of(const std::string& path) const;
+    // Deletes the file `path` below `root` when it is the one the job saw there, held open
+    // against writers from the comparison to the deletion; false, deleting nothing, otherwise.
+    bool Delete(const DiskRoot& root, const std::string& path) const;
+
+private:
+    std::unordered_map<std::wstring, FileStamp> stamps_;  // by NormalisedPath
 };
 
 namespace gate {

@@ -222,6 +222,16 @@ std::vector<JournalFile> Journal::OutputsOf(const std::string& path) const
     return outputs == outputs_.end() ? std::vector<JournalFile>() : outputs->second;
 }
 
+bool Journal::IsOutput(const std::string& path) const
+{
+    const std::wstring normalised = NormalisedPath(path);
+    for (const auto& outputs : outputs_)
+        for (const JournalFile& output : outputs.second)
+            if (NormalisedPath(output.path) == normalised)
+                return true;
+    return false;
+}
+
 void Journal::AddRenamed(const std::string& prefixed, const std::string& own)
 {
     if (RenamedFrom(prefixed).empty())

@@ -70,6 +70,9 @@ public:
     const std::vector<std::string>& consumed() const { return consumedOrder_; }
     // What a consumed file lives on in; empty when it was not consumed.
     std::vector<JournalFile> OutputsOf(const std::string& path) const;
+    // Whether `path` came out of a file that this job consumed: a file of the job's own, not one
+    // of a download, wherever it lies.
+    bool IsOutput(const std::string& path) const;
 
     // A first volume renamed to `prefixed` while the library reads it (see volume_alias.h).
     void AddRenamed(const std::string& prefixed, const std::string& own);

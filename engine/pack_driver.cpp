@@ -173,7 +173,12 @@ private:
         context_.temporaries.held = journal.set() ? journal.set()->temporary : std::string();
         context_.keptBeside = &keptBeside_;
         sources_ = RestoreAliases(context_, sources_);
+        SeenFiles seen;
+        context_.seen = &seen;
+        LookAtGroup();
         const Par2Outcome par2 = RepairByPar2(context_, par2Paths_, sources_);
+        // What the PAR2 sets renamed carries its stamp along; what they rebuilt is seen now.
+        LookAtGroup();
         Failure failure = par2.failure;
         if (!failure.ok() && failure.outcome != Outcome::Stopped)
             failure.detail += ", nothing unpacked";
@@ -197,7 +202,19 @@ private:
             journal.Remove();
         context_.journal = nullptr;
         context_.notes = nullptr;
+        context_.seen = nullptr;
         return failure;
+    }
+
+    // Takes the stamps of the group's files, before anything checks or reads them.
+    void LookAtGroup()
+    {
+        for (const std::string& path : sources_)
+            context_.seen->Look(path);
+        for (const std::string& path : sfvPaths_)
+            context_.seen->Look(path);
+        for (const std::string& path : par2Paths_)
+            context_.seen->Look(path);
     }
 
     // Checks the group's files against its SFV files; the ZIP files of a stream that can be

@@ -33,7 +33,10 @@ bool Exists(const std::string& path)
 // Renames a file of the download folder: never over another file.
 bool Move(const UnpackContext& context, const std::string& from, const std::string& to)
 {
-    return gate::Rename(*context.source, from, to);
+    if (!gate::Rename(*context.source, from, to))
+        return false;
+    context.seen->Moved(from, to);
+    return true;
 }
 
 // A file of a set lies at its name, below the set's folder.

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "base/files.h"
-#include "base/handles.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "engine/release_names.h"
@@ -15,39 +14,34 @@ bool SourcesMayBeDeleted(const UnpackContext& context, const std::vector<std::st
     const bool vouched = !sources.empty() && std::all_of(sources.begin(), sources.end(), [&](const std::string& path) {
         return context.vouched.count(FileIdentity(path)) != 0;
     });
-    return context.deletionSafe && context.settings.deleteSrcDuring &&
+    // A file the job never looked at (a volume the library found beside the selection) is not its own.
+    const bool seen = std::all_of(sources.begin(), sources.end(),
+                                  [&](const std::string& path) { return context.seen->Of(path) != nullptr; });
+    return context.deletionSafe && context.settings.deleteSrcDuring && seen &&
            (context.sfvPresent || vouched || !context.settings.keepSrcNoSfv);
 }
 
 namespace {
 
-uint64_t Count(DWORD high, DWORD low)
+void TakeStamp(const FileStamp& stamp, FileProof& proof)
 {
-    return (static_cast<uint64_t>(high) << 32) | low;
-}
-
-// The facts the file system keeps of the file at `path`: its size, write time and index.
-bool IndexProof(const std::string& path, FileProof& proof)
-{
-    const FileHandle file(OpenToRead(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info))
-        return false;
-    proof.size = Count(info.nFileSizeHigh, info.nFileSizeLow);
+    proof.size = stamp.size;
     proof.hasIndex = true;
-    proof.writeTime = Count(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-    proof.volume = info.dwVolumeSerialNumber;
-    proof.index = Count(info.nFileIndexHigh, info.nFileIndexLow);
-    return true;
+    proof.writeTime = stamp.writeTime;
+    proof.volume = stamp.volume;
+    proof.index = stamp.index;
 }
 
-// What proves the file at `path` later: its size and the CRC-32 this job found for it, and its
-// size, write time and index in any case. Nothing for a file that is gone (a deleted volume).
-FileProof ProofFor(const Journal& journal, const std::string& path)
+// What proves the file at `path` later, as the job saw it before it checked or read it: its
+// size and the CRC-32 this job found for it, and its size, write time and index in any case.
+// Nothing for a file that is gone (a deleted volume).
+FileProof ProofFor(const UnpackContext& context, const std::string& path)
 {
     FileProof proof;
-    if (IndexProof(path, proof))
-        proof.hasCrc = journal.KnownCrc(path, proof.size, proof.crc);
+    if (const FileStamp* seen = context.seen->Of(path)) {
+        TakeStamp(*seen, proof);
+        proof.hasCrc = context.journal->KnownCrc(path, proof.size, proof.crc);
+    }
     return proof;
 }
 
@@ -64,10 +58,14 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
     for (const JournalFile& output : outputs)
         if (FileSize(output.path) != output.size)
             return {Outcome::CannotWrite, OwnName(output.path) + " changed after it came out; " + kept};
+    // What came out of a source that changed after the job looked at it may not be what it holds now.
+    for (const std::string& source : sources)
+        if (!context.seen->Unchanged(source))
+            return {Outcome::CannotRead, OwnName(source) + " changed while it was unpacked; " + kept};
     Journal& journal = *context.journal;
     std::vector<std::pair<std::string, FileProof>> proven;
     for (const std::string& source : sources)
-        proven.emplace_back(source, ProofFor(journal, source));
+        proven.emplace_back(source, ProofFor(context, source));
     const bool recorded = journal.Record([&](Journal& next) {
         if (alsoRecord)
             alsoRecord(next);
@@ -78,7 +76,7 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
     for (const std::string& source : sources) {
         // A file that stays is only clutter: the journal says it was consumed, and the next run
         // deletes it once it finds it is the same file and its outputs whole.
-        gate::Delete(context.RootOf(source), source);
+        context.seen->Delete(context.RootOf(source), source);
         // Each deletion is a step of its own for the host, which may stop the run right there.
         context.progress->Text(source);
     }
@@ -98,8 +96,8 @@ bool IsProvenFile(const UnpackContext& context, const std::string& path, const F
 {
     if (proof.hasCrc)
         return HoldsContent(context, path, proof.size, proof.crc);
-    FileProof now;
-    return proof.hasIndex && IndexProof(path, now) && now.size == proof.size && now.writeTime == proof.writeTime &&
+    FileStamp now;
+    return proof.hasIndex && StampOf(path, now) && now.size == proof.size && now.writeTime == proof.writeTime &&
            now.volume == proof.volume && now.index == proof.index;
 }
 

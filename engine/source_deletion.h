@@ -13,10 +13,11 @@
 #include "engine/outcome.h"
 #include "engine/unpack_context.h"
 
-// `sources` (an archive, or the volumes of a set) may be deleted when the user asked for it,
-// either the group has an SFV file (checked or not), a PAR2 set vouched for every one of them or
-// sources without a check need not be kept, and nothing that deleting them would lose depends
-// on them alone (UnpackContext::deletionSafe).
+// `sources` (an archive, or the volumes of a set) may be deleted when the user asked for it, the
+// job looked at each of them first (files of the selection, or its own), either the group has
+// an SFV file (checked or not), a PAR2 set vouched for every one of them or sources without a
+// check need not be kept, and nothing that deleting them would lose depends on them alone
+// (UnpackContext::deletionSafe).
 bool SourcesMayBeDeleted(const UnpackContext& context, const std::vector<std::string>& sources);
 
 // Consumes `sources`, whose data lives on in `outputs` (which are on the disk already): the

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -37,9 +38,15 @@ struct UnpackContext {
     // the disk goes (see disk_gate.h); never null while a group is unpacked.
     const DiskRoot* source = nullptr;
     const DiskRoot* destination = nullptr;
+    // What the job saw of the files it may delete before it checked or read them: a file goes
+    // only while it is still the one it saw. Never null while a group is unpacked.
+    SeenFiles* seen = nullptr;
     // The files of the first pass (by FileIdentity), which the second pass writes over: the one
     // replacement that is meant. Empty in the first pass.
     std::unordered_set<std::wstring> replaceable;
+    // Where the first pass puts volumes of sets in ZIP files instead of under their own names,
+    // by FileIdentity of those (see PlanSetFolders); null when nowhere else.
+    const std::unordered_map<std::wstring, std::string>* volumePaths = nullptr;
     // The names of outputs that came out beside a file of their own name, for the group's text;
     // null when nobody asks.
     std::vector<std::string>* keptBeside = nullptr;

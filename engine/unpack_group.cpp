@@ -140,7 +140,7 @@ bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOut
             return false;
         // One that cannot go is only clutter: the next run tries again.
         if (mayDelete) {
-            gate::Delete(context.RootOf(path), path);
+            context.seen->Delete(context.RootOf(path), path);
             context.progress->Text(path);
         }
     }
@@ -204,8 +204,11 @@ public:
         // sources, or of the intermediate files in the destination.
         const std::vector<std::string> consumed = journal.consumed();
         for (const std::string& path : consumed) {
-            // Where the file lies, however its path is spelt.
-            const bool intermediate = &context_.RootOf(path) == context_.destination;
+            // A leftover of a dead run's, looked at before it is proven to be the file consumed.
+            context_.seen->Look(path);
+            // A file that came out of another the job consumed is an intermediate file, wherever
+            // it lies; any other is a download's.
+            const bool intermediate = journal.IsOutput(path);
             const bool mayDelete = SourcesMayBeDeleted(context_, {path}) || (intermediate && context_.settings.deleteTemp);
             TakeConsumed(context_, path, first_, whole_, mayDelete, dropped_);
         }
@@ -244,6 +247,7 @@ public:
     Verdict SecondPass(bool firstPassOk)
     {
         UnpackContext second = context_;
+        second.volumePaths = nullptr;
         second.deletionSafe = context_.deletionSafe && firstPassOk;
         for (const std::string& path : firstLevel_) {
             second.replaceable.insert(FileIdentity(path));
@@ -253,6 +257,9 @@ public:
         }
         Verdict pass;
         pass.Add(OrphanedVolumes(context_, firstLevel_));
+        for (const std::string& path : firstLevel_)
+            if (ClassifyName(path).kind != NameKind::None)
+                context_.seen->Look(path);
         for (size_t i = 0; i < firstLevel_.Size(); ++i) {
             const std::string path = firstLevel_[i];
             if (context_.progress->stopped()) {
@@ -328,10 +335,8 @@ private:
     std::vector<ZipStream>& streams_;
 };
 
-}  // namespace
-
-Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination,
-                    std::vector<ZipStream>& streams)
+Failure UnpackPasses(const UnpackContext& context, const FileList& selection, const std::string& destination,
+                     std::vector<ZipStream>& streams)
 {
     GroupPasses passes(context, destination, streams);
     const Verdict firstPass = passes.FirstPass(selection);
@@ -347,4 +352,19 @@ Failure UnpackGroup(const UnpackContext& context, const FileList& selection, con
     if (secondPass.stopped())
         return {Outcome::Stopped, "stopped"};
     return group.firstFailure();
+}
+
+}  // namespace
+
+Failure UnpackGroup(const UnpackContext& context, const FileList& selection, const std::string& destination,
+                    std::vector<ZipStream>& streams)
+{
+    const SetFolders folders = PlanSetFolders(context, selection, destination);
+    UnpackContext placed = context;
+    placed.volumePaths = &folders.paths;
+    const Failure failure = UnpackPasses(placed, selection, destination, streams);
+    // The folder of a set's volumes goes once they went; one that still holds them stays.
+    for (const std::string& folder : folders.folders)
+        gate::RemoveFolder(*context.destination, folder);
+    return failure;
 }

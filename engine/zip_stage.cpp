@@ -157,6 +157,11 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
     const std::string archiveName = archivePath.substr(archiveDirectory.size());
     ZipItem item;
     ZipStatus status = getItem(reader, index, item);
+    if (status == ZipStatus::Ok && context.volumePaths) {
+        const auto moved = context.volumePaths->find(FileIdentity(landing.destination() + item.name));
+        if (moved != context.volumePaths->end())
+            item.name = moved->second.substr(landing.destination().size());
+    }
     // The Finder's metadata of macOS is passed over: it means nothing on Windows, and its
     // "._name.zip" files would be taken for archives by the second pass.
     if (status == ZipStatus::Ok && IsFinderMetadata(item.name)) {

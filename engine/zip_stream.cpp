@@ -134,9 +134,10 @@ struct Member {
     uint64_t offset = 0;
 };
 
-// The members of every ZIP file that can be read entry by entry; false for one that cannot,
-// which goes the usual way with all it holds.
-bool ListMembers(const std::string& zip, size_t index, std::vector<Member>& members)
+// The members of every ZIP file that can be read entry by entry, with where the data of the
+// stored ones lies when `whereStored`; false for one that cannot, which goes the usual way with
+// all it holds.
+bool ListMembers(const std::string& zip, size_t index, std::vector<Member>& members, bool whereStored = true)
 {
     ZipReader* reader = openReader(zip);
     if (!reader)
@@ -148,7 +149,7 @@ bool ListMembers(const std::string& zip, size_t index, std::vector<Member>& memb
         Member member;
         member.zip = index;
         readable = getItem(reader, entry, member.item) == ZipStatus::Ok;
-        member.stored = readable && storedDataOffset(reader, entry, member.offset) == ZipStatus::Ok;
+        member.stored = readable && whereStored && storedDataOffset(reader, entry, member.offset) == ZipStatus::Ok;
         members.push_back(member);
     }
     closeReader(reader);
@@ -525,6 +526,70 @@ std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const FileLi
             sets.push_back(std::move(set));
     }
     return GatherStreams(zips, members, sets, destination);
+}
+
+namespace {
+
+// The folder that the volumes of the set whose first volume would be `first` go into: the
+// first of its names that is free, or that holds a volume of the set already (put there by an
+// earlier run of the job). Empty when the set's volumes can take their own names: none is
+// taken by a file of other content, and no such folder holds one of them.
+std::string FolderFor(const UnpackContext& context, const std::string& first, const std::vector<const Member*>& set,
+                      const std::string& destination)
+{
+    bool taken = false;
+    for (const Member* member : set) {
+        const std::string path = destination + member->item.name;
+        taken = taken || (GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES &&
+                          !HoldsContent(context, path, member->item.uncompressedSize, member->item.crc));
+    }
+    const std::string base = DirectoryOf(destination + first) + OwnName(first) + " volumes";
+    const unsigned kMostFolders = 99;
+    for (unsigned number = 1; number <= kMostFolders; ++number) {
+        const std::string folder = (number == 1 ? base : base + " (" + std::to_string(number) + ")") + "\\";
+        const DWORD attributes = GetFileAttributesW(PlatformPath(folder.substr(0, folder.size() - 1)).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (taken)
+                return folder;
+            continue;
+        }
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            for (const Member* member : set)
+                if (GetFileAttributesW(PlatformPath(folder + OwnName(member->item.name)).c_str()) !=
+                    INVALID_FILE_ATTRIBUTES)
+                    return folder;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+SetFolders PlanSetFolders(const UnpackContext& context, const FileList& sources, const std::string& destination)
+{
+    std::vector<Member> members;
+    size_t zips = 0;
+    for (const std::string& source : sources)
+        if (ClassifyName(source).kind == NameKind::Zip && !context.journal->IsConsumed(source))
+            ListMembers(source, zips++, members, false);
+    std::map<std::wstring, std::vector<const Member*>> sets;
+    for (const Member& member : members) {
+        const ReleaseName name = ClassifyName(member.item.name);
+        if (name.IsVolume() && !(member.item.attributes & FILE_ATTRIBUTE_DIRECTORY))
+            sets[name.setKey].push_back(&member);
+    }
+    SetFolders plan;
+    for (const auto& set : sets) {
+        const std::string first = FirstVolumeOf(set.second.front()->item.name);
+        const std::string folder = FolderFor(context, first, set.second, destination);
+        if (folder.empty())
+            continue;
+        plan.folders.push_back(folder);
+        for (const Member* member : set.second)
+            plan.paths[FileIdentity(destination + member->item.name)] = folder + OwnName(member->item.name);
+        context.Note("the volumes of " + OwnName(first) + " came out into \"" + OwnName(folder.substr(0, folder.size() - 1)) +
+                     "\", beside files of their names");
+    }
+    return plan;
 }
 
 std::unordered_set<std::wstring> CheckedWhileRead(const UnpackContext& context, const std::vector<ZipStream>& streams,

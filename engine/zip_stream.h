@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -79,3 +80,16 @@ void TakeSfvChecks(std::vector<ZipStream>& streams, const std::vector<SfvCheck>&
 // once, before any of its ZIP files is unpacked).
 bool UnpackZipStream(const UnpackContext& context, std::vector<ZipStream>& streams, const std::string& zip,
                      const std::string& destination, std::vector<JournalFile>& landed, Failure& failure);
+
+// Where the volumes of the sets in the group's ZIP files come out when a file of another content
+// stands under one of a set's names in the destination: all of that set's volumes in a folder
+// of their own beside it ("NAME.part1.rar volumes"), so that they stay one set, which the
+// second pass unpacks from there into the destination. A later run of the job finds the folder
+// again by the volumes in it.
+struct SetFolders {
+    // By FileIdentity of the path a member would take in the destination: the path it takes.
+    std::unordered_map<std::wstring, std::string> paths;
+    // The folders the sets' volumes go into: they go when the volumes have gone.
+    std::vector<std::string> folders;
+};
+SetFolders PlanSetFolders(const UnpackContext& context, const FileList& sources, const std::string& destination);

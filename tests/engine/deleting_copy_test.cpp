@@ -46,6 +46,10 @@ protected:
         context.progress = &progress;
         context.journal = &journal;
         context.source = context.destination = &root;
+        SeenFiles seen;
+        context.seen = &seen;
+        for (const JournalFile& volume : volumes)
+            seen.Look(volume.path);
         return resume ? ResumeSetUnderDeletion(context, out(), landed)
                       : UnpackDeletingVolumes(context, volumes, out(), landed);
     }

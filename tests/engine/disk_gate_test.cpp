@@ -85,4 +85,37 @@ TEST(DiskGate, TakenNamesAreNeverWrittenOver)
     EXPECT_EQ(ListTree(dir.path()), (Names{"kept.txt", "other.txt"}));
 }
 
+// A file goes only while it is the one the job saw: not once written to, put in its place by
+// another file of its name, or held open by a writer; nor one it never looked at.
+TEST(DiskGate, ASeenFileGoesOnlyAsItWasSeen)
+{
+    TempDir dir;
+    const DiskRoot root(dir / "");
+    SeenFiles seen;
+    for (const char* name : {"written.txt", "replaced.txt", "held.txt", "renamed.txt"}) {
+        WriteFileBytes(dir / name, name);
+        seen.Look(dir / name);
+    }
+    WriteFileBytes(dir / "unseen.txt", "unseen");
+    WriteFileBytes(dir / "written.txt", "written.txt, and more");
+    DeleteFileA((dir / "replaced.txt").c_str());
+    WriteFileBytes(dir / "replaced.txt", "replaced.txt");
+    seen.Look(dir / "replaced.txt");  // the first look counts
+    for (const char* name : {"written.txt", "replaced.txt", "unseen.txt"}) {
+        EXPECT_FALSE(seen.Unchanged(dir / name)) << name;
+        EXPECT_FALSE(seen.Delete(root, dir / name)) << name;
+        EXPECT_TRUE(FileExists(dir / name)) << name;
+    }
+    HANDLE writer = CreateFileA((dir / "held.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(seen.Delete(root, dir / "held.txt"));
+    CloseHandle(writer);
+    EXPECT_TRUE(seen.Delete(root, dir / "held.txt"));
+    ASSERT_TRUE(gate::Rename(root, dir / "renamed.txt", dir / "moved.txt"));
+    seen.Moved(dir / "renamed.txt", dir / "moved.txt");
+    EXPECT_TRUE(seen.Delete(root, dir / "moved.txt"));
+    EXPECT_TRUE(seen.Unchanged(dir / "moved.txt"));  // gone
+    EXPECT_EQ(ListTree(dir.path()), (Names{"replaced.txt", "unseen.txt", "written.txt"}));
+}
+
 }  // namespace

@@ -216,6 +216,8 @@ TEST_F(JournalFiles, SetOfOtherVolumesIsKept)
     context.progress = &progress;
     context.journal = &journal;
     context.source = context.destination = &root;
+    SeenFiles seen;
+    context.seen = &seen;
     std::vector<JournalFile> landed;
     EXPECT_EQ(ResumeSetUnderDeletion(context, out(), landed).outcome, Outcome::CannotRead);
     EXPECT_EQ(ReadFileBytes(out() + "c.part2.rar"), std::string(60, 'x'));

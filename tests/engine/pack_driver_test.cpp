@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "base/files.h"
 #include "host/progress.h"
 #include "settings/unpack_settings.h"
 #include "tests/support/host_recorder.h"
@@ -59,12 +60,15 @@ protected:
 
 // Every group is tried; the call reports the first failure, and each group says what became
 // of it: a selected file that is not there, later volumes without their first, an entry that
-// needs a password. Only a group that was delivered loses its SFV files.
+// needs a password, a source that another program wrote to after it was checked (kept: what
+// came out of it may not be what it holds now), a journal that is no journal. Only a group
+// that was delivered loses its SFV files.
 TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
 {
     SettingsRecord settings;
     settings.checkCrc = 1;
     settings.deleteSfv = 1;
+    settings.deleteSrcDuring = 1;
     InstallUnpackSettings(settings);
     const std::string zip = BuildZip({FileEntry("f.txt", "film")});
     File("a\\x.zip", zip);
@@ -80,14 +84,33 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
     ZipEntry locked = FileEntry("film.mkv", "0123456789ab: a film behind a password", 0);
     locked.flags = 1;
     File("f\\locked.zip", BuildZip({locked, FileEntry("f.nfo", "notes")}));
+    File("g\\w.zip", zip);
+    File("g\\g.sfv", SfvBody({{"w.zip", CrcHex(zip)}}));
+    File("h\\y.zip", zip);
+    MakeDirectories(out() + "h");
+    WriteFileBytes(out() + "h\\.ravelpak-journal", "not a journal");
     HostRecorder host;
+    host.onCall = [&](const std::string& text, int) {
+        if (text != "Verifying w.zip... Done!" || FileSize(src() + "g\\w.zip") != zip.size())
+            return;
+        HANDLE file = CreateFileA((src() + "g\\w.zip").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "more", 4, &written, nullptr);
+        CloseHandle(file);
+    };
     EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip", "c\\", "c\\z.zip", "d\\",
-                    "d\\gone.zip", "d\\y.zip", "e\\", "e\\rel.part2.rar", "e\\rel.part3.rar", "f\\", "f\\locked.zip"}),
+                    "d\\gone.zip", "d\\y.zip", "e\\", "e\\rel.part2.rar", "e\\rel.part3.rar", "f\\", "f\\locked.zip",
+                    "g\\", "g\\g.sfv", "g\\w.zip", "h\\", "h\\y.zip"}),
               E_BAD_DATA);
     CloseHandle(held);
-    EXPECT_EQ(Verdicts(host), (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip",
-                                     "d: gone.zip is missing", "e: rel.part1.rar is missing",
-                                     "f: film.mkv in locked.zip is encrypted"}));
+    EXPECT_EQ(Verdicts(host),
+              (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip",
+                     "d: gone.zip is missing", "e: rel.part1.rar is missing", "f: film.mkv in locked.zip is encrypted",
+                     "g: w.zip changed while it was unpacked; w.zip was kept",
+                     "h: unpacked; the journal of an earlier run was not used, it is kept as "
+                     ".ravelpak-journal.unusable"}));
+    EXPECT_EQ(ReadFileBytes(src() + "g\\w.zip"), zip + "more");
     EXPECT_EQ(ReadFileBytes(out() + "f\\f.nfo"), "notes");
     EXPECT_TRUE(FileExists(src() + "f\\locked.zip"));
     EXPECT_TRUE(FileExists(src() + "a\\a.sfv"));

@@ -89,6 +89,10 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
         context.journal = &journal;
         const DiskRoot root(dir / "");
         context.source = context.destination = &root;
+        SeenFiles seen;
+        context.seen = &seen;
+        for (const std::string& path : first)
+            seen.Look(path);
         EXPECT_TRUE(TempFileCleanup(context, first, second, {}).ok());
         EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);
         EXPECT_FALSE(FileExists(dir / "b.zip"));

@@ -217,6 +217,20 @@ bool Holds(const std::string& path, const std::string& content)
     return FileExists(path) && ReadFileBytes(path) == content;
 }
 
+// What a journal records of a file with `content` at `path`: as an output, and as a consumed file.
+JournalFile Recorded(const std::string& path, const std::string& content)
+{
+    return {path, content.size(), static_cast<uint32_t>(std::stoul(CrcHex(content), nullptr, 16))};
+}
+FileProof ProofOf(const std::string& content)
+{
+    FileProof proof;
+    proof.size = content.size();
+    proof.hasCrc = true;
+    proof.crc = Recorded("", content).crc;
+    return proof;
+}
+
 // Where an output lands when a file of other content stands under its name: beside it.
 std::string Beside(const std::string& name)
 {
@@ -538,7 +552,6 @@ const Row kRows[] = {
     {"FullDiskSecondZipDoesNotFit", BigInTwoZips, Fault::None, "", true, true, 19, false},
     {"TwoOldStyleSetsUnderDeletion", [] { return Built({kEpisode1, kEpisode2}); }, Fault::None, "", true, true, 0, false},
     {"TwoOldStyleSetsKept", [] { return Built({kEpisode1, kEpisode2}); }, Fault::None, "", true, false, 0, false},
-    {"OneOldStyleSetWithDigits", [] { return Built({kEpisode1}); }, Fault::None, "", true, true, 0, false},
     {"ZipNamedLikeAnSfv", Six, Fault::ExtrasSfvZip, "", true, true, 0, false},
     {"SecondSfvWrong", Six, Fault::SecondSfv, "zz.sfv", true, true, 12, true},
     {"FirstSfvWrong", Six, Fault::SecondSfv, "aa.sfv", true, true, 12, true},
@@ -613,7 +626,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(kRows), RowName)
 
 // Two archives of one group hold a file of one name, and one archive holds two names that are
 // one file on Windows: each comes out, the later beside the earlier under a numbered name, and
-// the group's text says so. The sources still go: nothing of them is lost.
+// the group's text says so; a file of the user's has the name of a volume of the set in them.
+// The sources still go: nothing of them is lost.
 TEST_F(DownloadRun, SameNamesComeOutBesideEachOther)
 {
     UseSettings(kRows[0]);
@@ -633,16 +647,25 @@ TEST_F(DownloadRun, SameNamesComeOutBesideEachOther)
         release.zips[zips[i].first] = held[i];
     }
     const Files before = Prepare(release);
+    MakeDirectories(destination());
+    WriteFileBytes(destination() + "five.part2.rar", kHeld);
     std::string output;
     EXPECT_EQ(Pack("--trace", &output), 0) << output;
     EXPECT_EQ(Losses(release, before), Names{});
+    // A set's volumes take no numbered names, which would part them: all go into a folder, and
+    // it goes with them.
+    EXPECT_TRUE(Holds(destination() + "five.part2.rar", kHeld));
+    EXPECT_FALSE(DirectoryExists(destination() + "five.part1.rar volumes"));
     EXPECT_TRUE(Holds(destination() + "readme.txt", "first"));
     // An entry keeps its own name where it can; one that meets another file is numbered after.
     EXPECT_TRUE(Holds(destination() + "readme (2).txt", "third"));
     EXPECT_TRUE(Holds(destination() + "readme (3).txt", "second"));
     EXPECT_TRUE(Holds(destination() + "notes.txt", "lower"));
     EXPECT_TRUE(Holds(destination() + "NOTES (2).TXT", "upper"));
-    EXPECT_NE(output.find("Rel: unpacked; beside files of the same name: "), std::string::npos) << output;
+    EXPECT_NE(output.find("Rel: unpacked; the volumes of five.part1.rar came out into \"five.part1.rar volumes\", "
+                          "beside files of their names; beside files of the same name: "),
+              std::string::npos)
+        << output;
     EXPECT_EQ(ListTree(group()), Names{kNfo});
 }
 
@@ -679,29 +702,69 @@ TEST_F(DownloadRun, ANewDownloadOfTheSameNameIsUnpackedNotTakenForTheOldOne)
     }
 }
 
-// A consumed source that a journal names by another spelling of its path, through the
-// destination ("out\Rel\..\..\src\Rel\rel.zip"), is still a source: it stays while the
-// settings keep sources, although temporary files go.
+// A journal that names a selected archive consumed does not make it an intermediate file by
+// where it lies: spelt through the destination, or in a destination that is the download's own
+// folder, it is a source, which stays while sources are kept.
 TEST_F(DownloadRun, ASourceSpeltThroughTheDestinationIsStillASource)
 {
     UseSettings({"SourcesKept", nullptr, Fault::None, "", true, false, 0, false});
     const Release release = Zipped(Six(), "rel.zip", Parts("six", 6));
-    const Files before = Prepare(release);
     const std::string& film = release.sets[0].content;
-    const auto crc = [](const std::string& bytes) { return static_cast<uint32_t>(std::stoul(CrcHex(bytes), nullptr, 16)); };
-    MakeDirectories(destination());
-    WriteFileBytes(destination() + "six.mkv", film);
-    const std::string spelt = destination() + "..\\..\\src\\" + group_ + "\\rel.zip";
-    FileProof proof;
-    proof.size = before.at("rel.zip").size();
-    proof.hasCrc = true;
-    proof.crc = crc(before.at("rel.zip"));
+    for (bool intoDownload : {false, true}) {
+        RemoveTree(src());
+        RemoveTree(out());
+        const Files before = Prepare(release);
+        const std::string into = intoDownload ? group() : destination();
+        MakeDirectories(into);
+        WriteFileBytes(into + "six.mkv", film);
+        const std::string spelt = intoDownload ? group() + "rel.zip" : into + "..\\..\\src\\" + group_ + "\\rel.zip";
+        JournalRecords planted;
+        planted.consumed = {{spelt, spelt, ProofOf(before.at("rel.zip"))}};
+        planted.outputs = {{spelt, Recorded(into + "six.mkv", film)}};
+        WriteFileBytes(into + ".ravelpak-journal", WriteJournalText(planted));
+        if (intoDownload)
+            EXPECT_EQ(Lines(RunWcxhostPack("", dir_ / "plugin\\ravelpak.wcx64", group() + "new.zip", group(), "rel.zip")
+                                .output)
+                          .back(),
+                      "result 0");
+        else
+            EXPECT_EQ(Pack(""), 0);
+        EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip"))) << intoDownload;
+    }
+}
+
+// A link below a folder of the job leads no change out of it: a PAR2 set does not repair the
+// user's file that a selected name reaches through a linked subfolder, and a journal record of
+// a file through a link in the destination deletes nothing. The fixture's links/root/out is a
+// link to links/outside; what the runs add to links/root goes again.
+TEST_F(DownloadRun, LinksLeadNoChangeOutOfTheFolders)
+{
+    UseSettings({"Links", nullptr, Fault::None, "", true, true, 0, false});
+    const std::string links = FixturePath("links") + "\\";
+    const std::string root = links + "root\\", outside = links + "outside\\";
+    const std::string plugin = dir_ / "plugin\\ravelpak.wcx64";
+    const auto result = [](const ProcessResult& run) { return Lines(run.output).back(); };
+    for (const char* name : {"evil.par2", "evil.vol0+8.par2"})
+        WriteFileBytes(root + name, ReadFileBytes(links + name));
+    EXPECT_NE(result(RunWcxhostPack("", plugin, out() + "new.zip", root, "evil.par2 evil.vol0+8.par2 out\\evil.bin")),
+              "result 0");
+    for (const char* name : {"evil.par2", "evil.vol0+8.par2"})
+        DeleteFileA((root + name).c_str());
+
+    MakeDirectories(src());
+    WriteFileBytes(src() + "a.zip", BuildZip({FileEntry("a.txt", "a")}));
     JournalRecords planted;
-    planted.consumed = {{spelt, spelt, proof}};
-    planted.outputs = {{spelt, {destination() + "six.mkv", film.size(), crc(film)}}};
-    WriteFileBytes(destination() + ".ravelpak-journal", WriteJournalText(planted));
-    EXPECT_EQ(Pack(""), 0);
-    EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip")));
+    planted.consumed = {{root + "out\\evil.bin", root + "out\\evil.bin", ProofOf(ReadFileBytes(outside + "evil.bin"))}};
+    planted.outputs = {{root + "out\\evil.bin", Recorded(root + "own.txt", "own")}};
+    WriteFileBytes(root + ".ravelpak-journal", WriteJournalText(planted));
+    EXPECT_EQ(result(RunWcxhostPack("", plugin, root + "new.zip", src(), "a.zip")), "result 0");
+    EXPECT_EQ(ReadFileBytes(root + "a.txt"), "a");
+    DeleteFileA((root + "a.txt").c_str());
+    DeleteFileA((root + ".ravelpak-journal").c_str());
+
+    EXPECT_EQ(ListTree(outside), Names{"evil.bin"});
+    EXPECT_EQ(ReadFileBytes(outside + "evil.bin"), "the user's own");
+    EXPECT_EQ(ListTree(root), (Names{"inner\\", "inner\\evil.bin", "out\\", "out\\evil.bin", "own.txt"}));
 }
 
 // A journal is a name of the engine's own: an archive entry of that name is an unsafe name,
@@ -717,16 +780,9 @@ TEST_F(DownloadRun, AJournalInsideADownloadIsAnUnsafeName)
     WriteFileBytes(documents + "thesis.docx", thesis);
     WriteFileBytes(documents + "other.txt", "another file\r\n");
     const std::string nfo = "release notes\r\n";
-    const auto crcOf = [](const std::string& content) {
-        return static_cast<uint32_t>(std::stoul(CrcHex(content), nullptr, 16));
-    };
     JournalRecords planted;
-    FileProof proof;
-    proof.size = thesis.size();
-    proof.hasCrc = true;
-    proof.crc = crcOf(thesis);
-    planted.consumed = {{documents + "thesis.docx", documents + "thesis.docx", proof}};
-    planted.outputs = {{documents + "thesis.docx", {destination() + kNfo, nfo.size(), crcOf(nfo)}}};
+    planted.consumed = {{documents + "thesis.docx", documents + "thesis.docx", ProofOf(thesis)}};
+    planted.outputs = {{documents + "thesis.docx", Recorded(destination() + kNfo, nfo)}};
     planted.renamed = {{documents + "other.txt", documents + "moved.txt"}};
     ZipEntry broken = FileEntry("broken.txt", "of a method no reader knows", 0);
     broken.method = 99;
@@ -744,39 +800,6 @@ TEST_F(DownloadRun, AJournalInsideADownloadIsAnUnsafeName)
         EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip"))) << "run " << run;
         EXPECT_EQ(Losses(release, before), Names{});
     }
-}
-
-// A journal that names files outside the group's folders is not used, and nothing it says is
-// done: a set record naming RAR volumes elsewhere to be deleted as they are unpacked, a consumed
-// document. It is moved aside, the group's text says so, and the group is unpacked afresh.
-TEST_F(DownloadRun, AJournalThatNamesFilesElsewhereIsSetAside)
-{
-    UseSettings(kRows[0]);
-    const Release release = Six();
-    const Files before = Prepare(release);
-    const std::string elsewhere = dir_ / "elsewhere\\";
-    MakeDirectories(elsewhere);
-    JournalRecords planted;
-    for (const std::string& volume : Parts("six", 6)) {
-        WriteFileBytes(elsewhere + volume, release.volumes.at(volume));
-        planted.set.volumes.push_back({elsewhere + volume, release.volumes.at(volume).size(), 0});
-    }
-    planted.set.deleted = 1;
-    planted.consumed = {{elsewhere + "six.part1.rar", elsewhere + "six.part1.rar", FileProof()}};
-    MakeDirectories(destination());
-    const std::string text = WriteJournalText(planted);
-    WriteFileBytes(destination() + ".ravelpak-journal", text);
-    std::string output;
-    EXPECT_EQ(Pack("--trace", &output), 0) << output;
-    EXPECT_NE(output.find("Rel: unpacked; the journal of an earlier run was not used, it is kept as "
-                          ".ravelpak-journal.unusable"),
-              std::string::npos)
-        << output;
-    EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
-    EXPECT_TRUE(Holds(destination() + ".ravelpak-journal.unusable", text));
-    for (const std::string& volume : Parts("six", 6))
-        EXPECT_TRUE(Holds(elsewhere + volume, release.volumes.at(volume))) << volume;
-    EXPECT_EQ(Losses(release, before), Names{});
 }
 
 // Entries that odd writers make: data whose attributes carry the directory bit comes out as the
@@ -839,22 +862,16 @@ TEST_F(DownloadRun, LongReadsCallTheHostForEvery512KiB)
     const Files before = Prepare(release);
     MakeDirectories(destination());
     JournalRecords journal;
-    FileProof proof;
-    proof.size = before.at("rel.zip").size();
-    proof.hasCrc = true;
-    proof.crc = static_cast<uint32_t>(std::stoul(CrcHex(before.at("rel.zip")), nullptr, 16));
-    journal.consumed = {{group() + "rel.zip", group() + "rel.zip", proof}};
+    journal.consumed = {{group() + "rel.zip", group() + "rel.zip", ProofOf(before.at("rel.zip"))}};
     for (const std::string& volume : OldNames("big")) {
-        const std::string& content = release.volumes.at(volume);
-        WriteFileBytes(destination() + volume, content);
-        journal.outputs.push_back({group() + "rel.zip", {destination() + volume, content.size(),
-                                   static_cast<uint32_t>(std::stoul(CrcHex(content), nullptr, 16))}});
+        WriteFileBytes(destination() + volume, release.volumes.at(volume));
+        journal.outputs.push_back({group() + "rel.zip", Recorded(destination() + volume, release.volumes.at(volume))});
     }
     WriteFileBytes(destination() + ".ravelpak-journal", WriteJournalText(journal));
     EXPECT_EQ(Pack("--trace", &trace), 0) << trace.substr(0, 2000);
     EXPECT_TRUE(Holds(destination() + "big.mkv", release.sets[0].content));
     EXPECT_FALSE(FileExists(group() + "rel.zip"));
-    EXPECT_GE(calls(trace, group() + "rel.zip"), static_cast<long>(proof.size) / kBlock);
+    EXPECT_GE(calls(trace, group() + "rel.zip"), static_cast<long>(before.at("rel.zip").size()) / kBlock);
     for (const std::string& volume : OldNames("big"))
         EXPECT_GE(calls(trace, destination() + volume), static_cast<long>(release.volumes.at(volume).size()) / kBlock)
             << volume;
