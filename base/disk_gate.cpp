@@ -268,19 +268,30 @@ bool DiskRoot::HoldsOpen(HANDLE handle, bool orIsIt) const
 
 bool DiskRoot::Checked(const std::string& folder) const
 {
-    std::lock_guard<std::mutex> lock(checked_->mutex);
-    return checked_->folders.count(folder) != 0;
+    std::lock_guard<std::mutex> lock(folders_->mutex);
+    return folders_->checked.count(folder) != 0;
 }
 
 void DiskRoot::Remember(const std::string& folder) const
 {
-    std::lock_guard<std::mutex> lock(checked_->mutex);
-    checked_->folders.insert(folder);
+    std::lock_guard<std::mutex> lock(folders_->mutex);
+    folders_->checked.insert(folder);
+}
+
+void DiskRoot::Made(const std::string& folder) const
+{
+    std::lock_guard<std::mutex> lock(folders_->mutex);
+    folders_->made.push_back(folder);
 }
 
 void DiskRoot::RemoveCreatedIfEmpty() const
 {
-    for (auto level = created_.rbegin(); level != created_.rend(); ++level)
+    std::vector<std::string> levels = created_;
+    {
+        std::lock_guard<std::mutex> lock(folders_->mutex);
+        levels.insert(levels.end(), folders_->made.begin(), folders_->made.end());
+    }
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level)
         RemoveDirectoryW(PlatformName(*level).c_str());
 }
 
@@ -384,7 +395,10 @@ bool CreateFolder(const DiskRoot& root, const std::string& path)
     const DWORD attributes = GetFileAttributesW(PlatformName(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return true;
-    return MayName(root, path) && CreateDirectoryW(PlatformName(path).c_str(), nullptr) != 0;
+    if (!MayName(root, path) || !CreateDirectoryW(PlatformName(path).c_str(), nullptr))
+        return false;
+    root.Made(path);
+    return true;
 }
 
 void CreateFolders(const DiskRoot& root, const std::string& path)

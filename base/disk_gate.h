@@ -29,7 +29,7 @@ class DiskRoot {
 public:
     DiskRoot() = default;
     // The folder `path` (ends with a backslash). With `create`, it and its missing parents are
-    // made first; created() lists those it made. Not valid when it is not there: then nothing
+    // made first (see RemoveCreatedIfEmpty). Not valid when it is not there: then nothing
     // can be changed below it.
     explicit DiskRoot(const std::string& path, bool create = false);
 
@@ -42,25 +42,29 @@ public:
     // Whether the file or folder open as `handle` lies below the root's final path (its links
     // resolved), or with `orIsIt` is the root itself.
     bool HoldsOpen(HANDLE handle, bool orIsIt = false) const;
-    // The folders that making the root created, and that are empty: they go, innermost first.
+    // The folders that making the root created, and those that the gate made below it since,
+    // that are empty: they go, innermost first.
     void RemoveCreatedIfEmpty() const;
 
     // The folders, as they were spelt, whose spelling and final path were found below the
     // root's (by the gate's threads as well): names are made in them without another look.
     bool Checked(const std::string& folder) const;
     void Remember(const std::string& folder) const;
+    // The gate made `folder` below the root.
+    void Made(const std::string& folder) const;
 
 private:
-    struct CheckedFolders {
+    struct Folders {
         std::mutex mutex;
-        std::set<std::string> folders;
+        std::set<std::string> checked;
+        std::vector<std::string> made;  // in the order they were made
     };
 
     std::string path_;
     std::wstring spelt_;  // NormalisedPath(path_)
     std::wstring final_;  // the folder's final path, normalised
     std::vector<std::string> created_;
-    std::shared_ptr<CheckedFolders> checked_ = std::make_shared<CheckedFolders>();
+    std::shared_ptr<Folders> folders_ = std::make_shared<Folders>();
 };
 
 // What tells whether a file changed since the job looked at it: its size and last write time,

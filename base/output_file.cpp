@@ -41,9 +41,20 @@ OutputFile::~OutputFile()
         Discard();
 }
 
-std::string OutputFile::TemporaryName(const std::string& target, const std::string& tag)
+std::string OutputFile::TemporaryName(const std::string& target, const std::string& tag, unsigned number)
 {
-    return target + (tag.empty() ? std::string() : "." + tag) + ".incomplete";
+    const std::string suffix = (tag.empty() ? std::string() : "." + tag) +
+                               (number == 1 ? std::string() : "." + std::to_string(number)) + ".incomplete";
+    const std::string own = OwnName(target);
+    std::wstring name = Widen(own);
+    const size_t kLongestName = 255;
+    if (name.size() + suffix.size() <= kLongestName)
+        return target + suffix;
+    name.resize(kLongestName - suffix.size());
+    // Never half of a pair of surrogates.
+    if (name.back() >= 0xD800 && name.back() <= 0xDBFF)
+        name.pop_back();
+    return target.substr(0, target.size() - own.size()) + Utf8(name) + suffix;
 }
 
 bool OutputFile::Create(DWORD attributes)
@@ -66,9 +77,8 @@ bool OutputFile::Create(DWORD attributes)
         if (file.valid() && gate::SetAttributesOpen(file.get(), FILE_ATTRIBUTE_NORMAL))
             gate::DeleteOpen(file.get());
     }
-    const std::string tagged = target_ + (tags_.run.empty() ? std::string() : "." + tags_.run);
     for (unsigned number = 1; number <= kMostNames && file_ == INVALID_HANDLE_VALUE; ++number) {
-        temporary_ = tagged + (number == 1 ? std::string() : "." + std::to_string(number)) + ".incomplete";
+        temporary_ = TemporaryName(target_, tags_.run, number);
         // DELETE access lets the output be renamed through its own handle: no second open by name.
         file_ = gate::CreateNew(*root_, temporary_, GENERIC_WRITE | DELETE, FILE_SHARE_READ, whileWritten);
         const DWORD error = GetLastError();

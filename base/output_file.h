@@ -49,8 +49,10 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // The name an output of a run tagged `tag` carries until it is complete, when it is free:
-    // the real name, the tag and ".incomplete" ("film.mkv.3fa9c2d1.incomplete").
-    static std::string TemporaryName(const std::string& target, const std::string& tag);
+    // the real name, the tag, the number where an earlier one was taken, and ".incomplete"
+    // ("film.mkv.3fa9c2d1.incomplete", "film.mkv.3fa9c2d1.2.incomplete"). A real name too long
+    // to take all that and still be a name Windows makes (255 UTF-16 units) is cut short.
+    static std::string TemporaryName(const std::string& target, const std::string& tag, unsigned number = 1);
 
     // Creates the temporary file under the first free one of its names (the temporary name,
     // then numbered ones: "film.mkv.3fa9c2d1.2.incomplete"), never opening a file that stands

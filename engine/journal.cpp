@@ -8,6 +8,7 @@
 #include "base/files.h"
 #include "base/handles.h"
 #include "base/names.h"
+#include "base/output_file.h"
 #include "base/text.h"
 #include "engine/job_progress.h"
 
@@ -42,23 +43,27 @@ bool IsBelow(const std::string& path, const std::wstring& folder)
 }
 
 // True when `temporary` is a name that an output of `entry` is written to (see
-// OutputFile::Create): the entry's path, a run's tag, a number, ".incomplete", the first two as
-// they may be. A record naming any other file would have a rerun continue that file.
+// OutputFile::TemporaryName), untagged or under the tag of one of `runs`. A record naming any
+// other file would have a rerun continue that file.
 bool IsTemporaryOf(const std::string& temporary, const std::string& entry, const std::vector<std::string>& runs)
 {
-    if (temporary.size() <= entry.size() || FileIdentity(temporary.substr(0, entry.size())) != FileIdentity(entry))
-        return false;
-    std::string rest = temporary.substr(entry.size());
     const std::string kEnd = ".incomplete";
-    if (rest.size() < kEnd.size() || rest.compare(rest.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
+    if (temporary.size() <= kEnd.size() || temporary.compare(temporary.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
         return false;
-    rest.resize(rest.size() - kEnd.size());
     // A number where the first name was taken.
+    const std::string rest = temporary.substr(0, temporary.size() - kEnd.size());
     const size_t dot = rest.rfind('.');
-    if (dot != std::string::npos && dot + 1 < rest.size() &&
+    unsigned number = 1;
+    if (dot != std::string::npos && rest.size() - dot - 1 <= 3 && dot + 1 < rest.size() &&
         rest.find_first_not_of("0123456789", dot + 1) == std::string::npos)
-        rest.resize(dot);
-    return rest.empty() || (rest[0] == '.' && std::find(runs.begin(), runs.end(), rest.substr(1)) != runs.end());
+        number = static_cast<unsigned>(std::stoul(rest.substr(dot + 1)));
+    std::vector<std::string> tags = runs;
+    tags.push_back(std::string());
+    for (const std::string& tag : tags)
+        for (unsigned candidate : {1u, number})
+            if (FileIdentity(OutputFile::TemporaryName(entry, tag, candidate)) == FileIdentity(temporary))
+                return true;
+    return false;
 }
 
 }  // namespace

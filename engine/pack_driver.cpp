@@ -177,8 +177,11 @@ private:
         context_.seen = &seen;
         LookAtGroup();
         const Par2Outcome par2 = RepairByPar2(context_, par2Paths_, sources_);
-        // What the PAR2 sets renamed carries its stamp along; what they rebuilt is seen now.
+        // What the PAR2 sets renamed carries its stamp along; what they rebuilt, and the damaged
+        // files that a dead run's repairs kept, are seen now.
         LookAtGroup();
+        for (const std::string& path : par2.leftovers)
+            seen.Look(path);
         Failure failure = par2.failure;
         if (!failure.ok() && failure.outcome != Outcome::Stopped)
             failure.detail += ", nothing unpacked";

@@ -157,7 +157,7 @@ Failure ExtractOne(const UnpackContext& context, ZipReader* reader, int32_t inde
     const std::string archiveName = archivePath.substr(archiveDirectory.size());
     ZipItem item;
     ZipStatus status = getItem(reader, index, item);
-    if (status == ZipStatus::Ok && context.volumePaths) {
+    if (status == ZipStatus::Ok && context.volumePaths && !context.volumePaths->empty()) {
         const auto moved = context.volumePaths->find(FileIdentity(landing.destination() + item.name));
         if (moved != context.volumePaths->end())
             item.name = moved->second.substr(landing.destination().size());

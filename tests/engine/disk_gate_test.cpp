@@ -82,6 +82,10 @@ TEST(DiskGate, TakenNamesAreNeverWrittenOver)
     EXPECT_TRUE(gate::Delete(root, dir / "folder\\in.txt"));
     EXPECT_TRUE(gate::RemoveFolder(root, dir / "folder"));
     EXPECT_EQ(NormalisedPath(dir / "a\\b.txt. ."), NormalisedPath(dir / "A\\.\\B.TXT"));
+    // The folders the gate made go again when left empty.
+    gate::CreateFolders(root, dir / "made\\deeper\\");
+    ASSERT_TRUE(DirectoryExists(dir / "made\\deeper"));
+    root.RemoveCreatedIfEmpty();
     EXPECT_EQ(ListTree(dir.path()), (Names{"kept.txt", "other.txt"}));
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/output_file.h"
 #include "engine/rar_deleting_copy.h"
 #include "tests/support/test_files.h"
 
@@ -83,6 +84,12 @@ TEST_F(JournalFiles, WhatWasCommittedReadsBack)
     JournalRecords again;
     ASSERT_TRUE(ReadJournalText(ReadFileBytes(path()), again));
     EXPECT_EQ(WriteJournalText(again), WriteJournalText(Records(out(), src())));
+    // An entry whose temporary name was cut short to be a name at all.
+    JournalRecords longEntry = Records(out(), src());
+    longEntry.set.entry = out() + std::string(250, 'c') + ".mkv";
+    longEntry.set.temporary = OutputFile::TemporaryName(longEntry.set.entry, "4f1c09aa", 2);
+    WriteFileBytes(path(), WriteJournalText(longEntry));
+    EXPECT_EQ(Fresh().Load(), Journal::LoadResult::Loaded);
 }
 
 // Anything but a whole journal of this group is moved aside and nothing of it is used: damaged,

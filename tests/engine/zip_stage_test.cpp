@@ -48,6 +48,8 @@ TEST(ZipStageHostileNames, NothingIsWrittenOutsideTheDestination)
                                {"../../escaped.txt", "escaped.txt"},  // "/../" inside: skipped past
                                {"../../escaped/", "escaped/"},
                                {"dots. /name.txt. ", "dots/name.txt"},  // as Windows keeps them
+                               // As long as a name may be: its temporary name is cut short.
+                               {std::string(251, 'n') + ".txt", std::string(251, 'n') + ".txt"},
                                {std::string("safe\0/../../escaped.txt", 24), "safe"}});
     // A destination of the plain form, and one that needs the long form.
     for (const auto& c : cases)
