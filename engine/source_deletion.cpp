@@ -11,14 +11,17 @@
 
 bool SourcesMayBeDeleted(const UnpackContext& context, const std::vector<std::string>& sources)
 {
-    const bool vouched = !sources.empty() && std::all_of(sources.begin(), sources.end(), [&](const std::string& path) {
+    if (!context.deletionSafe || !context.settings.deleteSrcDuring)
+        return false;
+    // A file the job never looked at (a volume the library found beside the selection) is not its own.
+    for (const std::string& path : sources)
+        if (!context.seen->Of(path))
+            return false;
+    if (context.sfvPresent || !context.settings.keepSrcNoSfv)
+        return true;
+    return !sources.empty() && std::all_of(sources.begin(), sources.end(), [&](const std::string& path) {
         return context.vouched.count(FileIdentity(path)) != 0;
     });
-    // A file the job never looked at (a volume the library found beside the selection) is not its own.
-    const bool seen = std::all_of(sources.begin(), sources.end(),
-                                  [&](const std::string& path) { return context.seen->Of(path) != nullptr; });
-    return context.deletionSafe && context.settings.deleteSrcDuring && seen &&
-           (context.sfvPresent || vouched || !context.settings.keepSrcNoSfv);
 }
 
 namespace {

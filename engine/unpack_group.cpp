@@ -268,7 +268,7 @@ public:
             }
             const ReleaseName name = ClassifyName(path);
             const bool mayDelete =
-                second.deletionSafe && (SourcesMayBeDeleted(second, {path}) || context_.settings.deleteTemp);
+                second.deletionSafe && (context_.settings.deleteTemp || SourcesMayBeDeleted(second, {path}));
             if (TakeConsumed(second, path, results_, whole_, mayDelete, second.replaceable)) {
                 intermediates_.Append(path);
             } else if (IsOpened(name) && !IsGone(path)) {
