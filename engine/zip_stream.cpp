@@ -530,34 +530,44 @@ std::vector<ZipStream> PlanZipStreams(const UnpackContext& context, const FileLi
 
 namespace {
 
-// The folder that the volumes of the set whose first volume would be `first` go into: the
-// first of its names that is free, or that holds a volume of the set already (put there by an
-// earlier run of the job). Empty when the set's volumes can take their own names: none is
-// taken by a file of other content, and no such folder holds one of them.
+// Whether `folder` holds a volume of the set that `key` names (the set key of its volumes there).
+bool HoldsVolumeOf(const std::string& folder, const std::wstring& key)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(PlatformPath(folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool holds = false;
+    do
+        holds = ClassifyName(folder + Utf8(found.cFileName)).setKey == key;
+    while (!holds && FindNextFileW(search, &found));
+    FindClose(search);
+    return holds;
+}
+
+// The folder that the volumes of the set whose first volume would be `first` go into: one that
+// holds a volume of the set already (put there by an earlier run of the job, which took the
+// first free name), or else the first free one where a file of other content has one of the
+// volumes' names. Empty when the set's volumes take their own names.
 std::string FolderFor(const UnpackContext& context, const std::string& first, const std::vector<const Member*>& set,
                       const std::string& destination)
 {
-    bool taken = false;
-    for (const Member* member : set) {
-        const std::string path = destination + member->item.name;
-        taken = taken || (GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES &&
-                          !HoldsContent(context, path, member->item.uncompressedSize, member->item.crc));
-    }
     const std::string base = DirectoryOf(destination + first) + OwnName(first) + " volumes";
     const unsigned kMostFolders = 99;
     for (unsigned number = 1; number <= kMostFolders; ++number) {
         const std::string folder = (number == 1 ? base : base + " (" + std::to_string(number) + ")") + "\\";
         const DWORD attributes = GetFileAttributesW(PlatformPath(folder.substr(0, folder.size() - 1)).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (taken)
-                return folder;
-            continue;
-        }
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            for (const Member* member : set)
-                if (GetFileAttributesW(PlatformPath(folder + OwnName(member->item.name)).c_str()) !=
-                    INVALID_FILE_ATTRIBUTES)
+            for (const Member* member : set) {
+                const std::string path = destination + member->item.name;
+                if (GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES &&
+                    !HoldsContent(context, path, member->item.uncompressedSize, member->item.crc))
                     return folder;
+            }
+            return std::string();
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && HoldsVolumeOf(folder, ClassifyName(folder + OwnName(first)).setKey))
+            return folder;
     }
     return std::string();
 }

@@ -646,9 +646,13 @@ TEST_F(DownloadRun, SameNamesComeOutBesideEachOther)
         release.files[zips[i].first] = BuildZip(entries);
         release.zips[zips[i].first] = held[i];
     }
-    const Files before = Prepare(release);
-    MakeDirectories(destination());
-    WriteFileBytes(destination() + "five.part2.rar", kHeld);
+    const auto prepare = [&] {
+        const Files laid = Prepare(release);
+        MakeDirectories(destination());
+        WriteFileBytes(destination() + "five.part2.rar", kHeld);
+        return laid;
+    };
+    const Files before = prepare();
     std::string output;
     EXPECT_EQ(Pack("--trace", &output), 0) << output;
     EXPECT_EQ(Losses(release, before), Names{});
@@ -667,6 +671,23 @@ TEST_F(DownloadRun, SameNamesComeOutBesideEachOther)
               std::string::npos)
         << output;
     EXPECT_EQ(ListTree(group()), Names{kNfo});
+    // Killed once the first ZIP file went with its volumes in their folder, and run again, the
+    // volumes of the second still meet them there.
+    const Names lines = Lines(output);
+    const long at = 1 + std::count_if(lines.begin(), std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+                                          return line.compare(0, 3, "cb ") == 0 && line.find("rel2.zip") != std::string::npos &&
+                                                 line.find("Verifying") == std::string::npos;
+                                      }),
+                                      [](const std::string& line) { return line.compare(0, 3, "cb ") == 0; });
+    RemoveTree(src());
+    RemoveTree(out());
+    prepare();
+    RunWcxhostPack("--exit-at " + std::to_string(at), dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(),
+                   group_ + " Zed");
+    EXPECT_FALSE(FileExists(group() + "rel1.zip"));
+    EXPECT_EQ(Pack(""), 0);
+    EXPECT_TRUE(Holds(destination() + "five.mkv", release.sets[0].content));
+    EXPECT_TRUE(Holds(destination() + "five.part2.rar", kHeld));
 }
 
 // A journal that an earlier run left speaks of the files of that run. A new download of the
