@@ -192,28 +192,34 @@ bool StampOf(const std::string& path, FileStamp& stamp)
     return file.valid() && StampOf(file.get(), stamp);
 }
 
-void SeenFiles::Look(const std::string& path)
+void SeenFiles::Look(const DiskRoot& root, const std::string& path)
 {
-    FileStamp stamp;
+    Seen seen{{}, &root};
     const std::wstring key = NormalisedPath(path);
-    if (!key.empty() && stamps_.count(key) == 0 && StampOf(path, stamp))
-        stamps_.emplace(key, stamp);
+    if (!key.empty() && seen_.count(key) == 0 && StampOf(path, seen.stamp))
+        seen_.emplace(key, seen);
 }
 
 void SeenFiles::Moved(const std::string& from, const std::string& to)
 {
-    const auto seen = stamps_.find(NormalisedPath(from));
-    if (seen == stamps_.end())
+    const auto seen = seen_.find(NormalisedPath(from));
+    if (seen == seen_.end())
         return;
-    const FileStamp stamp = seen->second;
-    stamps_.erase(seen);
-    stamps_[NormalisedPath(to)] = stamp;
+    const Seen moved = seen->second;
+    seen_.erase(seen);
+    seen_[NormalisedPath(to)] = moved;
 }
 
 const FileStamp* SeenFiles::Of(const std::string& path) const
 {
-    const auto seen = stamps_.find(NormalisedPath(path));
-    return seen == stamps_.end() ? nullptr : &seen->second;
+    const auto seen = seen_.find(NormalisedPath(path));
+    return seen == seen_.end() ? nullptr : &seen->second.stamp;
+}
+
+const DiskRoot* SeenFiles::RootOf(const std::string& path) const
+{
+    const auto seen = seen_.find(NormalisedPath(path));
+    return seen == seen_.end() ? nullptr : seen->second.root;
 }
 
 bool SeenFiles::Unchanged(const std::string& path) const
@@ -225,10 +231,10 @@ bool SeenFiles::Unchanged(const std::string& path) const
     return seen && now == *seen;
 }
 
-bool SeenFiles::Delete(const DiskRoot& root, const std::string& path) const
+bool SeenFiles::Delete(const std::string& path) const
 {
-    const FileStamp* seen = Of(path);
-    return seen && DeleteBelow(root, path, false, seen);
+    const auto seen = seen_.find(NormalisedPath(path));
+    return seen != seen_.end() && DeleteBelow(*seen->second.root, path, false, &seen->second.stamp);
 }
 
 DiskRoot::DiskRoot(const std::string& path, bool create) : path_(path), spelt_(NormalisedPath(path))

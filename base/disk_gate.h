@@ -85,27 +85,34 @@ struct FileStamp {
 bool StampOf(HANDLE file, FileStamp& stamp);
 bool StampOf(const std::string& path, FileStamp& stamp);
 
-class DiskRoot;
-
 // The files of a group that the job may delete, each with its stamp from when the job first
-// looked at it, before it checked or read it: a file is deleted only while it is still the one
-// the job saw, never one written to, or put in its place, since. Used by the job's own thread.
+// looked at it, before it checked or read it, and the folder it found it in: a file is deleted
+// only while it is still the one the job saw, never one written to, or put in its place, since,
+// and only below the folder it was found in, whatever else its spelling lies below. Used by the
+// job's own thread.
 class SeenFiles {
 public:
-    // Takes the stamp of the file at `path`, unless it has one: what the job saw first counts.
-    void Look(const std::string& path);
+    // Takes the stamp of the file at `path`, found below `root` (which outlives this), unless it
+    // has one: what the job saw first counts.
+    void Look(const DiskRoot& root, const std::string& path);
     // The job renamed the file it saw at `from` to `to`.
     void Moved(const std::string& from, const std::string& to);
     // Whether the file at `path` is the one the job saw there, or gone: false for one it never
     // looked at, or that changed since.
     bool Unchanged(const std::string& path) const;
     const FileStamp* Of(const std::string& path) const;
-    // Deletes the file `path` below `root` when it is the one the job saw there, held open
-    // against writers from the comparison to the deletion; false, deleting nothing, otherwise.
-    bool Delete(const DiskRoot& root, const std::string& path) const;
+    // The folder the job found the file at `path` in; null for one it never looked at.
+    const DiskRoot* RootOf(const std::string& path) const;
+    // Deletes the file at `path` when it is the one the job saw there, held open against
+    // writers from the comparison to the deletion; false, deleting nothing, otherwise.
+    bool Delete(const std::string& path) const;
 
 private:
-    std::unordered_map<std::wstring, FileStamp> stamps_;  // by NormalisedPath
+    struct Seen {
+        FileStamp stamp;
+        const DiskRoot* root;
+    };
+    std::unordered_map<std::wstring, Seen> seen_;  // by NormalisedPath
 };
 
 namespace gate {

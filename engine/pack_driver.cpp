@@ -181,7 +181,7 @@ private:
         // files that a dead run's repairs kept, are seen now.
         LookAtGroup();
         for (const std::string& path : par2.leftovers)
-            seen.Look(path);
+            seen.Look(*context_.source, path);
         Failure failure = par2.failure;
         if (!failure.ok() && failure.outcome != Outcome::Stopped)
             failure.detail += ", nothing unpacked";
@@ -213,11 +213,11 @@ private:
     void LookAtGroup()
     {
         for (const std::string& path : sources_)
-            context_.seen->Look(path);
+            context_.seen->Look(*context_.source, path);
         for (const std::string& path : sfvPaths_)
-            context_.seen->Look(path);
+            context_.seen->Look(*context_.source, path);
         for (const std::string& path : par2Paths_)
-            context_.seen->Look(path);
+            context_.seen->Look(*context_.source, path);
     }
 
     // Checks the group's files against its SFV files; the ZIP files of a stream that can be

@@ -198,7 +198,7 @@ private:
         for (size_t i = state_.deleted; i < volume; ++i) {
             // A volume that cannot go (held open, or changed since the job looked at it) stays
             // and loses nothing; should the disk then fill up, the output's write fails and says so.
-            context_.seen->Delete(context_.RootOf(state_.volumes[i].path), state_.volumes[i].path);
+            context_.seen->Delete(state_.volumes[i].path);
             // Each deletion is a step of its own for the host, which may stop the run right there.
             context_.progress->Text(state_.volumes[i].path);
         }
@@ -311,7 +311,7 @@ Failure ResumeSetUnderDeletion(const UnpackContext& context, const std::string& 
                                                     "everything was kept"};
     std::vector<std::string> left;
     for (size_t i = state.deleted; i < state.volumes.size(); ++i) {
-        context.seen->Look(state.volumes[i].path);
+        context.seen->Look(context.RootOf(state.volumes[i].path), state.volumes[i].path);
         if (FileSize(state.volumes[i].path) != state.volumes[i].size)
             return stale;
         left.push_back(state.volumes[i].path);

@@ -79,7 +79,7 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
     for (const std::string& source : sources) {
         // A file that stays is only clutter: the journal says it was consumed, and the next run
         // deletes it once it finds it is the same file and its outputs whole.
-        context.seen->Delete(context.RootOf(source), source);
+        context.seen->Delete(source);
         // Each deletion is a step of its own for the host, which may stop the run right there.
         context.progress->Text(source);
     }

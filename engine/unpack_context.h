@@ -62,7 +62,8 @@ struct UnpackContext {
     // run, when it is not there yet.
     void ClaimRun(Journal& next) const;
 
-    // The root of the two that `path` lies below, the deeper where they nest.
+    // The root of the two that `path` lies below, the deeper where they nest: for a path that a
+    // journal names without saying which folder the job found it in (a set under deletion).
     const DiskRoot& RootOf(const std::string& path) const
     {
         const bool inDestination = destination->Holds(path);

@@ -140,7 +140,7 @@ bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOut
             return false;
         // One that cannot go is only clutter: the next run tries again.
         if (mayDelete) {
-            context.seen->Delete(context.RootOf(path), path);
+            context.seen->Delete(path);
             context.progress->Text(path);
         }
     }
@@ -204,11 +204,11 @@ public:
         // sources, or of the intermediate files in the destination.
         const std::vector<std::string> consumed = journal.consumed();
         for (const std::string& path : consumed) {
-            // A leftover of a dead run's, looked at before it is proven to be the file consumed.
-            context_.seen->Look(path);
-            // A file that came out of another the job consumed is an intermediate file, wherever
-            // it lies; any other is a download's.
+            // A file that came out of another the job consumed is an intermediate file in the
+            // destination, wherever its name seems to lie; any other is a download's. A leftover
+            // of a dead run's is looked at before it is proven to be the file consumed.
             const bool intermediate = journal.IsOutput(path);
+            context_.seen->Look(intermediate ? *context_.destination : *context_.source, path);
             const bool mayDelete = SourcesMayBeDeleted(context_, {path}) || (intermediate && context_.settings.deleteTemp);
             TakeConsumed(context_, path, first_, whole_, mayDelete, dropped_);
         }
@@ -259,7 +259,7 @@ public:
         pass.Add(OrphanedVolumes(context_, firstLevel_));
         for (const std::string& path : firstLevel_)
             if (ClassifyName(path).kind != NameKind::None)
-                context_.seen->Look(path);
+                context_.seen->Look(*context_.destination, path);
         for (size_t i = 0; i < firstLevel_.Size(); ++i) {
             const std::string path = firstLevel_[i];
             if (context_.progress->stopped()) {

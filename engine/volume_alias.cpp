@@ -59,7 +59,11 @@ bool RenamedVolume(const Journal& journal, const std::string& source, std::strin
 void VolumeAlias::Make(const UnpackContext& context)
 {
     const std::string prefixed = PrefixedVolumeName(own_);
-    root_ = &context.RootOf(own_);
+    // The link goes beside the volume, in the folder the job found it in; a volume it never
+    // looked at is read under its own name.
+    root_ = context.seen->RootOf(own_);
+    if (!root_)
+        return;
     // A link that a dead run left goes first; a file of that name that is no link stays, and the
     // set is then read under its own name.
     if (Exists(prefixed) && SameFile(prefixed, own_))
@@ -98,10 +102,10 @@ FileList RestoreAliases(const UnpackContext& context, const FileList& sources)
     for (const std::string& source : sources) {
         if (RenamedVolume(*context.journal, source, prefixed, own)) {
             if (Exists(prefixed) && !Exists(own))
-                gate::Rename(context.RootOf(prefixed), prefixed, own);
+                gate::Rename(*context.source, prefixed, own);
             restored.Append(own);
         } else if (IsLeftoverLink(source)) {
-            gate::Delete(context.RootOf(source), source);  // a link that stays is clutter, not data
+            gate::Delete(*context.source, source);  // a link that stays is clutter, not data
         } else {
             restored.Append(source);
         }

@@ -49,7 +49,7 @@ protected:
         SeenFiles seen;
         context.seen = &seen;
         for (const JournalFile& volume : volumes)
-            seen.Look(volume.path);
+            seen.Look(root, volume.path);
         return resume ? ResumeSetUnderDeletion(context, out(), landed)
                       : UnpackDeletingVolumes(context, volumes, out(), landed);
     }

@@ -89,37 +89,41 @@ TEST(DiskGate, TakenNamesAreNeverWrittenOver)
     EXPECT_EQ(ListTree(dir.path()), (Names{"kept.txt", "other.txt"}));
 }
 
-// A file goes only while it is the one the job saw: not once written to, put in its place by
-// another file of its name, or held open by a writer; nor one it never looked at.
+// A file goes only while it is the one the job saw, and only below the folder it was found in:
+// not once written to, put in its place by another file of its name, or held open by a writer;
+// nor one it never looked at, nor one it found in a folder that its spelling leads out of.
 TEST(DiskGate, ASeenFileGoesOnlyAsItWasSeen)
 {
     TempDir dir;
     const DiskRoot root(dir / "");
+    ASSERT_TRUE(CreateDirectoryA((dir / "sub").c_str(), nullptr));
+    const DiskRoot sub(dir / "sub\\");
     SeenFiles seen;
-    for (const char* name : {"written.txt", "replaced.txt", "held.txt", "renamed.txt"}) {
+    for (const char* name : {"written.txt", "replaced.txt", "held.txt", "renamed.txt", "climbed.txt"}) {
         WriteFileBytes(dir / name, name);
-        seen.Look(dir / name);
+        seen.Look(std::string(name) == "climbed.txt" ? sub : root, dir / name);
     }
     WriteFileBytes(dir / "unseen.txt", "unseen");
     WriteFileBytes(dir / "written.txt", "written.txt, and more");
     DeleteFileA((dir / "replaced.txt").c_str());
     WriteFileBytes(dir / "replaced.txt", "replaced.txt");
-    seen.Look(dir / "replaced.txt");  // the first look counts
+    seen.Look(root, dir / "replaced.txt");  // the first look counts
+    EXPECT_FALSE(seen.Delete(dir / "sub\\..\\climbed.txt"));
     for (const char* name : {"written.txt", "replaced.txt", "unseen.txt"}) {
         EXPECT_FALSE(seen.Unchanged(dir / name)) << name;
-        EXPECT_FALSE(seen.Delete(root, dir / name)) << name;
+        EXPECT_FALSE(seen.Delete(dir / name)) << name;
         EXPECT_TRUE(FileExists(dir / name)) << name;
     }
     HANDLE writer = CreateFileA((dir / "held.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_FALSE(seen.Delete(root, dir / "held.txt"));
+    EXPECT_FALSE(seen.Delete(dir / "held.txt"));
     CloseHandle(writer);
-    EXPECT_TRUE(seen.Delete(root, dir / "held.txt"));
+    EXPECT_TRUE(seen.Delete(dir / "held.txt"));
     ASSERT_TRUE(gate::Rename(root, dir / "renamed.txt", dir / "moved.txt"));
     seen.Moved(dir / "renamed.txt", dir / "moved.txt");
-    EXPECT_TRUE(seen.Delete(root, dir / "moved.txt"));
+    EXPECT_TRUE(seen.Delete(dir / "moved.txt"));
     EXPECT_TRUE(seen.Unchanged(dir / "moved.txt"));  // gone
-    EXPECT_EQ(ListTree(dir.path()), (Names{"replaced.txt", "unseen.txt", "written.txt"}));
+    EXPECT_EQ(ListTree(dir.path()), (Names{"climbed.txt", "replaced.txt", "sub\\", "unseen.txt", "written.txt"}));
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
         SeenFiles seen;
         context.seen = &seen;
         for (const std::string& path : first)
-            seen.Look(path);
+            seen.Look(root, path);
         EXPECT_TRUE(TempFileCleanup(context, first, second, {}).ok());
         EXPECT_EQ(FileExists(dir / "a.zip"), keepOverwritten == 1);
         EXPECT_FALSE(FileExists(dir / "b.zip"));
