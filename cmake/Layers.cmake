@@ -19,7 +19,8 @@ function(ravelpak_layer target)
 endfunction()
 
 # Code without any Win32 dependency; built for Windows and natively with sanitizers.
-add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp base/md5.cpp base/names.cpp base/utf8.cpp)
+add_library(ravelpak_base_portable STATIC base/crc32.cpp base/crc32_clmul.cpp base/md5.cpp base/names.cpp base/sha256.cpp
+    base/utf8.cpp)
 ravelpak_layer(ravelpak_base_portable base)
 add_library(ravelpak_xml STATIC settings/xml/xml_param.cpp settings/xml/xml_stream.cpp)
 ravelpak_layer(ravelpak_xml base/utf8.h settings/xml)
@@ -32,7 +33,7 @@ set(RAVELPAK_FORMATS_SOURCES engine/rar_layout.cpp engine/rar5_layout.cpp engine
 add_library(ravelpak_formats_portable STATIC ${RAVELPAK_FORMATS_SOURCES})
 ravelpak_layer(ravelpak_formats_portable base/byte_source.h base/crc32.h base/names.h base/utf8.h engine/rar_layout.h
     engine/rar5_layout.h engine/rar4_layout.h engine/sfv_list.h engine/zip/zip_entry_fields.h
-    engine/journal_format.h)
+    engine/journal_format.h base/sha256.h)
 target_link_libraries(ravelpak_formats_portable PUBLIC ravelpak_base_portable)
 # PAR2: its packets, the GF(2^16) arithmetic of its recovery data, verification and repair. A
 # layer of its own, on the portable headers of base only.
