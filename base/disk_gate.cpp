@@ -1,6 +1,8 @@
 #include "base/disk_gate.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "base/handles.h"
 #include "base/paths.h"
@@ -181,8 +183,27 @@ bool StampOf(HANDLE file, FileStamp& stamp)
     stamp.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     stamp.writeTime =
         (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    // FILE_ID_INFO of Windows 8 and later, which the headers for Windows 7 leave out; Windows 7
+    // refuses the class, and the short id serves.
+    struct {
+        ULONGLONG volume;
+        BYTE id[16];
+    } id;
+    const auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+    if (GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id)) {
+        stamp.volume = id.volume;
+        std::copy(std::begin(id.id), std::end(id.id), stamp.id.begin());
+        wchar_t system[MAX_PATH + 1];
+        stamp.lasting = GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1) &&
+                        (_wcsicmp(system, L"NTFS") == 0 || _wcsicmp(system, L"ReFS") == 0);
+        return true;
+    }
+    // Without the long id the short one tells the file within this run.
+    const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     stamp.volume = info.dwVolumeSerialNumber;
-    stamp.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    for (size_t i = 0; i < 8; ++i)
+        stamp.id[i] = static_cast<uint8_t>(index >> (8 * i));
+    stamp.lasting = false;
     return true;
 }
 

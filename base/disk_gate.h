@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -35,6 +36,8 @@ public:
 
     bool valid() const { return !final_.empty(); }
     const std::string& path() const { return path_; }
+    // The folder's final path on the disk, normalised: the same for every spelling of it.
+    const std::wstring& finalPath() const { return final_; }
     // How deep the root lies: of two roots that hold a path, the deeper one is its folder.
     size_t depth() const { return spelt_.size(); }
     // Whether `path`, as it is spelt, names something below the root.
@@ -72,12 +75,15 @@ private:
 struct FileStamp {
     uint64_t size = 0;
     uint64_t writeTime = 0;  // FILETIME count
-    uint32_t volume = 0;     // serial number of the file system
-    uint64_t index = 0;      // of the file on that file system
+    uint64_t volume = 0;     // serial number of the file system
+    std::array<uint8_t, 16> id = {};  // of the file on that file system
+    // The file system keeps ids for good (NTFS, ReFS): no other file takes one later, so the
+    // stamp tells the file in a later run too. FAT and exFAT reuse them; some shares make them up.
+    bool lasting = false;
 
     bool operator==(const FileStamp& other) const
     {
-        return size == other.size && writeTime == other.writeTime && volume == other.volume && index == other.index;
+        return size == other.size && writeTime == other.writeTime && volume == other.volume && id == other.id;
     }
 };
 // The stamp of the file open as `file`, or of the file at `path` (a link itself, not what it

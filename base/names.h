@@ -5,7 +5,7 @@
 #include <string>
 
 // The name under which the engine keeps a group's journal in its destination. It and every
-// name that begins with it (the journal's temporary and set-aside forms) are the engine's own:
+// name that begins with it (each job's journal and its temporary file) are the engine's own:
 // no file that comes out of a download may take one.
 constexpr char kJournalName[] = ".ravelpak-journal";
 

@@ -23,10 +23,12 @@ std::string NumberedName(const std::string& path, unsigned number)
     return path.substr(0, at) + " (" + std::to_string(number) + ")" + path.substr(at);
 }
 
-// An output takes one of this many names at most: its own and the numbered ones.
-const unsigned kMostNames = 999;
-
 }  // namespace
+
+std::string OutputFile::LandingName(const std::string& target, unsigned number)
+{
+    return number == 1 ? target : NumberedName(target, number);
+}
 
 OutputFile::OutputFile(const DiskRoot& root, std::string target, TemporaryTags tags)
     : root_(&root), target_(std::move(target)), tags_(std::move(tags))
@@ -77,7 +79,7 @@ bool OutputFile::Create(DWORD attributes)
         if (file.valid() && gate::SetAttributesOpen(file.get(), FILE_ATTRIBUTE_NORMAL))
             gate::DeleteOpen(file.get());
     }
-    for (unsigned number = 1; number <= kMostNames && file_ == INVALID_HANDLE_VALUE; ++number) {
+    for (unsigned number = 1; number <= kMostLandings && file_ == INVALID_HANDLE_VALUE; ++number) {
         temporary_ = TemporaryName(target_, tags_.run, number);
         // DELETE access lets the output be renamed through its own handle: no second open by name.
         file_ = gate::CreateNew(*root_, temporary_, GENERIC_WRITE | DELETE, FILE_SHARE_READ, whileWritten);
@@ -165,9 +167,9 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly, const std::function<
         return false;
     if (existing == Existing::Replace)
         return Rename(target_, true);
-    const unsigned kMostNumbers = ownNameOnly ? 1 : kMostNames;
+    const unsigned kMostNumbers = ownNameOnly ? 1 : kMostLandings;
     for (unsigned number = 1; number <= kMostNumbers; ++number) {
-        const std::string name = number == 1 ? target_ : NumberedName(target_, number);
+        const std::string name = LandingName(target_, number);
         if (Rename(name, false))
             return true;
         const DWORD error = GetLastError();

@@ -53,6 +53,11 @@ public:
     // ("film.mkv.3fa9c2d1.incomplete", "film.mkv.3fa9c2d1.2.incomplete"). A real name too long
     // to take all that and still be a name Windows makes (255 UTF-16 units) is cut short.
     static std::string TemporaryName(const std::string& target, const std::string& tag, unsigned number = 1);
+    // The names an output of `target` lands at, in the order they are tried: its real name
+    // (number 1), then numbered ones beside a file of that name ("readme (2).txt"), up to
+    // kMostLandings.
+    static std::string LandingName(const std::string& target, unsigned number);
+    static const unsigned kMostLandings = 999;
 
     // Creates the temporary file under the first free one of its names (the temporary name,
     // then numbered ones: "film.mkv.3fa9c2d1.2.incomplete"), never opening a file that stands

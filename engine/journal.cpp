@@ -9,6 +9,8 @@
 #include "base/handles.h"
 #include "base/names.h"
 #include "base/output_file.h"
+#include "base/paths.h"
+#include "base/sha256.h"
 #include "base/text.h"
 #include "engine/job_progress.h"
 
@@ -17,22 +19,79 @@ namespace {
 // A journal is a few lines a file; anything larger is not one of ours.
 const DWORD kLargest = 16u << 20;
 
-bool ReadWhole(const std::string& path, std::string& text, bool& exists)
+// The job as its journal names it: the final paths of its folders, normalised.
+std::string IdentityOf(const DiskRoot& source, const DiskRoot& destination)
 {
-    FileHandle file(OpenToRead(path, GENERIC_READ, FILE_SHARE_READ));
-    const DWORD error = GetLastError();
-    exists = file.valid() || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
-    if (!file.valid())
-        return false;
+    if (!source.valid() || !destination.valid())
+        return std::string();
+    return Utf8(source.finalPath()) + "|" + Utf8(destination.finalPath());
+}
+
+// The whole file open as `file`, which is no larger than a journal may be.
+bool ReadOpen(HANDLE file, std::string& text)
+{
     LARGE_INTEGER size;
-    bool read = GetFileSizeEx(file.get(), &size) && size.QuadPart <= kLargest;
-    if (read) {
-        text.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        read = text.empty() ||
-               (::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) && got == text.size());
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > kLargest)
+        return false;
+    text.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    return text.empty() ||
+           (::ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) && got == text.size());
+}
+
+bool WriteAt(HANDLE file, uint64_t offset, const std::string& text)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD written = 0;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+           ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size() && FlushFileBuffers(file);
+}
+
+bool CutAt(HANDLE file, uint64_t size)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file) && FlushFileBuffers(file);
+}
+
+std::shared_ptr<void> Held(HANDLE file)
+{
+    return std::shared_ptr<void>(file, [](HANDLE handle) { CloseHandle(handle); });
+}
+
+// Applies `each` to every path of the records, the keys of consumed files among them.
+template <typename Each> void EachPath(JournalRecords& records, Each each)
+{
+    for (JournalFile& file : records.verified)
+        each(file.path);
+    for (ConsumedFile& consumed : records.consumed) {
+        each(consumed.key);
+        each(consumed.path);
     }
-    return read;
+    for (auto& output : records.outputs) {
+        each(output.first);
+        each(output.second.path);
+    }
+    for (auto* pairs : {&records.renamed, &records.named})
+        for (auto& pair : *pairs) {
+            each(pair.first);
+            each(pair.second);
+        }
+    for (Par2Repair& repaired : records.repaired) {
+        each(repaired.path);
+        each(repaired.original);
+        each(repaired.damaged);
+    }
+    SetUnderDeletion& set = records.set;
+    for (auto* files : {&set.volumes, &set.outputs})
+        for (JournalFile& file : *files)
+            each(file.path);
+    for (std::string& target : set.targets)
+        each(target);
+    each(set.entry);
+    each(set.temporary);
 }
 
 // True when `path` names something below `folder`.
@@ -68,34 +127,101 @@ bool IsTemporaryOf(const std::string& temporary, const std::string& entry, const
 
 }  // namespace
 
-Journal::Journal(const std::string& destination, const std::string& sourceFolder)
-    : path_(destination + kJournalName), destination_(destination), sourceFolder_(sourceFolder), root_(destination)
+std::string JournalName(const std::string& key, const DiskRoot& source, const DiskRoot& destination)
 {
+    const std::string identity = IdentityOf(source, destination);
+    if (key.empty() || identity.empty())
+        return std::string();
+    const Sha256Digest keyId = HmacSha256(key, "ravelpak key id");
+    const Sha256Digest jobId = HmacSha256(key, "ravelpak job\n" + identity);
+    return std::string(kJournalName) + "-" + HexOf(keyId.data(), 4) + "-" + HexOf(jobId.data(), 8);
+}
+
+Journal::Journal(const std::string& destination, const std::string& sourceFolder, const std::string& key)
+    : destination_(destination), sourceFolder_(sourceFolder), root_(destination)
+{
+    const DiskRoot source(sourceFolder);
+    const std::string name = JournalName(key, source, root_);
+    if (name.empty())
+        return;
+    path_ = destination + name;
+    owner_ = {key, IdentityOf(source, root_)};
 }
 
 Journal::LoadResult Journal::Load()
 {
-    std::string text;
-    bool exists = false;
-    JournalRecords records;
-    if (!ReadWhole(path_, text, exists) && !exists)
-        return LoadResult::None;
-    if (!text.empty() && ReadJournalText(text, records) && Confined(records)) {
-        Adopt(records);
-        return LoadResult::Loaded;
+    if (path_.empty())
+        return LoadResult::NoKey;
+    const std::string name = OwnName(path_);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(PlatformPath(destination_ + kJournalName + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string other = Utf8(found.cFileName);
+            // The journal itself, and the temporary file of its first state, are the job's own.
+            if (FileIdentity(other) != FileIdentity(name) && FileIdentity(other) != FileIdentity(name + ".new"))
+                others_.push_back(other);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        std::sort(others_.begin(), others_.end());
     }
-    // Out of the way, under the first free name, so that a fresh journal takes its place and
-    // one set aside before stays; one that cannot be moved is replaced by the next commit all
-    // the same.
-    for (unsigned number = 1; number <= 999; ++number) {
-        unusablePath_ = path_ + ".unusable" + (number == 1 ? std::string() : "." + std::to_string(number));
-        if (gate::Rename(root_, path_, unusablePath_))
-            break;
+    const HANDLE file = gate::OpenOwn(root_, path_, GENERIC_READ | GENERIC_WRITE | DELETE, 0);
+    if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
-            break;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            usable_ = true;
+            return LoadResult::None;
+        }
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? LoadResult::Busy
+                                                                                  : LoadResult::Foreign;
     }
-    return LoadResult::Unusable;
+    std::shared_ptr<void> held = Held(file);
+    std::string text;
+    JournalRecords records;
+    JournalState state;
+    if (!ReadOpen(file, text) || !ReadJournalText(text, owner_, records, state))
+        return LoadResult::Foreign;
+    Absolute(records);
+    if (!Confined(records))
+        return LoadResult::Foreign;
+    // What follows the latest state is older states, or one cut by a crash.
+    if (state.end < text.size() && !CutAt(file, state.end))
+        return LoadResult::Busy;
+    Adopt(records);
+    file_ = held;
+    latest_ = state;
+    fileSize_ = state.end;
+    usable_ = true;
+    return LoadResult::Loaded;
+}
+
+bool Journal::Relative(JournalRecords& records) const
+{
+    bool below = true;
+    EachPath(records, [&](std::string& path) {
+        if (path.empty())
+            return;
+        // The deeper folder where they nest, so that the name below it is the shorter.
+        const bool deeperSource = sourceFolder_.size() > destination_.size();
+        for (int pass = 0; pass < 2; ++pass) {
+            const bool source = (pass == 0) == deeperSource;
+            const std::string& folder = source ? sourceFolder_ : destination_;
+            if (path.size() > folder.size() && FileIdentity(path.substr(0, folder.size())) == FileIdentity(folder)) {
+                path = (source ? "S:" : "D:") + path.substr(folder.size());
+                return;
+            }
+        }
+        below = false;
+    });
+    return below;
+}
+
+void Journal::Absolute(JournalRecords& records) const
+{
+    EachPath(records, [&](std::string& path) {
+        if (!path.empty())
+            path = (path[0] == 'S' ? sourceFolder_ : destination_) + path.substr(2);
+    });
 }
 
 bool Journal::Confined(const JournalRecords& records) const
@@ -131,6 +257,9 @@ bool Journal::Confined(const JournalRecords& records) const
         return false;
     for (const JournalFile& volume : set.volumes)
         if (!either(volume.path))
+            return false;
+    for (const std::string& target : set.targets)
+        if (!IsBelow(target, destination))
             return false;
     for (const JournalFile& output : set.outputs)
         if (!IsBelow(output.path, destination))
@@ -298,19 +427,64 @@ bool Journal::Record(const std::function<void(Journal&)>& change)
     return true;
 }
 
-bool Journal::Write() const
+bool Journal::Write()
 {
-    const bool done = gate::ReplaceOwn(root_, path_, WriteJournalText(Records()), FILE_ATTRIBUTE_HIDDEN);
-    if (done && progress_)
+    JournalRecords records = Records();
+    if (!usable_ || !Relative(records))
+        return false;
+    const std::string text = WriteJournalText(records, owner_, latest_.sequence + 1);
+    bool written = false;
+    if (!file_) {
+        written = Create(text);
+    } else if (text.size() <= latest_.start) {
+        // Over older states only: the latest stays whole until the new one is on the disk.
+        written = WriteAt(file_.get(), 0, text) && CutAt(file_.get(), text.size());
+        if (written) {
+            latest_ = {latest_.sequence + 1, 0, text.size()};
+            fileSize_ = text.size();
+        }
+    } else {
+        written = WriteAt(file_.get(), fileSize_, text);
+        if (written) {
+            latest_ = {latest_.sequence + 1, static_cast<size_t>(fileSize_), static_cast<size_t>(fileSize_ + text.size())};
+            fileSize_ += text.size();
+        }
+    }
+    if (written && progress_)
         progress_->Again(destination_);
-    return done;
+    return written;
+}
+
+// The journal's first state is written to a temporary file, put on the disk and renamed into
+// place through the handle, which stays open: a crash leaves no journal, or a whole one.
+bool Journal::Create(const std::string& text)
+{
+    const std::string temporary = path_ + ".new";
+    // One left by a run that died is the job's own: its name is made with the key.
+    gate::Delete(root_, temporary);
+    const HANDLE file = gate::CreateNew(root_, temporary, GENERIC_READ | GENERIC_WRITE | DELETE, 0, FILE_ATTRIBUTE_HIDDEN);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::shared_ptr<void> held = Held(file);
+    if (!WriteAt(file, 0, text) || !gate::RenameOpen(root_, file, path_, false)) {
+        gate::DeleteOpen(file);
+        return false;
+    }
+    file_ = held;
+    latest_ = {1, 0, text.size()};
+    fileSize_ = text.size();
+    return true;
 }
 
 void Journal::Remove()
 {
     // A journal that stays describes a delivered group: the next run finds every consumed file's
     // outputs whole, delivers the group again and tries once more.
-    gate::Delete(root_, path_);
+    if (file_)
+        gate::DeleteOpen(file_.get());
+    file_.reset();
+    latest_ = JournalState();
+    fileSize_ = 0;
     Clear();
 }
 

@@ -1,19 +1,25 @@
 // What a job has done in one group's destination that a later run of the same job must know
 // when this one dies: which files the SFV file vouched for, which downloaded or intermediate
 // files were consumed (deleted once what came out of them was on the disk) and where their
-// data lives now, and how far a set got whose volumes are deleted while it is unpacked. It is
-// kept in the destination (the host hands the same destination to the same job again) as
-// ".ravelpak-journal", replaced as a whole: written under a temporary name, put on the disk,
-// then renamed into place, so that a crash leaves the old journal or the new one.
+// data lives now, and how far a set got whose volumes are deleted while it is unpacked.
 //
-// The journal is input like any file on disk. One that is damaged, cut, of another format, or
-// that names a file outside the group's destination and source folder is not used. Nothing it
-// says deletes a file by itself: a consumed record carries what proves the file it speaks of
-// (see FileProof), and a file at that path that is not proven to be that one is a new file.
+// Each job has a journal of its own in the destination (the host hands the same destination to
+// the same job again), named by the user's key and the job (see JournalName). Its every state
+// is vouched for by the key (see journal_format.h): no download, and no other job, can write
+// one that is taken for it. The job holds it open without sharing while the group is unpacked,
+// so that a second run of the same job is told instead of racing this one. A change is
+// appended to it and put on the disk as a whole state, so that a crash leaves the old state or
+// the new one; a state that fits before the latest one is written over the older ones instead,
+// so the file stays about the size of two states.
+//
+// Nothing a journal says deletes a file by itself: a consumed record carries what proves the
+// file it speaks of (see FileProof), and a file at that path that is not proven to be that one
+// is a new file. Any other file of a journal's name is never acted on, moved or deleted.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,19 +29,34 @@
 
 class JobProgress;
 
+// The name of the journal of the job that unpacks the files in `source` into `destination`
+// with `key`: ".ravelpak-journal-", the key's id and the job's, both made with the key, so
+// that nobody without it can tell the name. Empty without a key or either folder.
+std::string JournalName(const std::string& key, const DiskRoot& source, const DiskRoot& destination);
+
 class Journal {
 public:
-    // The journal of the group unpacked into `destination` from the files in `sourceFolder`
-    // (both end with a backslash).
-    Journal(const std::string& destination, const std::string& sourceFolder);
+    // The journal of the job that unpacks the files in `sourceFolder` into `destination` (both
+    // end with a backslash) with the user's `key` (empty when there is none: then nothing can
+    // be recorded, and so nothing deleted).
+    Journal(const std::string& destination, const std::string& sourceFolder, const std::string& key);
 
-    enum class LoadResult { None, Loaded, Unusable };
-    // Reads what a dead run left. Unusable: something stands there that is no journal this
-    // version can read, or one that speaks of files outside the group's folders. It is moved
-    // aside, under a free name (unusablePath), and nothing it says is used.
+    enum class LoadResult {
+        None,     // there is none: the job starts afresh
+        Loaded,   // what a dead run of the job left is known
+        Foreign,  // a file of its name stands there that the key does not vouch for, or that
+                  // speaks of files outside the group's folders: it is not used, and stays
+        Busy,     // another run of the job holds it
+        NoKey,    // without a key or the job's folders there is no journal
+    };
+    // Reads what a dead run of the job left, and holds the journal from here on.
     LoadResult Load();
+    // Whether changes can be recorded: there is a key, and no other file holds the journal's name.
+    bool usable() const { return usable_; }
     const std::string& path() const { return path_; }
-    const std::string& unusablePath() const { return unusablePath_; }
+    // The names of the files in the destination that look like journals but are not this job's
+    // (another job's, an older version's), which it never touches; known after Load.
+    const std::vector<std::string>& others() const { return others_; }
 
     // The host is called right after each commit, so that a stop, or the end of the process,
     // can come exactly there.
@@ -113,14 +134,25 @@ private:
     JournalRecords Records() const;
     void Adopt(const JournalRecords& records);
     bool Confined(const JournalRecords& records) const;
-    bool Write() const;
+    // The records with their paths as the text writes them, below the source folder ("S:") or
+    // the destination ("D:"), and back; false for a path below neither.
+    bool Relative(JournalRecords& records) const;
+    void Absolute(JournalRecords& records) const;
+    bool Write();
+    bool Create(const std::string& text);
     void Clear();
 
     std::string path_;
-    std::string unusablePath_;  // where Load set an unusable journal aside
     std::string destination_;
     std::string sourceFolder_;
     DiskRoot root_;  // the destination, which the journal lies in
+    JournalOwner owner_;
+    bool usable_ = false;
+    std::vector<std::string> others_;
+    // The journal's file, held open from Load or its first state on; null before.
+    std::shared_ptr<void> file_;
+    JournalState latest_;  // where the latest state lies in the file
+    uint64_t fileSize_ = 0;
     JobProgress* progress_ = nullptr;
     std::vector<std::string> runs_;
     std::map<std::wstring, JournalFile> verified_;             // by file identity

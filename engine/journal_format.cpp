@@ -4,17 +4,13 @@
 #include <cctype>
 #include <cstdio>
 
-#include "base/crc32.h"
+#include "base/names.h"
+#include "base/sha256.h"
 
 namespace {
 
-const char kFormat[] = "ravelpak journal 3";
-// Its runs are not told, and the temporary file of the entry being written is its real path +
-// ".incomplete".
-const char kUntaggedFormat[] = "ravelpak journal 2";
-// Its consumed records name a path only, besides: they prove nothing about the file that stands there.
-const char kPathOnlyFormat[] = "ravelpak journal 1";
-const char kEnd[] = "end\t";
+const char kFormat[] = "ravelpak journal 4";
+const char kMac[] = "M\t";
 const char kAbsent[] = "-";
 
 std::string Hex(uint64_t value, int digits)
@@ -22,6 +18,12 @@ std::string Hex(uint64_t value, int digits)
     char text[17];
     std::snprintf(text, sizeof text, "%0*llX", digits, static_cast<unsigned long long>(value));
     return text;
+}
+
+size_t LineEnd(const std::string& text, size_t at)
+{
+    const size_t stop = text.find('\n', at);
+    return stop == std::string::npos ? text.size() : stop + 1;
 }
 
 std::vector<std::string> Fields(const std::string& line)
@@ -67,10 +69,17 @@ bool Crc(const std::string& text, uint32_t& crc)
     return true;
 }
 
+// A path as the text writes it: the folder it lies below, then its name there.
+bool IsRecordedPath(const std::string& field)
+{
+    return field.size() > 2 && (field[0] == 'S' || field[0] == 'D') && field[1] == ':' &&
+           IsContainedName(field.substr(2));
+}
+
 // A file line's fields from `at` on: path, size, CRC.
 bool FileFields(const std::vector<std::string>& fields, size_t at, JournalFile& file)
 {
-    if (fields.size() != at + 3 || fields[at].empty() || !Number(fields[at + 1], file.size) ||
+    if (fields.size() != at + 3 || !IsRecordedPath(fields[at]) || !Number(fields[at + 1], file.size) ||
         !Crc(fields[at + 2], file.crc))
         return false;
     file.path = fields[at];
@@ -85,12 +94,15 @@ std::string FileLine(const JournalFile& file)
 std::string ProofFields(const FileProof& proof)
 {
     std::string text = "\t" + std::to_string(proof.size) + "\t" + (proof.hasCrc ? Hex(proof.crc, 8) : kAbsent);
-    if (!proof.hasIndex)
+    if (!proof.hasId)
         return text + "\t" + kAbsent + "\t" + kAbsent + "\t" + kAbsent;
-    return text + "\t" + Hex(proof.writeTime, 16) + "\t" + Hex(proof.volume, 8) + "\t" + Hex(proof.index, 16);
+    std::string id;
+    for (uint8_t byte : proof.id)
+        id += Hex(byte, 2);
+    return text + "\t" + Hex(proof.writeTime, 16) + "\t" + Hex(proof.volume, 16) + "\t" + id;
 }
 
-// The proof fields from `at` on: size, CRC or "-", then write time, volume and index, or "-"
+// The proof fields from `at` on: size, CRC or "-", then write time, volume and id, or "-"
 // for all three.
 bool ReadProof(const std::vector<std::string>& fields, size_t at, FileProof& proof)
 {
@@ -99,13 +111,20 @@ bool ReadProof(const std::vector<std::string>& fields, size_t at, FileProof& pro
     proof.hasCrc = fields[at + 1] != kAbsent;
     if (proof.hasCrc && !Crc(fields[at + 1], proof.crc))
         return false;
-    proof.hasIndex = fields[at + 2] != kAbsent;
-    if (!proof.hasIndex)
+    proof.hasId = fields[at + 2] != kAbsent;
+    if (!proof.hasId)
         return fields[at + 3] == kAbsent && fields[at + 4] == kAbsent;
-    uint64_t volume = 0;
-    return Number(fields[at + 2], proof.writeTime, 16) && Number(fields[at + 3], volume, 16) &&
-           volume <= 0xFFFFFFFFu && Number(fields[at + 4], proof.index, 16) &&
-           (proof.volume = static_cast<uint32_t>(volume), true);
+    const std::string& id = fields[at + 4];
+    if (!Number(fields[at + 2], proof.writeTime, 16) || !Number(fields[at + 3], proof.volume, 16) ||
+        id.size() != 2 * proof.id.size())
+        return false;
+    for (size_t i = 0; i < proof.id.size(); ++i) {
+        uint64_t byte = 0;
+        if (!Number(id.substr(2 * i, 2), byte, 16))
+            return false;
+        proof.id[i] = static_cast<uint8_t>(byte);
+    }
+    return true;
 }
 
 // A run's tag: letters and digits, which a file name holds as they are.
@@ -115,62 +134,89 @@ bool IsRunTag(const std::string& tag)
            std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
-// One record line of a journal of `version` (1 to 3) into `records`; `setSeen` tells whether
-// the set's line came already. False for a line out of form.
-bool ReadRecord(const std::vector<std::string>& fields, int version, JournalRecords& records, bool& setSeen)
+// One record line into `records`; `setSeen` tells whether the set's line came already. False
+// for a line out of form.
+bool ReadRecord(const std::vector<std::string>& fields, JournalRecords& records, bool& setSeen)
 {
     const std::string& tag = fields[0];
+    const auto paths = [&](size_t from) {
+        return std::all_of(fields.begin() + static_cast<std::ptrdiff_t>(from), fields.end(), IsRecordedPath);
+    };
     JournalFile file;
     SetUnderDeletion& set = records.set;
-    if (tag == "T" && version >= 3 && fields.size() == 2 && IsRunTag(fields[1])) {
+    if (tag == "T" && fields.size() == 2 && IsRunTag(fields[1])) {
         records.runs.push_back(fields[1]);
     } else if (tag == "V" && FileFields(fields, 1, file)) {
         records.verified.push_back(file);
-    } else if (tag == "C" && fields.size() >= 3 && !fields[1].empty() && !fields[2].empty()) {
+    } else if (tag == "C" && fields.size() == 8 && IsRecordedPath(fields[1]) && IsRecordedPath(fields[2])) {
         ConsumedFile consumed;
         consumed.key = fields[1];
         consumed.path = fields[2];
-        if (version == 1 ? fields.size() != 3 : !ReadProof(fields, 3, consumed.proof))
+        if (!ReadProof(fields, 3, consumed.proof))
             return false;
         records.consumed.push_back(consumed);
-    } else if (tag == "O" && fields.size() == 5 && !fields[1].empty() && FileFields(fields, 2, file)) {
+    } else if (tag == "O" && fields.size() == 5 && IsRecordedPath(fields[1]) && FileFields(fields, 2, file)) {
         records.outputs.emplace_back(fields[1], file);
-    } else if (tag == "R" && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
+    } else if (tag == "R" && fields.size() == 3 && paths(1)) {
         records.renamed.emplace_back(fields[1], fields[2]);
-    } else if (tag == "N" && version >= 2 && fields.size() == 3 && !fields[1].empty() && !fields[2].empty()) {
+    } else if (tag == "N" && fields.size() == 3 && paths(1)) {
         records.named.emplace_back(fields[1], fields[2]);
-    } else if (tag == "P" && version >= 2 && fields.size() == 4 && !fields[1].empty() && !fields[2].empty() &&
-               !fields[3].empty() && (fields[2] == kAbsent) == (fields[3] == kAbsent)) {
+    } else if (tag == "P" && fields.size() == 4 && IsRecordedPath(fields[1]) &&
+               (fields[2] == kAbsent ? fields[3] == kAbsent : paths(2))) {
         const auto given = [](const std::string& field) { return field == kAbsent ? std::string() : field; };
         records.repaired.push_back({fields[1], given(fields[2]), given(fields[3])});
-    } else if (tag == "S" && fields.size() == (version >= 3 ? 6u : 5u) && !setSeen) {
+    } else if (tag == "S" && fields.size() == 6 && !setSeen) {
         uint64_t deleted = 0;
-        if (!Number(fields[1], deleted) || !Number(fields[3], set.entryBytes) || !Crc(fields[4], set.entryCrc))
+        const bool betweenEntries = fields[2] == kAbsent && fields[5] == kAbsent;
+        if (!Number(fields[1], deleted) || !Number(fields[3], set.entryBytes) || !Crc(fields[4], set.entryCrc) ||
+            !(betweenEntries || (IsRecordedPath(fields[2]) && IsRecordedPath(fields[5]))))
             return false;
         setSeen = true;
         set.deleted = static_cast<size_t>(deleted);
-        set.entry = fields[2];
-        if (version >= 3)
-            set.temporary = fields[5] == kAbsent ? std::string() : fields[5];
-        else if (!set.entry.empty())
-            set.temporary = set.entry + ".incomplete";
-        if (set.entry.empty() != set.temporary.empty())
-            return false;
+        set.entry = betweenEntries ? std::string() : fields[2];
+        set.temporary = betweenEntries ? std::string() : fields[5];
     } else if (tag == "W" && setSeen && FileFields(fields, 1, file)) {
         set.volumes.push_back(file);
-    } else if (tag == "X" && setSeen && FileFields(fields, 1, file)) {
+    } else if (tag == "X" && setSeen && fields.size() == 5 && IsRecordedPath(fields[4]) &&
+               FileFields({fields.begin(), fields.end() - 1}, 1, file)) {
         set.outputs.push_back(file);
+        set.targets.push_back(fields[4]);
     } else {
         return false;
     }
     return true;
 }
 
+// The records of the state whose lines lie between `start` and `end` (after its header line,
+// before its MAC line), when it names `identity`.
+bool ReadState(const std::string& text, size_t start, size_t end, const std::string& identity,
+               JournalRecords& records, uint64_t& sequence)
+{
+    records = JournalRecords();
+    bool setSeen = false;
+    for (size_t line = 0; start < end; ++line) {
+        const size_t stop = text.find('\n', start);
+        const std::vector<std::string> fields = Fields(text.substr(start, stop - start));
+        start = stop + 1;
+        if (line == 0) {
+            if (fields.size() != 2 || fields[0] != "Q" || !Number(fields[1], sequence))
+                return false;
+        } else if (line == 1) {
+            if (fields.size() != 2 || fields[0] != "J" || fields[1] != identity)
+                return false;
+        } else if (!ReadRecord(fields, records, setSeen)) {
+            return false;
+        }
+    }
+    const SetUnderDeletion& set = records.set;
+    return !setSeen || (!set.volumes.empty() && set.deleted <= set.volumes.size());
+}
+
 }  // namespace
 
-std::string WriteJournalText(const JournalRecords& records)
+std::string WriteJournalText(const JournalRecords& records, const JournalOwner& owner, uint64_t sequence)
 {
-    std::string text = std::string(kFormat) + "\n";
+    std::string text = std::string(kFormat) + "\nQ\t" + std::to_string(sequence) + "\nJ\t" + owner.identity + "\n";
     for (const std::string& run : records.runs)
         text += "T\t" + run + "\n";
     for (const JournalFile& file : records.verified)
@@ -188,37 +234,50 @@ std::string WriteJournalText(const JournalRecords& records)
         text += "P\t" + repaired.path + "\t" + field(repaired.original) + "\t" + field(repaired.damaged) + "\n";
     const SetUnderDeletion& set = records.set;
     if (!set.volumes.empty()) {
-        text += "S\t" + std::to_string(set.deleted) + "\t" + set.entry + "\t" + std::to_string(set.entryBytes) + "\t" +
-                Hex(set.entryCrc, 8) + "\t" + field(set.temporary) + "\n";
+        text += "S\t" + std::to_string(set.deleted) + "\t" + field(set.entry) + "\t" + std::to_string(set.entryBytes) +
+                "\t" + Hex(set.entryCrc, 8) + "\t" + field(set.temporary) + "\n";
         for (const JournalFile& volume : set.volumes)
             text += "W" + FileLine(volume) + "\n";
-        for (const JournalFile& output : set.outputs)
-            text += "X" + FileLine(output) + "\n";
+        for (size_t i = 0; i < set.outputs.size(); ++i)
+            text += "X" + FileLine(set.outputs[i]) + "\t" + (i < set.targets.size() ? set.targets[i] : kAbsent) + "\n";
     }
-    return text + kEnd + Hex(Crc32Update(0, text.data(), text.size()), 8) + "\n";
+    const Sha256Digest mac = HmacSha256(owner.key, text);
+    return text + kMac + HexOf(mac.data(), mac.size()) + "\n";
 }
 
-bool ReadJournalText(const std::string& text, JournalRecords& records)
+bool ReadJournalText(const std::string& text, const JournalOwner& owner, JournalRecords& records, JournalState& state)
 {
-    records = JournalRecords();
-    const size_t header = text.find('\n');
-    if (header == std::string::npos)
-        return false;
-    const std::string format = text.substr(0, header);
-    const int version = format == kFormat ? 3 : format == kUntaggedFormat ? 2 : format == kPathOnlyFormat ? 1 : 0;
-    // The last line vouches for everything before it: a cut or changed journal fails here.
-    const size_t end = text.rfind(kEnd);
-    uint32_t crc = 0;
-    if (version == 0 || end == std::string::npos || end <= header || text[end - 1] != '\n' || text.back() != '\n' ||
-        !Crc(text.substr(end + 4, text.size() - end - 5), crc) || Crc32Update(0, text.data(), end) != crc)
-        return false;
-    bool setSeen = false;
-    for (size_t start = header + 1; start < end;) {
-        const size_t stop = text.find('\n', start);
-        if (!ReadRecord(Fields(text.substr(start, stop - start)), version, records, setSeen))
-            return false;
-        start = stop + 1;
+    const std::string header = std::string(kFormat) + "\n";
+    const size_t kMacLine = 2 + 64 + 1;
+    bool found = false;
+    // A state runs from a header line to the first MAC line after it; one with another header
+    // line before that was cut, and is passed over unhashed.
+    for (size_t start = 0; start < text.size();) {
+        if (text.compare(start, header.size(), header) != 0) {
+            start = LineEnd(text, start);
+            continue;
+        }
+        size_t mac = start + header.size();
+        while (mac < text.size() && text.compare(mac, 2, kMac) != 0 && text.compare(mac, header.size(), header) != 0)
+            mac = LineEnd(text, mac);
+        if (mac >= text.size() || text.compare(mac, 2, kMac) != 0) {
+            start = mac;
+            continue;
+        }
+        const size_t end = LineEnd(text, mac);
+        JournalRecords candidate;
+        uint64_t sequence = 0;
+        if (end - mac == kMacLine && text[end - 1] == '\n') {
+            const Sha256Digest expected = HmacSha256(owner.key, text.substr(start, mac - start));
+            if (text.compare(mac + 2, 64, HexOf(expected.data(), expected.size())) == 0 &&
+                ReadState(text, start + header.size(), mac, owner.identity, candidate, sequence) &&
+                (!found || sequence > state.sequence)) {
+                found = true;
+                records = std::move(candidate);
+                state = {sequence, start, end};
+            }
+        }
+        start = end;
     }
-    const SetUnderDeletion& set = records.set;
-    return !setSeen || (!set.volumes.empty() && set.deleted <= set.volumes.size());
+    return found;
 }

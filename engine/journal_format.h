@@ -1,9 +1,11 @@
 // The text of a group's journal (see journal.h), read and written from memory: no file, no
 // platform call, so that the reader of what a dead run (or anybody else) left on the disk can
-// be fuzzed natively. The reader checks the form only; what the records name is checked by the
-// journal against the group's folders before anything is acted on.
+// be fuzzed natively. The reader checks that the job's key vouches for the text and its form;
+// what the records name is checked by the journal against the group's folders before anything
+// is acted on.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -17,16 +19,17 @@ struct JournalFile {
 };
 
 // What tells that a file on the disk is the one a record speaks of: its size and CRC-32 where
-// they were computed, otherwise its size, last-write time and the file system's index of it.
-// A record without either proves nothing: the file it names is never taken for that one.
+// they were computed, otherwise, on a file system that never gives a file's id to another, its
+// size, last-write time and that id. A record without either proves nothing: the file it names
+// is never taken for that one.
 struct FileProof {
     uint64_t size = 0;
     bool hasCrc = false;
     uint32_t crc = 0;
-    bool hasIndex = false;
+    bool hasId = false;
     uint64_t writeTime = 0;  // FILETIME count
-    uint32_t volume = 0;     // serial number of the file system
-    uint64_t index = 0;      // of the file on that file system
+    uint64_t volume = 0;     // serial number of the file system
+    std::array<uint8_t, 16> id = {};  // of the file on that file system
 };
 
 // A file consumed (deleted once what came out of it was on the disk): `key` names the list of
@@ -47,6 +50,7 @@ struct SetUnderDeletion {
     uint64_t entryBytes = 0;           // of the entry, on the disk in its temporary file
     uint32_t entryCrc = 0;             // CRC-32 of those bytes
     std::vector<JournalFile> outputs;  // the entries that came out completely so far
+    std::vector<std::string> targets;  // their real paths: each came out there or beside a file of its name
 };
 
 // A downloaded file rebuilt from PAR2 recovery data at `path`: the file that held its damaged
@@ -72,10 +76,28 @@ struct JournalRecords {
     SetUnderDeletion set;                                      // no volumes when there is none
 };
 
-// The journal's text; its last line holds the CRC-32 of everything before it.
-std::string WriteJournalText(const JournalRecords& records);
+// Whose journal a text is: the user's key, which vouches for every state of it, and the job's
+// identity (the final paths of its source folder and destination), which each state names.
+struct JournalOwner {
+    std::string key;
+    std::string identity;
+};
 
-// Reads a journal's text of this version or the two before (whose runs are not told, whose
-// temporary files are named by their entry, and in the first of which consumed records carry
-// no proof). False for anything else: cut, changed, of another format, or a record out of form.
-bool ReadJournalText(const std::string& text, JournalRecords& records);
+// The file's paths are written as "S:" or "D:" and a name below the job's source folder or
+// destination; the journal turns them into paths and back.
+//
+// One state of the journal, numbered `sequence`, as the text that is written to its file: its
+// last line holds the HMAC-SHA-256 of everything before it under the owner's key. A file holds
+// one state or more, each whole or cut by a crash while it was written.
+std::string WriteJournalText(const JournalRecords& records, const JournalOwner& owner, uint64_t sequence);
+
+// Where the state that a text holds lies in it.
+struct JournalState {
+    uint64_t sequence = 0;
+    size_t start = 0;
+    size_t end = 0;
+};
+// Reads the latest state in `text` that the owner's key vouches for and that names the owner's
+// identity: the one of the highest number. False when there is none, or it is out of form. Each
+// byte of the text is hashed once at most, whatever it holds.
+bool ReadJournalText(const std::string& text, const JournalOwner& owner, JournalRecords& records, JournalState& state);

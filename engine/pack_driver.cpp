@@ -20,6 +20,7 @@
 #include "engine/unpack_group.h"
 #include "engine/unrar_library.h"
 #include "engine/volume_alias.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ public:
         context_.temporaries.run = NewRunTag();
         context_.progress = &progress;
         context_.unrar = unrar_.library();
+        key_ = LoadJournalKey();
         destinationDirectory_ = DirectoryOf(packedFile);
         currentDestination_ = destinationDirectory_;
     }
@@ -101,7 +103,7 @@ public:
     // still has the journal to finish.
     void Finish()
     {
-        const bool journal = IsFile(currentDestination_ + kJournalName);
+        const bool journal = JournalIsThere();
         if ((sourceCount_ != 0 || !sfvPaths_.empty() || !par2Paths_.empty() || journal) && !verdict_.stopped())
             CloseGroup();
     }
@@ -141,7 +143,7 @@ private:
         if (progress_.stopped())
             return {Outcome::Stopped, "stopped, nothing unpacked"};
         // A folder with nothing in it (its files in folders of their own) has nothing to deliver.
-        if (sources_.Empty() && sfvPaths_.empty() && par2Paths_.empty() && !IsFile(currentDestination_ + kJournalName))
+        if (sources_.Empty() && sfvPaths_.empty() && par2Paths_.empty() && !JournalIsThere())
             return Failure();
         const DiskRoot destination(currentDestination_, true);
         if (!destination.valid())
@@ -157,16 +159,40 @@ private:
         return failure;
     }
 
+    // Whether the journal of a dead run of the job for the gathered group is there.
+    bool JournalIsThere() const
+    {
+        const std::string name = JournalName(key_.bytes, DiskRoot(groupSource_), DiskRoot(currentDestination_));
+        return !name.empty() && IsFile(currentDestination_ + name);
+    }
+
     // Repairs, verifies and unpacks the gathered group; the SFV and PAR2 files (and the damaged
     // files that repairs replaced) go only with a group that was delivered completely, since
     // they still check whatever is left of one that was not. The group's journal tells what a
     // dead run of this job did already, and goes with a delivered group.
     Failure DeliverInto()
     {
-        Journal journal(currentDestination_, groupSource_);
+        Journal journal(currentDestination_, groupSource_, key_.bytes);
         context_.notes = &notes_;
-        if (journal.Load() == Journal::LoadResult::Unusable)
-            context_.Note("the journal of an earlier run was not used, it is kept as " + OwnName(journal.unusablePath()));
+        switch (journal.Load()) {
+        case Journal::LoadResult::Busy:
+            context_.notes = nullptr;
+            return {Outcome::CannotWrite, "another run of this job holds " + OwnName(journal.path()) + ", nothing unpacked"};
+        case Journal::LoadResult::NoKey:
+            context_.Note(key_.bytes.empty() ? "nothing was deleted: there is no key for the job's journal at " + key_.path
+                                             : std::string("nothing was deleted: the job's folders cannot be told"));
+            break;
+        case Journal::LoadResult::Foreign:
+            context_.Note(OwnName(journal.path()) + " is not a journal of this job; it was not used, and nothing was deleted");
+            break;
+        default:
+            break;
+        }
+        for (const std::string& other : journal.others())
+            context_.Note(other + " is not a journal of this job and was not used");
+        // Without a journal nothing is deleted: what a run deleted must be known to the next.
+        const bool deletionSafe = context_.deletionSafe;
+        context_.deletionSafe = deletionSafe && journal.usable();
         journal.ReportTo(&progress_);
         context_.journal = &journal;
         context_.temporaries.earlier = journal.runs();
@@ -206,6 +232,7 @@ private:
         context_.journal = nullptr;
         context_.notes = nullptr;
         context_.seen = nullptr;
+        context_.deletionSafe = deletionSafe;
         return failure;
     }
 
@@ -253,6 +280,7 @@ private:
     }
 
     UnrarModule unrar_;
+    JournalKey key_;
     UnpackContext context_;
     std::string destinationDirectory_;
     std::string sourceDirectory_;

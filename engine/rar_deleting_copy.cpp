@@ -52,11 +52,12 @@ bool PrefixMatches(JobProgress& progress, const std::string& path, uint64_t byte
     return value == crc;
 }
 
-// True when `path` is one of `files`.
-bool IsAmong(const std::string& path, const std::vector<JournalFile>& files)
+// True when the entry of the real path `target` came out already, under its name or beside a
+// file of its name.
+bool CameOut(const std::string& target, const SetUnderDeletion& state)
 {
-    for (const JournalFile& file : files)
-        if (FileIdentity(file.path) == FileIdentity(path))
+    for (const std::string& done : state.targets)
+        if (FileIdentity(done) == FileIdentity(target))
             return true;
     return false;
 }
@@ -93,11 +94,12 @@ public:
             if (!copied.ok())
                 return copied;
         }
-        // Everything is out: the volumes left go as after any set.
+        // Everything is out: the volumes left go as after any set. Those that went before are
+        // gone: a file that stands under the name of one now is a new one, which stays unread.
         std::vector<std::string> all;
         for (const JournalFile& volume : state_.volumes)
             all.push_back(volume.path);
-        return ConsumeSources(context_, all, state_.outputs, [](Journal& next) { next.EndSet(); });
+        return ConsumeSources(context_, all, state_.outputs, [](Journal& next) { next.EndSet(); }, state_.deleted);
     }
 
 private:
@@ -115,7 +117,7 @@ private:
         ensureDirectory(*context_.destination, slash == std::string::npos ? std::string() : name.substr(0, slash + 1));
         // An entry that came out before a run ended while it was deleting the volume after it:
         // what is left of it in the volumes goes with them.
-        if (file.startsBefore && IsAmong(target, state_.outputs))
+        if (file.startsBefore && CameOut(target, state_))
             return Failure();
         OutputFile out(*context_.destination, target, context_.Temporaries());
         if (file.startsBefore) {
@@ -124,10 +126,16 @@ private:
             if (FileIdentity(state_.entry) != FileIdentity(target))
                 return stale;
             // A run that ended right after the entry came out, before the journal said so, left
-            // it whole under its name.
-            if (GetFileAttributesW(PlatformPath(state_.temporary).c_str()) == INVALID_FILE_ATTRIBUTES &&
-                HoldsContent(context_, target, file.size, file.parts.back().crc))
-                return Landed({target, file.size, file.parts.back().crc});
+            // it whole under its name, or beside a file of its name.
+            if (GetFileAttributesW(PlatformPath(state_.temporary).c_str()) == INVALID_FILE_ATTRIBUTES) {
+                for (unsigned number = 1; number <= OutputFile::kMostLandings; ++number) {
+                    const std::string landed = OutputFile::LandingName(target, number);
+                    if (GetFileAttributesW(PlatformPath(landed).c_str()) == INVALID_FILE_ATTRIBUTES)
+                        break;
+                    if (HoldsContent(context_, landed, file.size, file.parts.back().crc))
+                        return Landed({landed, file.size, file.parts.back().crc}, target);
+                }
+            }
             if (!PrefixMatches(*context_.progress, state_.temporary, state_.entryBytes, state_.entryCrc, buffer_) ||
                 !out.Resume(state_.temporary, state_.entryBytes, state_.entryCrc))
                 return context_.progress->stopped() ? Failure{Outcome::Stopped, "stopped in " + SetName()} : stale;
@@ -151,16 +159,17 @@ private:
         const FILETIME writeTime = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
         if (out.written() != file.size || !context_.Commit(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
             return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
-        return Landed({out.landed(), file.size, out.crc()});
+        return Landed({out.landed(), file.size, out.crc()}, target);
     }
 
     // An entry came out whole. One that holds data of deleted volumes is named in the journal as
     // the entry being written: the journal says at once that it came out, since a run that ends
     // before it says so could continue it from nothing.
-    Failure Landed(const JournalFile& output)
+    Failure Landed(const JournalFile& output, const std::string& target)
     {
         SetUnderDeletion next = state_;
         next.outputs.push_back(output);
+        next.targets.push_back(target);
         next.entry.clear();
         next.temporary.clear();
         next.entryBytes = 0;
@@ -322,7 +331,7 @@ Failure ResumeSetUnderDeletion(const UnpackContext& context, const std::string& 
         return stale;
     // The volumes left start with the rest of the entry being written, or with one that came out.
     const RarFile& first = files.front();
-    const bool continued = first.startsBefore && !IsAmong(destination + LocalName(first.name), state.outputs);
+    const bool continued = first.startsBefore && !CameOut(destination + LocalName(first.name), state);
     if (continued == state.entry.empty())
         return stale;
     for (const RarFile& file : files)

@@ -26,24 +26,19 @@ bool SourcesMayBeDeleted(const UnpackContext& context, const std::vector<std::st
 
 namespace {
 
-void TakeStamp(const FileStamp& stamp, FileProof& proof)
-{
-    proof.size = stamp.size;
-    proof.hasIndex = true;
-    proof.writeTime = stamp.writeTime;
-    proof.volume = stamp.volume;
-    proof.index = stamp.index;
-}
-
 // What proves the file at `path` later, as the job saw it before it checked or read it: its
-// size and the CRC-32 this job found for it, and its size, write time and index in any case.
-// Nothing for a file that is gone (a deleted volume).
+// size and the CRC-32 this job found for it, and its size, write time and id where its file
+// system keeps ids for good. Nothing for a file that is gone (a deleted volume).
 FileProof ProofFor(const UnpackContext& context, const std::string& path)
 {
     FileProof proof;
     if (const FileStamp* seen = context.seen->Of(path)) {
-        TakeStamp(*seen, proof);
+        proof.size = seen->size;
         proof.hasCrc = context.journal->KnownCrc(path, proof.size, proof.crc);
+        proof.hasId = seen->lasting;
+        proof.writeTime = seen->writeTime;
+        proof.volume = seen->volume;
+        proof.id = seen->id;
     }
     return proof;
 }
@@ -51,9 +46,11 @@ FileProof ProofFor(const UnpackContext& context, const std::string& path)
 }  // namespace
 
 Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
-                       const std::vector<JournalFile>& outputs, const std::function<void(Journal&)>& alsoRecord)
+                       const std::vector<JournalFile>& outputs, const std::function<void(Journal&)>& alsoRecord,
+                       size_t alreadyGone)
 {
-    if (sources.empty() && !alsoRecord)
+    // Without a journal of the job's own nothing goes: the group's text says why.
+    if ((sources.empty() && !alsoRecord) || !context.journal->usable())
         return Failure();
     const std::string kept = sources.size() == 1 ? OwnName(sources.front()) + " was kept" : "the sources were kept";
     // An output that another one replaced since it came out (two names that are one file) no
@@ -62,13 +59,13 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
         if (FileSize(output.path) != output.size)
             return {Outcome::CannotWrite, OwnName(output.path) + " changed after it came out; " + kept};
     // What came out of a source that changed after the job looked at it may not be what it holds now.
-    for (const std::string& source : sources)
-        if (!context.seen->Unchanged(source))
-            return {Outcome::CannotRead, OwnName(source) + " changed while it was unpacked; " + kept};
+    for (size_t i = alreadyGone; i < sources.size(); ++i)
+        if (!context.seen->Unchanged(sources[i]))
+            return {Outcome::CannotRead, OwnName(sources[i]) + " changed while it was unpacked; " + kept};
     Journal& journal = *context.journal;
     std::vector<std::pair<std::string, FileProof>> proven;
-    for (const std::string& source : sources)
-        proven.emplace_back(source, ProofFor(context, source));
+    for (size_t i = 0; i < sources.size(); ++i)
+        proven.emplace_back(sources[i], i < alreadyGone ? FileProof() : ProofFor(context, sources[i]));
     const bool recorded = journal.Record([&](Journal& next) {
         if (alsoRecord)
             alsoRecord(next);
@@ -76,12 +73,12 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
     });
     if (!recorded)
         return {Outcome::CannotWrite, "cannot write " + journal.path() + "; " + kept};
-    for (const std::string& source : sources) {
+    for (size_t i = alreadyGone; i < sources.size(); ++i) {
         // A file that stays is only clutter: the journal says it was consumed, and the next run
         // deletes it once it finds it is the same file and its outputs whole.
-        context.seen->Delete(source);
+        context.seen->Delete(sources[i]);
         // Each deletion is a step of its own for the host, which may stop the run right there.
-        context.progress->Text(source);
+        context.progress->Text(sources[i]);
     }
     return Failure();
 }
@@ -100,8 +97,8 @@ bool IsProvenFile(const UnpackContext& context, const std::string& path, const F
     if (proof.hasCrc)
         return HoldsContent(context, path, proof.size, proof.crc);
     FileStamp now;
-    return proof.hasIndex && StampOf(path, now) && now.size == proof.size && now.writeTime == proof.writeTime &&
-           now.volume == proof.volume && now.index == proof.index;
+    return proof.hasId && StampOf(path, now) && now.lasting && now.size == proof.size &&
+           now.writeTime == proof.writeTime && now.volume == proof.volume && now.id == proof.id;
 }
 
 uint64_t FreeSpace(const std::string& directory)

@@ -22,14 +22,18 @@ bool SourcesMayBeDeleted(const UnpackContext& context, const std::vector<std::st
 
 // Consumes `sources`, whose data lives on in `outputs` (which are on the disk already): the
 // group's journal records it first, with what proves each source, then they are deleted.
-// `alsoRecord` is a change of the journal committed with it. A failure, deleting nothing, when
-// an output is no longer there with its size or the journal cannot be written.
+// `alsoRecord` is a change of the journal committed with it. Nothing is deleted where the job
+// has no journal it may use (Journal::usable); a failure, deleting nothing, when an output is
+// no longer there with its size or the journal cannot be written.
+// The first `alreadyGone` sources were deleted before (volumes of a set that went while it was
+// unpacked): they are recorded without a proof, so that a file found at their path later is a
+// new one, and whatever stands there now is never deleted.
 Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
                        const std::vector<JournalFile>& outputs,
-                       const std::function<void(Journal&)>& alsoRecord = nullptr);
+                       const std::function<void(Journal&)>& alsoRecord = nullptr, size_t alreadyGone = 0);
 
 // True when the file at `path` is provably the one `proof` speaks of: its size and CRC-32, or
-// its size, write time and index on its file system. Reading it calls the host (a stop ends it
+// its size, write time and lasting id on its file system. Reading it calls the host (a stop ends it
 // with false).
 bool IsProvenFile(const UnpackContext& context, const std::string& path, const FileProof& proof);
 

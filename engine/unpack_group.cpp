@@ -144,9 +144,15 @@ bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOut
             context.progress->Text(path);
         }
     }
+    // What came out of it counts once it is found whole; one that a later pass consumed is gone,
+    // and one that changed since is no output of the job's any more: it stays as it is.
     for (const JournalFile& file : outputs)
-        if (GetFileAttributesW(PlatformPath(file.path).c_str()) != INVALID_FILE_ATTRIBUTES)
-            output.Add(file);
+        if (GetFileAttributesW(PlatformPath(file.path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (whole.Check({file}))
+                output.Add(file);
+            else if (!context.progress->stopped())
+                context.Note(OwnName(file.path) + " is not what came out of " + OwnName(path) + "; it was left as it is");
+        }
     return true;
 }
 

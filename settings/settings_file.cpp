@@ -1,5 +1,8 @@
 #include "settings/settings_file.h"
 
+#include <windows.h>
+#include <ntsecapi.h>
+
 #include <atomic>
 #include <mutex>
 #include <sstream>
@@ -23,6 +26,8 @@ const char kKeyCheckCrc[] = "RavelpakSettings:General:Check-CRC";
 const char kKeyDeleteSfv[] = "RavelpakSettings:General:Delete-sfv";
 
 const char kSettingsName[] = "ravelpak.xml";
+const char kKeyName[] = "ravelpak.key";
+const DWORD kKeyBytes = 32;
 // A settings file is a few hundred bytes; anything far larger is not one.
 const DWORD kMaxSettingsBytes = 16 * 1024 * 1024;
 
@@ -33,6 +38,9 @@ std::mutex g_locationLock;
 std::string g_iniFolder;
 std::string g_settingsPath;
 bool g_located = false;
+// The key once it was read or made: it never changes while the module is loaded.
+std::mutex g_keyLock;
+std::string g_key;
 
 // The flags in the file's order, with their place in the record.
 const struct {
@@ -86,6 +94,52 @@ std::string ChooseSettingsPath(const std::string& moduleFolder, const std::strin
     if (SettingsFileExists(suggested))
         return suggested;
     return FolderWritable(moduleFolder) ? beside : suggested;
+}
+
+// The folder of the key, as UTF-8; empty when there is none to be had.
+std::string KeyFolder()
+{
+    const std::string settings = Utf8FromCodePage(SettingsFilePath(), CP_ACP);
+    const std::string module = Utf8FromCodePage(ModuleDirectory(), CP_ACP);
+    if (!module.empty() && FileIdentity(FolderOf(settings)) == FileIdentity(module))
+        return module;
+    wchar_t local[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::string();
+    std::string folder = Utf8(std::wstring(local, length));
+    if (folder.back() != '\\')
+        folder += '\\';
+    return folder + "Ravelpak\\";
+}
+
+bool ReadKey(const std::string& path, std::string& key)
+{
+    FileHandle file(OpenToRead(path, GENERIC_READ, FILE_SHARE_READ));
+    char bytes[kKeyBytes + 1];
+    DWORD got = 0;
+    if (!file.valid() || !ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr) || got != kKeyBytes)
+        return false;
+    key.assign(bytes, kKeyBytes);
+    return true;
+}
+
+// Makes the key at `path`, in a folder made for it where it is missing; false, leaving nothing,
+// when that fails, and when a key stands there already (another process made it meanwhile).
+bool MakeKey(const std::string& folder, const std::string& path)
+{
+    unsigned char bytes[kKeyBytes];
+    if (!RtlGenRandom(bytes, kKeyBytes))
+        return false;
+    const DiskRoot root(folder, true);
+    FileHandle file(gate::CreateNew(root, path, GENERIC_WRITE | DELETE, 0, FILE_ATTRIBUTE_NORMAL));
+    if (!file.valid())
+        return false;
+    DWORD written = 0;
+    if (WriteFile(file.get(), bytes, kKeyBytes, &written, nullptr) && written == kKeyBytes && FlushFileBuffers(file.get()))
+        return true;
+    gate::DeleteOpen(file.get());
+    return false;
 }
 
 bool NamesUtf8(const std::string& encoding)
@@ -166,6 +220,19 @@ std::string SettingsFilePath()
         g_located = true;
     }
     return g_settingsPath;
+}
+
+JournalKey LoadJournalKey()
+{
+    std::lock_guard<std::mutex> guard(g_keyLock);
+    const std::string folder = KeyFolder();
+    JournalKey key{g_key, folder + kKeyName};
+    if (!key.bytes.empty() || folder.empty())
+        return key;
+    if (ReadKey(key.path, key.bytes) || (MakeKey(folder, key.path) && ReadKey(key.path, key.bytes)) ||
+        ReadKey(key.path, key.bytes))
+        g_key = key.bytes;
+    return key;
 }
 
 SettingsFileResult ReadSettingsFile(const std::string& path, SettingsRecord& record)

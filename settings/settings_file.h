@@ -39,6 +39,16 @@ void SuggestSettingsIni(const char* iniFile);
 // Without a suggested ini file, always beside the module.
 std::string SettingsFilePath();
 
+// The user's key, which vouches for the journals of their jobs (see engine/journal.h): 32
+// random bytes made once and never written again, in "ravelpak.key" beside the settings file
+// when that lies beside the module (a portable install), in %LOCALAPPDATA%\Ravelpak otherwise.
+// `bytes` is empty when no key can be read or made there; `path` says where it is looked for.
+struct JournalKey {
+    std::string bytes;
+    std::string path;
+};
+JournalKey LoadJournalKey();
+
 // Reads the file into `record`, which keeps its defaults for every key the file lacks.
 // A file declared as UTF-8, or without a declaration, is converted to the ANSI code page that
 // the module works in; any other declaration is read byte for byte (older versions wrote the

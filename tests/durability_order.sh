@@ -9,7 +9,7 @@
 #   - the compressed set's ZIP file goes after the fsync of every volume that came out of it, and
 #     each volume after the fsync of its film;
 #   - the SFV file goes after the fsync of both films;
-#   - each deletion comes after the journal was flushed and renamed into place.
+#   - each deletion comes after the journal was put in place and flushed.
 # And, from the reads traced too, that the stored set's ZIP files are read once (checked against
 # the SFV file from the same read that copies the film): at most 1.05 times their size.
 #
@@ -134,8 +134,11 @@ for deleted, needs in sorted(relies.items()):
         flushed = first("flush", need)
         if flushed is None or flushed > gone:
             problems.append("%s was deleted before %s was flushed" % (deleted, need))
-    journal = [t for t, k, n in events if k == "rename" and n.endswith(">.ravelpak-journal") and t < gone]
-    flushes = [t for t, k, n in events if k == "flush" and n == ".ravelpak-journal.new" and t < gone]
+    # The journal's first state is flushed under a temporary name and renamed into place; later
+    # states are flushed in it.
+    journal = [t for t, k, n in events
+               if k == "rename" and re.fullmatch(r"(\.ravelpak-journal-\w+-\w+)\.new>\1", n) and t < gone]
+    flushes = [t for t, k, n in events if k == "flush" and n.startswith(".ravelpak-journal-") and t < gone]
     if not journal or not flushes:
         problems.append("%s was deleted before the journal was flushed and put in place" % deleted)
 read_once = reads["rel1.zip"] + reads["rel2.zip"]

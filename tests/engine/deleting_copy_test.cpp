@@ -37,7 +37,7 @@ protected:
     Failure Unpack(const std::vector<JournalFile>& volumes, HostRecorder& host, bool resume,
                    std::vector<JournalFile>& landed)
     {
-        Journal journal(out(), out());
+        Journal journal(out(), out(), std::string(32, 'k'));
         journal.Load();
         JobProgress progress(&host);
         journal.ReportTo(&progress);
@@ -58,7 +58,9 @@ protected:
 };
 
 // Stopped at each call in turn, the set is kept whole or continued by the next run: also right
-// after the film came out while the file behind it in its last volume is still being copied.
+// after the film came out while the file behind it in its last volume is still being copied,
+// and where the film comes out beside a file of its name. A new download that the user puts
+// under the name of a volume that went stays unread.
 TEST_F(DeletingCopy, StopAtEveryCallIsFinishedByTheNextRun)
 {
     // Two films of 700000 bytes in volumes of 200k: the second begins in the first one's last.
@@ -73,23 +75,34 @@ TEST_F(DeletingCopy, StopAtEveryCallIsFinishedByTheNextRun)
         ASSERT_TRUE(Unpack(Lay(set), host, false, landed).ok());
         calls = static_cast<long>(host.calls.size());
     }
-    for (long at = 1; at <= calls; ++at) {
+    for (long at = 1; at <= 2 * calls; ++at) {
         RemoveTree(out());
         MakeDirectories(out());
+        const bool beside = at > calls;
+        if (beside)
+            WriteFileBytes(out() + "pair1.mkv", "the user's");
+        const std::string landing = beside ? "pair1 (2).mkv" : "pair1.mkv";
         const auto volumes = Lay(set);
         HostRecorder stopping;
-        stopping.stopAt = at;
+        stopping.stopAt = beside ? at - calls : at;
         std::vector<JournalFile> landed;
         const Failure stopped = Unpack(volumes, stopping, false, landed);
+        const bool replaced = !FileExists(volumes[0].path);
+        if (replaced)
+            WriteFileBytes(volumes[0].path, "a new download");
         HostRecorder host;
         const Failure resumed = Unpack(volumes, host, true, landed);
         EXPECT_TRUE(resumed.ok()) << "stopped at call " << at << ": " << stopped.detail << "; then " << resumed.detail;
-        const bool whole = FileExists(out() + "pair1.mkv") && ReadFileBytes(out() + "pair1.mkv") == film &&
+        const bool whole = FileExists(out() + landing) && ReadFileBytes(out() + landing) == film &&
                            FileExists(out() + "pair2.mkv") && ReadFileBytes(out() + "pair2.mkv") == extras;
         bool kept = true;
         for (const JournalFile& volume : volumes)
             kept = kept && FileExists(volume.path);
         EXPECT_TRUE(whole || kept) << "stopped at call " << at << ": " << stopped.detail;
+        if (beside)
+            EXPECT_EQ(ReadFileBytes(out() + "pair1.mkv"), "the user's") << "stopped at call " << at;
+        if (replaced)
+            EXPECT_EQ(ReadFileBytes(volumes[0].path), "a new download") << "stopped at call " << at;
     }
 }
 

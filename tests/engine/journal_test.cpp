@@ -1,6 +1,6 @@
 // The journal is input like any file on disk: what a run committed reads back as it was, and
-// one that is cut, changed, of another format or that speaks of files outside its group is
-// never acted on.
+// one that is cut, changed, of another key, job or format, or that speaks of files outside its
+// group is never acted on.
 #include "engine/journal.h"
 
 #include <windows.h>
@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "base/output_file.h"
+#include "base/paths.h"
 #include "engine/rar_deleting_copy.h"
+#include "tests/support/archive_fixtures.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -43,27 +45,40 @@ JournalRecords Records(const std::string& out, const std::string& src)
     set.entryBytes = 90;
     set.entryCrc = 0xBEEF;
     set.outputs = {{out + "c.nfo", 3, 0xF00}};
+    set.targets = {out + "c.nfo"};
     return records;
 }
+
+const std::string kKey(32, '\x5a');
 
 class JournalFiles : public ::testing::Test {
 protected:
     std::string out() const { return dir_ / "out\\"; }
     std::string src() const { return dir_ / "src\\"; }
-    std::string path() const { return out() + ".ravelpak-journal"; }
+    std::string path() const { return Fresh().path(); }
     void SetUp() override
     {
         MakeDirectories(out());
         MakeDirectories(src());
     }
-    Journal Fresh() const { return Journal(out(), src()); }
+    Journal Fresh(const std::string& key = kKey) const { return Journal(out(), src(), key); }
+    // Writes the records as a run of the job does, and lets the journal go.
+    void Plant(const JournalRecords& records) const
+    {
+        Journal journal = Fresh();
+        ASSERT_EQ(journal.Load(), Journal::LoadResult::None);
+        ASSERT_TRUE(RecordAll(journal, records));
+    }
 
     TempDir dir_;
 };
 
+// What a run committed reads back as it was, also after many changes, which leave the file
+// about the size of two states; a state cut by a crash gives way to the one before it.
 TEST_F(JournalFiles, WhatWasCommittedReadsBack)
 {
-    WriteFileBytes(path(), WriteJournalText(Records(out(), src())));
+    Plant(Records(out(), src()));
+    const size_t one = ReadFileBytes(path()).size();
     Journal journal = Fresh();
     ASSERT_EQ(journal.Load(), Journal::LoadResult::Loaded);
     EXPECT_TRUE(journal.VerifiedAndConsumed(src() + "A.ZIP", 0x12345678));
@@ -79,132 +94,116 @@ TEST_F(JournalFiles, WhatWasCommittedReadsBack)
     ASSERT_NE(journal.set(), nullptr);
     EXPECT_EQ(journal.set()->entryBytes, 90u);
     EXPECT_EQ(journal.set()->entryCrc, 0xBEEFu);
-    // Written again, it says the same.
-    ASSERT_TRUE(journal.Record([](Journal&) {}));
-    JournalRecords again;
-    ASSERT_TRUE(ReadJournalText(ReadFileBytes(path()), again));
-    EXPECT_EQ(WriteJournalText(again), WriteJournalText(Records(out(), src())));
+    EXPECT_EQ(journal.set()->temporary, out() + "c.mkv.4f1c09aa.incomplete");
+    for (uint64_t bytes = 91; bytes <= 140; ++bytes) {
+        SetUnderDeletion set = *journal.set();
+        set.entryBytes = bytes;
+        ASSERT_TRUE(journal.Record([&](Journal& next) { next.SetProgress(set); }));
+    }
+    journal = Fresh();  // lets the file go
+    std::string text = ReadFileBytes(path());
+    EXPECT_LE(text.size(), 2 * one + 64);
+    WriteFileBytes(path(), text.substr(0, text.size() - 1));
+    Journal cut = Fresh();
+    ASSERT_EQ(cut.Load(), Journal::LoadResult::Loaded);
+    EXPECT_EQ(cut.set()->entryBytes, 139u);
     // An entry whose temporary name was cut short to be a name at all.
+    cut = Fresh();
     JournalRecords longEntry = Records(out(), src());
     longEntry.set.entry = out() + std::string(250, 'c') + ".mkv";
     longEntry.set.temporary = OutputFile::TemporaryName(longEntry.set.entry, "4f1c09aa", 2);
-    WriteFileBytes(path(), WriteJournalText(longEntry));
+    DeleteFileA(path().c_str());
+    Plant(longEntry);
     EXPECT_EQ(Fresh().Load(), Journal::LoadResult::Loaded);
 }
 
-// Anything but a whole journal of this group is moved aside and nothing of it is used: damaged,
-// cut, foreign, and a valid one that names a file outside the destination and the download
-// folder, or a folder of the wrong kind for its record.
-TEST_F(JournalFiles, DamagedCutForeignOrUnconfinedIsNotUsed)
+// Anything but a whole journal of this job, vouched for by its key, is never used nor touched:
+// damaged, cut, of another key, and one that names a file outside the destination and the
+// download folder, or in a folder of the wrong kind for its record, which no run writes.
+TEST_F(JournalFiles, AnythingButTheJobsOwnIsNotUsedNorTouched)
 {
-    const std::string good = WriteJournalText(Records(out(), src()));
+    Plant(Records(out(), src()));
+    const std::string good = ReadFileBytes(path());
     std::string changed = good;
     changed[good.size() / 2] ^= 1;
     std::vector<std::pair<std::string, std::string>> texts = {
         {"half", good.substr(0, good.size() / 2)},
         {"last byte cut", good.substr(0, good.size() - 1)},
-        {"changed", changed},
+        {"one bit changed", changed},
         {"not a journal", "not a journal\n"},
         {"empty", ""},
     };
     const std::string elsewhere = dir_ / "documents\\thesis.docx";
     const std::vector<std::pair<std::string, void (*)(JournalRecords&, const std::string&)>> unconfined = {
         {"consumed elsewhere", [](JournalRecords& r, const std::string& p) { r.consumed[0].path = p; }},
-        {"verified elsewhere", [](JournalRecords& r, const std::string& p) { r.verified[0].path = p; }},
         {"output elsewhere", [](JournalRecords& r, const std::string& p) { r.outputs[0].second.path = p; }},
         {"rename elsewhere", [](JournalRecords& r, const std::string& p) { r.renamed[0].second = p; }},
-        {"PAR2 name elsewhere", [](JournalRecords& r, const std::string& p) { r.named[0].second = p; }},
-        {"repair elsewhere", [](JournalRecords& r, const std::string& p) { r.repaired[1].path = p; }},
-        {"damaged kept elsewhere", [](JournalRecords& r, const std::string& p) { r.repaired[0].damaged = p; }},
+        {"consumed above", [](JournalRecords& r, const std::string& p) { r.consumed[0].path = p; }},
         {"damaged kept under another name",
          [](JournalRecords& r, const std::string&) { r.repaired[0].damaged = r.repaired[0].path + ".old"; }},
-        {"set entry elsewhere", [](JournalRecords& r, const std::string& p) { r.set.entry = p; }},
         {"set entry written to another file", [](JournalRecords& r, const std::string&) { r.set.temporary = r.set.entry + ".nfo"; }},
         {"set entry written to another run's file",
          [](JournalRecords& r, const std::string&) { r.set.temporary = r.set.entry + ".5e2d1abb.incomplete"; }},
-        {"volume elsewhere", [](JournalRecords& r, const std::string& p) { r.set.volumes[1].path = p; }},
-        {"set output elsewhere", [](JournalRecords& r, const std::string& p) { r.set.outputs[0].path = p; }},
+        {"output in the download folder",
+         [](JournalRecords& r, const std::string&) { r.outputs[0].second.path = r.renamed[0].first; }},
+        {"rename in the destination", [](JournalRecords& r, const std::string&) { r.renamed[0].second = r.set.entry; }},
     };
     for (const auto& change : unconfined) {
         JournalRecords records = Records(out(), src());
-        change.second(records, elsewhere);
-        texts.emplace_back(change.first, WriteJournalText(records));
+        change.second(records, change.first == std::string("consumed above") ? out() + "..\\x" : elsewhere);
+        DeleteFileA(path().c_str());
+        Journal journal = Fresh();
+        journal.Load();
+        // What no folder of the job holds cannot be written at all.
+        const bool recorded = RecordAll(journal, records);
+        EXPECT_EQ(recorded, std::string(change.first).find("elsewhere") == std::string::npos) << change.first;
+        if (recorded) {
+            journal = Fresh();
+            texts.emplace_back(change.first, ReadFileBytes(path()));
+        }
     }
-    // Paths that only look as if they lay inside.
-    for (const std::string& sneaky : {out() + "..\\documents\\thesis.docx", out() + "sub\\..\\..\\x",
-                                      "\\\\?\\" + out() + "..\\x", out() + "...\\x", src() + ". \\x"}) {
-        JournalRecords records = Records(out(), src());
-        records.consumed[0].path = sneaky;
-        texts.emplace_back(sneaky, WriteJournalText(records));
-    }
-    // An output in the download folder, a rename in the destination.
-    JournalRecords outputInSource = Records(out(), src());
-    outputInSource.outputs[0].second.path = src() + "a.part1.rar";
-    texts.emplace_back("output in the download folder", WriteJournalText(outputInSource));
-    JournalRecords renameInDestination = Records(out(), src());
-    renameInDestination.renamed[0] = {out() + "xxxb.rar", out() + "b.rar"};
-    texts.emplace_back("rename in the destination", WriteJournalText(renameInDestination));
-    // Found by the fuzz target: a repair whose damaged file is named by nothing, which the writer
-    // would write back as none kept, is no record.
-    const std::string body = good.substr(0, good.rfind("end\t")) + "P\t" + out() + "c.rar\t" + out() + "c.rar.1\t\n";
-    JournalRecords read;
-    EXPECT_FALSE(ReadJournalText(body + "end\t" + CrcHex(body) + "\n", read));
-
     for (const auto& text : texts) {
         WriteFileBytes(path(), text.second);
         Journal journal = Fresh();
-        EXPECT_EQ(journal.Load(), Journal::LoadResult::Unusable) << text.first;
+        EXPECT_EQ(journal.Load(), Journal::LoadResult::Foreign) << text.first;
+        EXPECT_FALSE(journal.usable()) << text.first;
         EXPECT_FALSE(journal.IsConsumed(src() + "a.zip")) << text.first;
         EXPECT_EQ(journal.set(), nullptr) << text.first;
-        EXPECT_TRUE(journal.renamed().empty()) << text.first;
-        EXPECT_FALSE(FileExists(path())) << text.first;
-        EXPECT_EQ(ReadFileBytes(journal.unusablePath()), text.second) << text.first;
+        EXPECT_FALSE(journal.Record([](Journal&) {})) << text.first;
+        journal.Remove();
+        EXPECT_EQ(ReadFileBytes(path()), text.second) << text.first;
     }
-    // Each one set aside stays beside the ones before it.
-    EXPECT_EQ(ReadFileBytes(path() + ".unusable"), texts.front().second);
+    // Under another key the job's journal has another name; a file of an older version's name,
+    // or of another job's, is told and left as it is.
+    WriteFileBytes(out() + ".ravelpak-journal", "ravelpak journal 3\n");
+    Journal other = Fresh(std::string(32, '\x33'));
+    EXPECT_NE(other.path(), path());
+    EXPECT_EQ(other.Load(), Journal::LoadResult::None);
+    EXPECT_EQ(other.others(), (std::vector<std::string>{".ravelpak-journal", OwnName(path())}));
+    EXPECT_TRUE(other.Record([](Journal&) {}));
+    other.Remove();
+    EXPECT_EQ(ListTree(out()), (std::vector<std::string>{".ravelpak-journal", OwnName(path())}));
+    // Without a key there is no journal.
+    EXPECT_EQ(Fresh("").Load(), Journal::LoadResult::NoKey);
 }
 
-// Journals of the versions before are still read: a set resumes from the temporary file its
-// entry names, and consumed records of the first version prove nothing, so that no file is ever
-// deleted for them.
-TEST_F(JournalFiles, EarlierJournalsAreReadAndPathOnlyOnesProveNothing)
-{
-    std::string text = "ravelpak journal 1\n"
-                       "V\t" + src() + "a.zip\t0\t12345678\n"
-                       "C\t" + src() + "a.zip\t" + src() + "a.zip\n"
-                       "O\t" + src() + "a.zip\t" + out() + "a.part1.rar\t10\t0000CAFE\n"
-                       "S\t1\t" + out() + "c.mkv\t90\t0000BEEF\n"
-                       "W\t" + out() + "c.part1.rar\t100\t00000000\n"
-                       "W\t" + out() + "c.part2.rar\t50\t00000000\n";
-    WriteFileBytes(path(), text + "end\t" + CrcHex(text) + "\n");
-    Journal journal = Fresh();
-    ASSERT_EQ(journal.Load(), Journal::LoadResult::Loaded);
-    ASSERT_TRUE(journal.IsConsumed(src() + "a.zip"));
-    const FileProof* proof = journal.ProofOf(src() + "a.zip");
-    ASSERT_NE(proof, nullptr);
-    EXPECT_FALSE(proof->hasCrc || proof->hasIndex);
-    ASSERT_NE(journal.set(), nullptr);
-    EXPECT_EQ(journal.set()->deleted, 1u);
-    EXPECT_EQ(journal.set()->temporary, out() + "c.mkv.incomplete");
-    const std::string untagged = "ravelpak journal 2\n" + text.substr(text.find("S\t"));
-    JournalRecords records;
-    ASSERT_TRUE(ReadJournalText(untagged + "end\t" + CrcHex(untagged) + "\n", records));
-    EXPECT_EQ(records.set.temporary, out() + "c.mkv.incomplete");
-}
-
-// A change that cannot be put on the disk is not taken: the journal in memory stays what the
-// one on the disk says.
-TEST_F(JournalFiles, FailedCommitChangesNothing)
+// A run holds its journal: another run of the same job is told so; a change that cannot be
+// put on the disk is not taken, and the journal in memory stays what the disk says.
+TEST_F(JournalFiles, HeldAndCommittedOrUnchanged)
 {
     Journal journal = Fresh();
-    ASSERT_TRUE(journal.Record([&](Journal& next) { next.AddConsumed({{src() + "a.zip", FileProof()}}, {}); }));
-    // Its temporary name taken by a folder, the journal cannot be written.
+    ASSERT_EQ(journal.Load(), Journal::LoadResult::None);
+    // Its temporary name taken by a folder, the first state cannot be written.
     MakeDirectories(path() + ".new");
     EXPECT_FALSE(journal.Record([&](Journal& next) { next.AddConsumed({{src() + "b.zip", FileProof()}}, {}); }));
-    EXPECT_TRUE(journal.IsConsumed(src() + "a.zip"));
     EXPECT_FALSE(journal.IsConsumed(src() + "b.zip"));
+    RemoveDirectoryA((path() + ".new").c_str());
+    ASSERT_TRUE(journal.Record([&](Journal& next) { next.AddConsumed({{src() + "a.zip", FileProof()}}, {}); }));
+    EXPECT_EQ(Fresh().Load(), Journal::LoadResult::Busy);
+    journal = Fresh();
     Journal read = Fresh();
     ASSERT_EQ(read.Load(), Journal::LoadResult::Loaded);
+    EXPECT_TRUE(read.IsConsumed(src() + "a.zip"));
     EXPECT_FALSE(read.IsConsumed(src() + "b.zip"));
 }
 
@@ -212,7 +211,7 @@ TEST_F(JournalFiles, FailedCommitChangesNothing)
 // nothing and deletes nothing.
 TEST_F(JournalFiles, SetOfOtherVolumesIsKept)
 {
-    WriteFileBytes(path(), WriteJournalText(Records(out(), src())));
+    Plant(Records(out(), src()));
     WriteFileBytes(out() + "c.part2.rar", std::string(60, 'x'));
     WriteFileBytes(out() + "c.mkv.4f1c09aa.incomplete", std::string(90, 'y'));
     Journal journal = Fresh();

@@ -108,8 +108,7 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
               (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip",
                      "d: gone.zip is missing", "e: rel.part1.rar is missing", "f: film.mkv in locked.zip is encrypted",
                      "g: w.zip changed while it was unpacked; w.zip was kept",
-                     "h: unpacked; the journal of an earlier run was not used, it is kept as "
-                     ".ravelpak-journal.unusable"}));
+                     "h: unpacked; .ravelpak-journal is not a journal of this job and was not used"}));
     EXPECT_EQ(ReadFileBytes(src() + "g\\w.zip"), zip + "more");
     EXPECT_EQ(ReadFileBytes(out() + "f\\f.nfo"), "notes");
     EXPECT_TRUE(FileExists(src() + "f\\locked.zip"));

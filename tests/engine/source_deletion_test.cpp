@@ -85,7 +85,8 @@ TEST(TempFileCleanup, KeepsWhatTheSecondPassWroteAgainOnlyWhenTheSettingSaysSo)
         UnpackContext context;
         context.progress = &progress;
         context.settings.keepOverwritten = keepOverwritten;
-        Journal journal(dir / "", dir / "");
+        Journal journal(dir / "", dir / "", std::string(32, 'k'));
+        journal.Load();
         context.journal = &journal;
         const DiskRoot root(dir / "");
         context.source = context.destination = &root;

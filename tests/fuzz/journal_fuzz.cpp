@@ -2,14 +2,15 @@
 // reads the writer writes so that it reads back the same.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "base/crc32.h"
+#include "base/sha256.h"
 #include "engine/journal_format.h"
 
 namespace {
+
+const JournalOwner kOwner{std::string(32, 'k'), "c:\\users\\u\\downloads\\|d:\\films\\"};
 
 void check(bool condition)
 {
@@ -21,13 +22,15 @@ void check(bool condition)
 void RoundTrip(const std::string& text)
 {
     JournalRecords records;
-    if (!ReadJournalText(text, records))
+    JournalState state;
+    if (!ReadJournalText(text, kOwner, records, state))
         return;
-    check(records.set.deleted <= records.set.volumes.size());
-    const std::string written = WriteJournalText(records);
+    check(records.set.deleted <= records.set.volumes.size() && state.end <= text.size());
+    const std::string written = WriteJournalText(records, kOwner, state.sequence);
     JournalRecords again;
-    check(ReadJournalText(written, again));
-    check(WriteJournalText(again) == written);
+    JournalState read;
+    check(ReadJournalText(written, kOwner, again, read) && read.sequence == state.sequence);
+    check(WriteJournalText(again, kOwner, read.sequence) == written);
 }
 
 }  // namespace
@@ -36,10 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     RoundTrip(text);
-    // The bytes as the body of a journal whose last line vouches for them, so that the records
-    // are read, not only the check of the last line.
-    char line[16];
-    std::snprintf(line, sizeof line, "end\t%08X\n", static_cast<unsigned>(Crc32Update(0, text.data(), text.size())));
-    RoundTrip(text + line);
+    // The bytes as the records of a state that the key vouches for, so that the records are
+    // read, not only the check of the MAC.
+    const std::string body = "ravelpak journal 4\nQ\t1\nJ\t" + kOwner.identity + "\n" + text;
+    const Sha256Digest mac = HmacSha256(kOwner.key, body);
+    RoundTrip(body + "M\t" + HexOf(mac.data(), mac.size()) + "\n");
     return 0;
 }

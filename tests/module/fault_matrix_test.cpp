@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <map>
 
-#include "engine/journal_format.h"
 #include "engine/rar5_files.h"
 #include "tests/portable/rar4_bytes.h"
 #include "tests/support/archive_fixtures.h"
@@ -704,7 +703,9 @@ TEST_F(DownloadRun, ANewDownloadOfTheSameNameIsUnpackedNotTakenForTheOldOne)
         UseSettings(kRows[0], "*.rar");
         Prepare(SixDamagedInZip());
         ASSERT_EQ(Pack(""), 12);
-        ASSERT_TRUE(FileExists(destination() + ".ravelpak-journal"));
+        const Names left = ListTree(destination());
+        ASSERT_TRUE(std::any_of(left.begin(), left.end(),
+                                [](const std::string& name) { return name.rfind(".ravelpak-journal-", 0) == 0; }));
         UseSettings(kRows[0]);
         if (!deleting) {
             InstallModuleCopy(dir_ / "plugin", "<DeleteTemp>0</DeleteTemp><Delete-sfv>0</Delete-sfv><Check-CRC>1"
@@ -742,7 +743,7 @@ TEST_F(DownloadRun, ASourceSpeltThroughTheDestinationIsStillASource)
         JournalRecords planted;
         planted.consumed = {{spelt, spelt, ProofOf(before.at("rel.zip"))}};
         planted.outputs = {{spelt, Recorded(into + "six.mkv", film)}};
-        WriteFileBytes(into + ".ravelpak-journal", WriteJournalText(planted));
+        PlantJournal(dir_ / "plugin", into, group(), planted);
         if (intoDownload)
             EXPECT_EQ(Lines(RunWcxhostPack("", dir_ / "plugin\\ravelpak.wcx64", group() + "new.zip", group(), "rel.zip")
                                 .output)
@@ -777,11 +778,10 @@ TEST_F(DownloadRun, LinksLeadNoChangeOutOfTheFolders)
     JournalRecords planted;
     planted.consumed = {{root + "out\\evil.bin", root + "out\\evil.bin", ProofOf(ReadFileBytes(outside + "evil.bin"))}};
     planted.outputs = {{root + "out\\evil.bin", Recorded(root + "own.txt", "own")}};
-    WriteFileBytes(root + ".ravelpak-journal", WriteJournalText(planted));
+    PlantJournal(dir_ / "plugin", root, src(), planted);
     EXPECT_EQ(result(RunWcxhostPack("", plugin, root + "new.zip", src(), "a.zip")), "result 0");
     EXPECT_EQ(ReadFileBytes(root + "a.txt"), "a");
     DeleteFileA((root + "a.txt").c_str());
-    DeleteFileA((root + ".ravelpak-journal").c_str());
 
     EXPECT_EQ(ListTree(outside), Names{"evil.bin"});
     EXPECT_EQ(ReadFileBytes(outside + "evil.bin"), "the user's own");
@@ -789,38 +789,65 @@ TEST_F(DownloadRun, LinksLeadNoChangeOutOfTheFolders)
 }
 
 // A journal is a name of the engine's own: an archive entry of that name is an unsafe name,
-// whatever it holds. This one names a document of the user's as consumed (with its true size
-// and CRC), the release's NFO as what it lives on in, and a rename of another file, and the
-// archive is broken behind it, so that the group fails and the rerun finds it as it was.
-TEST_F(DownloadRun, AJournalInsideADownloadIsAnUnsafeName)
+// whatever it holds, and the group fails, keeping its archive. Unpacked in place, a download
+// that carries a journal of an older version's name beside its archive has it told and never
+// used: it names a document of the user's consumed, with its true size and CRC, and the NFO as
+// what it lives on in; so has the journal of another job into the same folder, which stays.
+TEST_F(DownloadRun, AJournalThatCameWithADownloadIsNeverUsed)
 {
     UseSettings(kRows[0]);
-    const std::string documents = dir_ / "documents\\";
-    MakeDirectories(documents);
-    const std::string thesis = "the thesis of three years\r\n";
-    WriteFileBytes(documents + "thesis.docx", thesis);
-    WriteFileBytes(documents + "other.txt", "another file\r\n");
-    const std::string nfo = "release notes\r\n";
-    JournalRecords planted;
-    planted.consumed = {{documents + "thesis.docx", documents + "thesis.docx", ProofOf(thesis)}};
-    planted.outputs = {{documents + "thesis.docx", Recorded(destination() + kNfo, nfo)}};
-    planted.renamed = {{documents + "other.txt", documents + "moved.txt"}};
     ZipEntry broken = FileEntry("broken.txt", "of a method no reader knows", 0);
     broken.method = 99;
-    Release release =
-        Zipped(Six(), "rel.zip", Parts("six", 6),
-               {FileEntry(kNfo, nfo, 0), FileEntry(".ravelpak-journal", WriteJournalText(planted), 0), broken});
-    const Files before = Prepare(release);
-    for (int run = 1; run <= 2; ++run) {
-        std::string output;
-        EXPECT_EQ(Pack("--trace", &output), 12) << output;
-        EXPECT_NE(output.find("Rel: rel.zip holds an unsafe name"), std::string::npos) << output;
-        EXPECT_TRUE(Holds(documents + "thesis.docx", thesis)) << "run " << run;
-        EXPECT_TRUE(Holds(documents + "other.txt", "another file\r\n")) << "run " << run;
-        EXPECT_FALSE(FileExists(documents + "moved.txt")) << "run " << run;
-        EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip"))) << "run " << run;
-        EXPECT_EQ(Losses(release, before), Names{});
-    }
+    Release release = Zipped(Six(), "rel.zip", Parts("six", 6),
+                             {FileEntry(kNfo, "notes", 0), FileEntry(".ravelpak-journal", "a journal", 0), broken});
+    Files before = Prepare(release);
+    std::string output;
+    EXPECT_EQ(Pack("--trace", &output), 12) << output;
+    EXPECT_NE(output.find("Rel: rel.zip holds an unsafe name"), std::string::npos) << output;
+    EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip")));
+
+    RemoveTree(src());
+    RemoveTree(out());
+    release = Zipped(Six(), "rel.zip", Parts("six", 6));
+    before = Prepare(release);
+    const std::string thesis = "the thesis of three years\r\n";
+    WriteFileBytes(group() + "thesis.docx", thesis);
+    const std::string journal = "ravelpak journal 3\nC\t" + group() + "thesis.docx\t" + group() + "thesis.docx\t" +
+                                std::to_string(thesis.size()) + "\t" + CrcHex(thesis) + "\t-\t-\t-\nO\t" + group() +
+                                "thesis.docx\t" + group() + kNfo + "\t0\t00000000\n";
+    WriteFileBytes(group() + ".ravelpak-journal", journal + "end\t" + CrcHex(journal) + "\n");
+    JournalRecords planted;
+    planted.consumed = {{group() + "thesis.docx", group() + "thesis.docx", ProofOf(thesis)}};
+    planted.outputs = {{group() + "thesis.docx", Recorded(group() + kNfo, "notes")}};
+    MakeDirectories(dir_ / "other");
+    PlantJournal(dir_ / "plugin", group(), dir_ / "other\\", planted);
+    Names others;
+    for (const std::string& name : ListTree(group()))
+        if (name.rfind(".ravelpak-journal-", 0) == 0)
+            others.push_back(name);
+    ASSERT_EQ(others.size(), 1u);
+    const std::string other = ReadFileBytes(group() + others[0]);
+    const ProcessResult run = RunWcxhostPack("--trace", dir_ / "plugin\\ravelpak.wcx64", group() + "new.zip", group(), "rel.zip");
+    EXPECT_EQ(Lines(run.output).back(), "result 0") << run.output;
+    EXPECT_NE(run.output.find(".ravelpak-journal is not a journal of this job and was not used"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(Holds(group() + "thesis.docx", thesis));
+    EXPECT_TRUE(Holds(group() + ".ravelpak-journal", journal + "end\t" + CrcHex(journal) + "\n"));
+    EXPECT_NE(run.output.find(others[0] + " is not a journal of this job and was not used"), std::string::npos);
+    EXPECT_TRUE(Holds(group() + others[0], other));
+    EXPECT_TRUE(Holds(group() + "six.mkv", release.sets[0].content));
+
+    // Where no key can be read or made, nothing is deleted, and the text says so.
+    RemoveTree(out());
+    DeleteFileA((dir_ / "plugin\\ravelpak.key").c_str());
+    MakeDirectories(dir_ / "plugin\\ravelpak.key");
+    EXPECT_EQ(Pack("--trace", &output), 0) << output;
+    EXPECT_NE(output.find("nothing was deleted: there is no key for the job's journal at " + dir_ / "plugin\\ravelpak.key"),
+              std::string::npos)
+        << output;
+    EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
+    EXPECT_EQ(Losses(release, before), Names{});
+    EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip")));
 }
 
 // Entries that odd writers make: data whose attributes carry the directory bit comes out as the
@@ -888,7 +915,7 @@ TEST_F(DownloadRun, LongReadsCallTheHostForEvery512KiB)
         WriteFileBytes(destination() + volume, release.volumes.at(volume));
         journal.outputs.push_back({group() + "rel.zip", Recorded(destination() + volume, release.volumes.at(volume))});
     }
-    WriteFileBytes(destination() + ".ravelpak-journal", WriteJournalText(journal));
+    PlantJournal(dir_ / "plugin", destination(), group(), journal);
     EXPECT_EQ(Pack("--trace", &trace), 0) << trace.substr(0, 2000);
     EXPECT_TRUE(Holds(destination() + "big.mkv", release.sets[0].content));
     EXPECT_FALSE(FileExists(group() + "rel.zip"));
