@@ -161,10 +161,13 @@ bool ReadRecord(const std::vector<std::string>& fields, JournalRecords& records,
         records.renamed.emplace_back(fields[1], fields[2]);
     } else if (tag == "N" && fields.size() == 3 && paths(1)) {
         records.named.emplace_back(fields[1], fields[2]);
-    } else if (tag == "P" && fields.size() == 4 && IsRecordedPath(fields[1]) &&
-               (fields[2] == kAbsent ? fields[3] == kAbsent : paths(2))) {
+    } else if (tag == "P" && fields.size() == 9 && IsRecordedPath(fields[1]) &&
+               (fields[2] == kAbsent ? fields[3] == kAbsent : IsRecordedPath(fields[2]) && IsRecordedPath(fields[3]))) {
         const auto given = [](const std::string& field) { return field == kAbsent ? std::string() : field; };
-        records.repaired.push_back({fields[1], given(fields[2]), given(fields[3])});
+        Par2Repair repair{fields[1], given(fields[2]), given(fields[3]), FileProof()};
+        if (!ReadProof(fields, 4, repair.kept))
+            return false;
+        records.repaired.push_back(repair);
     } else if (tag == "S" && fields.size() == 6 && !setSeen) {
         uint64_t deleted = 0;
         const bool betweenEntries = fields[2] == kAbsent && fields[5] == kAbsent;
@@ -175,8 +178,12 @@ bool ReadRecord(const std::vector<std::string>& fields, JournalRecords& records,
         set.deleted = static_cast<size_t>(deleted);
         set.entry = betweenEntries ? std::string() : fields[2];
         set.temporary = betweenEntries ? std::string() : fields[5];
-    } else if (tag == "W" && setSeen && FileFields(fields, 1, file)) {
+    } else if (tag == "W" && setSeen && fields.size() == 9 && FileFields({fields.begin(), fields.begin() + 4}, 1, file)) {
+        FileProof proof;
+        if (!ReadProof(fields, 4, proof))
+            return false;
         set.volumes.push_back(file);
+        set.proofs.push_back(proof);
     } else if (tag == "X" && setSeen && fields.size() == 5 && IsRecordedPath(fields[4]) &&
                FileFields({fields.begin(), fields.end() - 1}, 1, file)) {
         set.outputs.push_back(file);
@@ -231,13 +238,14 @@ std::string WriteJournalText(const JournalRecords& records, const JournalOwner& 
         text += "N\t" + named.first + "\t" + named.second + "\n";
     const auto field = [](const std::string& path) { return path.empty() ? std::string(kAbsent) : path; };
     for (const Par2Repair& repaired : records.repaired)
-        text += "P\t" + repaired.path + "\t" + field(repaired.original) + "\t" + field(repaired.damaged) + "\n";
+        text += "P\t" + repaired.path + "\t" + field(repaired.original) + "\t" + field(repaired.damaged) +
+                ProofFields(repaired.kept) + "\n";
     const SetUnderDeletion& set = records.set;
     if (!set.volumes.empty()) {
         text += "S\t" + std::to_string(set.deleted) + "\t" + field(set.entry) + "\t" + std::to_string(set.entryBytes) +
                 "\t" + Hex(set.entryCrc, 8) + "\t" + field(set.temporary) + "\n";
-        for (const JournalFile& volume : set.volumes)
-            text += "W" + FileLine(volume) + "\n";
+        for (size_t i = 0; i < set.volumes.size(); ++i)
+            text += "W" + FileLine(set.volumes[i]) + ProofFields(i < set.proofs.size() ? set.proofs[i] : FileProof()) + "\n";
         for (size_t i = 0; i < set.outputs.size(); ++i)
             text += "X" + FileLine(set.outputs[i]) + "\t" + (i < set.targets.size() ? set.targets[i] : kAbsent) + "\n";
     }

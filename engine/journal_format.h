@@ -44,6 +44,7 @@ struct ConsumedFile {
 // gone, and the entry being written with the bytes of it that came out of the deleted ones.
 struct SetUnderDeletion {
     std::vector<JournalFile> volumes;  // the CRC is unused: the volume headers carry the data's
+    std::vector<FileProof> proofs;     // what proves each volume, as the job saw it before it read it
     size_t deleted = 0;
     std::string entry;                 // the entry's real path in the destination; empty between entries
     std::string temporary;             // the temporary file it is written to
@@ -54,12 +55,13 @@ struct SetUnderDeletion {
 };
 
 // A downloaded file rebuilt from PAR2 recovery data at `path`: the file that held its damaged
-// copy (at `path` itself, or under another name) is kept as `damaged`. Both are empty when the
-// file was missing.
+// copy (at `path` itself, or under another name) is kept as `damaged`, and `kept` proves it.
+// Both names are empty when the file was missing.
 struct Par2Repair {
     std::string path;
     std::string original;
     std::string damaged;
+    FileProof kept;
 };
 
 // Everything a journal says, in the order it says it.

@@ -213,10 +213,13 @@ void Par2Stage::TakeUpJournal(std::vector<std::string>& leftovers)
         // A repaired file that the job consumed since had landed.
         const bool landed = (Exists(repair.path) || journal_.IsConsumed(repair.path)) &&
                             (repair.damaged.empty() || Exists(repair.damaged));
+        // Only the damaged file the job kept aside is moved or deleted, not another in its place.
+        const bool kept = !repair.damaged.empty() && Exists(repair.damaged) &&
+                          IsProvenFile(context_, repair.damaged, repair.kept);
         if (!landed) {
             // The run died between keeping the damaged file and placing the repaired one: the
             // download gets its damaged file back, and the repair is made again.
-            if (!repair.damaged.empty() && Exists(repair.damaged) && !Exists(repair.original))
+            if (kept && !Exists(repair.original))
                 Move(context_, repair.damaged, repair.original);
             continue;
         }
@@ -226,7 +229,8 @@ void Par2Stage::TakeUpJournal(std::vector<std::string>& leftovers)
             Add(repair.path);
         if (!repair.damaged.empty()) {
             Remove(repair.damaged);
-            leftovers.push_back(repair.damaged);
+            if (kept)
+                leftovers.push_back(repair.damaged);
         }
     }
 }
@@ -371,10 +375,11 @@ Failure Par2Stage::Set(const Par2Set& set, const std::string& folder, const std:
             for (const Rename& rename : renames) {
                 next.AddNamed(rename.from, rename.to);
                 if (!rename.damaged.empty())
-                    next.AddRepaired({rename.to, rename.to, rename.damaged});
+                    next.AddRepaired({rename.to, rename.to, rename.damaged, ProofFor(context_, rename.to)});
             }
             for (const Rebuilt& file : rebuilt)
-                next.AddRepaired({file.target, file.original, file.damaged});
+                next.AddRepaired({file.target, file.original, file.damaged,
+                                  file.original.empty() ? FileProof() : ProofFor(context_, file.original)});
         }))
         return {Outcome::CannotWrite, "cannot write the journal " + journal_.path()};
     for (const Rename& rename : renames) {

@@ -94,12 +94,20 @@ public:
             if (!copied.ok())
                 return copied;
         }
-        // Everything is out: the volumes left go as after any set. Those that went before are
-        // gone: a file that stands under the name of one now is a new one, which stays unread.
-        std::vector<std::string> all;
-        for (const JournalFile& volume : state_.volumes)
-            all.push_back(volume.path);
-        return ConsumeSources(context_, all, state_.outputs, [](Journal& next) { next.EndSet(); }, state_.deleted);
+        // Everything is out: the volumes left go as after any set, and so does one that a run
+        // ended before deleting. Those that went are gone: a file that stands under the name of
+        // one now and is not provably that volume is a new one, which stays.
+        std::vector<std::string> gone, left;
+        for (size_t i = 0; i < state_.volumes.size(); ++i) {
+            const std::string& path = state_.volumes[i].path;
+            const bool leftover = i < state_.deleted && i < state_.proofs.size() &&
+                                  GetFileAttributesW(PlatformPath(path).c_str()) != INVALID_FILE_ATTRIBUTES &&
+                                  IsProvenFile(context_, path, state_.proofs[i]);
+            (i < state_.deleted && !leftover ? gone : left).push_back(path);
+        }
+        const size_t goneCount = gone.size();
+        gone.insert(gone.end(), left.begin(), left.end());
+        return ConsumeSources(context_, gone, state_.outputs, [](Journal& next) { next.EndSet(); }, goneCount);
     }
 
 private:
@@ -299,6 +307,8 @@ Failure UnpackDeletingVolumes(const UnpackContext& context, const std::vector<Jo
             return {Outcome::BadData, setName + " holds an unsafe name; the set was kept"};
     SetUnderDeletion state;
     state.volumes = volumes;
+    for (const JournalFile& volume : volumes)
+        state.proofs.push_back(ProofFor(context, volume.path));
     return DeletingCopy(context, destination, state, landed).Run(files);
 }
 

@@ -24,11 +24,6 @@ bool SourcesMayBeDeleted(const UnpackContext& context, const std::vector<std::st
     });
 }
 
-namespace {
-
-// What proves the file at `path` later, as the job saw it before it checked or read it: its
-// size and the CRC-32 this job found for it, and its size, write time and id where its file
-// system keeps ids for good. Nothing for a file that is gone (a deleted volume).
 FileProof ProofFor(const UnpackContext& context, const std::string& path)
 {
     FileProof proof;
@@ -42,8 +37,6 @@ FileProof ProofFor(const UnpackContext& context, const std::string& path)
     }
     return proof;
 }
-
-}  // namespace
 
 Failure ConsumeSources(const UnpackContext& context, const std::vector<std::string>& sources,
                        const std::vector<JournalFile>& outputs, const std::function<void(Journal&)>& alsoRecord,

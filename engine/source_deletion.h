@@ -32,6 +32,11 @@ Failure ConsumeSources(const UnpackContext& context, const std::vector<std::stri
                        const std::vector<JournalFile>& outputs,
                        const std::function<void(Journal&)>& alsoRecord = nullptr, size_t alreadyGone = 0);
 
+// What proves the file at `path` later, as the job saw it before it checked or read it: its
+// size and the CRC-32 this job found for it, and its size, write time and id where its file
+// system keeps ids for good. Nothing for a file the job never looked at, or that is gone.
+FileProof ProofFor(const UnpackContext& context, const std::string& path);
+
 // True when the file at `path` is provably the one `proof` speaks of: its size and CRC-32, or
 // its size, write time and lasting id on its file system. Reading it calls the host (a stop ends it
 // with false).

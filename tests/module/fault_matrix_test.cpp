@@ -195,6 +195,7 @@ enum class Fault {
                        // the first local header) changed after the SFV file was made: of rel2.zip
                        // alone where there is one
     MissingZip,        // rel2.zip never arrived (the SFV file lists it)
+    FilmNameTaken,     // a file of other content stands under the first film's name in the destination
 };
 
 struct Row {
@@ -317,6 +318,10 @@ protected:
         case Fault::FileForDirectory:
             MakeDirectories(out());
             WriteFileBytes(out() + "Rel", kHeld);
+            break;
+        case Fault::FilmNameTaken:
+            MakeDirectories(destination());
+            WriteFileBytes(destination() + release.sets[0].film, kHeld);
             break;
         case Fault::PlayerHoldsFilm:
         case Fault::ReadOnlyFilm:
@@ -471,9 +476,9 @@ protected:
     }
 
     // The texts of the progress calls of an undisturbed run of the release, which must succeed.
-    Names TracedCalls(const Release& release)
+    Names TracedCalls(const Release& release, Fault fault = Fault::None, const std::string& text = "")
     {
-        Prepare(release);
+        Prepare(release, fault, text);
         std::string trace;
         EXPECT_EQ(Pack("--trace", &trace), 0) << trace;
         Names calls;
@@ -753,6 +758,47 @@ TEST_F(DownloadRun, ASourceSpeltThroughTheDestinationIsStillASource)
             EXPECT_EQ(Pack(""), 0);
         EXPECT_TRUE(Holds(group() + "rel.zip", before.at("rel.zip"))) << intoDownload;
     }
+}
+
+// What came out of a file that a dead run consumed counts only once it is found whole: a volume
+// that another file took the place of since is left as it is, neither unpacked nor deleted.
+TEST_F(DownloadRun, AnOutputOfAConsumedFileCountsOnlyWhole)
+{
+    UseSettings(kRows[0]);
+    const Release release = Zipped(Six(), "rel.zip", Parts("six", 6));
+    const Files before = Prepare(release);
+    DeleteFileA((group() + "rel.zip").c_str());
+    JournalRecords journal;
+    journal.verified = {Recorded(group() + "rel.zip", before.at("rel.zip"))};
+    journal.consumed = {{group() + "rel.zip", group() + "rel.zip", ProofOf(before.at("rel.zip"))}};
+    MakeDirectories(destination());
+    for (const std::string& volume : Parts("six", 6)) {
+        WriteFileBytes(destination() + volume, volume == "six.part1.rar" ? "the user's" : release.volumes.at(volume));
+        journal.outputs.push_back({group() + "rel.zip", Recorded(destination() + volume, release.volumes.at(volume))});
+    }
+    PlantJournal(dir_ / "plugin", destination(), group(), journal);
+    std::string output;
+    EXPECT_NE(Pack("--trace", &output), 0) << output;
+    EXPECT_NE(output.find("six.part1.rar is not what came out of rel.zip; it was left as it is"), std::string::npos)
+        << output;
+    EXPECT_TRUE(Holds(destination() + "six.part1.rar", "the user's"));
+}
+
+// A repair that a dead run recorded moves or deletes only the damaged file that it kept aside:
+// a file of other content under that name now stays, also as the SFV file goes.
+TEST_F(DownloadRun, OnlyTheDamagedFileARepairKeptGoesWithIt)
+{
+    UseSettings(kRows[0]);
+    const Release release = SixWithPar2();
+    const Files before = Prepare(release);
+    JournalRecords planted;
+    const std::string volume = group() + "six.part4.rar";
+    planted.repaired = {{volume, volume, volume + ".damaged", ProofOf("the damaged copy")}};
+    PlantJournal(dir_ / "plugin", destination(), group(), planted);
+    WriteFileBytes(volume + ".damaged", "the user's");
+    EXPECT_EQ(Pack(""), 0);
+    EXPECT_TRUE(Holds(volume + ".damaged", "the user's"));
+    EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
 }
 
 // A link below a folder of the job leads no change out of it: a PAR2 set does not repair the
@@ -1234,7 +1280,8 @@ TEST_P(KillSweep, RunAgainFinishesTheJob)
     // its SFV file, and it must still be finished when no other group's entry closes it.
     selection_ = "Zed " + group_;
     withNfo_ = false;
-    const Names calls = TracedCalls(release);
+    const std::string held = row.fault == Fault::FilmNameTaken ? kHeld : "";
+    const Names calls = TracedCalls(release, row.fault, row.text);
     ASSERT_GT(calls.size(), 0u);
 
     Names problems;
@@ -1242,20 +1289,26 @@ TEST_P(KillSweep, RunAgainFinishesTheJob)
     for (long at : points) {
         RemoveTree(src());
         RemoveTree(out());
-        const Files before = Prepare(release);
+        const Files before = Prepare(release, row.fault, row.text);
         const ProcessResult killed = RunWcxhostPack("--exit-at " + std::to_string(at),
                                                     dir_ / "plugin\\ravelpak.wcx64", out() + "new.zip", src(), selection_);
         const std::string where = "killed at call " + std::to_string(at) + ": ";
         if (killed.exitCode != 3)
             problems.push_back(where + "wcxhost exit code " + std::to_string(killed.exitCode));
-        for (const std::string& loss : Losses(release, before))
+        for (const std::string& loss : Losses(release, before, held))
             problems.push_back(where + loss);
         const int result = Pack("");
-        for (const std::string& loss : Losses(release, before))
+        for (const std::string& loss : Losses(release, before, held))
             problems.push_back(where + "after the rerun: " + loss);
         Names expected;
         for (const FilmSet& set : release.sets)
             expected.push_back(set.film);
+        // The film comes out beside the file that has its name, which stays.
+        if (row.fault == Fault::FilmNameTaken) {
+            expected.push_back(Beside(release.sets[0].film));
+            if (!Holds(destination() + release.sets[0].film, kHeld))
+                problems.push_back(where + "the file under the film's name changed");
+        }
         std::sort(expected.begin(), expected.end());
         const bool sourcesGo = row.deleteDuring;
         Names left;
@@ -1283,12 +1336,14 @@ const Row kKilledReleases[] = {
     {"CompressedSet", [] { return Built({{"packed.mkv", Parts("packed", 3)}}); }, Fault::None, "", true, true, 0,
      false},
     {"SetKeptByTheSettings", Six, Fault::None, "", true, false, 0, false},
-    // No SFV file: the PAR2 set vouches for the volumes once it repaired the damaged one.
-    {"Par2RepairOfADamagedVolume", SixDamagedWithPar2, Fault::None, "", true, true, 0, false},
+    // No SFV file: the PAR2 set vouches for the volumes once it repaired the damaged one and
+    // gave the renamed one its name back.
+    {"Par2RepairOfADamagedAndARenamedVolume", SixDamagedWithPar2, Fault::RenamedVolume, "a81f09c2d7", true, true, 0,
+     false},
     // Both folders on the small disk: the set of two films fits only when its volumes go as it
-    // is unpacked.
+    // is unpacked, and the first film comes out beside a file of its name.
     {"SmallDiskFitsTheSetOnlyUnderDeletion",
-     [] { return Built({{"pair1.mkv", Parts("pair", 7)}, {"pair2.mkv", Parts("pair", 7)}}); }, Fault::None,
+     [] { return Built({{"pair1.mkv", Parts("pair", 7)}, {"pair2.mkv", Parts("pair", 7)}}); }, Fault::FilmNameTaken,
      "small disk", true, true, 0, false},
 };
 
