@@ -184,9 +184,10 @@ Journal::LoadResult Journal::Load()
     Absolute(records);
     if (!Confined(records))
         return LoadResult::Foreign;
-    // What follows the latest state is older states, or one cut by a crash.
-    if (state.end < text.size() && !CutAt(file, state.end))
-        return LoadResult::Busy;
+    // What follows the latest state is older states, or one cut by a crash: the next state is
+    // written over it.
+    if (state.end < text.size())
+        CutAt(file, state.end);
     Adopt(records);
     file_ = held;
     latest_ = state;
