@@ -309,6 +309,8 @@ void Journal::AddConsumed(const std::vector<std::pair<std::string, FileProof>>& 
     }
     std::vector<JournalFile>& list = outputs_[key];
     list.insert(list.end(), outputs.begin(), outputs.end());
+    for (const JournalFile& output : outputs)
+        cameOutNow_.insert(FileIdentity(output.path));
 }
 
 bool Journal::IsConsumed(const std::string& path) const
@@ -365,6 +367,11 @@ bool Journal::IsOutput(const std::string& path) const
             if (NormalisedPath(output.path) == normalised)
                 return true;
     return false;
+}
+
+bool Journal::CameOutInThisRun(const std::string& path) const
+{
+    return cameOutNow_.count(FileIdentity(path)) != 0;
 }
 
 void Journal::AddRenamed(const std::string& prefixed, const std::string& own)
@@ -502,6 +509,7 @@ void Journal::Clear()
     consumedBy_.clear();
     outputs_.clear();
     consumedOrder_.clear();
+    cameOutNow_.clear();
     renamed_.clear();
     named_.clear();
     repaired_.clear();

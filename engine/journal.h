@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,6 +95,9 @@ public:
     // Whether `path` came out of a file that this job consumed: a file of the job's own, not one
     // of a download, wherever it lies.
     bool IsOutput(const std::string& path) const;
+    // Whether `path` is an output that this run recorded: whole when it came out, and the job's
+    // since, so it need not be read again to be proven whole.
+    bool CameOutInThisRun(const std::string& path) const;
 
     // A first volume renamed to `prefixed` while the library reads it (see volume_alias.h).
     void AddRenamed(const std::string& prefixed, const std::string& own);
@@ -159,6 +163,7 @@ private:
     std::map<std::wstring, Claim> consumedBy_;                 // by file identity
     std::map<std::string, std::vector<JournalFile>> outputs_;  // by key: the first consumed file
     std::vector<std::string> consumedOrder_;
+    std::set<std::wstring> cameOutNow_;  // by file identity: the outputs AddConsumed recorded in this run
     std::vector<std::pair<std::string, std::string>> renamed_;  // prefixed, own
     std::vector<std::pair<std::string, std::string>> named_;    // from, to
     std::vector<Par2Repair> repaired_;

@@ -97,7 +97,8 @@ public:
         for (const JournalFile& output : outputs) {
             const auto known = known_.emplace(FileIdentity(output.path), false);
             if (known.second)
-                known.first->second = HoldsContent(context_, output.path, output.size, output.crc);
+                known.first->second = context_.journal->CameOutInThisRun(output.path) ||
+                                      HoldsContent(context_, output.path, output.size, output.crc);
             if (!known.first->second)
                 return false;
         }
