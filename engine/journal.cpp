@@ -27,6 +27,16 @@ std::string IdentityOf(const DiskRoot& source, const DiskRoot& destination)
     return Utf8(source.finalPath()) + "|" + Utf8(destination.finalPath());
 }
 
+// The journal's name for the job of `identity` under `key`; empty without either.
+std::string NameFor(const std::string& key, const std::string& identity)
+{
+    if (key.empty() || identity.empty())
+        return std::string();
+    const Sha256Digest keyId = HmacSha256(key, "ravelpak key id");
+    const Sha256Digest jobId = HmacSha256(key, "ravelpak job\n" + identity);
+    return std::string(kJournalName) + "-" + HexOf(keyId.data(), 4) + "-" + HexOf(jobId.data(), 8);
+}
+
 // The whole file open as `file`, which is no larger than a journal may be.
 bool ReadOpen(HANDLE file, std::string& text)
 {
@@ -129,23 +139,18 @@ bool IsTemporaryOf(const std::string& temporary, const std::string& entry, const
 
 std::string JournalName(const std::string& key, const DiskRoot& source, const DiskRoot& destination)
 {
-    const std::string identity = IdentityOf(source, destination);
-    if (key.empty() || identity.empty())
-        return std::string();
-    const Sha256Digest keyId = HmacSha256(key, "ravelpak key id");
-    const Sha256Digest jobId = HmacSha256(key, "ravelpak job\n" + identity);
-    return std::string(kJournalName) + "-" + HexOf(keyId.data(), 4) + "-" + HexOf(jobId.data(), 8);
+    return NameFor(key, IdentityOf(source, destination));
 }
 
 Journal::Journal(const std::string& destination, const std::string& sourceFolder, const std::string& key)
     : destination_(destination), sourceFolder_(sourceFolder), root_(destination)
 {
-    const DiskRoot source(sourceFolder);
-    const std::string name = JournalName(key, source, root_);
+    const std::string identity = IdentityOf(DiskRoot(sourceFolder), root_);
+    const std::string name = NameFor(key, identity);
     if (name.empty())
         return;
     path_ = destination + name;
-    owner_ = {key, IdentityOf(source, root_)};
+    owner_ = {key, identity};
 }
 
 Journal::LoadResult Journal::Load()
