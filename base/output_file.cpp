@@ -175,11 +175,13 @@ bool OutputFile::Place(Existing existing, bool ownNameOnly, const std::function<
         const DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
             return false;
-        // A run of this job that died after this output came out left it there already.
+        // A run of this job that died after this output came out may have left it there
+        // already, or the user has it: either way it is there, and no second copy is made.
         bool ended = false;
         if (HoldsSame(name, reading, ended)) {
             Discard();
             landed_ = name;
+            stood_ = true;
             return true;
         }
         if (ended)

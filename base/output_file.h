@@ -99,6 +99,9 @@ public:
     bool Place(Existing existing, bool ownNameOnly = false, const std::function<bool()>& reading = nullptr);
     // Where the output landed: its real name, or the numbered one beside a file of that name.
     const std::string& landed() const { return landed_; }
+    // It landed on a file that stood there with the same content, which the output was then
+    // discarded for: that file is not the job's, whoever wrote it, and the job never changes it.
+    bool stood() const { return stood_; }
     // Closes the output and leaves it under its temporary name: it holds data that exists
     // nowhere else any more.
     void Keep();
@@ -127,6 +130,7 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     DWORD attributes_ = 0;  // that the finished output carries
     bool held_ = false;
+    bool stood_ = false;
     uint64_t written_ = 0;
     uint32_t crc_ = 0;
     bool open_ = false;  // created or resumed, and neither committed, kept nor discarded

@@ -369,7 +369,7 @@ bool Journal::IsOutput(const std::string& path) const
     const std::wstring normalised = NormalisedPath(path);
     for (const auto& outputs : outputs_)
         for (const JournalFile& output : outputs.second)
-            if (NormalisedPath(output.path) == normalised)
+            if (!output.stood && NormalisedPath(output.path) == normalised)
                 return true;
     return false;
 }

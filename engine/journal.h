@@ -93,7 +93,7 @@ public:
     // What a consumed file lives on in; empty when it was not consumed.
     std::vector<JournalFile> OutputsOf(const std::string& path) const;
     // Whether `path` came out of a file that this job consumed: a file of the job's own, not one
-    // of a download, wherever it lies.
+    // of a download, wherever it lies (nor one that stood there with its content).
     bool IsOutput(const std::string& path) const;
     // Whether `path` is an output that this run recorded: whole when it came out, and the job's
     // since, so it need not be read again to be proven whole.

@@ -12,6 +12,8 @@ namespace {
 const char kFormat[] = "ravelpak journal 4";
 const char kMac[] = "M\t";
 const char kAbsent[] = "-";
+// Ends the line of an output that landed on a file of its content that stood there.
+const char kStood[] = "stood";
 
 std::string Hex(uint64_t value, int digits)
 {
@@ -127,6 +129,18 @@ bool ReadProof(const std::vector<std::string>& fields, size_t at, FileProof& pro
     return true;
 }
 
+// An output's line without the kStood that may end it; `stood` tells whether it did.
+std::vector<std::string> WithoutStood(const std::vector<std::string>& fields, bool& stood)
+{
+    stood = fields.size() > 1 && fields.back() == kStood;
+    return stood ? std::vector<std::string>(fields.begin(), fields.end() - 1) : fields;
+}
+
+std::string StoodField(const JournalFile& output)
+{
+    return output.stood ? std::string("\t") + kStood : std::string();
+}
+
 // A run's tag: letters and digits, which a file name holds as they are.
 bool IsRunTag(const std::string& tag)
 {
@@ -143,6 +157,9 @@ bool ReadRecord(const std::vector<std::string>& fields, JournalRecords& records,
         return std::all_of(fields.begin() + static_cast<std::ptrdiff_t>(from), fields.end(), IsRecordedPath);
     };
     JournalFile file;
+    bool stood = false;
+    const std::vector<std::string> output = WithoutStood(fields, stood);
+    file.stood = stood;
     SetUnderDeletion& set = records.set;
     if (tag == "T" && fields.size() == 2 && IsRunTag(fields[1])) {
         records.runs.push_back(fields[1]);
@@ -155,8 +172,8 @@ bool ReadRecord(const std::vector<std::string>& fields, JournalRecords& records,
         if (!ReadProof(fields, 3, consumed.proof))
             return false;
         records.consumed.push_back(consumed);
-    } else if (tag == "O" && fields.size() == 5 && IsRecordedPath(fields[1]) && FileFields(fields, 2, file)) {
-        records.outputs.emplace_back(fields[1], file);
+    } else if (tag == "O" && output.size() == 5 && IsRecordedPath(output[1]) && FileFields(output, 2, file)) {
+        records.outputs.emplace_back(output[1], file);
     } else if (tag == "R" && fields.size() == 3 && paths(1)) {
         records.renamed.emplace_back(fields[1], fields[2]);
     } else if (tag == "N" && fields.size() == 3 && paths(1)) {
@@ -184,10 +201,10 @@ bool ReadRecord(const std::vector<std::string>& fields, JournalRecords& records,
             return false;
         set.volumes.push_back(file);
         set.proofs.push_back(proof);
-    } else if (tag == "X" && setSeen && fields.size() == 5 && IsRecordedPath(fields[4]) &&
-               FileFields({fields.begin(), fields.end() - 1}, 1, file)) {
+    } else if (tag == "X" && setSeen && output.size() == 5 && IsRecordedPath(output[4]) &&
+               FileFields({output.begin(), output.end() - 1}, 1, file)) {
         set.outputs.push_back(file);
-        set.targets.push_back(fields[4]);
+        set.targets.push_back(output[4]);
     } else {
         return false;
     }
@@ -231,7 +248,7 @@ std::string WriteJournalText(const JournalRecords& records, const JournalOwner& 
     for (const ConsumedFile& consumed : records.consumed)
         text += "C\t" + consumed.key + "\t" + consumed.path + ProofFields(consumed.proof) + "\n";
     for (const auto& output : records.outputs)
-        text += "O\t" + output.first + FileLine(output.second) + "\n";
+        text += "O\t" + output.first + FileLine(output.second) + StoodField(output.second) + "\n";
     for (const auto& renamed : records.renamed)
         text += "R\t" + renamed.first + "\t" + renamed.second + "\n";
     for (const auto& named : records.named)
@@ -247,7 +264,8 @@ std::string WriteJournalText(const JournalRecords& records, const JournalOwner& 
         for (size_t i = 0; i < set.volumes.size(); ++i)
             text += "W" + FileLine(set.volumes[i]) + ProofFields(i < set.proofs.size() ? set.proofs[i] : FileProof()) + "\n";
         for (size_t i = 0; i < set.outputs.size(); ++i)
-            text += "X" + FileLine(set.outputs[i]) + "\t" + (i < set.targets.size() ? set.targets[i] : kAbsent) + "\n";
+            text += "X" + FileLine(set.outputs[i]) + "\t" + (i < set.targets.size() ? set.targets[i] : kAbsent) +
+                    StoodField(set.outputs[i]) + "\n";
     }
     const Sha256Digest mac = HmacSha256(owner.key, text);
     return text + kMac + HexOf(mac.data(), mac.size()) + "\n";

@@ -16,6 +16,9 @@ struct JournalFile {
     std::string path;
     uint64_t size = 0;
     uint32_t crc = 0;
+    // An output that landed on a file of its content that stood there (see OutputFile::stood):
+    // what came out lives on in it, but the job never deletes or replaces it.
+    bool stood = false;
 };
 
 // What tells that a file on the disk is the one a record speaks of: its size and CRC-32 where

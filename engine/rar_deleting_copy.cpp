@@ -167,7 +167,7 @@ private:
         const FILETIME writeTime = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
         if (out.written() != file.size || !context_.Commit(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
             return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
-        return Landed({out.landed(), file.size, out.crc()}, target);
+        return Landed({out.landed(), file.size, out.crc(), out.stood()}, target);
     }
 
     // An entry came out whole. One that holds data of deleted volumes is named in the journal as

@@ -417,7 +417,7 @@ Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& 
     if (pass.writeFailed() || out.written() != entry.size ||
         !context.Commit(out, TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]), TimeOrNull(entry.times[2])))
         return {Outcome::CannotWrite, "cannot write " + name};
-    landed.push_back({out.landed(), entry.size, out.crc()});
+    landed.push_back({out.landed(), entry.size, out.crc(), out.stood()});
     return Failure();
 }
 

@@ -55,5 +55,8 @@ Failure TempFileCleanup(const UnpackContext& context, FileList& intermediates, c
         RemoveOverwritten(intermediates, secondLevel);
     if (!context.settings.keepExtensions.empty())
         RemoveKeptFiles(intermediates, context.settings.keepExtensions);
+    // One the job did not look at before the second pass read it is not its own: a file of an
+    // output's content that stood in the destination.
+    intermediates.RemoveIf([&](const std::string& path) { return !context.seen->Of(path); });
     return ConsumeSources(context, std::vector<std::string>(intermediates.begin(), intermediates.end()), results);
 }

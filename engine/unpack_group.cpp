@@ -73,17 +73,24 @@ public:
     explicit PassOutput(FileList& list) : list_(list) {}
     void Add(const JournalFile& file)
     {
-        if (seen_.insert(FileIdentity(file.path)).second) {
+        if (seen_.emplace(FileIdentity(file.path), file.stood).second) {
             list_.Append(file.path);
             landed_.push_back(file);
         }
     }
     std::vector<JournalFile>& landed() { return landed_; }
+    // Whether the output at `path` is a file that stood there with its content (see
+    // JournalFile::stood), which the job never changes.
+    bool Stood(const std::string& path) const
+    {
+        const auto found = seen_.find(FileIdentity(path));
+        return found != seen_.end() && found->second;
+    }
 
 private:
     FileList& list_;
     std::vector<JournalFile> landed_;
-    std::unordered_set<std::wstring> seen_;
+    std::unordered_map<std::wstring, bool> seen_;  // whether it stood
 };
 
 // Whether what consumed files live on in is still there with its size and CRC-32, each file
@@ -132,7 +139,7 @@ bool TakeConsumed(const UnpackContext& context, const std::string& path, PassOut
             if (context.progress->stopped())
                 return false;
             for (const JournalFile& file : journal.DropConsumed(path))
-                if (whole.Check({file}))
+                if (!file.stood && whole.Check({file}))
                     replaceable.insert(FileIdentity(file.path));
             context.Note(OwnName(path) + " is not the file an earlier run took, and was unpacked anew");
             return false;
@@ -257,15 +264,17 @@ public:
         second.volumePaths = nullptr;
         second.deletionSafe = context_.deletionSafe && firstPassOk;
         for (const std::string& path : firstLevel_) {
-            second.replaceable.insert(FileIdentity(path));
+            if (!first_.Stood(path))
+                second.replaceable.insert(FileIdentity(path));
             // What came out of archives that PAR2 sets vouched for is as checked as they are.
             if (archivesVouched_)
                 second.vouched.insert(FileIdentity(path));
         }
         Verdict pass;
         pass.Add(OrphanedVolumes(context_, firstLevel_));
+        // What the second pass may delete: the job's own archives, not one that stood there.
         for (const std::string& path : firstLevel_)
-            if (ClassifyName(path).kind != NameKind::None)
+            if (ClassifyName(path).kind != NameKind::None && !first_.Stood(path))
                 context_.seen->Look(*context_.destination, path);
         for (size_t i = 0; i < firstLevel_.Size(); ++i) {
             const std::string path = firstLevel_[i];

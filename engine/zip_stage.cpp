@@ -69,7 +69,7 @@ public:
     void Add(const ZipPlacement& placement, const ZipItem& item)
     {
         if (!placement.queued)
-            return Record(placement.landed, item);
+            return Record(placement.landed, placement.stood, item);
         waiting_.push_back({placement.ticket, item});
         const std::string path = destination_ + item.name;
         waitingNames_.insert(FileIdentity(path));
@@ -84,7 +84,7 @@ public:
         batch_.Commit();
         for (const Waiting& entry : waiting_) {
             if (batch_.committed(entry.ticket))
-                Record(batch_[entry.ticket].landed(), entry.item);
+                Record(batch_[entry.ticket].landed(), batch_[entry.ticket].stood(), entry.item);
             else if (failure_.ok())
                 failure_ = {Outcome::CannotWrite, "cannot write " + entry.item.name};
         }
@@ -114,9 +114,9 @@ private:
         return false;
     }
 
-    void Record(const std::string& path, const ZipItem& item)
+    void Record(const std::string& path, bool stood, const ZipItem& item)
     {
-        landed_.push_back({path, item.uncompressedSize, item.crc});
+        landed_.push_back({path, item.uncompressedSize, item.crc, stood});
         context_.Landed(path, destination_ + item.name);
     }
 

@@ -470,7 +470,7 @@ Failure RunStream(const UnpackContext& context, ZipStream& stream, const std::st
             verdict.Add({Outcome::CannotWrite, "cannot write " + LocalName(file.file->name)});
             continue;
         }
-        landed.push_back({file.output->landed(), file.file->size, file.output->crc()});
+        landed.push_back({file.output->landed(), file.file->size, file.output->crc(), file.output->stood()});
     }
     for (size_t zip = 0; zip < stream.zips.size() && !verdict.stopped(); ++zip)
         verdict.Add(ExtractZip(context, stream.zips[zip], destination, landed, stream.volumeEntries[zip]));

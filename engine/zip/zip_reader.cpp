@@ -650,8 +650,10 @@ ZipStatus WriteEntry(ZipReader& reader, const EntryRecord& record, const std::st
 {
     placement.landed = outputPath;
     placement.queued = false;
+    placement.stood = false;
     if (MayExist(reader, outputPath) && HoldsEntry(outputPath, record, onBlock)) {
         intact = true;
+        placement.stood = true;
         if (onBlock)
             onBlock(record.item.uncompressedSize);
         return ZipStatus::Ok;

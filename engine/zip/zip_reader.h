@@ -63,6 +63,8 @@ struct ZipPlacement {
     Existing existing = Existing::KeepBoth;
     CommitBatch* batch = nullptr;
     std::string landed;
+    // The entry was not written: a file of its content stood under its name (see OutputFile::stood).
+    bool stood = false;
     bool queued = false;
     size_t ticket = 0;
 };

@@ -32,11 +32,11 @@ JournalRecords Records(const std::string& out, const std::string& src)
     records.runs = {"4f1c09aa"};
     records.verified = {{src + "a.zip", 7, 0x12345678}};
     records.consumed = {{src + "a.zip", src + "a.zip", CrcProof(7, 0x12345678)}};
-    records.outputs = {{src + "a.zip", {out + "a.part1.rar", 10, 0xCAFE}}};
+    records.outputs = {{src + "a.zip", {out + "a.part1.rar", 10, 0xCAFE}}, {src + "a.zip", {out + "a.nfo", 4, 0xF00D, true}}};
     records.renamed = {{src + "xxxb.rar", src + "b.rar"}};
     records.named = {{src + "4f1c09", src + "d.part2.rar"}};
-    records.repaired = {{src + "d.part3.rar", src + "d.part3.rar", src + "d.part3.rar.damaged"},
-                        {src + "d.part4.rar", "", ""}};
+    records.repaired = {{src + "d.part3.rar", src + "d.part3.rar", src + "d.part3.rar.damaged", FileProof()},
+                        {src + "d.part4.rar", "", "", FileProof()}};
     SetUnderDeletion& set = records.set;
     set.volumes = {{out + "c.part1.rar", 100, 0}, {out + "c.part2.rar", 50, 0}};
     set.deleted = 1;
@@ -44,7 +44,7 @@ JournalRecords Records(const std::string& out, const std::string& src)
     set.temporary = out + "c.mkv.4f1c09aa.incomplete";
     set.entryBytes = 90;
     set.entryCrc = 0xBEEF;
-    set.outputs = {{out + "c.nfo", 3, 0xF00}};
+    set.outputs = {{out + "c.nfo", 3, 0xF00, true}};
     set.targets = {out + "c.nfo"};
     return records;
 }
@@ -85,8 +85,11 @@ TEST_F(JournalFiles, WhatWasCommittedReadsBack)
     EXPECT_FALSE(journal.VerifiedAndConsumed(src() + "a.zip", 0x12345679));
     ASSERT_NE(journal.ProofOf(src() + "a.zip"), nullptr);
     EXPECT_EQ(journal.ProofOf(src() + "a.zip")->crc, 0x12345678u);
-    ASSERT_EQ(journal.OutputsOf(src() + "a.zip").size(), 1u);
+    // A file that stood there with an output's content is no output of the job's own.
+    ASSERT_EQ(journal.OutputsOf(src() + "a.zip").size(), 2u);
     EXPECT_EQ(journal.OutputsOf(src() + "a.zip")[0].crc, 0xCAFEu);
+    EXPECT_TRUE(journal.IsOutput(out() + "a.part1.rar"));
+    EXPECT_FALSE(journal.IsOutput(out() + "a.nfo"));
     EXPECT_EQ(journal.RenamedFrom(src() + "xxxb.rar"), src() + "b.rar");
     // The deleted volume of the set counts as consumed, the one left does not.
     EXPECT_TRUE(journal.IsConsumed(out() + "c.part1.rar"));
@@ -95,6 +98,7 @@ TEST_F(JournalFiles, WhatWasCommittedReadsBack)
     EXPECT_EQ(journal.set()->entryBytes, 90u);
     EXPECT_EQ(journal.set()->entryCrc, 0xBEEFu);
     EXPECT_EQ(journal.set()->temporary, out() + "c.mkv.4f1c09aa.incomplete");
+    EXPECT_TRUE(journal.set()->outputs[0].stood);
     for (uint64_t bytes = 91; bytes <= 140; ++bytes) {
         SetUnderDeletion set = *journal.set();
         set.entryBytes = bytes;

@@ -784,6 +784,21 @@ TEST_F(DownloadRun, AnOutputOfAConsumedFileCountsOnlyWhole)
     EXPECT_TRUE(Holds(destination() + "six.part1.rar", "the user's"));
 }
 
+// A file of the user's that holds what an archive gives under its name is no file of the job's:
+// no second copy of it is made, and it stays when the job's own intermediate files go.
+TEST_F(DownloadRun, AFileThatStoodWithAnOutputsContentStaysTheUsers)
+{
+    UseSettings(kRows[0]);
+    const Release release = Zipped(Six(), "rel.zip", Parts("six", 6));
+    const Files before = Prepare(release);
+    MakeDirectories(destination());
+    WriteFileBytes(destination() + "six.part1.rar", release.volumes.at("six.part1.rar"));
+    EXPECT_EQ(Pack(""), 0);
+    EXPECT_EQ(Losses(release, before), Names{});
+    EXPECT_TRUE(Holds(destination() + "six.part1.rar", release.volumes.at("six.part1.rar")));
+    EXPECT_EQ(ListTree(destination()), (Names{"six.mkv", "six.part1.rar"}));
+}
+
 // A repair that a dead run recorded moves or deletes only the damaged file that it kept aside:
 // a file of other content under that name now stays, also as the SFV file goes.
 TEST_F(DownloadRun, OnlyTheDamagedFileARepairKeptGoesWithIt)
