@@ -38,6 +38,7 @@ add_library(ravelpak_engine STATIC
     engine/par2_stage.cpp
     engine/rar5_files.cpp
     engine/rar_deleting_copy.cpp
+    engine/rar_names.cpp
     engine/rar_stage.cpp
     engine/release_names.cpp
     engine/sfv.cpp

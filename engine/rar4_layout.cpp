@@ -1,5 +1,6 @@
 #include "engine/rar4_layout.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/crc32.h"
@@ -212,54 +213,27 @@ std::string DecodeUnicodeName(const unsigned char* name, size_t nameSize, const 
     return Utf8OfUtf16(units);
 }
 
-bool IsUtf8(const unsigned char* text, size_t size)
-{
-    for (size_t i = 0; i < size;) {
-        const unsigned lead = text[i];
-        size_t length = 0;
-        if (lead < 0x80)
-            length = 1;
-        else if (lead >= 0xC2 && lead < 0xE0)
-            length = 2;
-        else if (lead >= 0xE0 && lead < 0xF0)
-            length = 3;
-        else if (lead >= 0xF0 && lead < 0xF5)
-            length = 4;
-        if (length == 0 || length > size - i)
-            return false;
-        uint32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
-        for (size_t j = 1; j < length; ++j) {
-            if ((text[i + j] & 0xC0) != 0x80)
-                return false;
-            code = code << 6 | (text[i + j] & 0x3F);
-        }
-        static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-// The name of a file header's name field as UTF-8 with "/" between its components: the Unicode
-// form when there is one that decodes to a name; else the plain bytes up to a zero, as they are
-// when they are UTF-8 (RAR for Unix writes them so) and as Latin-1 otherwise (an OEM code page
-// that no volume names).
-std::string NameOf(const unsigned char* field, size_t size, bool unicode)
+// The name of a file header's name field with "/" between its components, as the UnRAR library
+// gives it on Windows: the Unicode form, as UTF-8, when there is one that decodes to a name; else
+// the plain bytes up to a zero, which the library reads in the OEM code page (`oem` when one of
+// them is not ASCII, where that page matters). A colon, which Windows takes for a stream,
+// becomes "_".
+std::string NameOf(const unsigned char* field, size_t size, bool unicode, bool& oem)
 {
     const unsigned char* zero = static_cast<const unsigned char*>(std::memchr(field, 0, size));
     const size_t plain = zero ? static_cast<size_t>(zero - field) : size;
     std::string name;
     if (unicode && zero)
         name = DecodeUnicodeName(field, size, zero + 1, size - plain - 1);
-    if (name.empty() && IsUtf8(field, plain))
+    oem = name.empty() && std::any_of(field, field + plain, [](unsigned char c) { return c >= 0x80; });
+    if (name.empty())
         name.assign(reinterpret_cast<const char*>(field), plain);
-    else if (name.empty())
-        for (size_t i = 0; i < plain; ++i)
-            AppendUtf8(name, field[i]);
-    for (char& c : name)
+    for (char& c : name) {
         if (c == '\\')
             c = '/';
+        else if (c == ':')
+            c = '_';
+    }
     return name;
 }
 
@@ -319,7 +293,7 @@ bool ReadFileHeader(const Block& block, RarFile& file, uint32_t& crc, bool& hasC
     const unsigned host = h[15], version = h[24], method = h[25];
     const uint32_t attributes = static_cast<uint32_t>(Le(h + 28, 4));
     const uint64_t lowSize = Le(h + 11, 4), highSize = flags & kLarge ? Le(h + kFileSize + 4, 4) : 0;
-    file.name = NameOf(h + nameAt, nameSize, (flags & kUnicode) != 0);
+    file.name = NameOf(h + nameAt, nameSize, (flags & kUnicode) != 0, file.oemName);
     file.size = lowSize | highSize << 32;
     // RAR 1.5 marks a directory by its attribute only.
     file.directory = (flags & kWindowMask) == kWindowMask || (version < 20 && (attributes & 0x10));

@@ -18,6 +18,7 @@ enum HeaderFlags : uint64_t {
 enum FileFlags : uint64_t { kDirectory = 0x01, kUnixTime = 0x02, kCrcPresent = 0x04 };
 const uint64_t kExtraEncryption = 1;
 const uint64_t kExtraTime = 3;
+const uint64_t kExtraRedirection = 5;
 const uint64_t kHostWindows = 0;
 
 // Reads fields of one header from memory; every read fails past the end.
@@ -74,10 +75,37 @@ uint64_t FileTimeOfUnixSeconds(uint64_t seconds)
     return seconds * 10000000ULL + 116444736000000000ULL;
 }
 
-// The extra area of a file header: its encryption record and its precise time.
+// The precise times of a file: write, creation and access time as its flags say they are there,
+// as FILETIME counts or Unix seconds, then in Unix form with 0x10 the nanoseconds of each, which
+// the UnRAR library keeps to the 100 ns.
+void ReadTimes(Fields record, RarFile& file)
+{
+    uint64_t flags = 0;
+    if (!record.Vint(flags))
+        return;
+    const bool unixFormat = (flags & 0x01) != 0;
+    const uint64_t kPresent[] = {0x02, 0x04, 0x08};
+    uint64_t* times[] = {&file.writeTime, &file.creationTime, &file.accessTime};
+    uint64_t read[3] = {};
+    for (int i = 0; i < 3; ++i)
+        if ((flags & kPresent[i]) && !record.Fixed(read[i], unixFormat ? 4 : 8))
+            return;
+    for (int i = 0; i < 3; ++i) {
+        if (!(flags & kPresent[i]))
+            continue;
+        // The library takes the low 30 bits, and none that make a second or more.
+        uint64_t nanoseconds = 0;
+        if (unixFormat && (flags & 0x10) && (!record.Fixed(nanoseconds, 4) || (nanoseconds &= 0x3FFFFFFF) > 999999999))
+            nanoseconds = 0;
+        *times[i] = unixFormat ? FileTimeOfUnixSeconds(read[i]) + nanoseconds / 100 : read[i];
+    }
+    file.hasTime = (flags & 0x02) != 0;
+}
+
+// The extra area of a file header: its encryption record, its precise times and its redirection.
 void ReadFileExtra(Fields extra, RarFile& file)
 {
-    uint64_t size = 0, type = 0, flags = 0, value = 0;
+    uint64_t size = 0, type = 0;
     while (extra.left() > 0 && extra.Vint(size) && size <= extra.left()) {
         Fields record(extra.at(), static_cast<size_t>(size));
         extra.Skip(size);
@@ -85,14 +113,22 @@ void ReadFileExtra(Fields extra, RarFile& file)
             return;
         if (type == kExtraEncryption)
             file.encrypted = true;
-        if (type == kExtraTime && record.Vint(flags) && (flags & 0x02)) {
-            const bool unixFormat = (flags & 0x01) != 0;
-            if (record.Fixed(value, unixFormat ? 4 : 8)) {
-                file.writeTime = unixFormat ? FileTimeOfUnixSeconds(value) : value;
-                file.hasTime = true;
-            }
-        }
+        if (type == kExtraTime)
+            ReadTimes(record, file);
+        // A redirection of an unknown type is still no data of the file's own.
+        if (type == kExtraRedirection && (!record.Vint(file.redirection) || file.redirection == 0))
+            file.redirection = UINT64_MAX;
     }
+}
+
+// A name as the UnRAR library gives it on Windows: RAR 5 separates folders with "/" only, so a
+// backslash is part of a name made on Unix, and it and a colon, which Windows takes for a stream,
+// become "_".
+void AsLibraryName(std::string& name)
+{
+    for (char& c : name)
+        if (c == '\\' || c == ':')
+            c = '_';
 }
 
 // The fields of a file header after the common ones.
@@ -113,6 +149,7 @@ bool ReadFileHeader(Fields& header, uint64_t extraSize, RarFile& file, uint32_t&
     crc = static_cast<uint32_t>(value);
     if (!header.Vint(compression) || !header.Vint(host) || !header.Vint(nameSize) || !header.Bytes(file.name, nameSize))
         return false;
+    AsLibraryName(file.name);
     file.directory = (fileFlags & kDirectory) != 0;
     file.stored = ((compression >> 7) & 7) == 0;
     file.size = size;

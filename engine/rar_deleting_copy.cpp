@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "base/output_file.h"
 #include "engine/rar5_files.h"
+#include "engine/rar_names.h"
 #include "engine/source_deletion.h"
 #include "base/text.h"
 #include "engine/zip/zip_entry_fields.h"
@@ -21,13 +22,6 @@ const size_t kBlockSize = 1 << 20;
 std::string NameOf(const std::string& path)
 {
     return path.substr(path.find_last_of("\\/") + 1);
-}
-
-// A stored name as a path below the destination: RAR 5 separates folders with "/".
-std::string LocalName(std::string name)
-{
-    std::replace(name.begin(), name.end(), '/', '\\');
-    return WindowsName(name);
 }
 
 // True when the first `bytes` of `path` have the CRC-32 `crc`. The host is called for every
@@ -115,7 +109,7 @@ private:
 
     Failure CopyEntry(const RarFile& file)
     {
-        const std::string name = LocalName(file.name);
+        const std::string name = LocalName(file);
         const std::string target = destination_ + name;
         if (file.directory) {
             ensureDirectory(*context_.destination, name);
@@ -164,8 +158,8 @@ private:
                 return Ended({Outcome::BadData, NameOf(state_.volumes[volume].path) + " is damaged"}, &out,
                              firstVolume);
         }
-        const FILETIME writeTime = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
-        if (out.written() != file.size || !context_.Commit(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
+        const FileTimes times(file);
+        if (out.written() != file.size || !context_.Commit(out, times.creation(), times.access(), times.write()))
             return Ended({Outcome::CannotWrite, "cannot write " + name}, &out, firstVolume);
         return Landed({out.landed(), file.size, out.crc(), out.stood()}, target);
     }
@@ -303,7 +297,7 @@ Failure UnpackDeletingVolumes(const UnpackContext& context, const std::vector<Jo
     if (!IsResumable(files))
         return noRoom;
     for (const RarFile& file : files)
-        if (!IsContainedName(LocalName(file.name)))
+        if (!IsContainedName(LocalName(file)))
             return {Outcome::BadData, setName + " holds an unsafe name; the set was kept"};
     SetUnderDeletion state;
     state.volumes = volumes;
@@ -341,11 +335,11 @@ Failure ResumeSetUnderDeletion(const UnpackContext& context, const std::string& 
         return stale;
     // The volumes left start with the rest of the entry being written, or with one that came out.
     const RarFile& first = files.front();
-    const bool continued = first.startsBefore && !CameOut(destination + LocalName(first.name), state);
+    const bool continued = first.startsBefore && !CameOut(destination + LocalName(first), state);
     if (continued == state.entry.empty())
         return stale;
     for (const RarFile& file : files)
-        if (!IsContainedName(LocalName(file.name)))
+        if (!IsContainedName(LocalName(file)))
             return stale;
     context.progress->Text("Continuing " + setName + " where an earlier run stopped");
     landed.insert(landed.end(), state.outputs.begin(), state.outputs.end());

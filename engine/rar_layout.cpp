@@ -3,7 +3,7 @@
 bool IsResumable(const std::vector<RarFile>& files)
 {
     for (const RarFile& file : files)
-        if (!file.directory && (!file.stored || file.encrypted || !file.hasCrc))
+        if (!file.directory && (!file.stored || file.encrypted || !file.hasCrc || file.redirection != 0))
             return false;
     return !files.empty();
 }

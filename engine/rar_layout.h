@@ -38,6 +38,15 @@ struct RarFile {
     uint32_t attributes = 0;  // Windows attributes (0 when the set was made elsewhere)
     bool hasTime = false;
     uint64_t writeTime = 0;  // a FILETIME count: 100 ns units since 1601-01-01 UTC
+    // RAR 5 keeps these only when asked to; 0 when the set does not carry them.
+    uint64_t creationTime = 0;
+    uint64_t accessTime = 0;
+    // A RAR 5 link, or a reference to an earlier file of the set whose content it repeats
+    // (the redirection types 1 to 5): no data of its own to copy. 0 for any other file.
+    uint64_t redirection = 0;
+    // RAR 4: the name as its bytes stand, without a Unicode form; the UnRAR library reads such
+    // bytes in the machine's OEM code page, which the caller knows.
+    bool oemName = false;
     // RAR 4 keeps the wall-clock time of the zone that the set was made in, which no volume
     // names: then writeTime counts that time as if it were UTC, and the caller makes it UTC with
     // this machine's zone, as the UnRAR library does.
@@ -67,5 +76,5 @@ bool AddRarPart(std::vector<RarFile>& files, const RarFile& file, const RarPart&
                 bool& continuing, bool& damaged);
 
 // True when every file of the layout can be copied out of the volumes and checked part by part:
-// stored, not encrypted, with CRC-32s.
+// stored, not encrypted, with CRC-32s, and neither a link nor a reference.
 bool IsResumable(const std::vector<RarFile>& files);

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
+#include "base/files.h"
 #include "base/names.h"
 #include "base/output_file.h"
 #include "base/paths.h"
@@ -384,11 +386,36 @@ Room RoomFor(const SetSurvey& survey, const std::vector<uint64_t>& volumeSizes, 
     return room;
 }
 
+// The redirections of RAR 5: links of four kinds, and a reference to an earlier file of the set
+// whose content the entry repeats.
+const unsigned kFileCopy = 5;
+
+// Writes into `out` what came out at `earlier`, the file an entry refers to, calling the host
+// for every piece.
+bool CopyEarlierFile(const UnpackContext& context, const std::string& earlier, OutputFile& out)
+{
+    FileReader file(earlier);
+    std::vector<unsigned char> buffer(1 << 20);
+    for (uint64_t at = 0, size = file.Size(); at < size;) {
+        size_t got = 0;
+        if (!file.ReadAt(at, buffer.data(), buffer.size(), got) || got == 0 || !out.Write(buffer.data(), got))
+            return false;
+        at += got;
+        context.progress->Text(out.target());
+        if (context.progress->stopped())
+            return false;
+    }
+    return file.open();
+}
+
 // Writes the entry that the library stands on into its output under a temporary name: the
 // library reads and checks the data, the engine writes it. A directory is made, an entry whose
-// name would leave the destination is passed over.
+// name would leave the destination is passed over, a link is told and never made, and a
+// reference comes out as a copy of the file it refers to, which `cameOut` tells by its target
+// (FileIdentity) where it landed.
 Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& pass, const RARHeaderDataEx& header,
-                    const std::string& destination, std::vector<JournalFile>& landed)
+                    const std::string& destination, std::vector<JournalFile>& landed,
+                    std::unordered_map<std::wstring, std::string>& cameOut)
 {
     const UnrarLibrary& unrar = *context.unrar;
     const EntryFacts entry = FactsOf(header);
@@ -396,6 +423,12 @@ Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& 
     const bool safe = !stored.empty() && IsContainedName(stored);
     const std::string name = WindowsName(stored);
     const std::string target = destination + name;
+    const bool reference = header.RedirType == kFileCopy;
+    if (header.RedirType != 0 && !reference) {
+        unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+        context.Note(name + " is a link, not unpacked");
+        return Failure();
+    }
     if (safe) {
         // A directory entry is made; a file's folders are made before it.
         const size_t slash = name.find_last_of("\\/");
@@ -407,17 +440,32 @@ Failure UnpackEntry(const UnpackContext& context, RarArchive& archive, SetPass& 
         unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
         return safe && entry.directory ? Failure() : Failure{Outcome::CannotWrite, "cannot write " + name};
     }
-    pass.BeginEntry(&out);
-    const int processed = unrar.RARProcessFileW(archive.handle(), RAR_TEST, nullptr, nullptr);
-    pass.EndEntry();
-    if (context.progress->stopped())
-        return {Outcome::Stopped, "stopped in " + NameOf(pass.volumes().front())};
-    if (processed != ERAR_SUCCESS && !pass.writeFailed())
-        return LibraryFailure(processed, pass, name);
+    if (reference) {
+        // The library would copy the file from where it would have written it; the engine
+        // copies it from where it came out.
+        unrar.RARProcessFileW(archive.handle(), RAR_SKIP, nullptr, nullptr);
+        const size_t capacity = sizeof header.FileNameW / sizeof header.FileNameW[0];
+        const std::string referred = WindowsName(Utf8(std::wstring(header.RedirName, wcsnlen(header.RedirName, capacity))));
+        const auto earlier = cameOut.find(FileIdentity(destination + referred));
+        if (earlier == cameOut.end())
+            return {Outcome::CannotWrite, "cannot write " + name + ": " + referred + " did not come out"};
+        if (!CopyEarlierFile(context, earlier->second, out))
+            return context.progress->stopped() ? Failure{Outcome::Stopped, "stopped in " + NameOf(pass.volumes().front())}
+                                               : Failure{Outcome::CannotWrite, "cannot write " + name};
+    } else {
+        pass.BeginEntry(&out);
+        const int processed = unrar.RARProcessFileW(archive.handle(), RAR_TEST, nullptr, nullptr);
+        pass.EndEntry();
+        if (context.progress->stopped())
+            return {Outcome::Stopped, "stopped in " + NameOf(pass.volumes().front())};
+        if (processed != ERAR_SUCCESS && !pass.writeFailed())
+            return LibraryFailure(processed, pass, name);
+    }
     if (pass.writeFailed() || out.written() != entry.size ||
         !context.Commit(out, TimeOrNull(entry.times[0]), TimeOrNull(entry.times[1]), TimeOrNull(entry.times[2])))
         return {Outcome::CannotWrite, "cannot write " + name};
     landed.push_back({out.landed(), entry.size, out.crc(), out.stood()});
+    cameOut[FileIdentity(target)] = out.landed();
     return Failure();
 }
 
@@ -436,12 +484,16 @@ Failure UnpackThroughLibrary(const UnpackContext& context, const VolumeNames& na
     if (opened != ERAR_SUCCESS)
         return LibraryFailure(opened, pass, std::string());
     std::unique_ptr<RARHeaderDataEx> header(new RARHeaderDataEx());
+    std::vector<wchar_t> redirection(sizeof header->FileNameW / sizeof header->FileNameW[0]);
+    header->RedirName = redirection.data();
+    header->RedirNameSize = static_cast<unsigned>(redirection.size());
+    std::unordered_map<std::wstring, std::string> cameOut;
     Failure failure;
     int status;
     while ((status = unrar.RARReadHeaderEx(archive.handle(), header.get())) == ERAR_SUCCESS) {
         if (context.progress->stopped())
             return {Outcome::Stopped, "stopped in " + NameOf(archivePath)};
-        const Failure entry = UnpackEntry(context, archive, pass, *header, destination, landed);
+        const Failure entry = UnpackEntry(context, archive, pass, *header, destination, landed, cameOut);
         if (entry.outcome == Outcome::Stopped)
             return entry;
         if (failure.ok())

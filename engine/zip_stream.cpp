@@ -14,6 +14,7 @@
 #include "base/output_file.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "engine/rar_names.h"
 #include "engine/release_names.h"
 #include "engine/source_deletion.h"
 #include "engine/temp_file_cleanup.h"
@@ -24,13 +25,6 @@ namespace {
 
 // A stop is heard between pieces of this size at most.
 const size_t kPieceSize = 1 << 20;
-
-// A stored name of a RAR set as a path below the destination: the readers separate folders with "/".
-std::string LocalName(std::string name)
-{
-    std::replace(name.begin(), name.end(), '/', '\\');
-    return WindowsName(name);
-}
 
 // The data of a stored ZIP member, read straight out of its ZIP file.
 class MemberBytes : public ByteSource {
@@ -203,7 +197,7 @@ bool ReadSet(const UnpackContext& context, const std::vector<std::string>& zips,
         !IsResumable(set.files))
         return false;
     for (const RarFile& file : set.files)
-        if (file.startsBefore || file.name.empty() || !IsContainedName(LocalName(file.name)))
+        if (file.startsBefore || file.name.empty() || !IsContainedName(LocalName(file)))
             return false;
     for (const Member* member : members)
         set.volumes.push_back({member->zip, member->item.index, member->item.name, member->offset,
@@ -262,7 +256,7 @@ std::vector<ZipStream> GatherStreams(const std::vector<std::string>& zips, const
         bool meets = false;
         for (const ZippedSet& set : stream.sets)
             for (const RarFile& file : set.files) {
-                meets = meets || !names.insert(FileIdentity(destination + LocalName(file.name))).second;
+                meets = meets || !names.insert(FileIdentity(destination + LocalName(file))).second;
                 stream.bytes += file.size;
             }
         stream.checks.resize(stream.zips.size());
@@ -328,7 +322,7 @@ private:
             Failure read = Read(volume, at, part.offset - at, memberCrc, nullptr, nullptr);
             if (!read.ok())
                 return read;
-            const std::string name = LocalName(file.name);
+            const std::string name = LocalName(file);
             if (file.directory) {
                 ensureDirectory(*context_.destination, name);
                 at = part.offset + part.size;
@@ -394,10 +388,9 @@ private:
         for (auto& finished : finished_) {
             OutputFile& out = *finished.first;
             const RarFile& file = *finished.second;
-            const uint64_t utc = UtcWriteTime(file);
-            const FILETIME writeTime = {static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
-            if (!context_.PutOnDisk(out, nullptr, nullptr, file.hasTime ? &writeTime : nullptr))
-                return {Outcome::CannotWrite, "cannot write " + LocalName(file.name)};
+            const FileTimes times(file, UtcWriteTime(file));
+            if (!context_.PutOnDisk(out, times.creation(), times.access(), times.write()))
+                return {Outcome::CannotWrite, "cannot write " + LocalName(file)};
             copied_.push_back({std::move(finished.first), &file});
         }
         finished_.clear();
@@ -467,7 +460,7 @@ Failure RunStream(const UnpackContext& context, ZipStream& stream, const std::st
     }
     for (CopiedFile& file : copied) {
         if (!context.Name(*file.output)) {
-            verdict.Add({Outcome::CannotWrite, "cannot write " + LocalName(file.file->name)});
+            verdict.Add({Outcome::CannotWrite, "cannot write " + LocalName(*file.file)});
             continue;
         }
         landed.push_back({file.output->landed(), file.file->size, file.output->crc(), file.output->stood()});

@@ -72,7 +72,7 @@ bool IsUtf8(const std::string& text)
 
 void CheckFile(const RarFile& file)
 {
-    check(IsUtf8(file.name) && file.name.find('\\') == std::string::npos);
+    check((file.oemName || IsUtf8(file.name)) && file.name.find_first_of("\\:") == std::string::npos);
     check(file.localTime == file.hasTime);
 }
 

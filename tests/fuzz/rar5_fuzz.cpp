@@ -43,7 +43,7 @@ void FixHeaderCrcs(std::string& volume)
 
 void CheckFile(const RarFile& file)
 {
-    check(!file.localTime);
+    check(!file.localTime && file.name.find_first_of("\\:") == std::string::npos);
 }
 
 }  // namespace

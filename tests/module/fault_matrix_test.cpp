@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "base/text.h"
 #include "engine/rar5_files.h"
 #include "tests/portable/rar4_bytes.h"
 #include "tests/support/archive_fixtures.h"
@@ -1013,6 +1014,108 @@ Release Rar4InAZip()
     }
     release.sets.push_back({file.name, file.data, names});
     return Zipped(release, "rel.zip", names);
+}
+
+// RAR 5 sets from fixture folders: names.part1-2.rar (Unix names, a time to the nanosecond, an
+// empty file, a folder) and odd.part1-3.rar (a file reference and a symbolic link), each in a ZIP.
+Release FixtureSetInAZip(const std::string& stem, int volumes, const std::string& film)
+{
+    Release release = Built({{stem + "/" + film, Parts(stem, volumes)}});
+    release.sets[0].film = film;
+    return Zipped(release, "rel.zip", Parts(stem, volumes));
+}
+Release NamesInAZip()
+{
+    return FixtureSetInAZip("names", 2, "names.mkv");
+}
+Release OddInAZip()
+{
+    return FixtureSetInAZip("odd", 3, "odd.mkv");
+}
+
+// A RAR 4 set whose name has no Unicode form: its bytes are of the OEM code page (0x82 is "é").
+Release OemNameInAZip()
+{
+    rar4::File file;
+    file.name = "caf\x82.mkv";
+    file.data = PatternBytes(30000, 5);
+    const std::vector<std::string> volumes = rar4::WriteSet({file}, 20000);
+    Release release;
+    Names names;
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        names.push_back(i == 0 ? "oem.rar" : "oem.r0" + std::to_string(i - 1));
+        release.volumes[names.back()] = release.files[names.back()] = volumes[i];
+    }
+    release.sets.push_back({"caf\xc3\xa9.mkv", file.data, names});
+    return Zipped(release, "rel.zip", names);
+}
+
+// What a destination holds but the volumes a keep list keeps: each file's CRC-32, write time and
+// attributes (a folder's time is when it was made, either way).
+std::map<std::string, std::string> Unpacked(const std::string& destination)
+{
+    std::map<std::string, std::string> files;
+    for (const std::string& name : ListTree(destination)) {
+        if (name.size() > 4 && (name.compare(name.size() - 4, 4, ".rar") == 0 || name.find(".r0") != std::string::npos))
+            continue;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(Widen(destination + name).c_str(), GetFileExInfoStandard, &data);
+        const uint64_t time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                              data.ftLastWriteTime.dwLowDateTime;
+        const bool folder = name.back() == '\\';
+        files[name] = (folder ? "folder" : CrcHex(ReadFileBytes(destination + name)) + " at " + std::to_string(time)) +
+                      " attributes " + std::to_string(data.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE);
+    }
+    return files;
+}
+
+// A set that comes out of its ZIP file gives the same files, bytes, names, times and attributes,
+// and the same result, whether it is streamed into its files or its volumes are written and
+// unpacked through the UnRAR library: names as the library gives them on Windows (a backslash of
+// a Unix name, and a colon, become "_"; a RAR 4 name without its Unicode form is read in the OEM
+// code page), times to the 100 ns, a reference as a copy of the file it refers to, a link told
+// and never made.
+TEST_F(DownloadRun, AStreamedSetGivesWhatItsVolumesGive)
+{
+    const struct {
+        const char* name;
+        Release (*release)();
+        Names expected;  // besides the film
+    } sets[] = {
+        {"UnixNamesAndPreciseTimes", NamesInAZip, {"a_b.txt", "c_d.txt", "empty.txt", "sub\\", "sub\\in.txt"}},
+        {"ReferenceAndLink", OddInAZip, {"copy.mkv"}},
+        {"Rar4", Rar4InAZip, {}},
+        {"Rar4OemName", OemNameInAZip, {}},
+    };
+    for (const auto& set : sets) {
+        SCOPED_TRACE(set.name);
+        const Release release = set.release();
+        std::map<std::string, std::string> ways[2];
+        for (int way = 0; way < 2; ++way) {
+            RemoveTree(src());
+            RemoveTree(out());
+            UseSettings(kRows[0], way == 0 ? "*.nfo" : "*.rar");
+            Prepare(release);
+            std::string output;
+            EXPECT_EQ(Pack("--trace", &output), 0) << output;
+            if (std::string(set.name) == "ReferenceAndLink") {
+                EXPECT_NE(output.find("link.mkv is a link, not unpacked"), std::string::npos) << output;
+            }
+            ways[way] = Unpacked(destination());
+        }
+        EXPECT_EQ(ways[0], ways[1]);
+        Names names = set.expected;
+        names.push_back(release.sets[0].film);
+        std::sort(names.begin(), names.end());
+        Names came;
+        for (const auto& file : ways[0])
+            came.push_back(file.first);
+        EXPECT_EQ(came, names);
+        EXPECT_TRUE(Holds(destination() + release.sets[0].film, release.sets[0].content));
+        if (std::string(set.name) == "ReferenceAndLink") {
+            EXPECT_TRUE(Holds(destination() + "copy.mkv", release.sets[0].content));
+        }
+    }
 }
 
 // A stored set inside ZIP files whose volumes the settings would delete anyway is copied

@@ -18,7 +18,7 @@ std::string Describe(const std::vector<RarFile>& files)
     for (const RarFile& file : files) {
         text += file.name + (file.directory ? "/" : "") + (file.stored ? "" : " packed") +
                 (file.encrypted ? " encrypted" : "") + (file.hasCrc ? "" : " no-crc") +
-                (file.startsBefore ? " continued" : "") +
+                (file.startsBefore ? " continued" : "") + (file.oemName ? " oem" : "") +
                 (file.attributes != 0x20 ? " attributes " + std::to_string(file.attributes) : "") + " " +
                 std::to_string(file.size) + ":";
         for (const RarPart& part : file.parts)
@@ -80,10 +80,11 @@ TEST(Rar4Layout, ReadsSetsAndTheFactsOfFilesAndGivesTheReasonForBrokenOnes)
           FileHeader(Of("u", 0, 0, 0x30, 3, 0x81A4)) + FileHeader(Of("l", 0, 0, 0x30, 3, 0xA1FF)) + End(false, 0)},
          "d/ 0: 0:53+0; p packed 0: 0:86+0; e encrypted 0: 0:119+0; u attributes 0 0: 0:152+0; "
          "l packed attributes 0 0: 0:185+0; "},
-        {"names in Latin-1, in UTF-8 and in the Unicode form, with / for the separator of Windows",
+        {"names in bytes of the OEM code page, as the library reads them, and in the Unicode form, with / for "
+         "the separator of Windows",
          {Main() + FileHeader(Of("caf\xe9")) + FileHeader(Of("caf\xc3\xa9", 0, kUnicode)) +
           FileHeader(Of(cyrillic, 0, kUnicode)) + FileHeader(Of(symbols, 0, kUnicode)) + End(false, 0)},
-         "caf\xc3\xa9 0: 0:56+0; caf\xc3\xa9 0: 0:93+0; \xd0\x9f\xd1\x80 0: 0:132+0; "
+         "caf\xe9 oem 0: 0:56+0; caf\xc3\xa9 oem 0: 0:93+0; \xd0\x9f\xd1\x80 0: 0:132+0; "
          "a/\xc3\xa9\xe2\x98\x83\xf0\x9d\x84\x9e 0: 0:181+0; "},
         {"a part after the first that carries no CRC of its own (all ones)",
          {Main() + FileHeader(Of("a"), 1, kSplitAfter) + "x" + End(true, 0),
