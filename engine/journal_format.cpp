@@ -12,8 +12,10 @@ namespace {
 const char kFormat[] = "ravelpak journal 4";
 const char kMac[] = "M\t";
 const char kAbsent[] = "-";
-// Ends the line of an output that landed on a file of its content that stood there.
+// End the line of an output that landed on a file of its content that stood there, and of one
+// that came out of a set inside the consumed file, in this order.
 const char kStood[] = "stood";
+const char kSecondLevel[] = "second";
 
 std::string Hex(uint64_t value, int digits)
 {
@@ -129,16 +131,22 @@ bool ReadProof(const std::vector<std::string>& fields, size_t at, FileProof& pro
     return true;
 }
 
-// An output's line without the kStood that may end it; `stood` tells whether it did.
-std::vector<std::string> WithoutStood(const std::vector<std::string>& fields, bool& stood)
+// An output's line without the marks that may end it, which go to `file`.
+std::vector<std::string> WithoutMarks(std::vector<std::string> fields, JournalFile& file)
 {
-    stood = fields.size() > 1 && fields.back() == kStood;
-    return stood ? std::vector<std::string>(fields.begin(), fields.end() - 1) : fields;
+    file.secondLevel = fields.size() > 1 && fields.back() == kSecondLevel;
+    if (file.secondLevel)
+        fields.pop_back();
+    file.stood = fields.size() > 1 && fields.back() == kStood;
+    if (file.stood)
+        fields.pop_back();
+    return fields;
 }
 
-std::string StoodField(const JournalFile& output)
+std::string Marks(const JournalFile& output)
 {
-    return output.stood ? std::string("\t") + kStood : std::string();
+    return (output.stood ? std::string("\t") + kStood : std::string()) +
+           (output.secondLevel ? std::string("\t") + kSecondLevel : std::string());
 }
 
 // A run's tag: letters and digits, which a file name holds as they are.
@@ -157,9 +165,7 @@ bool ReadRecord(const std::vector<std::string>& fields, JournalRecords& records,
         return std::all_of(fields.begin() + static_cast<std::ptrdiff_t>(from), fields.end(), IsRecordedPath);
     };
     JournalFile file;
-    bool stood = false;
-    const std::vector<std::string> output = WithoutStood(fields, stood);
-    file.stood = stood;
+    const std::vector<std::string> output = WithoutMarks(fields, file);
     SetUnderDeletion& set = records.set;
     if (tag == "T" && fields.size() == 2 && IsRunTag(fields[1])) {
         records.runs.push_back(fields[1]);
@@ -248,7 +254,7 @@ std::string WriteJournalText(const JournalRecords& records, const JournalOwner& 
     for (const ConsumedFile& consumed : records.consumed)
         text += "C\t" + consumed.key + "\t" + consumed.path + ProofFields(consumed.proof) + "\n";
     for (const auto& output : records.outputs)
-        text += "O\t" + output.first + FileLine(output.second) + StoodField(output.second) + "\n";
+        text += "O\t" + output.first + FileLine(output.second) + Marks(output.second) + "\n";
     for (const auto& renamed : records.renamed)
         text += "R\t" + renamed.first + "\t" + renamed.second + "\n";
     for (const auto& named : records.named)
@@ -265,7 +271,7 @@ std::string WriteJournalText(const JournalRecords& records, const JournalOwner& 
             text += "W" + FileLine(set.volumes[i]) + ProofFields(i < set.proofs.size() ? set.proofs[i] : FileProof()) + "\n";
         for (size_t i = 0; i < set.outputs.size(); ++i)
             text += "X" + FileLine(set.outputs[i]) + "\t" + (i < set.targets.size() ? set.targets[i] : kAbsent) +
-                    StoodField(set.outputs[i]) + "\n";
+                    Marks(set.outputs[i]) + "\n";
     }
     const Sha256Digest mac = HmacSha256(owner.key, text);
     return text + kMac + HexOf(mac.data(), mac.size()) + "\n";

@@ -19,6 +19,9 @@ struct JournalFile {
     // An output that landed on a file of its content that stood there (see OutputFile::stood):
     // what came out lives on in it, but the job never deletes or replaces it.
     bool stood = false;
+    // An output of a set inside the consumed file (a set streamed out of its ZIP files): a result
+    // of the second pass, which is not unpacked again.
+    bool secondLevel = false;
 };
 
 // What tells that a file on the disk is the one a record speaks of: its size and CRC-32 where

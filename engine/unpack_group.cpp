@@ -67,12 +67,16 @@ Failure OrphanedVolumes(const UnpackContext& context, const FileList& paths)
     return {Outcome::CannotRead, names + (count == 1 ? " is missing" : " are missing")};
 }
 
-// The outputs of one pass, each listed once however many consumed files they came out of.
+// The outputs of one pass, each listed once however many consumed files they came out of. An
+// output of the second level that the first pass gave (a set streamed out of its ZIP files) goes
+// to `deeper`, the second pass's.
 class PassOutput {
 public:
-    explicit PassOutput(FileList& list) : list_(list) {}
+    explicit PassOutput(FileList& list, PassOutput* deeper = nullptr) : list_(list), deeper_(deeper) {}
     void Add(const JournalFile& file)
     {
+        if (file.secondLevel && deeper_)
+            return deeper_->Add(file);
         if (seen_.emplace(FileIdentity(file.path), file.stood).second) {
             list_.Append(file.path);
             landed_.push_back(file);
@@ -89,6 +93,7 @@ public:
 
 private:
     FileList& list_;
+    PassOutput* deeper_;
     std::vector<JournalFile> landed_;
     std::unordered_map<std::wstring, bool> seen_;  // whether it stood
 };
@@ -190,7 +195,7 @@ namespace {
 class GroupPasses {
 public:
     GroupPasses(const UnpackContext& context, const std::string& destination, std::vector<ZipStream>& streams)
-        : context_(context), destination_(destination), first_(firstLevel_), results_(secondLevel_), whole_(context),
+        : context_(context), destination_(destination), first_(firstLevel_, &results_), results_(secondLevel_), whole_(context),
           streams_(streams)
     {
     }

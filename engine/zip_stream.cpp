@@ -463,7 +463,8 @@ Failure RunStream(const UnpackContext& context, ZipStream& stream, const std::st
             verdict.Add({Outcome::CannotWrite, "cannot write " + LocalName(*file.file)});
             continue;
         }
-        landed.push_back({file.output->landed(), file.file->size, file.output->crc(), file.output->stood()});
+        // Through its volumes a file of the set is a result of the second pass: so it is here.
+        landed.push_back({file.output->landed(), file.file->size, file.output->crc(), file.output->stood(), true});
     }
     for (size_t zip = 0; zip < stream.zips.size() && !verdict.stopped(); ++zip)
         verdict.Add(ExtractZip(context, stream.zips[zip], destination, landed, stream.volumeEntries[zip]));

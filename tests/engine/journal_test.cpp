@@ -32,7 +32,7 @@ JournalRecords Records(const std::string& out, const std::string& src)
     records.runs = {"4f1c09aa"};
     records.verified = {{src + "a.zip", 7, 0x12345678}};
     records.consumed = {{src + "a.zip", src + "a.zip", CrcProof(7, 0x12345678)}};
-    records.outputs = {{src + "a.zip", {out + "a.part1.rar", 10, 0xCAFE}}, {src + "a.zip", {out + "a.nfo", 4, 0xF00D, true}}};
+    records.outputs = {{src + "a.zip", {out + "a.part1.rar", 10, 0xCAFE}}, {src + "a.zip", {out + "a.nfo", 4, 0xF00D, true, true}}};
     records.renamed = {{src + "xxxb.rar", src + "b.rar"}};
     records.named = {{src + "4f1c09", src + "d.part2.rar"}};
     records.repaired = {{src + "d.part3.rar", src + "d.part3.rar", src + "d.part3.rar.damaged", FileProof()},
@@ -90,6 +90,7 @@ TEST_F(JournalFiles, WhatWasCommittedReadsBack)
     EXPECT_EQ(journal.OutputsOf(src() + "a.zip")[0].crc, 0xCAFEu);
     EXPECT_TRUE(journal.IsOutput(out() + "a.part1.rar"));
     EXPECT_FALSE(journal.IsOutput(out() + "a.nfo"));
+    EXPECT_TRUE(journal.OutputsOf(src() + "a.zip")[1].secondLevel);
     EXPECT_EQ(journal.RenamedFrom(src() + "xxxb.rar"), src() + "b.rar");
     // The deleted volume of the set counts as consumed, the one left does not.
     EXPECT_TRUE(journal.IsConsumed(out() + "c.part1.rar"));
