@@ -61,8 +61,8 @@ protected:
 // Every group is tried; the call reports the first failure, and each group says what became
 // of it: a selected file that is not there, later volumes without their first, an entry that
 // needs a password, a source that another program wrote to after it was checked (kept: what
-// came out of it may not be what it holds now), a journal that is no journal. Only a group
-// that was delivered loses its SFV files.
+// came out of it may not be what it holds now). Only a group that was delivered loses its SFV
+// files.
 TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
 {
     SettingsRecord settings;
@@ -86,9 +86,6 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
     File("f\\locked.zip", BuildZip({locked, FileEntry("f.nfo", "notes")}));
     File("g\\w.zip", zip);
     File("g\\g.sfv", SfvBody({{"w.zip", CrcHex(zip)}}));
-    File("h\\y.zip", zip);
-    MakeDirectories(out() + "h");
-    WriteFileBytes(out() + "h\\.ravelpak-journal", "not a journal");
     HostRecorder host;
     host.onCall = [&](const std::string& text, int) {
         if (text != "Verifying w.zip... Done!" || FileSize(src() + "g\\w.zip") != zip.size())
@@ -101,14 +98,13 @@ TEST_F(PackDriver, EachGroupIsTriedAndTheFirstFailureIsTheResult)
     };
     EXPECT_EQ(Pack({"a\\", "a\\a.sfv", "a\\x.zip", "b\\", "b\\b.sfv", "b\\y.zip", "c\\", "c\\z.zip", "d\\",
                     "d\\gone.zip", "d\\y.zip", "e\\", "e\\rel.part2.rar", "e\\rel.part3.rar", "f\\", "f\\locked.zip",
-                    "g\\", "g\\g.sfv", "g\\w.zip", "h\\", "h\\y.zip"}),
+                    "g\\", "g\\g.sfv", "g\\w.zip"}),
               E_BAD_DATA);
     CloseHandle(held);
     EXPECT_EQ(Verdicts(host),
               (Names{"a: CRC mismatch in x.zip, nothing unpacked", "b: unpacked", "c: cannot read z.zip",
                      "d: gone.zip is missing", "e: rel.part1.rar is missing", "f: film.mkv in locked.zip is encrypted",
-                     "g: w.zip changed while it was unpacked; w.zip was kept",
-                     "h: unpacked; .ravelpak-journal is not a journal of this job and was not used"}));
+                     "g: w.zip changed while it was unpacked; w.zip was kept"}));
     EXPECT_EQ(ReadFileBytes(src() + "g\\w.zip"), zip + "more");
     EXPECT_EQ(ReadFileBytes(out() + "f\\f.nfo"), "notes");
     EXPECT_TRUE(FileExists(src() + "f\\locked.zip"));
