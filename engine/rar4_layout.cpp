@@ -257,23 +257,44 @@ bool FileTimeOfDos(uint32_t dos, uint64_t extra, uint64_t& time)
     return true;
 }
 
-// The write time of a file header from its DOS time, made precise by the extended time field
-// when it has one (`at` is where that field begins). The time stays local: RarFile::localTime.
-// The UnRAR library turns the DOS time into UTC with the zone of the machine it runs on and
-// adds the field's fraction; the conversion is the caller's, which knows that zone.
-void ReadWriteTime(const std::vector<unsigned char>& header, size_t at, unsigned flags, RarFile& file)
+// The times of a file header: the write time from its DOS time, made precise by the extended
+// time field when it has one (`at` is where that field begins), and the creation and access
+// times that field may carry, each a DOS time of its own made precise the same way. The times
+// stay local: RarFile::localTime. The UnRAR library turns them into UTC with the zone of the
+// machine it runs on and adds the field's fraction; the conversion is the caller's, which knows
+// that zone.
+void ReadTimes(const std::vector<unsigned char>& header, size_t at, unsigned flags, RarFile& file)
 {
-    const uint32_t dos = static_cast<uint32_t>(Le(header.data() + 20, 4));
-    uint64_t extra = 0;
-    if ((flags & kExtendedTime) && header.size() - at >= 2) {
+    uint32_t dos = static_cast<uint32_t>(Le(header.data() + 20, 4));
+    const unsigned field =
+        (flags & kExtendedTime) && header.size() - at >= 2 ? static_cast<unsigned>(Le(header.data() + at, 2)) : 0;
+    uint64_t* times[] = {&file.writeTime, &file.creationTime, &file.accessTime};
+    uint64_t extra[3] = {};
+    uint32_t dosOf[3] = {dos, 0, 0};
+    bool present[3] = {true, false, false};
+    for (size_t i = 0, next = at + 2; i < 3; ++i) {
         // Four bits per time, the write time's first: 8 it is there, 4 one second more, and the
-        // count of bytes of 100 ns units that follow, the most significant last.
-        const unsigned mode = static_cast<unsigned>(Le(header.data() + at, 2) >> 12);
+        // count of bytes of 100 ns units that follow, the most significant last; a time but the
+        // write time has a DOS time of its own before them.
+        const unsigned mode = (field >> (4 * (3 - i))) & 0xF;
         const size_t count = mode & 3;
-        if ((mode & 8) && header.size() - at - 2 >= count)
-            extra = (mode & 4 ? 10000000ULL : 0) + (Le(header.data() + at + 2, count) << (8 * (3 - count)));
+        if (!(mode & 8) || header.size() - next < (i == 0 ? 0 : 4) + count)
+            continue;
+        if (i != 0) {
+            dosOf[i] = static_cast<uint32_t>(Le(header.data() + next, 4));
+            next += 4;
+        }
+        present[i] = true;
+        extra[i] = (mode & 4 ? 10000000ULL : 0) + (Le(header.data() + next, count) << (8 * (3 - count)));
+        next += count;
     }
-    file.hasTime = FileTimeOfDos(dos, extra, file.writeTime);
+    for (size_t i = 0; i < 3; ++i) {
+        uint64_t time = 0;
+        const bool valid = present[i] && FileTimeOfDos(dosOf[i], extra[i], time);
+        *times[i] = valid ? time : 0;
+        if (i == 0)
+            file.hasTime = valid;
+    }
     file.localTime = file.hasTime;
 }
 
@@ -309,7 +330,7 @@ bool ReadFileHeader(const Block& block, RarFile& file, uint32_t& crc, bool& hasC
     // A part that the file goes on after carries the CRC of its own data since RAR 2.0, and all
     // ones when there is none.
     hasCrc = !(flags & kSplitAfter) || (version >= 20 && crc != 0xFFFFFFFF);
-    ReadWriteTime(header, nameAt + nameSize + saltSize, flags, file);
+    ReadTimes(header, nameAt + nameSize + saltSize, flags, file);
     return true;
 }
 

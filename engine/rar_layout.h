@@ -38,7 +38,7 @@ struct RarFile {
     uint32_t attributes = 0;  // Windows attributes (0 when the set was made elsewhere)
     bool hasTime = false;
     uint64_t writeTime = 0;  // a FILETIME count: 100 ns units since 1601-01-01 UTC
-    // RAR 5 keeps these only when asked to; 0 when the set does not carry them.
+    // Kept only when the set was made so; 0 when it does not carry them. Local for RAR 4.
     uint64_t creationTime = 0;
     uint64_t accessTime = 0;
     // A RAR 5 link, or a reference to an earlier file of the set whose content it repeats

@@ -12,21 +12,16 @@
 // and the dots and spaces that end a component dropped, as Windows drops them.
 std::string LocalName(const RarFile& file);
 
-// The times that a file of a set carries, as the output takes them: null for one it does not.
+// The times that a file of a set carries, as the output takes them: UTC (a RAR 4 time, which is
+// local, taken in this machine's zone, as the UnRAR library takes it), null for one it does not.
 class FileTimes {
 public:
-    // `write` in place of the file's own write time: a RAR 4 time made UTC.
-    explicit FileTimes(const RarFile& file) : FileTimes(file, file.writeTime) {}
-    FileTimes(const RarFile& file, uint64_t write)
-        : creation_(Of(file.creationTime)), access_(Of(file.accessTime)), write_(Of(file.hasTime ? write : 0))
-    {
-    }
+    explicit FileTimes(const RarFile& file);
     const FILETIME* creation() const { return OrNull(creation_); }
     const FILETIME* access() const { return OrNull(access_); }
     const FILETIME* write() const { return OrNull(write_); }
 
 private:
-    static FILETIME Of(uint64_t time) { return {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)}; }
     static const FILETIME* OrNull(const FILETIME& time)
     {
         return time.dwLowDateTime || time.dwHighDateTime ? &time : nullptr;

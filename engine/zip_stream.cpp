@@ -102,24 +102,6 @@ private:
     std::map<uint64_t, Range> ranges_;  // by offset
 };
 
-// A file's write time as UTC. RAR 4 keeps the wall-clock time of the zone the set was made in,
-// which it does not name: that time is taken in this machine's zone, as the UnRAR library
-// takes it, to the 100 ns.
-uint64_t UtcWriteTime(const RarFile& file)
-{
-    if (!file.localTime)
-        return file.writeTime;
-    const FILETIME local = {static_cast<DWORD>(file.writeTime), static_cast<DWORD>(file.writeTime >> 32)};
-    SYSTEMTIME wall, utc;
-    FILETIME converted;
-    if (!FileTimeToSystemTime(&local, &wall) || !TzSpecificLocalTimeToSystemTime(nullptr, &wall, &utc) ||
-        !SystemTimeToFileTime(&utc, &converted))
-        return file.writeTime;
-    // SYSTEMTIME holds milliseconds: the rest comes back.
-    return ((static_cast<uint64_t>(converted.dwHighDateTime) << 32) | converted.dwLowDateTime) +
-           file.writeTime % 10000;
-}
-
 // A member of a ZIP file as the plan sees it.
 struct Member {
     size_t zip = 0;
@@ -388,7 +370,7 @@ private:
         for (auto& finished : finished_) {
             OutputFile& out = *finished.first;
             const RarFile& file = *finished.second;
-            const FileTimes times(file, UtcWriteTime(file));
+            const FileTimes times(file);
             if (!context_.PutOnDisk(out, times.creation(), times.access(), times.write()))
                 return {Outcome::CannotWrite, "cannot write " + LocalName(file)};
             copied_.push_back({std::move(finished.first), &file});

@@ -1000,12 +1000,13 @@ Release SixInAZipWithAWrongCrc()
 }
 
 // A film in stored RAR 4 volumes of the old naming, written as RAR 3 writes them, in a ZIP; its
-// name has no Unicode form: its bytes are of the OEM code page (0x82 is "é").
+// name has no Unicode form: its bytes are of the OEM code page (0x82 is "é"). Its time is local.
 Release Rar4InAZip()
 {
     rar4::File file;
     file.name = "caf\x82.mkv";
     file.data = PatternBytes(150000, 4);
+    file.extendedTime = rar4::Le(0xB000, 2) + rar4::Le(1234567, 3);  // the write time to the 100 ns
     const std::vector<std::string> volumes = rar4::WriteSet({file}, 40000);
     Release release;
     Names names;

@@ -140,7 +140,8 @@ TEST(Rar4Layout, ReadsSetsAndTheFactsOfFilesAndGivesTheReasonForBrokenOnes)
 }
 
 // The write time: the DOS time of the header as it stands (local), made precise by the
-// extended time field; none for a DOS time that is no calendar time.
+// extended time field, which may carry the creation and access times besides, each with a DOS
+// time of its own; none for a DOS time that is no calendar time.
 TEST(Rar4Layout, WriteTimeOfTheDosTimeAndTheExtendedTimeField)
 {
     const auto time = [](uint32_t dos, const std::string& extended) {
@@ -153,7 +154,9 @@ TEST(Rar4Layout, WriteTimeOfTheDosTimeAndTheExtendedTimeField)
         EXPECT_TRUE(ReadRar4Layout(set.volumes, files, error)) << error;
         if (files.empty() || !files[0].hasTime)
             return std::string("none");
-        return std::to_string(files[0].writeTime) + (files[0].localTime ? " local" : "");
+        const RarFile& read = files[0];
+        return std::to_string(read.writeTime) + (read.creationTime ? " created " + std::to_string(read.creationTime) : "") +
+               (read.accessTime ? " accessed " + std::to_string(read.accessTime) : "") + (read.localTime ? " local" : "");
     };
     EXPECT_EQ(time(kDosTime, ""), "128895426440000000 local");
     EXPECT_EQ(time(20u << 25 | 2u << 21 | 29u << 16 | 23u << 11 | 59u << 5 | 29u, ""), "125963423980000000 local");
@@ -162,6 +165,8 @@ TEST(Rar4Layout, WriteTimeOfTheDosTimeAndTheExtendedTimeField)
     EXPECT_EQ(time(kDosTime, Le(0xB000, 2) + Le(1234567, 3)), "128895426441234567 local");
     EXPECT_EQ(time(kDosTime, Le(0xD000, 2) + Le(0x12, 1)), "128895426451179648 local");  // +1 s, a high byte
     EXPECT_EQ(time(kDosTime, Le(0x0800, 2) + Le(0, 4)), "128895426440000000 local");     // no write time in it
+    EXPECT_EQ(time(kDosTime, Le(0xBB80, 2) + Le(1234567, 3) + Le(kDosTime, 4) + Le(7, 3) + Le(kDosTime + 1, 4)),
+              "128895426441234567 created 128895426440000007 accessed 128895426460000000 local");
 }
 
 // The number of the end block, or 0 for a first volume without one; none for a volume that
