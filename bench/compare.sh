@@ -36,15 +36,7 @@ done
 release="$data/release-512"
 [ -f "$release/Show/show.sfv" ] || "$top/tools/make-sample-release.sh" "$release" 512 50 3
 many="$data/many"
-if [ ! -f "$many/Many/many.zip" ]; then
-  rm -rf "$many" && mkdir -p "$many/files" "$many/Many"
-  for folder in $(seq -w 0 19); do
-    mkdir -p "$many/files/sub$folder"
-    for file in $(seq -w 0 249); do head -c 4000 /dev/urandom > "$many/files/sub$folder/file$file.txt"; done
-  done
-  (cd "$many/files" && zip -q -r ../Many/many.zip .)
-  rm -rf "$many/files"
-fi
+many_files_zip "$many"
 place="$data/many-files"
 mkdir -p "$place"
 if mountpoint -q "$place"; then umount "$place"; fi

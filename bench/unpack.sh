@@ -245,15 +245,7 @@ done
 # from 0.2 s to 2 s here). The same files written by a bare Win32 program under Wine, plainly and
 # the way an output goes to the disk, show what Wine itself costs.
 many="$data/many"
-if [ ! -f "$many/Many/many.zip" ]; then
-  rm -rf "$many" && mkdir -p "$many/files" "$many/Many"
-  for folder in $(seq -w 0 19); do
-    mkdir -p "$many/files/sub$folder"
-    for file in $(seq -w 0 249); do head -c 4000 /dev/urandom > "$many/files/sub$folder/file$file.txt"; done
-  done
-  (cd "$many/files" && zip -q -r ../Many/many.zip .)
-  rm -rf "$many/files"
-fi
+many_files_zip "$many"
 place="$data/many-files"
 mkdir -p "$place"
 if mountpoint -q "$place"; then umount "$place"; fi  # left by a run that was killed

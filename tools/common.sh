@@ -18,3 +18,17 @@ write_settings() {
     printf '\t</General>\r\n</RavelpakSettings>\r\n'
   } > "$file"
 }
+
+# many_files_zip DIR: DIR/Many/many.zip, a ZIP file of 5,000 files of 4,000 random bytes in 20
+# folders, made once and kept.
+many_files_zip() {
+  local many=$1 folder file
+  [ -f "$many/Many/many.zip" ] && return
+  rm -rf "$many" && mkdir -p "$many/files" "$many/Many"
+  for folder in $(seq -w 0 19); do
+    mkdir -p "$many/files/sub$folder"
+    for file in $(seq -w 0 249); do head -c 4000 /dev/urandom > "$many/files/sub$folder/file$file.txt"; done
+  done
+  (cd "$many/files" && zip -q -r ../Many/many.zip .)
+  rm -rf "$many/files"
+}
