@@ -307,6 +307,16 @@ Failure Par2Stage::Set(const Par2Set& set, const std::string& folder, const std:
     for (const Par2FileVerdict& verdict : verification.files)
         if (verdict.state == Par2FileState::Intact && !verdict.foundElsewhere)
             claimed[verdict.candidate] = true;
+    // The files that the set found whole where its names put them, which nothing of it changes:
+    // a name of the set that differs from one of them only in letter case is that file on Windows.
+    std::map<std::wstring, std::string> intactHere;
+    for (size_t f = 0; f < set.files.size(); ++f) {
+        const Par2FileVerdict& verdict = verification.files[f];
+        const std::wstring at = FileIdentity(SetPath(folder, set.files[f].name));
+        if (verdict.state == Par2FileState::Intact && verdict.candidate < paths.size() &&
+            FileIdentity(paths[verdict.candidate]) == at)
+            intactHere.emplace(at, set.files[f].name);
+    }
     std::vector<Rename> renames;
     std::vector<Rebuilt> rebuilt;
     bool repairs = false;
@@ -316,6 +326,13 @@ Failure Par2Stage::Set(const Par2Set& set, const std::string& folder, const std:
         const std::string target = SetPath(folder, file.name);
         if (verdict.state == Par2FileState::Intact && !verdict.foundElsewhere)
             continue;
+        const auto same = intactHere.find(FileIdentity(target));
+        if (same != intactHere.end()) {
+            if (same->second != file.name)
+                context_.Note(file.name + " of " + par2Name + " is " + same->second +
+                              " on Windows, which is whole: it was not restored");
+            continue;
+        }
         if (verdict.state == Par2FileState::Missing && !Exists(target) && journal_.IsConsumed(target)) {
             // An earlier run of this job repaired or verified it, and consumed it.
             verdict.state = Par2FileState::Intact;

@@ -817,6 +817,33 @@ TEST_F(DownloadRun, OnlyTheDamagedFileARepairKeptGoesWithIt)
     EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
 }
 
+// A PAR2 set that names two files whose names differ only in letter case, one name on Windows,
+// never restores one over the other that it found whole there: it stays, and the text says so.
+TEST_F(DownloadRun, APar2SetNeverRestoresOverAFileItFoundWhole)
+{
+    UseSettings(kRows[0]);
+    const std::pair<std::string, std::string> kept[] = {{"Notes.txt", "the upper one\r\n"},
+                                                        {"notes.txt", "the lower one, longer\r\n"}};
+    for (int k = 0; k < 2; ++k) {
+        RemoveTree(src());
+        RemoveTree(out());
+        Release release = Six();
+        for (const char* name : {"case.par2", "case.vol0+2.par2"})
+            release.files[name] = ReadFileBytes(FixturePath(name));
+        release.files[kept[k].first] = kept[k].second;
+        Prepare(release);
+        selectFiles_ = true;
+        std::string output;
+        EXPECT_EQ(Pack("--trace", &output), 0) << output;
+        EXPECT_NE(output.find(kept[1 - k].first + " of case.par2 is " + kept[k].first +
+                              " on Windows, which is whole: it was not restored"),
+                  std::string::npos)
+            << output;
+        EXPECT_TRUE(Holds(group() + kept[k].first, kept[k].second));
+        EXPECT_TRUE(Holds(destination() + "six.mkv", release.sets[0].content));
+    }
+}
+
 // A link below a folder of the job leads no change out of it: a PAR2 set does not repair the
 // user's file that a selected name reaches through a linked subfolder, and a journal record of
 // a file through a link in the destination deletes nothing. The fixture's links/root/out is a
