@@ -1028,12 +1028,16 @@ Release SixInAZipWithAWrongCrc()
 
 // A film in stored RAR 4 volumes of the old naming, written as RAR 3 writes them, in a ZIP; its
 // name has no Unicode form: its bytes are of the OEM code page (0x82 is "é"). Its time is local.
+// The tests run in Central European Time, with summer time from March to October.
+const char kRar4TimeUtc[] = "133643016001234567";  // 2024-07-01 10:00 UTC
 Release Rar4InAZip()
 {
     rar4::File file;
     file.name = "caf\x82.mkv";
     file.data = PatternBytes(150000, 4);
-    file.extendedTime = rar4::Le(0xB000, 2) + rar4::Le(1234567, 3);  // the write time to the 100 ns
+    // Written on 2024-07-01 at 12:00 to the 100 ns, in summer time of the zone of the run.
+    file.dosTime = 44u << 25 | 7u << 21 | 1u << 16 | 12u << 11;
+    file.extendedTime = rar4::Le(0xB000, 2) + rar4::Le(1234567, 3);
     const std::vector<std::string> volumes = rar4::WriteSet({file}, 40000);
     Release release;
     Names names;
@@ -1077,8 +1081,8 @@ std::map<std::string, std::string> Unpacked(const std::string& destination)
 // and the same result, whether it is streamed into its files or its volumes are written and
 // unpacked through the UnRAR library: names as the library gives them on Windows (a backslash of
 // a Unix name, and a colon, become "_"; a RAR 4 name without its Unicode form is read in the OEM
-// code page), times to the 100 ns, a reference as a copy of the file it refers to, a link told
-// and never made.
+// code page), times to the 100 ns (a RAR 4 time in the zone of the run, summer time where it was
+// then), a reference as a copy of the file it refers to, a link told and never made.
 TEST_F(DownloadRun, AStreamedSetGivesWhatItsVolumesGive)
 {
     const struct {
@@ -1089,9 +1093,10 @@ TEST_F(DownloadRun, AStreamedSetGivesWhatItsVolumesGive)
         const char* said;  // in the group's text
         int result;
     } sets[] = {
-        // Unix names, a time to the nanosecond, an empty file, a folder, an archive, which comes out as it is.
+        // Unix names, a time to the nanosecond, an empty file, folders, an archive, which comes out as it is.
         {"UnixNamesAndPreciseTimes", [] { return FixtureSetInAZip("names", 2, "names.mkv"); },
-         {"a_b.txt", "c_d.txt", "empty.txt", "inner.zip", "names.mkv", "sub\\", "sub\\in.txt"}, true, "Rel: unpacked", 0},
+         {"a_b.txt", "c_d.txt", "empty.txt", "inner.zip", "names.mkv", "sub\\", "sub\\in.txt", "void\\"}, true,
+         "Rel: unpacked", 0},
         {"ReferenceAndLink", [] { return FixtureSetInAZip("odd", 3, "odd.mkv"); }, {"copy.mkv", "odd.mkv"}, false,
          "link.mkv is a link, not unpacked", 0},
         {"Rar4OemName", Rar4InAZip, {"caf\xc3\xa9.mkv"}, true, "Rel: unpacked", 0},
@@ -1122,6 +1127,9 @@ TEST_F(DownloadRun, AStreamedSetGivesWhatItsVolumesGive)
         // A reference is a copy of the file it refers to.
         for (const std::string& name : {release.sets[0].film, std::string("copy.mkv")})
             EXPECT_TRUE(!ways[0].count(name) || Holds(destination() + name, release.sets[0].content)) << name;
+        if (set.release == Rar4InAZip) {
+            EXPECT_NE(ways[0]["caf\xc3\xa9.mkv"].find(std::string(" at ") + kRar4TimeUtc), std::string::npos);
+        }
     }
 }
 
