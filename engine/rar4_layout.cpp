@@ -265,12 +265,11 @@ bool FileTimeOfDos(uint32_t dos, uint64_t extra, uint64_t& time)
 // that zone.
 void ReadTimes(const std::vector<unsigned char>& header, size_t at, unsigned flags, RarFile& file)
 {
-    uint32_t dos = static_cast<uint32_t>(Le(header.data() + 20, 4));
     const unsigned field =
         (flags & kExtendedTime) && header.size() - at >= 2 ? static_cast<unsigned>(Le(header.data() + at, 2)) : 0;
     uint64_t* times[] = {&file.writeTime, &file.creationTime, &file.accessTime};
     uint64_t extra[3] = {};
-    uint32_t dosOf[3] = {dos, 0, 0};
+    uint32_t dosOf[3] = {static_cast<uint32_t>(Le(header.data() + 20, 4)), 0, 0};
     bool present[3] = {true, false, false};
     for (size_t i = 0, next = at + 2; i < 3; ++i) {
         // Four bits per time, the write time's first: 8 it is there, 4 one second more, and the

@@ -12,21 +12,22 @@
 // and the dots and spaces that end a component dropped, as Windows drops them.
 std::string LocalName(const RarFile& file);
 
+// `time`, or null when it is zero: a time that an archive does not carry.
+inline const FILETIME* TimeOrNull(const FILETIME& time)
+{
+    return time.dwLowDateTime || time.dwHighDateTime ? &time : nullptr;
+}
+
 // The times that a file of a set carries, as the output takes them: UTC (a RAR 4 time, which is
 // local, taken in this machine's zone, as the UnRAR library takes it), null for one it does not.
 class FileTimes {
 public:
     explicit FileTimes(const RarFile& file);
-    const FILETIME* creation() const { return OrNull(creation_); }
-    const FILETIME* access() const { return OrNull(access_); }
-    const FILETIME* write() const { return OrNull(write_); }
+    const FILETIME* creation() const { return TimeOrNull(creation_); }
+    const FILETIME* access() const { return TimeOrNull(access_); }
+    const FILETIME* write() const { return TimeOrNull(write_); }
 
 private:
-    static const FILETIME* OrNull(const FILETIME& time)
-    {
-        return time.dwLowDateTime || time.dwHighDateTime ? &time : nullptr;
-    }
-
     FILETIME creation_;
     FILETIME access_;
     FILETIME write_;

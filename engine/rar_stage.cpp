@@ -14,6 +14,7 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "engine/rar5_files.h"
+#include "engine/rar_names.h"
 #include "engine/rar_deleting_copy.h"
 #include "engine/release_names.h"
 #include "engine/source_deletion.h"
@@ -353,11 +354,6 @@ EntryFacts FactsOf(const RARHeaderDataEx& header)
     facts.times[1] = {header.AtimeLow, header.AtimeHigh};
     facts.times[2] = {header.MtimeLow, header.MtimeHigh};
     return facts;
-}
-
-const FILETIME* TimeOrNull(const FILETIME& time)
-{
-    return time.dwLowDateTime || time.dwHighDateTime ? &time : nullptr;
 }
 
 // The room a set needs and has: all of its output, or, with its volumes deleted as it is
